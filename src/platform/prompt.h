@@ -1,0 +1,48 @@
+#pragma once
+// How engines ask the user and show messages without touching a widget.
+// The Qt side installs an implementation that runs each question on the GUI
+// thread and blocks the calling worker until it is answered; tests install
+// scripted fakes. Methods have neutral defaults so that an implementation
+// only overrides what it serves.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+class Prompt {
+ public:
+  virtual ~Prompt() = default;
+  // One-button message; returns IDOK (IDCANCEL when closed).
+  virtual int ViewMsgBox(std::u16string_view text) { return IDOK; }
+  // Yes/No question; IDOK for Yes, IDCANCEL for No or close.
+  virtual int ViewQuestionMsg(std::u16string_view text) { return IDCANCEL; }
+  // The bad-sector dialog: 0 Retry, 1 Skip, 2 Retry All, 3 Skip All.
+  virtual int BadSectorChoice() { return 3; }
+  // A folder chosen by the user, or nothing when cancelled.
+  virtual std::optional<std::string> ChooseFolder(std::u16string_view title) { return std::nullopt; }
+  // A file path to save to, or nothing when cancelled.
+  virtual std::optional<std::string> SaveFilePath(std::u16string_view title, std::u16string_view filter) {
+    return std::nullopt;
+  }
+  // The system-modal message shown just before the process ends (out of memory).
+  virtual void FatalMessage(std::u16string_view text, std::u16string_view caption) {}
+};
+
+// The prompt in force; a silent default answers when none is installed.
+Prompt& CurrentPrompt();
+// Installs p (nullptr restores the silent default). Not owned.
+void SetPrompt(Prompt* p);
+
+// Shorthands the engines use.
+inline int ShowMessage(std::u16string_view text) { return CurrentPrompt().ViewMsgBox(text); }
+inline int AskQuestion(std::u16string_view text) { return CurrentPrompt().ViewQuestionMsg(text); }
+
+// Shows text as a system-modal error and ends the process with a non-zero
+// code: the program's answer to an allocation that failed.
+[[noreturn]] void OutOfMemory(std::u16string_view text = u"Out Of Memory");
+
+}  // namespace qm

@@ -1,0 +1,19 @@
+#include "platform/scan_host.h"
+
+#include "app/app_state.h"
+
+namespace qm {
+
+void ScanHost::UpdateScanStatistics(uint64_t value, uint32_t firstCount, uint32_t secondCount,
+                                    std::u16string_view name, int32_t* counter, char form) {
+  job.checkpoint();
+  const int32_t limit = g_AppState.diskImageMode ? 30 : 1000;
+  if (counter) {
+    ++*counter;
+    if (*counter < limit) return;
+    *counter = 0;
+  }
+  ShowStatistics(value, firstCount, secondCount, name, form);
+}
+
+}  // namespace qm

@@ -1,0 +1,107 @@
+#include "platform/device_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+void Write(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path) << text;
+}
+
+class EnvScope {
+ public:
+  EnvScope(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  }
+  ~EnvScope() {
+    if (had_)
+      ::setenv(name_, old_.c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+TEST(DeviceMap, FakeSysfsListsWholeDisksInNameOrder) {
+  test::TempDir dir;
+  const std::string sys = dir.file("block");
+  Write(sys + "/sdb/size", "2048\n");
+  Write(sys + "/sdb/device/model", "Second Disk   \n");
+  Write(sys + "/sdb/removable", "1\n");
+  Write(sys + "/sda/size", "1000\n");
+  Write(sys + "/sda/queue/logical_block_size", "4096\n");
+  Write(sys + "/nvme0n1/size", "10\n");
+  Write(sys + "/loop0/loop/backing_file", "/tmp/x.img\n");
+  Write(sys + "/loop1/size", "5\n");  // no backing file: left out
+  for (const char* skip : {"ram0", "zram0", "sr0", "dm-0", "md0"}) Write(sys + "/" + skip + "/size", "1\n");
+  Write(dir.file("mountinfo"),
+        "22 1 8:2 / / rw - ext4 /dev/sdb2 rw\n"
+        "23 1 8:1 / /mnt/with\\040space rw - vfat /dev/sda1 rw\n"
+        "24 1 0:5 / /proc rw - proc proc rw\n"
+        "25 1 8:2 / /again rw - ext4 /dev/sdb2 rw\n");
+
+  EnvScope d("QUILLMOREN_DISKS", nullptr), v("QUILLMOREN_VOLUMES", nullptr);
+  DeviceMap map;
+  map.Refresh(sys, dir.file("mountinfo"), "/dev");
+  auto disks = map.Disks();
+  ASSERT_EQ(disks.size(), 4u);
+  EXPECT_EQ(disks[0].path, "/dev/loop0");
+  EXPECT_EQ(disks[1].path, "/dev/nvme0n1");
+  EXPECT_EQ(disks[2].path, "/dev/sda");
+  EXPECT_EQ(disks[2].sizeBytes, 1000u * 512u);
+  EXPECT_EQ(disks[2].sectorSize, 4096u);
+  EXPECT_EQ(disks[3].model, "Second Disk");
+  EXPECT_TRUE(disks[3].removable);
+
+  auto vols = map.Volumes();
+  ASSERT_EQ(vols.size(), 2u);
+  EXPECT_EQ(vols[0].letter, 'C');
+  EXPECT_EQ(vols[0].path, "/dev/sda1");
+  EXPECT_EQ(vols[0].mountPoint, "/mnt/with space");
+  EXPECT_EQ(vols[1].letter, 'D');
+  EXPECT_EQ(map.Resolve("\\\\.\\PhysicalDrive2"), "/dev/sda");
+  EXPECT_EQ(map.Resolve("\\\\.\\d:"), "/dev/sdb2");
+  EXPECT_EQ(map.Resolve("\\\\.\\PhysicalDrive9"), "");
+  EXPECT_EQ(map.Resolve("\\\\.\\E:"), "");
+}
+
+TEST(DeviceMap, EnvironmentPresentsImagesAsDisks) {
+  test::TempDir dir;
+  {
+    std::ofstream(dir.file("a.img")) << std::string(4096, 'x');
+  }
+  const std::string disks = dir.file("a.img") + ":" + dir.file("missing.img");
+  EnvScope d("QUILLMOREN_DISKS", disks.c_str()), v("QUILLMOREN_VOLUMES", dir.file("a.img").c_str());
+  DeviceMap map;
+  map.Refresh(dir.file("nothing-here"), dir.file("no-mountinfo"));
+  auto list = map.Disks();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_TRUE(list[0].isFile);
+  EXPECT_EQ(list[0].sizeBytes, 4096u);
+  EXPECT_EQ(list[1].sizeBytes, 0u);
+  EXPECT_EQ(map.Resolve("\\\\.\\PhysicalDrive0"), dir.file("a.img"));
+  EXPECT_EQ(map.Resolve("\\\\.\\C:"), dir.file("a.img"));
+
+  EnvScope empty("QUILLMOREN_DISKS", "");
+  map.Refresh();
+  EXPECT_TRUE(map.Disks().empty());  // set but empty: no disks at all
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,87 @@
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+TEST(Registry, RoundTripSurvivesReload) {
+  test::TempDir dir;
+  const std::string file = dir.file("registry.txt");
+  {
+    Registry reg(file);
+    HKEY key = 0;
+    uint32_t disposition = 0;
+    ASSERT_EQ(reg.CreateKeyEx(HKEY_CLASSES_ROOT, u"QmarGeometry\\Size", &key, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    EXPECT_EQ(reg.SetValue(key, u"Disk0", u"1073741824"), ERROR_SUCCESS);
+    EXPECT_EQ(reg.SetValue(key, u"odd=name", u"line1\nline2\\x"), ERROR_SUCCESS);
+    reg.CloseKey(key);
+  }
+  Registry again(file);
+  HKEY key = 0;
+  ASSERT_EQ(again.OpenKey(HKEY_CLASSES_ROOT, u"qmargeometry\\SIZE", &key), ERROR_SUCCESS);  // case-blind
+  std::u16string value;
+  uint32_t bytes = 0;
+  ASSERT_EQ(again.QueryValue(key, u"disk0", &value, &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(value, u"1073741824");
+  EXPECT_EQ(bytes, 20u);  // no terminator counted
+  ASSERT_EQ(again.QueryValue(key, u"odd=name", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, u"line1\nline2\\x");
+  EXPECT_EQ(again.QueryValue(key, u"Disk9", &value), ERROR_FILE_NOT_FOUND);
+
+  uint32_t disposition = 0;
+  HKEY k2 = 0;
+  ASSERT_EQ(again.CreateKeyEx(HKEY_CLASSES_ROOT, u"QmarGeometry", &k2, &disposition), ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+}
+
+TEST(Registry, DeleteRemovesSubtreeAndMissingKeysReportNotFound) {
+  test::TempDir dir;
+  Registry reg(dir.file("r.txt"));
+  HKEY key = 0;
+  ASSERT_EQ(reg.CreateKey(HKEY_CLASSES_ROOT, u"QmarGeometry\\Model", &key), ERROR_SUCCESS);
+  EXPECT_EQ(reg.SubKeys(u"HKEY_CLASSES_ROOT\\QmarGeometry").size(), 1u);
+  EXPECT_EQ(reg.DeleteKey(HKEY_CLASSES_ROOT, u"QmarGeometry"), ERROR_SUCCESS);
+  EXPECT_EQ(reg.OpenKey(HKEY_CLASSES_ROOT, u"QmarGeometry\\Model", &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.DeleteKey(HKEY_CLASSES_ROOT, u"QmarGeometry"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.SetValue(12345, u"x", u"y"), ERROR_INVALID_HANDLE);
+}
+
+TEST(Registry, ReplaceIsAtomicAndLeavesNoTempFiles) {
+  test::TempDir dir;
+  const std::string file = dir.file("r.txt");
+  Registry reg(file);
+  HKEY key = 0;
+  ASSERT_EQ(reg.CreateKey(HKEY_CLASSES_ROOT, u"K", &key), ERROR_SUCCESS);
+  for (int i = 0; i < 50; ++i) ASSERT_EQ(reg.SetValue(key, u"v", std::u16string(100, u'a' + i % 26)), ERROR_SUCCESS);
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
+  // A read-only folder: the write fails and is reported, the old file stays.
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  long r = reg.SetValue(key, u"v", u"new");
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(r, ERROR_WRITE_FAULT);  // root ignores folder permissions
+  }
+  Registry reread(file);
+  HKEY k = 0;
+  ASSERT_EQ(reread.OpenKey(HKEY_CLASSES_ROOT, u"K", &k), ERROR_SUCCESS);
+  std::u16string v;
+  ASSERT_EQ(reread.QueryValue(k, u"v", &v), ERROR_SUCCESS);
+  // What the file holds is what the last call reported as stored.
+  EXPECT_EQ(v, r == ERROR_SUCCESS ? u"new" : std::u16string(100, u'a' + 49 % 26));
+}
+
+}  // namespace
+}  // namespace qm

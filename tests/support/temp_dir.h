@@ -1,0 +1,30 @@
+#pragma once
+// A private temporary folder removed with everything in it at scope end,
+// and a runner for the fixture tools.
+#include <string>
+
+namespace qm::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs a shell command; returns its exit status (-1 when it could not run).
+int Run(const std::string& command);
+// Runs a shell command and returns what it printed on standard output.
+std::string Capture(const std::string& command);
+// True when every named program is on PATH (tests skip without them).
+bool HaveTools(std::initializer_list<const char*> tools);
+// Path of a file under tests/fixtures.
+std::string FixturePath(const std::string& name);
+
+}  // namespace qm::test
