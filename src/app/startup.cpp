@@ -1,27 +1,97 @@
 #include "app/startup.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QVBoxLayout>
-#include <QWidget>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdlib>
+
+#include "app/app_state.h"
+#include "app/page_base.h"
+#include "app/qt_prompt.h"
+#include "controls/hover_button.h"
+#include "platform/prompt.h"
+#include "platform/registry.h"
 
 namespace qm {
 
-QWidget* CreateFirstPage() {
-  auto* page = new QWidget;
-  page->setWindowTitle(QStringLiteral("Morva Data Recovery Wizard"));
-  page->setFixedSize(1080, 668);
-  page->setStyleSheet(QStringLiteral("background: white;"));
-  auto* layout = new QVBoxLayout(page);
-  layout->addWidget(new QLabel(QStringLiteral("Quillmoren Data Recovery Wizard"), page), 0, Qt::AlignCenter);
-  return page;
+std::u16string g_InstallFolder;
+int32_t g_CurrentPage = 0;
+
+namespace {
+
+constexpr char16_t kProgramTitle[] = u"Morva Data Recovery Wizard";
+constexpr char16_t kVersionText[] = u"Version 4.4";
+constexpr char kImagesSubfolder[] = "share/quillmoren/images";
+
+// Until the mode page exists, the program opens an empty page with the
+// toolbar; its close box and Escape ask before leaving.
+class StartPage : public WizardPage {
+ public:
+  StartPage() {
+    for (ToolbarSlot slot : {kToolLoadLog, kToolSaveLog, kToolSettings, kToolSearch}) {
+      CHoverButton* b = ToolbarButton(slot);
+      b->EnableButton(b, 0);
+    }
+  }
+  void reject() override { ConfirmExit(); }
+};
+
+}  // namespace
+
+std::string FindImagesFolder(const std::string& programDir) {
+  const QDir dir(QString::fromStdString(programDir));
+  for (const QString& candidate : {dir.filePath(QStringLiteral("../") + kImagesSubfolder),
+                                   dir.filePath(QString::fromLatin1(kImagesSubfolder))}) {
+    if (QFileInfo(candidate).isDir()) return QDir::cleanPath(candidate).toStdString();
+  }
+  return QM_BUILD_IMAGES_DIR;
 }
 
+void LoadStartupSettings() {
+  // Linux has nothing of the old 9x platform family.
+  g_AppState.platformFamily = 'N';
+  const QString programDir =
+      QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+  g_AppState.imagesFolder = FindImagesFolder(programDir.toStdString());
+  g_AppState.appRegistryKey = kAppRegistryKey;
+  g_AppState.messageCaption = kProgramTitle;
+
+  g_InstallFolder.clear();
+  Registry& registry = Registry::Instance();
+  HKEY key = 0;
+  if (registry.OpenKey(HKEY_CLASSES_ROOT, g_AppState.appRegistryKey, &key) == ERROR_SUCCESS) {
+    std::u16string value;
+    if (registry.QueryValue(key, kInstallFolderValue, &value) == ERROR_SUCCESS) {
+      // The value was read into a buffer of 260 characters.
+      g_InstallFolder = value.substr(0, 259);
+      if (auto nul = g_InstallFolder.find(u'\0'); nul != std::u16string::npos) g_InstallFolder.resize(nul);
+    }
+    registry.CloseKey(key);
+  }
+
+  g_AppState.windowTitle = kProgramTitle;
+  g_AppState.versionText = kVersionText;
+  g_AppState.baseTitle = g_AppState.windowTitle;
+}
+
+void ExitApplication() { std::_Exit(0); }
+
+void ConfirmExit() {
+  if (AskQuestion(u"Do you want to exit.") == IDOK) ExitApplication();
+}
+
+QWidget* CreateFirstPage() { return new StartPage; }
+
 int RunWizard(QApplication& app) {
-  QWidget* page = CreateFirstPage();
-  page->setAttribute(Qt::WA_DeleteOnClose);
-  page->show();
-  return app.exec();
+  LoadStartupSettings();
+  static QtPrompt prompt;
+  SetPrompt(&prompt);
+  StartPage page;
+  page.DoModal();
+  SetPrompt(nullptr);
+  return 0;
 }
 
 }  // namespace qm

@@ -1,0 +1,70 @@
+#pragma once
+// What every wizard page shares: the size rule, the scaling factors, the
+// white look, the minimum size and the toolbar row.
+#include <QDialog>
+#include <QRect>
+#include <QSize>
+
+#include <array>
+
+class QFrame;
+
+namespace qm {
+
+class CHoverButton;
+
+// Where a page opens and how it scales, from the desktop's rectangle and
+// the screen's logical dots per inch.
+struct PageGeometry {
+  QRect window;        // position and size of the page
+  double hFactor = 1;  // 96 / logical DPI, or 1 on a very large desktop
+  double vFactor = 1;
+  bool large = false;  // desktop above 2560 x 1600
+};
+PageGeometry ComputePageGeometry(const QRect& desktop, double logicalDpiX, double logicalDpiY);
+// The same factors for dialogs that keep their own size.
+PageGeometry ComputeFactors(const QRect& desktop, double logicalDpiX, double logicalDpiY);
+// Points scaled by a factor and truncated, as every label's font size is.
+int ScaledPoints(int points, double factor);
+// The desktop and DPI of the primary screen.
+PageGeometry ScreenPageGeometry();
+
+constexpr QSize kPageMinimumSize(280, 250);
+
+// Statics black on white, white background.
+void ApplyWhiteLook(QWidget* widget);
+
+// Toolbar buttons, left to right.
+enum ToolbarSlot { kToolSaveLog, kToolLoadLog, kToolSearch, kToolSettings, kToolHelp, kToolBuy, kToolCount };
+
+class WizardPage : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit WizardPage(QWidget* parent = nullptr);
+  ~WizardPage() override;
+
+  double HFactor() const { return geometry_.hFactor; }
+  double VFactor() const { return geometry_.vFactor; }
+  const PageGeometry& Geometry() const { return geometry_; }
+
+  CHoverButton* ToolbarButton(ToolbarSlot slot) const { return toolbar_[slot]; }
+  // Bottom edge of the toolbar row's rule: where a page's own content starts.
+  int ToolbarBottom() const;
+
+  // Runs the page modally; IDOK or IDCANCEL.
+  int DoModal();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void BuildToolbar();
+  void LayoutToolbar();
+
+  PageGeometry geometry_;
+  std::array<CHoverButton*, kToolCount> toolbar_{};
+  QFrame* rule_ = nullptr;
+};
+
+}  // namespace qm
