@@ -39,6 +39,9 @@ bool StartsWith(const std::string& s, std::string_view p) { return s.compare(0, 
 // sysfs but not in /sys/block; virtual devices that are not disks are left out.
 bool IsDiskName(const std::string& sysfsRoot, const std::string& name) {
   static const char* kPrefixes[] = {"sd", "nvme", "vd", "xvd", "mmcblk", "hd"};
+  // eMMC boot and replay-protected areas are not disks of their own.
+  if (StartsWith(name, "mmcblk") && (name.find("boot") != std::string::npos || name.find("rpmb") != std::string::npos))
+    return false;
   for (const char* p : kPrefixes) {
     if (StartsWith(name, p)) {
       if (StartsWith(name, "nvme") && name.find('n', 4) == std::string::npos) return false;
@@ -72,6 +75,28 @@ std::string Unoctal(const std::string& s) {
     out += s[i];
   }
   return out;
+}
+
+// Device-name order with numbers compared as numbers: sda2 before sda10.
+bool NaturalLess(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+      size_t i2 = i, j2 = j;
+      while (i2 < a.size() && std::isdigit(static_cast<unsigned char>(a[i2]))) ++i2;
+      while (j2 < b.size() && std::isdigit(static_cast<unsigned char>(b[j2]))) ++j2;
+      const std::string na = a.substr(i, i2 - i), nb = b.substr(j, j2 - j);
+      if (na.size() != nb.size()) return na.size() < nb.size();
+      if (na != nb) return na < nb;
+      i = i2;
+      j = j2;
+    } else {
+      if (a[i] != b[j]) return a[i] < b[j];
+      ++i;
+      ++j;
+    }
+  }
+  return a.size() - i < b.size() - j;
 }
 
 }  // namespace
@@ -163,7 +188,8 @@ void DeviceMap::RefreshLocked(const std::string& sysfsRoot, const std::string& m
       if (std::any_of(found.begin(), found.end(), [&](const VolumeInfo& v) { return v.path == source; })) continue;
       found.push_back({0, source, Unoctal(mountPoint)});
     }
-    std::sort(found.begin(), found.end(), [](const VolumeInfo& a, const VolumeInfo& b) { return a.path < b.path; });
+    std::sort(found.begin(), found.end(),
+              [](const VolumeInfo& a, const VolumeInfo& b) { return NaturalLess(a.path, b.path); });
     char letter = 'C';
     for (auto& v : found) {
       if (letter > 'Z') break;

@@ -17,6 +17,11 @@ namespace {
 // Backslash escapes keep '\n', '=', '[' and '\' unambiguous.
 std::string Escape(std::string_view s, bool isName) {
   std::string out;
+  // A name line that began with '[' would read back as a key header.
+  if (isName && !s.empty() && s.front() == '[') {
+    out += "\\[";
+    s.remove_prefix(1);
+  }
   for (char c : s) {
     switch (c) {
       case '\\': out += "\\\\"; break;

@@ -54,7 +54,10 @@ TEST(DeviceMap, FakeSysfsListsWholeDisksInNameOrder) {
         "22 1 8:2 / / rw - ext4 /dev/sdb2 rw\n"
         "23 1 8:1 / /mnt/with\\040space rw - vfat /dev/sda1 rw\n"
         "24 1 0:5 / /proc rw - proc proc rw\n"
-        "25 1 8:2 / /again rw - ext4 /dev/sdb2 rw\n");
+        "25 1 8:2 / /again rw - ext4 /dev/sdb2 rw\n"
+        "26 1 8:10 / /ten rw - ext4 /dev/sda10 rw\n"
+        "27 1 8:3 / /two rw - ext4 /dev/sda2 rw\n");
+  Write(sys + "/mmcblk0boot0/size", "8\n");  // eMMC boot area: not a disk
 
   EnvScope d("QUILLMOREN_DISKS", nullptr), v("QUILLMOREN_VOLUMES", nullptr);
   DeviceMap map;
@@ -70,15 +73,17 @@ TEST(DeviceMap, FakeSysfsListsWholeDisksInNameOrder) {
   EXPECT_TRUE(disks[3].removable);
 
   auto vols = map.Volumes();
-  ASSERT_EQ(vols.size(), 2u);
+  ASSERT_EQ(vols.size(), 4u);  // sda1, sda2, sda10, sdb2: numbers in number order
   EXPECT_EQ(vols[0].letter, 'C');
   EXPECT_EQ(vols[0].path, "/dev/sda1");
   EXPECT_EQ(vols[0].mountPoint, "/mnt/with space");
-  EXPECT_EQ(vols[1].letter, 'D');
+  EXPECT_EQ(vols[1].path, "/dev/sda2");
+  EXPECT_EQ(vols[2].path, "/dev/sda10");
+  EXPECT_EQ(vols[3].letter, 'F');
   EXPECT_EQ(map.Resolve("\\\\.\\PhysicalDrive2"), "/dev/sda");
-  EXPECT_EQ(map.Resolve("\\\\.\\d:"), "/dev/sdb2");
+  EXPECT_EQ(map.Resolve("\\\\.\\f:"), "/dev/sdb2");
   EXPECT_EQ(map.Resolve("\\\\.\\PhysicalDrive9"), "");
-  EXPECT_EQ(map.Resolve("\\\\.\\E:"), "");
+  EXPECT_EQ(map.Resolve("\\\\.\\G:"), "");
 }
 
 TEST(DeviceMap, EnvironmentPresentsImagesAsDisks) {
@@ -101,6 +106,62 @@ TEST(DeviceMap, EnvironmentPresentsImagesAsDisks) {
   EnvScope empty("QUILLMOREN_DISKS", "");
   map.Refresh();
   EXPECT_TRUE(map.Disks().empty());  // set but empty: no disks at all
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(DeviceMap, ResolvesOnlyWellFormedDeviceNames) {
+  test::TempDir dir;
+  for (const char* f : {"a.img", "b.img", "v.img"}) std::ofstream(dir.file(f)) << "x";
+  const std::string disks = ":" + dir.file("a.img") + "::" + dir.file("b.img") + ":";  // empty parts are skipped
+  EnvScope d("QUILLMOREN_DISKS", disks.c_str()), v("QUILLMOREN_VOLUMES", dir.file("v.img").c_str());
+  DeviceMap map;
+  map.Refresh();
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"\\\\.\\PhysicalDrive0", dir.file("a.img")},
+      {"\\\\.\\PHYSICALDRIVE1", dir.file("b.img")},
+      {"\\\\.\\PhysicalDrive01", dir.file("b.img")},
+      {"\\\\.\\PhysicalDrive2", ""},
+      {"\\\\.\\PhysicalDrive", ""},
+      {"\\\\.\\PhysicalDrive-1", ""},
+      {"\\\\.\\PhysicalDrive1x", ""},
+      {"\\\\.\\PhysicalDrive99999999999999999999999", ""},
+      {"\\\\.\\c:", dir.file("v.img")},
+      {"\\\\.\\D:", ""},
+      {"/plain/path.img", "/plain/path.img"},  // not a device name: used as it is
+  };
+  for (const auto& c : cases) EXPECT_EQ(map.Resolve(c.in), c.out) << c.in;
+}
+
+TEST(DeviceMap, LettersStopAtZ) {
+  test::TempDir dir;
+  std::string mountinfo, volumes;
+  for (int i = 0; i < 30; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/dev/sdz%02d", i);
+    mountinfo += std::to_string(100 + i) + " 1 8:" + std::to_string(i) + " / /m" + std::to_string(i) +
+                 " rw - ext4 " + name + " rw\n";
+    volumes += (i ? ":" : "") + dir.file("v" + std::to_string(i));
+  }
+  Write(dir.file("mountinfo"), mountinfo);
+  EnvScope d("QUILLMOREN_DISKS", ""), v("QUILLMOREN_VOLUMES", nullptr);
+  DeviceMap map;
+  map.Refresh(dir.file("no-sysfs"), dir.file("mountinfo"));
+  auto vols = map.Volumes();
+  ASSERT_EQ(vols.size(), 24u);  // C..Z
+  EXPECT_EQ(vols.front().path, "/dev/sdz00");
+  EXPECT_EQ(vols.back().letter, 'Z');
+  EXPECT_EQ(vols.back().path, "/dev/sdz23");
+
+  EnvScope listed("QUILLMOREN_VOLUMES", volumes.c_str());
+  map.Refresh(dir.file("no-sysfs"), dir.file("mountinfo"));
+  EXPECT_EQ(map.Volumes().size(), 24u);
 }
 
 }  // namespace

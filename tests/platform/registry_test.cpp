@@ -6,6 +6,7 @@
 #include <fstream>
 #include <unistd.h>
 
+#include "platform/text.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -81,6 +82,94 @@ TEST(Registry, ReplaceIsAtomicAndLeavesNoTempFiles) {
   ASSERT_EQ(reread.QueryValue(k, u"v", &v), ERROR_SUCCESS);
   // What the file holds is what the last call reported as stored.
   EXPECT_EQ(v, r == ERROR_SUCCESS ? u"new" : std::u16string(100, u'a' + 49 % 26));
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// Names and values that look like the file's own syntax must come back as
+// they went in.
+TEST(Registry, AwkwardNamesAndValuesSurviveReload) {
+  using namespace std::string_view_literals;
+  struct Case {
+    std::u16string_view key, name, value;
+  } cases[] = {
+      {u"K1", u"", u"default value"},
+      {u"K2", u"a=b", u"c=d"},
+      {u"K3", u"[looks", u"like a key]"},
+      {u"K4", u"back\\slash", u"ends with \\"},
+      {u"K5", u"crlf", u"one\r\ntwo"},
+      {u"K6", u"nul", u"a\0b"sv},
+      {u"Grüße\\日本", u"ключ", u"\U0001F600"},
+      {u"K8", u"empty", u""},
+  };
+  test::TempDir dir;
+  const std::string file = dir.file("r.txt");
+  {
+    Registry reg(file);
+    for (const auto& c : cases) {
+      HKEY k = 0;
+      ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, c.key, &k), ERROR_SUCCESS);
+      ASSERT_EQ(reg.SetValue(k, c.name, c.value), ERROR_SUCCESS);
+    }
+  }
+  Registry again(file);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.key));
+    HKEY k = 0;
+    ASSERT_EQ(again.OpenKey(HKEY_CURRENT_USER, c.key, &k), ERROR_SUCCESS);
+    std::u16string v;
+    EXPECT_EQ(again.QueryValue(k, c.name, &v), ERROR_SUCCESS);
+    EXPECT_EQ(v, c.value);
+  }
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+TEST(Registry, DamagedFileLoadsWhatIsSoundAndClosedHandlesAreRefused) {
+  test::TempDir dir;
+  const std::string file = dir.file("r.txt");
+  // Key paths are stored with their backslashes escaped.
+  std::ofstream(file) << "orphan=before any key\n"
+                         "[HKEY_CURRENT_USER\\\\Good]\n"
+                         "kept=yes\n"
+                         "no equals sign here\n"
+                         "[unterminated header\n"
+                         "also=kept\n"
+                         "\\\n"
+                         "[HKEY_CURRENT_USER\\\\Second]\n"
+                         "x=1";  // no final newline
+  Registry reg(file);
+  HKEY good = 0, second = 0;
+  ASSERT_EQ(reg.OpenKey(HKEY_CURRENT_USER, u"Good", &good), ERROR_SUCCESS);
+  std::u16string v;
+  EXPECT_EQ(reg.QueryValue(good, u"kept", &v), ERROR_SUCCESS);
+  EXPECT_EQ(v, u"yes");
+  EXPECT_EQ(reg.QueryValue(good, u"also", &v), ERROR_SUCCESS);
+  EXPECT_EQ(reg.QueryValue(good, u"orphan", &v), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(reg.OpenKey(HKEY_CURRENT_USER, u"Second", &second), ERROR_SUCCESS);
+  EXPECT_EQ(reg.QueryValue(second, u"x", &v), ERROR_SUCCESS);
+  EXPECT_EQ(v, u"1");
+
+  // A closed handle is dead for every call; a key deleted under an open
+  // handle reads as missing.
+  ASSERT_EQ(reg.CloseKey(good), ERROR_SUCCESS);
+  HKEY sub = 0;
+  EXPECT_EQ(reg.CloseKey(good), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg.QueryValue(good, u"kept", &v), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg.SetValue(good, u"kept", u"no"), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg.OpenKey(good, u"Sub", &sub), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg.CreateKey(good, u"Sub", &sub), ERROR_INVALID_HANDLE);
+  ASSERT_EQ(reg.DeleteKey(HKEY_CURRENT_USER, u"Second"), ERROR_SUCCESS);
+  EXPECT_EQ(reg.QueryValue(second, u"x", &v), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.SetValue(second, u"x", u"2"), ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
