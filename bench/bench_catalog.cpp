@@ -1,0 +1,79 @@
+// Every scan inserts each found item into the catalogue, so inserting must
+// stay near-linear. Inserts 1,000,000 files and 100,000 folders in the order a
+// scan meets them and in random order, prints the cost per record early on
+// (first 100,000) and at the end (last 100,000 of 1,000,000), and compares
+// the whole file insert with a stable sort of the same keys by GNU sort.
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "bench_util.h"
+#include "engines/catalog.h"
+
+namespace {
+
+constexpr uint32_t kFiles = 1'000'000;
+constexpr uint32_t kFolders = 100'000;
+constexpr uint32_t kWindow = 100'000;
+
+// Parent keys as a scan meets them (mostly ascending, folders holding about
+// ten files, now and then an item of an earlier folder) or at random.
+std::vector<uint32_t> Keys(uint32_t n, uint32_t folders, bool scanLike, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<uint32_t> any(0, folders - 1);
+  std::vector<uint32_t> keys(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t here = static_cast<uint32_t>(uint64_t(i) * folders / n);
+    keys[i] = !scanLike ? any(rng) : (rng() % 5 == 0 ? any(rng) % (here + 1) : here);
+  }
+  return keys;
+}
+
+void Run(const char* order, bool scanLike, const std::string& scratchFile) {
+  qm::ClearCatalog();
+  const std::vector<uint32_t> folderKeys = Keys(kFolders, kFolders / 10, scanLike, 1);
+  const std::vector<uint32_t> fileKeys = Keys(kFiles, kFolders, scanLike, 2);
+  char name[32];
+
+  double folders = qm::bench::Seconds([&] {
+    for (uint32_t i = 0; i < kFolders; ++i) {
+      std::snprintf(name, sizeof name, "DIR%06u", i);
+      qm::InsertFolderRecord(name, u"", 'n', folderKeys[i], i + 16, 0, {}, 0);
+    }
+  });
+  double early = 0, late = 0, total = 0;
+  for (uint32_t start = 0; start < kFiles; start += kWindow) {
+    double t = qm::bench::Seconds([&] {
+      for (uint32_t i = start; i < start + kWindow; ++i) {
+        std::snprintf(name, sizeof name, "FILE%07u.TXT", i);
+        qm::InsertFileRecord(name, u"", 'n', i, fileKeys[i], i, 0, {});
+      }
+    });
+    if (start == 0) early = t;
+    if (start + kWindow == kFiles) late = t;
+    total += t;
+  }
+  std::printf("%s order: folders %.0f ns/record; files %.0f ns/record at 100,000, %.0f ns/record at 1,000,000 "
+              "(growth %.2f)\n",
+              order, folders * 1e9 / kFolders, early * 1e9 / kWindow, late * 1e9 / kWindow, late / early);
+
+  {
+    std::ofstream out(scratchFile);
+    for (uint32_t i = 0; i < kFiles; ++i) out << fileKeys[i] << ' ' << i << '\n';
+  }
+  double theirs = qm::bench::CommandSeconds("sort -s -n -k1,1 '" + scratchFile + "' > /dev/null");
+  qm::bench::Row(std::string("insert 1M files, ") + order + " order", total, "sort -s -n (same keys)", theirs);
+  qm::ClearCatalog();
+}
+
+}  // namespace
+
+int main() {
+  qm::bench::Scratch dir;
+  Run("scan-like", true, dir.file("keys.txt"));
+  Run("random", false, dir.file("keys.txt"));
+  return 0;
+}

@@ -1,0 +1,151 @@
+#pragma once
+// The scan catalogue: every folder and file a scan found, kept in two lists
+// ordered by the key of the parent folder (stable within equal keys). The
+// scans and the scan-log reader fill it through InsertFolderRecord and
+// InsertFileRecord; everyone else reads it through the walks below and never
+// follows `next` by hand.
+//
+// The lists live in g_AppState (heads and counters) and in this module
+// (record storage and the indexes that keep inserts near-linear). Records
+// never move in memory while the catalogue holds them, so pointers to them
+// stay valid until ClearCatalog().
+//
+// One worker inserts at a time; readers run only after it has finished.
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "app/app_state.h"
+
+namespace qm {
+
+// Key of the folder that collects items whose parent was not found.
+constexpr uint32_t kLostFolderKey = 0x0FFFFFFF;
+// Root keys: the FAT root directory and the NTFS root's MFT record.
+constexpr uint32_t kFatRootKey = 0;
+constexpr uint32_t kNtfsRootKey = 5;
+
+// Six time values in slot order: modified, created, accessed, each as two
+// 32-bit values (FAT: date, time; NTFS: FILETIME low half, high half).
+using RecordTimes = std::array<uint32_t, 6>;
+
+struct FolderRecord {
+  std::string name8;        // 8-bit (CP1252) name; empty when the wide name is used
+  std::u16string wideName;  // UTF-16 name; empty when name8 is used
+  char deletedFlag = 'n';   // 'y' deleted, 'n' live
+  char kind = 'D';
+  uint32_t modifiedTime[2] = {};
+  uint32_t createdTime[2] = {};
+  uint32_t accessedTime[2] = {};
+  uint32_t treeItem = 0;     // results-tree item id; written by the tree, kept by the catalogue
+  uint32_t parentKey = 0;    // sort key of the list
+  uint32_t ownKey = 0;       // FAT: first cluster; NTFS: MFT record number
+  uint64_t recordSector = 0; // where a deep scan found the record; 0 in the quick scans
+  int16_t fileSystemNumber = 0;
+  std::atomic<char> checkFlag{'n'};  // 'y' when ticked
+  FolderRecord* next = nullptr;      // list order; read through the walks
+
+  bool HasName8() const { return !name8.empty(); }
+  bool IsDeleted() const { return deletedFlag == 'y'; }
+
+ private:
+  // Back link, so that a replaced folder can move to its new parent's group.
+  friend struct CatalogAccess;
+  FolderRecord* prev_ = nullptr;
+};
+
+struct FileRecord {
+  std::string name8;
+  std::u16string wideName;
+  char deletedFlag = 'n';
+  char kind = 'F';
+  uint32_t modifiedTime[2] = {};
+  uint32_t createdTime[2] = {};
+  uint32_t accessedTime[2] = {};
+  int32_t runningNumber = 0;  // AppState.fileCount at the insert: 0, 1, 2, ... in insertion order
+  uint64_t size = 0;
+  uint32_t parentKey = 0;     // sort key of the list
+  uint32_t dataKey = 0;       // FAT: first cluster; NTFS: MFT record number
+  uint64_t recordSector = 0;  // sector of the FILE record (deep scans); 0 in the quick scans
+  std::atomic<char> checkFlag{'n'};
+  FileRecord* next = nullptr;
+
+  bool HasName8() const { return !name8.empty(); }
+  bool IsDeleted() const { return deletedFlag == 'y'; }
+};
+
+// Adds one folder to g_AppState.folderList. A non-empty name8 is stored and
+// the wide name dropped; otherwise the wide name is stored. A folder whose own
+// key (not 0) and file-system number match a folder already listed is a
+// duplicate: a live one replaces a deleted one in place (moving it to its
+// parent's group and keeping its tree item), anything else is dropped.
+void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, char deletedFlag, uint32_t parentKey,
+                        uint32_t ownKey, uint64_t recordSector, const RecordTimes& times, int16_t fileSystemNumber);
+
+// Adds one file to g_AppState.fileList with running number
+// g_AppState.fileCount, then counts it. Files have no duplicate test. The
+// caller adds the size to g_AppState.foundBytes.
+void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char deletedFlag, uint64_t size,
+                      uint32_t parentKey, uint32_t dataKey, uint64_t recordSector, const RecordTimes& times);
+
+// Frees every record, sets both heads to null and the counts to 0.
+void ClearCatalog();
+
+// A forward range over records linked by `next`, from first up to (not
+// including) stop.
+template <typename Record>
+class RecordRange {
+ public:
+  class iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Record;
+    using difference_type = std::ptrdiff_t;
+    using pointer = Record*;
+    using reference = Record&;
+    iterator() = default;
+    explicit iterator(Record* r) : r_(r) {}
+    Record& operator*() const { return *r_; }
+    Record* operator->() const { return r_; }
+    iterator& operator++() {
+      r_ = r_->next;
+      return *this;
+    }
+    iterator operator++(int) {
+      iterator t = *this;
+      r_ = r_->next;
+      return t;
+    }
+    bool operator==(const iterator& o) const { return r_ == o.r_; }
+
+   private:
+    Record* r_ = nullptr;
+  };
+
+  RecordRange() = default;
+  RecordRange(Record* first, Record* stop) : first_(first), stop_(stop) {}
+  iterator begin() const { return iterator(first_); }
+  iterator end() const { return iterator(stop_); }
+  bool empty() const { return first_ == stop_; }
+
+ private:
+  Record* first_ = nullptr;
+  Record* stop_ = nullptr;
+};
+
+using FolderRange = RecordRange<FolderRecord>;
+using FileRange = RecordRange<FileRecord>;
+
+// Every record in list order (sorted by parent key, stable within a key).
+FolderRange AllFolders();
+FileRange AllFiles();
+// The records whose parent key is parentKey, in list order (all file-system
+// numbers; readers filter by g_AppState.currentVolume where they must).
+FolderRange FoldersWithParent(uint32_t parentKey);
+FileRange FilesWithParent(uint32_t parentKey);
+
+}  // namespace qm

@@ -1,0 +1,195 @@
+#pragma once
+// The unsorted lists that the deep scan and the FAT partition search fill
+// before anything goes into the sorted catalogue: NTFS folders and files
+// found anywhere on the source, boot sectors, INDX blocks and the confirmed
+// file systems. Every list appends at its tail; records never move in memory
+// until their list is cleared.
+//
+// The NTFS folder and file lists and the file-system list hang off
+// g_AppState (head, tail, count fields kept in step by the routines here);
+// the boot-sector and INDX-block lists belong to the scan that builds them.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "engines/catalog.h"
+
+namespace qm {
+
+// An INDX-block entry's sector once a folder has claimed the block.
+constexpr uint64_t kClaimedIndexBlock = UINT64_MAX;
+// Units in the fixed name fields of the boot and file-system records.
+constexpr size_t kFsNameUnits = 10;
+
+struct NtfsFolderRecord {
+  std::u16string name;
+  char deletedFlag = 'n';
+  RecordTimes times = {};      // modified, created, accessed: low half, high half
+  uint32_t parentKey = 0;      // MFT record of the parent (FAT candidate: parent cluster)
+  uint32_t ownKey = 0;         // MFT record of the folder (FAT candidate: first cluster)
+  uint64_t recordSector = 0;   // where the folder's record was found
+  uint32_t indexLcn = 0;       // first cluster of the "$I30" allocation; 0 when none
+  int32_t fileSystemNumber = 0;  // 0 not yet, -1 rejected, n >= 1 the n-th confirmed file system
+  NtfsFolderRecord* next = nullptr;
+};
+
+struct NtfsFileRecord {
+  std::u16string name;
+  char deletedFlag = 'n';
+  RecordTimes times = {};
+  int32_t stamp = 0;  // g_AppState.fileCount when appended
+  uint64_t size = 0;
+  uint32_t parentKey = 0;
+  uint32_t ownKey = 0;
+  uint64_t recordSector = 0;
+  NtfsFileRecord* next = nullptr;
+};
+
+struct NtfsBootRecord {
+  uint64_t bootSector = 0;
+  uint32_t sectorsPerCluster = 0;
+  uint32_t sectorsPerIndexBlock = 0;
+  uint32_t sectorsPerMftRecord = 0;
+  uint64_t totalSectors = 0;
+  uint64_t mftCluster = 0;
+  uint64_t mftMirrorCluster = 0;
+  NtfsBootRecord* next = nullptr;
+};
+
+struct FatBootRecord {
+  uint64_t bootSector = 0;
+  uint32_t sectorsPerFat = 0;
+  uint32_t sectorsPerCluster = 0;
+  uint32_t rootDirSectors = 0;     // FAT16; 0 for FAT32
+  uint32_t reservedSectors = 0;
+  uint64_t rootLocation = 0;       // FAT16: root-directory sector; FAT32: root cluster
+  uint64_t clusterZeroSector = 0;  // first data sector minus two clusters
+  uint64_t fat1Sector = 0;
+  uint64_t fat2Sector = 0;
+  uint64_t endSector = 0;          // boot sector + total sectors
+  char16_t name[kFsNameUnits] = {};  // "FAT16" / "FAT32", zero-terminated
+  FatBootRecord* next = nullptr;
+};
+
+struct IndexBlockRecord {
+  uint64_t sector = 0;  // kClaimedIndexBlock once a folder has claimed it
+  uint32_t owner = 0;   // MFT record of the directory that owns the block
+  uint32_t vcn = 0;     // low 32 bits
+  int32_t tag = -1;
+  IndexBlockRecord* next = nullptr;
+};
+
+struct FileSystemRecord {
+  char16_t name[kFsNameUnits] = {};  // "NTFS", "FAT16" or "FAT32", zero-terminated
+  uint32_t sectorsPerCluster = 0;
+  uint64_t firstSector = 0;
+  uint64_t endSector = 0;  // first sector after the file system
+  uint32_t sectorsPerFat = 0;
+  uint32_t rootDirSectors = 0;
+  uint32_t reservedSectors = 0;
+  uint64_t rootLocation = 0;
+  uint64_t clusterZeroSector = 0;
+  uint64_t fat1Sector = 0;
+  uint64_t fat2Sector = 0;
+  uint32_t sectorsPerMftRecord = 0;
+  uint32_t sectorsPerIndexBlock = 0;
+  FileSystemRecord* next = nullptr;
+};
+
+// An owning list of records chained by `next` in append order. Appends never
+// walk; records keep their address until clear().
+template <typename Record>
+class RecordChain {
+ public:
+  RecordChain() = default;
+  RecordChain(const RecordChain&) = delete;
+  RecordChain& operator=(const RecordChain&) = delete;
+
+  Record* head() const { return store_.empty() ? nullptr : const_cast<Record*>(&store_.front()); }
+  Record* tail() const { return store_.empty() ? nullptr : const_cast<Record*>(&store_.back()); }
+  size_t size() const { return store_.size(); }
+  bool empty() const { return store_.empty(); }
+  // The record at position i (0-based); i < size().
+  Record& at(size_t i) { return store_[i]; }
+  const Record& at(size_t i) const { return store_[i]; }
+
+  // Appends a default record linked after the tail and returns it.
+  Record& append() {
+    Record* last = tail();
+    Record& r = store_.emplace_back();
+    if (last) last->next = &r;
+    return r;
+  }
+  void clear() { store_.clear(); }
+
+  RecordRange<Record> records() const { return RecordRange<Record>(head(), nullptr); }
+  typename RecordRange<Record>::iterator begin() const { return records().begin(); }
+  typename RecordRange<Record>::iterator end() const { return records().end(); }
+
+ private:
+  std::deque<Record> store_;
+};
+
+using NtfsBootList = RecordChain<NtfsBootRecord>;
+using FatBootList = RecordChain<FatBootRecord>;
+using IndexBlockList = RecordChain<IndexBlockRecord>;
+
+// --- Appends (each ends the process through OutOfMemory when a record cannot be had) ---
+
+// Appends to g_AppState.ntfsFolderList, moves the tail, counts the record.
+void AppendNtfsFolder(std::u16string_view name, char deletedFlag, uint32_t parentKey, uint32_t ownKey,
+                      uint64_t recordSector, const RecordTimes& times, uint32_t indexLcn, int32_t fileSystemNumber);
+// The same without counting.
+void AppendNtfsFolderNoCount(std::u16string_view name, char deletedFlag, uint32_t parentKey, uint32_t ownKey,
+                             uint64_t recordSector, const RecordTimes& times, uint32_t indexLcn,
+                             int32_t fileSystemNumber);
+// Appends to g_AppState.ntfsFileList, stamps g_AppState.fileCount, counts the record.
+void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, uint32_t parentKey, uint32_t ownKey,
+                    uint64_t recordSector, const RecordTimes& times);
+// Boot sectors: each adds 1 to g_AppState.bootSectorCount.
+void AppendNtfsBoot(NtfsBootList& list, uint64_t bootSector, uint32_t sectorsPerCluster,
+                    uint32_t sectorsPerIndexBlock, uint32_t sectorsPerMftRecord, uint64_t totalSectors,
+                    uint64_t mftCluster, uint64_t mftMirrorCluster);
+void AppendFatBoot(FatBootList& list, uint64_t bootSector, uint32_t sectorsPerFat, uint32_t sectorsPerCluster,
+                   uint32_t rootDirSectors, uint32_t reservedSectors, uint64_t rootLocation,
+                   uint64_t clusterZeroSector, uint64_t fat1Sector, uint64_t fat2Sector, uint64_t endSector,
+                   std::u16string_view name);
+// Adds 1 to g_AppState.indexBlockCount.
+void AppendIndexBlock(IndexBlockList& list, uint64_t sector, uint32_t owner, uint32_t vcn, int32_t tag);
+// Appends to g_AppState.fileSystemList; counts nothing (callers keep
+// g_AppState.fileSystemCount).
+void AppendFileSystem(uint64_t firstSector, uint64_t endSector, uint32_t sectorsPerCluster, std::u16string_view name,
+                      uint32_t sectorsPerFat, uint32_t rootDirSectors, uint64_t rootLocation,
+                      uint32_t reservedSectors, uint64_t clusterZeroSector, uint64_t fat1Sector,
+                      uint64_t fat2Sector, uint32_t sectorsPerMftRecord, uint32_t sectorsPerIndexBlock);
+
+// --- Walks and clearing of the lists held in g_AppState ---
+RecordRange<NtfsFolderRecord> NtfsFolders();
+RecordRange<NtfsFileRecord> NtfsFiles();
+RecordRange<FileSystemRecord> FileSystems();
+// The NTFS folder at position i (0-based) of the folder list, or null past its end.
+NtfsFolderRecord* NtfsFolderAt(int64_t i);
+// Empty the lists and zero their heads, tails and counts
+// (bootSectorCount and indexBlockCount go with ClearNtfsLists).
+void ClearNtfsLists();
+void ClearFileSystemList();
+
+// --- Operations on the NTFS folder list ---
+
+// Position of the first folder at or after position n whose file-system
+// number is 0, or -1 when there is none (n past the end included).
+int32_t FindUnassignedFolder(int32_t n);
+
+// Claims for the next file system (g_AppState.fileSystemCount + 1) every
+// unassigned folder whose record lies in (firstSector, endSector] and whose
+// INDX block, read at firstSector + indexLcn x sectorsPerCluster, names the
+// folder as its owner; the INDX-block entry of that sector is marked claimed.
+// Returns 1 when at least one folder was claimed, else 0. Stops early when
+// the scan page's job is stopped.
+int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
+                              uint64_t endSector);
+
+}  // namespace qm

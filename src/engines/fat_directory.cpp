@@ -1,0 +1,206 @@
+#include "engines/fat_directory.h"
+
+#include <new>
+#include <unordered_set>
+
+#include "app/app_state.h"
+#include "diskio/sector_io.h"
+#include "platform/byte_reader.h"
+#include "platform/prompt.h"
+
+namespace qm {
+
+namespace {
+
+// Offsets of a long-name entry's three character runs.
+constexpr size_t kLfnRun1 = 1, kLfnRun1Chars = 5;
+constexpr size_t kLfnRun2 = 14, kLfnRun2Chars = 6;
+constexpr size_t kLfnRun3 = 28, kLfnRun3Chars = 2;
+
+// End-of-chain and bad-cluster marks start here.
+constexpr uint32_t kFat12EndMark = 0xFF7;
+constexpr uint32_t kFat16EndMark = 0xFFF7;
+constexpr uint32_t kFat32EndMark = 0x0FFFFFF7;
+constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
+constexpr uint32_t kFirstDataCluster = 2;
+
+enum class FatKind { kNone, kFat12, kFat16, kFat32 };
+
+FatKind ScanFatKind() {
+  const std::u16string& fs = g_AppState.scanFileSystem;
+  if (fs == u"FAT12") return FatKind::kFat12;
+  if (fs == u"FAT16") return FatKind::kFat16;
+  if (fs == u"FAT32") return FatKind::kFat32;
+  return FatKind::kNone;
+}
+
+size_t SectorBytes() {
+  int32_t bps = g_BytesPerSector;
+  return (bps > 0 && bps <= 65536) ? static_cast<size_t>(bps) : 512;
+}
+
+// Reads FAT bytes through a small window of two sectors so that a FAT12
+// entry straddling a sector boundary is whole.
+class FatWindow {
+ public:
+  FatWindow(uint64_t firstFatSector, size_t sectorBytes)
+      : fat_(firstFatSector), bps_(sectorBytes), buf_(2 * sectorBytes) {}
+
+  // The 16- or 32-bit little-endian value at byte offset off of the FAT.
+  bool read(uint64_t off, size_t width, uint32_t* value) {
+    uint64_t sector = off / bps_;
+    size_t inSector = static_cast<size_t>(off % bps_);
+    if (!loaded_ || sector != sector_) {
+      loaded_ = ReadSectors(SelectedDevicePath(), fat_ + sector, 2, buf_.data()) != 0;
+      sector_ = sector;
+      if (!loaded_) return false;
+    }
+    ByteReader r(buf_.data(), buf_.size());
+    *value = width == 2 ? r.u16(inSector) : r.u32(inSector);
+    return !r.fail();
+  }
+
+ private:
+  uint64_t fat_;
+  size_t bps_;
+  std::vector<uint8_t> buf_;
+  uint64_t sector_ = 0;
+  bool loaded_ = false;
+};
+
+// Appends the 13 characters of a long-name entry; true when its terminator was met.
+bool AppendLongNameChars(const ByteReader& entry, std::u16string* out) {
+  const std::pair<size_t, size_t> runs[] = {{kLfnRun1, kLfnRun1Chars}, {kLfnRun2, kLfnRun2Chars},
+                                            {kLfnRun3, kLfnRun3Chars}};
+  for (auto [off, chars] : runs) {
+    for (size_t i = 0; i < chars; ++i) {
+      char16_t c = entry.u16(off + 2 * i);
+      if (c == 0) return true;
+      out->push_back(c);
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
+                     uint64_t previousSector) {
+  std::vector<uint8_t> local(sector.begin(), sector.end());
+  size_t usable = local.size() - local.size() % kDirEntrySize;
+  if (entryOffset % kDirEntrySize != 0 || entryOffset >= usable) return 1;
+  std::u16string collected;
+  size_t pos = entryOffset;
+  bool movedBack = false;
+  // Each pass consumes one entry and the walk stops past 255 characters, so
+  // it ends within 21 entries.
+  for (;;) {
+    if (pos == 0) {
+      // The name continues in the directory's previous sector, if it has one;
+      // a name we cannot see whole is no name.
+      if (movedBack || previousSector == kNoPreviousSector) return 1;
+      local.assign(SectorBytes(), 0);
+      if (!ReadSectors(SelectedDevicePath(), previousSector, 1, local.data())) return 1;
+      usable = local.size() - local.size() % kDirEntrySize;
+      if (usable == 0) return 1;
+      pos = usable;
+      movedBack = true;
+    }
+    pos -= kDirEntrySize;
+    ByteReader entry(local.data() + pos, kDirEntrySize);
+    if (entry.u8(kDirAttrOffset) != kFatAttrLongName) {
+      // No terminator: a name that fills its entries exactly.
+      if (collected.empty() || collected.size() % kLongNameEntryChars != 0) return 1;
+      if (name) *name = collected;
+      return 0;
+    }
+    if (AppendLongNameChars(entry, &collected)) {
+      if (collected.empty()) return 1;
+      if (name) *name = collected;
+      return 0;
+    }
+    if (collected.size() > kLongNameMaxChars) {
+      if (name) *name = collected;
+      return 0;
+    }
+  }
+}
+
+int IsPlainFileName(std::u16string_view name, NameKind kind) {
+  for (char16_t c : name) {
+    if (c == 0) break;
+    if (c < 32) return 0;
+    switch (c) {
+      case u'"': case u'\\': case u'/': case u'?': case u'*': case u'<': case u'>': case u'|':
+        return 0;
+      default:
+        break;
+    }
+    if (kind == NameKind::kShort && c >= 128 && c <= 255) return 0;
+  }
+  return 1;
+}
+
+void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFlag) {
+  if (!list) return;
+  const FatKind kind = ScanFatKind();
+  if (kind == FatKind::kNone) return;
+  AppendClusterNode(list, firstCluster);
+
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  if (g.fat1Sector <= 0 || g.sectorsPerFat <= 0) return;
+  const size_t bps = SectorBytes();
+  const uint64_t fatBytes = static_cast<uint64_t>(g.sectorsPerFat) * bps;
+  // Clusters the FAT can describe; a value at or past this is not a cluster.
+  uint64_t clusters = kind == FatKind::kFat12 ? fatBytes * 2 / 3 : kind == FatKind::kFat16 ? fatBytes / 2 : fatBytes / 4;
+  const uint32_t endMark = kind == FatKind::kFat12 ? kFat12EndMark : kind == FatKind::kFat16 ? kFat16EndMark : kFat32EndMark;
+  if (clusters > endMark) clusters = endMark;
+  const bool limited = limitFlag == kChainLimitFlag && kind != FatKind::kFat12;
+
+  FatWindow fat(static_cast<uint32_t>(g.fat1Sector), bps);
+  std::unordered_set<uint32_t> seen{firstCluster};
+  uint32_t c = firstCluster;
+  size_t listed = 1;
+  // Every step lists a cluster not seen before and below `clusters`, so the
+  // walk ends within the volume's cluster count even on a cyclic FAT.
+  while (c >= kFirstDataCluster && c < clusters) {
+    if (limited && listed >= kLimitedChainClusters) break;
+    uint32_t next = 0;
+    if (kind == FatKind::kFat12) {
+      uint32_t v = 0;
+      if (!fat.read(uint64_t{c} * 3 / 2, 2, &v)) break;
+      next = (c & 1) ? (v >> 4) : (v & 0x0FFF);
+    } else if (kind == FatKind::kFat16) {
+      if (!fat.read(uint64_t{c} * 2, 2, &next)) break;
+    } else {
+      if (!fat.read(uint64_t{c} * 4, 4, &next)) break;
+      next &= kFat32EntryMask;
+    }
+    if (next < kFirstDataCluster || next >= endMark || next >= clusters) break;
+    if (!seen.insert(next).second) break;
+    AppendClusterNode(list, next);
+    ++listed;
+    c = next;
+  }
+}
+
+uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster) {
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  if (clusterIndex >= chain.size() || g.sectorsPerCluster <= 0) return kNoPreviousSector;
+  const uint64_t spc = static_cast<uint32_t>(g.sectorsPerCluster);
+  const uint64_t zero = static_cast<uint32_t>(g.clusterZeroSector);
+  if (sectorInCluster > 0) return zero + uint64_t{chain[clusterIndex]} * spc + sectorInCluster - 1;
+  if (clusterIndex == 0) return kNoPreviousSector;
+  return zero + uint64_t{chain[clusterIndex - 1]} * spc + spc - 1;
+}
+
+void AppendClusterNode(ClusterList* list, uint32_t cluster) {
+  if (!list) return;
+  try {
+    list->push_back(cluster);
+  } catch (const std::bad_alloc&) {
+    OutOfMemory(u"Not Enough Memory");
+  }
+}
+
+}  // namespace qm

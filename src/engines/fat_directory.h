@@ -1,0 +1,78 @@
+#pragma once
+// FAT directory pieces shared by the FAT scans and the FAT copier: the long
+// name that precedes a short entry, the name test, and the cluster-chain walk
+// for FAT12, FAT16 and FAT32. Every byte comes from the source untrusted.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+// Directory entry layout.
+inline constexpr size_t kDirEntrySize = 32;
+inline constexpr size_t kDirNameOffset = 0;
+inline constexpr size_t kDirExtOffset = 8;
+inline constexpr size_t kDirAttrOffset = 11;
+inline constexpr size_t kDirCreateTimeOffset = 14;
+inline constexpr size_t kDirCreateDateOffset = 16;
+inline constexpr size_t kDirAccessDateOffset = 18;
+inline constexpr size_t kDirClusterHighOffset = 20;
+inline constexpr size_t kDirWriteTimeOffset = 22;
+inline constexpr size_t kDirWriteDateOffset = 24;
+inline constexpr size_t kDirClusterLowOffset = 26;
+inline constexpr size_t kDirSizeOffset = 28;
+inline constexpr uint8_t kDirDeletedMark = 0xE5;
+inline constexpr uint8_t kFatAttrDirectory = 0x10;
+inline constexpr uint8_t kFatAttrLongName = 0x0F;
+
+// Characters one long-name entry holds, and the most a name may collect.
+inline constexpr size_t kLongNameEntryChars = 13;
+inline constexpr size_t kLongNameMaxChars = 255;
+
+// "No sector before this one belongs to the directory."
+inline constexpr uint64_t kNoPreviousSector = ~0ull;
+
+// Collects the long name whose entries precede the short entry at
+// entryOffset of sector (one directory sector, a multiple of 32 bytes). When
+// the entries reach back past the sector's start they continue in
+// previousSector (the directory's preceding sector in its chain, read through
+// ReadSectors), never further. Returns 0 with the name in *name when a long
+// name was collected, 1 when there is none (name untouched).
+int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
+                     uint64_t previousSector);
+
+// Which rule IsPlainFileName applies.
+enum class NameKind { kShort, kLong };
+// 1 when the name may be shown: no character 1-31, none of " \ / ? * < > |,
+// and for a short name none from 128 to 255. Long names may hold any
+// character from 128 up.
+int IsPlainFileName(std::u16string_view name, NameKind kind = NameKind::kShort);
+
+// The clusters of a chain, in order.
+using ClusterList = std::vector<uint32_t>;
+// Passed as the limit flag: stop a FAT16/FAT32 walk after 26 clusters.
+inline constexpr uint32_t kChainLimitFlag = 0x0FFFFFFF;
+inline constexpr size_t kLimitedChainClusters = 26;
+
+// Appends the chain from firstCluster (itself first) using the first FAT of
+// scanGeometry and scanFileSystem. Ends at a free entry, an end-of-chain or
+// bad-cluster mark, a cluster outside the FAT, a cluster already listed, or a
+// failed read.
+void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFlag);
+
+// The directory sector before sector k of the chain's cluster at index i
+// (geometry from scanGeometry): the previous sector of the same cluster, the
+// last sector of the chain's previous cluster, or kNoPreviousSector at the
+// directory's first sector.
+uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster);
+
+// Appends one cluster at the end of the list.
+void AppendClusterNode(ClusterList* list, uint32_t cluster);
+
+// b0 + 256 b1 + 65536 b2 + 16777216 b3 (also declared with the NTFS records).
+uint32_t MakeDword(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
+
+}  // namespace qm

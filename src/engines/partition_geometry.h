@@ -1,0 +1,22 @@
+#pragma once
+// Reading the boot sector of the selected volume into g_PartitionGeometry:
+// the twelve numbers from which every engine finds the FATs, the root
+// directory, the clusters, the MFT and its mirror.
+//
+// Inputs are the selection globals: g_SelectedFileSystem ("FAT16", "FAT32"
+// or "NTFS"; any other name is refused), g_RangeFirstSector (the boot
+// sector), g_RangeEndSector (where the NTFS boot-sector copy is looked for
+// first), the selected device path and g_BytesPerSector.
+#include <cstdint>
+
+#include "app/app_state.h"
+
+namespace qm {
+
+// 1 when g_PartitionGeometry was filled for the selected volume, 0 otherwise.
+// The geometry is written only when every check passed (a FAT16 volume
+// without a boot signature clears it); a value that does not fit the
+// geometry's 32-bit members is refused.
+int ReadPartitionGeometry();
+
+}  // namespace qm
