@@ -1,14 +1,22 @@
-// Placeholder reader: plain positioned reads through DeviceMap. The full
-// reader (read limit, image and virtual-disk branches, chunks, bad sectors)
-// replaces it.
+// ReadSectors and WriteSectors: the read limit, the routing to virtual
+// disks and raw images, and the device path with its cached handle, 40-sector
+// chunks and the bad-sector retry.
 #include "diskio/sector_io.h"
 
+#include <atomic>
 #include <cstring>
-#include <vector>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/app_state.h"
+#include "diskio/raw_image.h"
 #include "platform/device_map.h"
 #include "platform/file.h"
+#include "platform/prompt.h"
+#include "vdisk/virtual_disk.h"
 
 namespace qm {
 
@@ -18,25 +26,179 @@ char g_DevicePathTable[10][20] = {
     "\\\\.\\PhysicalDrive8", "\\\\.\\PhysicalDrive9"};
 int32_t g_BadSectorChoice = 0;
 
+namespace {
+
+constexpr uint32_t kVirtualSectorBytes = 512;
+constexpr uint32_t kLargestSectorBytes = 65536;
+
+// One opened device. Reads use pread, so several threads may share it.
+struct OpenDevice {
+  File file;
+  int64_t size = -1;  // bytes; -1 when unknown
+};
+
+// The cached device of the reader: opened by the first read of a path and
+// kept until a read names another path (or the path now stands for another
+// disk). A failed open is cached too (device null), so a path that cannot be
+// opened fails at once until another one is read.
+std::mutex g_DeviceMutex;
+bool g_DeviceCached = false;
+std::string g_DeviceHandleName;
+std::string g_DeviceHostPath;
+std::shared_ptr<OpenDevice> g_DeviceHandle;
+
+DeviceReadHook g_ReadHook;
+
+std::shared_ptr<OpenDevice> CachedDevice(const char* devicePath) {
+  const std::string host = DeviceMap::Instance().Resolve(devicePath);
+  std::lock_guard lock(g_DeviceMutex);
+  if (g_DeviceCached && g_DeviceHandleName == devicePath && g_DeviceHostPath == host) return g_DeviceHandle;
+  g_DeviceCached = true;
+  g_DeviceHandleName = devicePath;
+  g_DeviceHostPath = host;
+  g_DeviceHandle.reset();
+  auto dev = std::make_shared<OpenDevice>();
+  if (!host.empty() && dev->file.open(host, File::Mode::Read)) {
+    dev->size = dev->file.size();
+    g_DeviceHandle = std::move(dev);
+  }
+  return g_DeviceHandle;
+}
+
+enum class SpanRead { Ok, PastEnd, Failed };
+
+// One positioned read of a span. Whatever was not read becomes zeros; a read
+// that stops at the end of the device is told apart from a failing one.
+SpanRead ReadSpan(OpenDevice& dev, uint8_t* buffer, size_t bytes, uint64_t offset) {
+  const int64_t got = g_ReadHook ? g_ReadHook(dev.file, buffer, bytes, offset) : dev.file.readAt(buffer, bytes, offset);
+  if (got >= 0 && static_cast<uint64_t>(got) == bytes) return SpanRead::Ok;
+  const size_t have = got > 0 ? std::min(static_cast<size_t>(got), bytes) : 0;
+  std::memset(buffer + have, 0, bytes - have);
+  if (got >= 0 && dev.size >= 0 && offset + have >= static_cast<uint64_t>(dev.size)) return SpanRead::PastEnd;
+  return SpanRead::Failed;
+}
+
+// Reads count sectors at firstSector with the failed-read rule: on a failure
+// the user chooses; Retry reads the span again sector by sector (a sector
+// that still fails stays zero), Skip keeps the zeros. A retried span still
+// counts as failed. A span that runs off the end of the device fails quietly.
+bool ReadSpanWithRule(OpenDevice& dev, uint64_t firstSector, uint32_t count, uint8_t* buffer, uint32_t bps) {
+  const SpanRead r = ReadSpan(dev, buffer, size_t{count} * bps, firstSector * bps);
+  if (r == SpanRead::Ok) return true;
+  if (r == SpanRead::PastEnd) return false;
+  const int choice = AskBadSectorChoice();
+  if (choice == 0 || choice == 2) {
+    for (uint32_t i = 0; i < count; ++i) ReadSpan(dev, buffer + size_t{i} * bps, bps, (firstSector + i) * bps);
+  }
+  return false;
+}
+
+// True when every byte offset of the request fits a signed 64-bit file offset.
+bool RequestFits(uint64_t firstSector, uint32_t count, uint32_t bps) {
+  const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) / bps;
+  return firstSector <= limit && count <= limit - firstSector;
+}
+
+}  // namespace
+
+uint32_t SourceSectorBytes() {
+  if (g_VirtualDiskSource) return kVirtualSectorBytes;
+  if (g_BytesPerSector <= 0 || static_cast<uint32_t>(g_BytesPerSector) > kLargestSectorBytes) return 0;
+  return static_cast<uint32_t>(g_BytesPerSector);
+}
+
+int AskBadSectorChoice() {
+  // No lock is held while asking: the question may run a dialog on this very
+  // thread, or wait for the GUI thread.
+  std::atomic_ref<int32_t> choice(g_BadSectorChoice);
+  const int standing = choice.load();
+  if (standing != 2 && standing != 3) {
+    const int answer = CurrentPrompt().BadSectorChoice();
+    // A closed dialog answers with the standing choice; anything else is ignored.
+    if (answer >= 0 && answer <= 3) choice.store(answer);
+  }
+  return choice.load();
+}
+
 const char* SelectedDevicePath() {
   int i = g_SelectedDiskIndex;
   return g_DevicePathTable[(i >= 0 && i < 10) ? i : 0];
 }
 
+void SetDeviceReadHook(DeviceReadHook hook) { g_ReadHook = std::move(hook); }
+
 int ReadSectors(const char* devicePath, uint64_t firstSector, uint32_t count, uint8_t* buffer) {
-  const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(g_BytesPerSector);
-  File f;
-  if (!f.open(DeviceMap::Instance().Resolve(devicePath), File::Mode::Read)) return 0;
-  int64_t got = f.readAt(buffer, bytes, firstSector * static_cast<uint64_t>(g_BytesPerSector));
-  if (got < static_cast<int64_t>(bytes)) {
-    std::memset(buffer + (got > 0 ? got : 0), 0, bytes - static_cast<size_t>(got > 0 ? got : 0));
+  const uint32_t bps = SourceSectorBytes();
+  if (bps == 0 || (buffer == nullptr && count > 0)) return 0;
+  const size_t bytes = size_t{count} * bps;
+
+  // The read limit of the selected range comes before every kind of source.
+  const auto limit = static_cast<int64_t>(g_RangeEndSector);
+  if (limit > 0 && firstSector > static_cast<uint64_t>(limit)) {
+    if (bytes) std::memset(buffer, 0, bytes);
     return 0;
   }
-  return 1;
+  if (g_VirtualDiskSource) return ReadVirtualSectors(g_AppState.virtualDiskKind, firstSector, count, buffer);
+  if (g_ImageSource) return ReadRawImageSectors(firstSector, count, buffer);
+
+  if (!RequestFits(firstSector, count, bps)) {
+    if (bytes) std::memset(buffer, 0, bytes);
+    return 0;
+  }
+  std::shared_ptr<OpenDevice> dev = devicePath ? CachedDevice(devicePath) : nullptr;
+  if (!dev) {
+    if (bytes) std::memset(buffer, 0, bytes);
+    return 0;
+  }
+  bool ok = true;
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t n = std::min(kReadChunkSectors, count - done);
+    if (!ReadSpanWithRule(*dev, firstSector + done, n, buffer + size_t{done} * bps, bps)) ok = false;
+    done += n;
+  }
+  return ok ? 1 : 0;
 }
 
 int WriteSectors(const char* devicePath, uint64_t firstSector, uint32_t count, const uint8_t* buffer) {
-  return 0;
+  if (!devicePath || g_BytesPerSector <= 0 || static_cast<uint32_t>(g_BytesPerSector) > kLargestSectorBytes) return 0;
+  if (buffer == nullptr && count > 0) return 0;
+  const auto bps = static_cast<uint32_t>(g_BytesPerSector);
+  if (!RequestFits(firstSector, count, bps)) return 0;
+  const std::string host = DeviceMap::Instance().Resolve(devicePath);
+  struct stat st {};
+  if (host.empty() || ::stat(host.c_str(), &st) != 0) return 0;
+  File file;
+  if (S_ISBLK(st.st_mode)) {
+    // Exclusive: a mounted or otherwise held disk is refused.
+    if (!file.open(host, File::Mode::DeviceWriteExclusive)) return 0;
+  } else if (S_ISREG(st.st_mode)) {
+    if (!file.open(host, File::Mode::ReadWrite)) return 0;
+  } else {
+    return 0;
+  }
+  bool ok = true;
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t n = std::min(kReadChunkSectors, count - done);
+    const uint8_t* src = buffer + size_t{done} * bps;
+    const uint64_t offset = (firstSector + done) * bps;
+    if (file.writeAt(src, size_t{n} * bps, offset) != static_cast<int64_t>(size_t{n} * bps)) {
+      ok = false;
+      // Get as much of the span onto the target as will go.
+      for (uint32_t i = 0; i < n; ++i) file.writeAt(src + size_t{i} * bps, bps, offset + uint64_t{i} * bps);
+    }
+    done += n;
+  }
+  if (!file.sync()) ok = false;
+  return ok ? 1 : 0;
 }
+
+int64_t SeekFile64(File& file, int64_t offset, int moveMethod) {
+  if (!file.isOpen()) return -1;
+  const int whence = moveMethod == FILE_CURRENT ? SEEK_CUR : moveMethod == FILE_END ? SEEK_END : SEEK_SET;
+  const off_t pos = ::lseek(file.fd(), static_cast<off_t>(offset), whence);
+  return pos < 0 ? -1 : static_cast<int64_t>(pos);
+}
+
+int Win9xAbsoluteRead(int, uint32_t, uint16_t, uint8_t*) { return 0; }
 
 }  // namespace qm

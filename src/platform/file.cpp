@@ -43,6 +43,14 @@ void File::close() {
   fd_ = -1;
 }
 
+bool File::closeChecked() {
+  if (fd_ < 0) return false;
+  const int r = ::close(fd_);
+  fd_ = -1;
+  if (r != 0) lastError_ = errno;
+  return r == 0;
+}
+
 int64_t File::readAt(void* buf, size_t n, uint64_t offset) {
   if (fd_ < 0) return -1;
   auto* p = static_cast<unsigned char*>(buf);

@@ -22,6 +22,9 @@ class File {
   // Opens path; false (and errno kept in lastError()) when it cannot.
   bool open(const std::string& path, Mode mode);
   void close();
+  // Closes and reports whether the system accepted it: delayed write errors
+  // of a written file show up here. False when nothing was open.
+  bool closeChecked();
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   int lastError() const { return lastError_; }

@@ -22,6 +22,17 @@ class Prompt {
   virtual int ViewQuestionMsg(std::u16string_view text) { return IDCANCEL; }
   // The bad-sector dialog: 0 Retry, 1 Skip, 2 Retry All, 3 Skip All.
   virtual int BadSectorChoice() { return 3; }
+  // The copy-error dialog for a target file (or image piece, or disk) that
+  // cannot be created or written: 0 Skip (this item is lost, go on), 1 Skip
+  // All (go on and ask no more in this job), 2 Abort (end the job). A dialog
+  // closed without an answer counts as Skip. With nobody to ask, Abort: a
+  // write that failed must not be passed over silently.
+  virtual int CopyErrorChoice(std::u16string_view path) { return 2; }
+  // The file-replace dialog for a target file that exists: 0 overwrite,
+  // 1 skip, 2 overwrite all, 3 skip all, 4 rename, 5 rename all. A dialog
+  // closed without an answer counts as Skip. With nobody to ask, Skip: an
+  // existing file is never overwritten unasked.
+  virtual int FileReplaceChoice(std::u16string_view path) { return 1; }
   // A folder chosen by the user, or nothing when cancelled.
   virtual std::optional<std::string> ChooseFolder(std::u16string_view title) { return std::nullopt; }
   // A file path to save to, or nothing when cancelled.

@@ -64,6 +64,9 @@ class ScanHost {
   virtual void SetControlText(int id, std::u16string_view text) {}
   virtual void SetProgressPos(int id, int pos) {}
   virtual void ShowControl(int id, bool visible) {}
+  // Gives a caption a font: family, size in points before the page's DPI
+  // factor, bold; the caption stays transparent.
+  virtual void SetControlFont(int id, std::u16string_view family, int pointSize, bool bold) {}
   virtual void StartTimer(int id, int milliseconds) {}
   virtual void KillTimer(int id) {}
   // Restarts the elapsed time (a hand-over to a follow-up worker).
