@@ -24,26 +24,25 @@ class JobControl {
 
   void pause() {
     std::lock_guard lock(mutex_);
-    ++pauseCount_;
+    pauseCount_.fetch_add(1);
   }
   void resume() {
     std::lock_guard lock(mutex_);
-    if (pauseCount_ > 0) --pauseCount_;
+    if (pauseCount_.load() > 0) pauseCount_.fetch_sub(1);
     cv_.notify_all();
   }
-  bool paused() const {
-    std::lock_guard lock(mutex_);
-    return pauseCount_ > 0;
-  }
+  bool paused() const { return pauseCount_.load() > 0; }
 
   // Parks while paused (a stop request releases it); true when a stop is
   // requested. Workers call it in every long loop and progress report.
   bool checkpoint() {
+    // Workers pass here per sector or per record: no lock unless paused.
+    if (pauseCount_.load(std::memory_order_acquire) == 0) return stop.load() != 0;
     std::unique_lock lock(mutex_);
-    if (pauseCount_ > 0) {
+    if (pauseCount_.load() > 0) {
       parked_ = true;
       cv_.notify_all();
-      cv_.wait(lock, [this] { return pauseCount_ == 0 || stop.load() != 0; });
+      cv_.wait(lock, [this] { return pauseCount_.load() == 0 || stop.load() != 0; });
       parked_ = false;
     }
     return stop.load() != 0;
@@ -57,7 +56,7 @@ class JobControl {
  private:
   mutable std::mutex mutex_;
   std::condition_variable cv_;
-  int pauseCount_ = 0;
+  std::atomic<int> pauseCount_{0};
   bool parked_ = false;
 };
 
