@@ -1,0 +1,237 @@
+#include "engines/deep_scan_dump.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/app_state.h"
+#include "engines/catalog.h"
+#include "engines/deep_lists.h"
+#include "platform/scan_host.h"
+#include "platform/text.h"
+
+namespace qm {
+
+namespace {
+
+constexpr char16_t kLostName16[] = u"Lost";
+constexpr char kLostName8[] = "Lost";
+constexpr char16_t kArial[] = u"Arial";
+constexpr int kCaptionPointSize = 9;
+// Progress lines are refreshed when the bar moves and every so many records.
+constexpr uint64_t kTextEvery = 256;
+
+ScanHost& Page() {
+  static ScanHost detached;
+  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
+}
+
+bool IsFatName(const std::u16string& fs) { return fs == u"FAT12" || fs == u"FAT16" || fs == u"FAT32"; }
+
+uint64_t NonNegative(int32_t v) { return v > 0 ? static_cast<uint64_t>(v) : 0; }
+
+class Progress {
+ public:
+  Progress(ScanHost& page, const char* format) : page_(page), format_(format) {}
+  void Report(uint64_t done, uint64_t total) {
+    const int bar =
+        total == 0 ? 100
+                   : static_cast<int>(std::min<unsigned __int128>(100, static_cast<unsigned __int128>(done) * 100 / total));
+    const bool moved = bar != lastBar_;
+    if (moved) {
+      page_.SetProgressPos(kScanProgressBar, bar);
+      lastBar_ = bar;
+    }
+    if (format_ && (moved || done % kTextEvery == 0 || done == total))
+      page_.SetControlText(kScanSectorLine,
+                           FormatW(format_, static_cast<long long>(done), static_cast<long long>(total)));
+  }
+
+ private:
+  ScanHost& page_;
+  const char* format_;
+  int lastBar_ = -1;
+};
+
+// Which folders of one file system end up under "Lost". Works on the folders
+// as the catalogue will hold them: those it holds already, then the dumped
+// ones with the catalogue's duplicate rule (one folder per own key; a live
+// one replaces a deleted one).
+class LostFolderPlan {
+ public:
+  LostFolderPlan(int16_t fileSystem, uint32_t rootKey) : fs_(fileSystem), root_(rootKey) {}
+
+  void AddListed(uint32_t ownKey, uint32_t parentKey, bool deleted) { Add(ownKey, parentKey, deleted); }
+  void AddDumped(const NtfsFolderRecord& f) {
+    if (static_cast<int16_t>(f.fileSystemNumber) == fs_) Add(f.ownKey, f.parentKey, f.deletedFlag == 'y');
+  }
+
+  // Whether f goes under "Lost" (its own file system and parent only).
+  bool IsLost(const NtfsFolderRecord& f) {
+    if (static_cast<int16_t>(f.fileSystemNumber) != fs_ || f.parentKey == root_) return false;
+    // Folders without a number of their own cannot be told apart: each
+    // stands for itself.
+    if (f.ownKey == 0) return nodes_.find(f.parentKey) == nodes_.end();
+    auto it = nodes_.find(f.ownKey);
+    if (it == nodes_.end()) return false;
+    Resolve(f.ownKey);
+    return it->second.lost;
+  }
+
+ private:
+  struct Node {
+    uint32_t parent = 0;
+    bool deleted = false;
+    uint8_t state = 0;  // 0 not yet followed, 1 on the chain being followed, 2 settled
+    bool lost = false;
+  };
+
+  void Add(uint32_t ownKey, uint32_t parentKey, bool deleted) {
+    auto [it, fresh] = nodes_.try_emplace(ownKey, Node{parentKey, deleted});
+    if (!fresh && ownKey != 0 && it->second.deleted && !deleted) {
+      it->second.parent = parentKey;
+      it->second.deleted = false;
+    }
+  }
+
+  // Follows the parents from key until the root, a settled folder, a missing
+  // parent or a circle; the folder whose parent is missing, or that closes
+  // the circle, is lost.
+  void Resolve(uint32_t key) {
+    chain_.clear();
+    for (uint32_t k = key;;) {
+      Node& n = nodes_.at(k);
+      if (n.state != 0) break;
+      n.state = 1;
+      chain_.push_back(k);
+      if (n.parent == root_) break;
+      auto p = nodes_.find(n.parent);
+      if (p == nodes_.end() || p->second.state == 1) {
+        n.lost = true;
+        break;
+      }
+      k = n.parent;
+    }
+    for (uint32_t k : chain_) nodes_.at(k).state = 2;
+  }
+
+  int16_t fs_;
+  uint32_t root_;
+  std::unordered_map<uint32_t, Node> nodes_;
+  std::vector<uint32_t> chain_;
+};
+
+}  // namespace
+
+void DumpSelectedFileSystem(int32_t key) {
+  ScanHost& page = Page();
+  const bool fat = IsFatName(g_SelectedFileSystem);
+  const uint32_t rootKey = fat ? kFatRootKey : kNtfsRootKey;
+  const int16_t fs = static_cast<int16_t>(key);
+  int32_t counter = 0;
+
+  page.SetControlText(kScanFirstCaption, kDumpSizeCaption);
+  page.SetControlFont(kScanFirstCaption, kArial, kCaptionPointSize, true);
+  page.ShowControl(kScanSectorLine, true);
+  page.SetControlText(kScanStatusLine, fat ? kDumpFatText : kDumpNtfsText);
+
+  if (g_AppState.ntfsFolderList != nullptr) {
+    if (fat)
+      InsertFolderRecord(kLostName8, u"", 'n', rootKey, kLostFolderKey, 0, RecordTimes{}, fs);
+    else
+      InsertFolderRecord({}, kLostName16, 'n', rootKey, kLostFolderKey, 0, RecordTimes{}, fs);
+  } else if (g_AppState.folderList != nullptr) {
+    g_AppState.folderList->fileSystemNumber = fs;
+  }
+
+  // Folders go into the catalogue once it is known which of them are lost,
+  // so that each lands at its sorted place at once. Until then they are
+  // counted as if inserted.
+  const uint64_t total = NonNegative(g_AppState.ntfsFolderCount) + NonNegative(g_AppState.ntfsFileCount);
+  Progress dumping(page, "Dumping Files && Folders : %lld/%lld");
+  std::vector<NtfsFolderRecord*> folders;
+  uint64_t done = 0;
+  bool whole = true;
+  for (NtfsFolderRecord& f : NtfsFolders()) {
+    if (fat || f.ownKey != kNtfsRootKey) folders.push_back(&f);
+    ++done;
+    page.UpdateScanStatistics(g_AppState.foundBytes,
+                              static_cast<uint32_t>(NonNegative(g_AppState.folderCount) + folders.size()),
+                              static_cast<uint32_t>(g_AppState.fileCount), f.name, &counter, 'n');
+    dumping.Report(done, total);
+    if (page.job.checkpoint()) {
+      whole = f.next == nullptr;
+      break;
+    }
+  }
+  const uint64_t projectedFolders = NonNegative(g_AppState.folderCount) + folders.size();
+
+  page.job.stop.store(0);
+  if (!fat) {
+    InsertFileRecord({}, kLostName16, 'n', 0, kNtfsRootKey, 0, 0, RecordTimes{});
+    for (NtfsFileRecord& f : NtfsFiles()) {
+      // A file without a parent cannot be placed in the tree.
+      if (f.parentKey != 0) {
+        InsertFileRecord({}, f.name, f.deletedFlag, f.size, f.parentKey, f.ownKey, f.recordSector, f.times);
+        g_AppState.foundBytes += f.size;
+      }
+      ++done;
+      page.UpdateScanStatistics(g_AppState.foundBytes, static_cast<uint32_t>(projectedFolders),
+                                static_cast<uint32_t>(g_AppState.fileCount), f.name, &counter, 'n');
+      dumping.Report(done, total);
+      if (page.job.checkpoint()) {
+        whole = whole && f.next == nullptr;
+        break;
+      }
+    }
+  }
+
+  // Lost folders: decided for the folders examined before a stop; the rest
+  // keep their parents.
+  page.job.stop.store(0);
+  page.SetControlText(kScanStatusLine, kDumpLostText);
+  LostFolderPlan plan(fs, rootKey);
+  for (const FolderRecord& r : AllFolders())
+    if (r.fileSystemNumber == fs) plan.AddListed(r.ownKey, r.parentKey, r.IsDeleted());
+  for (const NtfsFolderRecord* f : folders) plan.AddDumped(*f);
+  std::vector<char> lost(folders.size(), 0);
+  Progress assigning(page, fat ? nullptr : "Assigning Lost Folders : %lld/%lld");
+  uint64_t examined = 0;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const NtfsFolderRecord& f = *folders[i];
+    if (static_cast<int16_t>(f.fileSystemNumber) != fs || f.parentKey == rootKey) continue;
+    lost[i] = plan.IsLost(f) ? 1 : 0;
+    assigning.Report(++examined, projectedFolders);
+    if (page.job.checkpoint()) break;
+  }
+  page.job.stop.store(0);
+
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const NtfsFolderRecord& f = *folders[i];
+    const uint32_t parent = lost[i] ? kLostFolderKey : f.parentKey;
+    const int16_t number = static_cast<int16_t>(f.fileSystemNumber);
+    if (fat) {
+      // Candidates carry no names: "Dir" and the folder count at the insert.
+      const std::string name = Format("Dir%d", static_cast<int>(g_AppState.folderCount));
+      InsertFolderRecord(name, Utf8ToUtf16(name), f.deletedFlag, parent, f.ownKey, f.recordSector, f.times, number);
+    } else {
+      InsertFolderRecord({}, f.name, f.deletedFlag, parent, f.ownKey, f.recordSector, f.times, number);
+    }
+  }
+
+  // The findings are now in the catalogue; partition recovery keeps them for
+  // another pick.
+  if (whole && !g_AppState.partitionMode) {
+    const int32_t folderCount = g_AppState.ntfsFolderCount, fileCount = g_AppState.ntfsFileCount;
+    const int32_t bootCount = g_AppState.bootSectorCount, blockCount = g_AppState.indexBlockCount;
+    ClearNtfsLists();
+    g_AppState.ntfsFolderCount = folderCount;
+    g_AppState.ntfsFileCount = fileCount;
+    g_AppState.bootSectorCount = bootCount;
+    g_AppState.indexBlockCount = blockCount;
+  }
+  page.job.stop.store(0);
+}
+
+}  // namespace qm

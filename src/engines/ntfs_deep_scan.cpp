@@ -1,0 +1,562 @@
+#include "engines/ntfs_deep_scan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "app/app_state.h"
+#include "diskio/sector_io.h"
+#include "engines/catalog.h"
+#include "engines/deep_scan_dump.h"
+#include "engines/ntfs_records.h"
+#include "engines/scan_log.h"
+#include "platform/byte_reader.h"
+#include "platform/scan_host.h"
+#include "platform/text.h"
+
+namespace qm {
+
+namespace {
+
+constexpr char kFileSignature[4] = {'F', 'I', 'L', 'E'};
+constexpr char kIndxSignature[4] = {'I', 'N', 'D', 'X'};
+constexpr size_t kSignatureBytes = 4;
+
+// Signatures are looked for at every 512-byte step, whatever the sector size:
+// a 4096-byte sector can hold four 1 KiB MFT records.
+constexpr size_t kSignatureStep = 512;
+
+// FILE record header.
+constexpr size_t kRecordFlagsField = 0x16;
+constexpr size_t kRecordAllocatedField = 0x1C;
+constexpr size_t kRecordHeaderBytes = 0x1E;
+constexpr uint8_t kFolderInUse = 3;
+constexpr uint8_t kFolderDeleted = 2;
+constexpr uint8_t kFileDeleted = 0;
+constexpr size_t kMinRecordBytes = 512;
+constexpr size_t kMaxRecordBytes = 16384;
+// The update sequence number closes the first two 512-byte strides.
+constexpr size_t kUsnFirst = 510;
+constexpr size_t kUsnSecond = 1022;
+constexpr size_t kUsnCheckBytes = 1024;
+
+// INDX block header and index entries.
+constexpr size_t kIndxAllocatedField = 0x20;
+constexpr size_t kIndexHeader = 24;
+constexpr size_t kIndxHeaderBytes = 0x24;
+constexpr size_t kIndxOwnerBytes = 512;  // the owner is read from the first 512 bytes
+constexpr size_t kEntryLengthField = 8;
+constexpr size_t kEntryKeyLengthField = 10;
+constexpr size_t kEntryFlagsField = 12;
+constexpr size_t kEntryKey = 16;
+constexpr size_t kEntryHeaderBytes = 16;
+constexpr uint32_t kEntryLast = 0x02;
+// $FILE_NAME key of an entry.
+constexpr size_t kKeyParent = 0;
+constexpr size_t kKeyCreated = 8;
+constexpr size_t kKeyFlags = 56;
+constexpr size_t kKeyNameLength = 64;
+constexpr size_t kKeyName = 66;
+constexpr uint32_t kDirectoryFlag = 0x10000000;
+
+// NTFS boot sector.
+constexpr size_t kBootBytes = 512;
+constexpr size_t kBootSignatureField = 510;
+constexpr size_t kOemField = 3;
+constexpr char kNtfsOem[4] = {'N', 'T', 'F', 'S'};
+constexpr size_t kSpcField = 13;
+constexpr size_t kTotalSectorsField = 0x28;
+constexpr size_t kMftClusterField = 0x30;
+constexpr size_t kMirrorClusterField = 0x38;
+constexpr size_t kRecordSizeField = 0x40;
+constexpr size_t kIndexSizeField = 0x44;
+// A negative size field gives 2^-value bytes; anything beyond a few MiB is not NTFS.
+constexpr int kMaxSizeShift = 24;
+// Sizes of an MFT record in sectors that are kept; anything else means 1 KiB.
+constexpr uint32_t kAcceptedRecordSectors[] = {1, 2, 4, 6, 8};
+constexpr uint32_t kDefaultRecordBytes = 1024;
+
+// Step 1 reads about this much per request (small enough to stay in the
+// processor cache between the read and the look at it); without that much
+// memory, one page.
+constexpr size_t kChunkBytes = 64 << 10;
+constexpr size_t kFallbackChunkBytes = 4096;
+
+// Progress lines are refreshed when the bar moves and every so many items.
+constexpr uint64_t kTextEvery = 256;
+
+struct SystemFile {
+  std::u16string_view name;
+  uint32_t number;
+};
+// "$MFT" shares 1 with "$MFTMirr" as the numbering of the scan has it.
+constexpr SystemFile kSystemFiles[] = {
+    {u"$MFT", 1},    {u"$MFTMirr", 1}, {u"$LogFile", 2}, {u"$Volume", 3},  {u"$AttrDef", 4},
+    {u"$Bitmap", 6}, {u"$Boot", 7},    {u"$BadClus", 8}, {u"$Secure", 9}, {u"$UpCase", 10},
+};
+
+ScanHost& Page() {
+  static ScanHost detached;
+  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
+}
+
+bool Starts(std::span<const uint8_t> bytes, const char (&sig)[4]) {
+  return bytes.size() >= kSignatureBytes && std::memcmp(bytes.data(), sig, kSignatureBytes) == 0;
+}
+
+RecordTimes SlotTimes(const NtfsTimes& t) {
+  return {static_cast<uint32_t>(t.modified), static_cast<uint32_t>(t.modified >> 32),
+          static_cast<uint32_t>(t.created),  static_cast<uint32_t>(t.created >> 32),
+          static_cast<uint32_t>(t.accessed), static_cast<uint32_t>(t.accessed >> 32)};
+}
+
+// A size field of the boot sector in sectors: clusters when positive,
+// 2^-value bytes when negative (the usual form); 0 when meaningless.
+uint32_t SizeFieldSectors(int8_t field, uint32_t spc, uint32_t bps) {
+  if (field >= 0) return static_cast<uint32_t>(field) * spc;
+  const int shift = -static_cast<int>(field);
+  if (shift > kMaxSizeShift || bps == 0) return 0;
+  return std::max<uint32_t>(1, (uint32_t{1} << shift) / bps);
+}
+
+uint64_t Percent(uint64_t done, uint64_t total) {
+  if (total == 0) return 100;
+  return std::min<uint64_t>(100, static_cast<uint64_t>(static_cast<unsigned __int128>(done) * 100 / total));
+}
+
+// The progress bar and the secondary line of one counted step.
+class StepProgress {
+ public:
+  StepProgress(ScanHost& page, const char* format) : page_(page), format_(format) {}
+  void Report(uint64_t done, uint64_t total) {
+    const int bar = static_cast<int>(Percent(done, total));
+    const bool moved = bar != lastBar_;
+    if (moved) {
+      page_.SetProgressPos(kScanProgressBar, bar);
+      lastBar_ = bar;
+    }
+    if (moved || done % kTextEvery == 0 || done == total)
+      page_.SetControlText(kScanSectorLine,
+                           FormatW(format_, static_cast<long long>(done), static_cast<long long>(total)));
+  }
+
+ private:
+  ScanHost& page_;
+  const char* format_;
+  int lastBar_ = -1;
+};
+
+}  // namespace
+
+// --- Recognition ---
+
+bool ReadNtfsBootValues(std::span<const uint8_t> sector, uint32_t bytesPerSector, NtfsBootValues* out) {
+  if (sector.size() < kBootBytes) return false;
+  ByteReader r(sector);
+  if (r.u8(kBootSignatureField) != 0x55 || r.u8(kBootSignatureField + 1) != 0xAA) return false;
+  if (std::memcmp(sector.data() + kOemField, kNtfsOem, sizeof kNtfsOem) != 0) return false;
+  NtfsBootValues v;
+  v.sectorsPerCluster = r.u8(kSpcField);
+  v.sectorsPerIndexBlock = SizeFieldSectors(r.i8(kIndexSizeField), v.sectorsPerCluster, bytesPerSector);
+  const uint32_t recordSectors = SizeFieldSectors(r.i8(kRecordSizeField), v.sectorsPerCluster, bytesPerSector);
+  const bool accepted = std::find(std::begin(kAcceptedRecordSectors), std::end(kAcceptedRecordSectors),
+                                  recordSectors) != std::end(kAcceptedRecordSectors);
+  v.sectorsPerMftRecord =
+      accepted ? recordSectors : std::max<uint32_t>(1, kDefaultRecordBytes / std::max<uint32_t>(1, bytesPerSector));
+  v.totalSectors = r.u64(kTotalSectorsField);
+  v.mftCluster = r.u64(kMftClusterField);
+  v.mftMirrorCluster = r.u64(kMirrorClusterField);
+  if (out) *out = v;
+  return true;
+}
+
+size_t MftRecordSpan(std::span<const uint8_t> header) {
+  if (!Starts(header, kFileSignature)) return 0;
+  ByteReader r(header);
+  const size_t allocated = r.u16(kRecordAllocatedField);
+  if (r.fail() || allocated < kMinRecordBytes || allocated > kMaxRecordBytes || allocated % kMinRecordBytes != 0)
+    return 0;
+  return std::max(allocated, kUsnCheckBytes);
+}
+
+size_t AcceptedMftRecordSize(std::span<const uint8_t> bytes) {
+  const size_t span = MftRecordSpan(bytes);
+  if (span == 0 || bytes.size() < span) return 0;
+  if (bytes[kUsnFirst] != bytes[kUsnSecond] || bytes[kUsnFirst + 1] != bytes[kUsnSecond + 1]) return 0;
+  return ByteReader(bytes).u16(kRecordAllocatedField);
+}
+
+uint32_t SystemFileNumber(std::u16string_view name) {
+  for (const SystemFile& f : kSystemFiles)
+    if (f.name == name) return f.number;
+  return 0;
+}
+
+size_t IndexBlockSpan(std::span<const uint8_t> header) {
+  ByteReader r(header);
+  const uint64_t bytes = uint64_t{r.u32(kIndxAllocatedField)} + kIndexHeader;
+  if (r.fail() || bytes > kMaxIndexBlockBytes) return 0;
+  return static_cast<size_t>(bytes);
+}
+
+void ReadIndexDirectoryEntries(std::span<const uint8_t> block, std::vector<IndexDirectoryEntry>& out) {
+  ByteReader r(block);
+  uint64_t pos = uint64_t{kIndexHeader} + r.u32(kIndexHeader);
+  if (r.fail()) return;
+  // Every step moves on by the entry's own length (at least its header), so
+  // the walk ends inside the block.
+  while (pos < block.size() && r.has(static_cast<size_t>(pos), kEntryHeaderBytes)) {
+    const size_t at = static_cast<size_t>(pos);
+    const size_t length = r.u16(at + kEntryLengthField);
+    if (length < kEntryHeaderBytes || !r.has(at, length)) return;
+    if (r.u32(at + kEntryFlagsField) & kEntryLast) return;
+    ByteReader entry = r.sub(at, length);
+    const size_t keyLength = entry.u16(kEntryKeyLengthField);
+    if (keyLength >= kKeyName && entry.has(kEntryKey, keyLength)) {
+      ByteReader key = entry.sub(kEntryKey, keyLength);
+      const size_t chars = key.u8(kKeyNameLength);
+      if (chars == 0) return;
+      if (key.has(kKeyName, chars * 2) && (key.u32(kKeyFlags) & kDirectoryFlag)) {
+        IndexDirectoryEntry e;
+        e.name.resize(chars);
+        for (size_t i = 0; i < chars; ++i) e.name[i] = key.u16(kKeyName + 2 * i);
+        e.number = entry.u32(0);
+        e.parent = key.u32(kKeyParent);
+        e.created[0] = key.u32(kKeyCreated);
+        e.created[1] = key.u32(kKeyCreated + 4);
+        out.push_back(std::move(e));
+      }
+    }
+    pos += length;
+  }
+}
+
+// --- Folder numbers from INDX entries ---
+
+size_t FolderNumberMatcher::KeyHash::operator()(const Key& k) const {
+  size_t h = std::hash<std::u16string>()(k.name);
+  for (uint64_t v : {uint64_t{k.parent}, uint64_t{k.created[0]}, uint64_t{k.created[1]}})
+    h ^= std::hash<uint64_t>()(v) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+  return h;
+}
+
+FolderNumberMatcher::FolderNumberMatcher(std::span<NtfsFolderRecord* const> folders) {
+  for (NtfsFolderRecord* f : folders) {
+    Key k{f->name, f->parentKey, {f->times[2], f->times[3]}};
+    buckets_[std::move(k)].folders.push_back(f);
+  }
+}
+
+void FolderNumberMatcher::Offer(const IndexDirectoryEntry& entry) {
+  auto it = buckets_.find(Key{entry.name, entry.parent, {entry.created[0], entry.created[1]}});
+  if (it == buckets_.end()) return;
+  Bucket& b = it->second;
+  while (b.next < b.folders.size() && b.folders[b.next]->ownKey != 0) ++b.next;
+  if (b.next == b.folders.size()) return;
+  // A number of 0 leaves the folder waiting for the next entry.
+  if (entry.number == 0) return;
+  b.folders[b.next++]->ownKey = entry.number;
+}
+
+// --- Numbering by position ---
+
+void NumberRecordsByPosition(std::span<const uint64_t> folderPositions, std::span<uint32_t* const> folderKeys,
+                             std::span<const uint64_t> filePositions, std::span<uint32_t* const> fileKeys,
+                             const std::function<bool(uint64_t step)>& progress) {
+  const size_t folders = std::min(folderPositions.size(), folderKeys.size());
+  const size_t files = std::min(filePositions.size(), fileKeys.size());
+  size_t i = 0, j = 0;
+  uint32_t running = 1;
+  uint64_t step = 0;
+  while (i < folders || j < files) {
+    const bool takeFile = j < files && (i == folders || filePositions[j] < folderPositions[i]);
+    if (takeFile) {
+      uint32_t& key = *fileKeys[j++];
+      if (key == 0) key = running + 1;
+      running = key;
+    } else {
+      uint32_t& key = *folderKeys[i++];
+      if (key == 0 || key == UINT32_MAX) key = running + 1;
+      running = key;
+    }
+    ++step;
+    if (progress && progress(step)) return;
+  }
+}
+
+// --- The sector examiner ---
+
+NtfsSectorExaminer::NtfsSectorExaminer(uint32_t bytesPerSector, Fetch fetch)
+    : bps_(bytesPerSector), fetch_(std::move(fetch)) {
+  // Sectors that are not a multiple of 512 bytes are looked at whole.
+  step_ = (bps_ >= kSignatureStep && bps_ % kSignatureStep == 0) ? kSignatureStep : std::max<uint32_t>(1, bps_);
+}
+
+std::span<const uint8_t> NtfsSectorExaminer::View(std::span<const uint8_t> bytes, size_t offset, size_t length,
+                                                  uint64_t byteOffset, std::vector<uint8_t>& spare) {
+  // Only bytes read for this chunk are used; the rest comes from the source.
+  if (offset <= bytes.size() && length <= bytes.size() - offset) return bytes.subspan(offset, length);
+  spare = fetch_ ? fetch_(byteOffset, length) : std::vector<uint8_t>();
+  spare.resize(length, 0);
+  return spare;
+}
+
+bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t offset, uint64_t byteOffset,
+                                       uint64_t sector) {
+  const size_t span = MftRecordSpan(bytes.subspan(offset, std::min(kRecordHeaderBytes, bytes.size() - offset)));
+  if (span == 0) return false;
+  std::span<const uint8_t> view = View(bytes, offset, span, byteOffset, spare_);
+  const size_t allocated = AcceptedMftRecordSize(view);
+  if (allocated == 0) return false;
+  record_.assign(view.begin(), view.begin() + static_cast<std::ptrdiff_t>(allocated));
+
+  std::u16string name;
+  uint32_t parent = 0;
+  NtfsTimes times;
+  ReadMftRecordName(record_, &name, &parent, &times);
+  const uint8_t flags = record_[kRecordFlagsField];
+  if (flags == kFolderInUse || flags == kFolderDeleted) {
+    const uint32_t own = GetIndexRootOwner(record_);
+    const uint64_t lcn = GetIndexAllocationLcn(record_.size(), record_);
+    // The list keeps 32-bit clusters; a larger one cannot be checked later.
+    const uint32_t lcn32 = lcn <= UINT32_MAX ? static_cast<uint32_t>(lcn) : 0;
+    AppendNtfsFolder(name, flags == kFolderInUse ? 'n' : 'y', parent, own, sector, SlotTimes(times), lcn32, 0);
+    folderPositions_.push_back(byteOffset);
+  } else {
+    int64_t size = 0;
+    if (!GetDataAttributeSize(record_, &size, RecordBound::kHeader)) size = 0;
+    if (size < 0) return false;
+    AppendNtfsFile(name, flags == kFileDeleted ? 'y' : 'n', static_cast<uint64_t>(size), parent,
+                   SystemFileNumber(name), sector, SlotTimes(times));
+    filePositions_.push_back(byteOffset);
+  }
+  lastName_ = std::move(name);
+  return true;
+}
+
+bool NtfsSectorExaminer::TakeIndexBlock(std::span<const uint8_t> bytes, size_t offset, uint64_t byteOffset,
+                                        uint64_t sector) {
+  std::span<const uint8_t> head = View(bytes, offset, kIndxOwnerBytes, byteOffset, spare_);
+  uint32_t owner = 0, vcn = 0;
+  if (!ReadIndexBlockOwner(head, &owner, &vcn)) return false;
+  AppendIndexBlock(indexBlocks_, sector, owner, vcn, -1);
+  std::vector<IndexDirectoryEntry>& entries = blockEntries_.emplace_back();
+  const size_t span = IndexBlockSpan(head.first(std::min(head.size(), kIndxHeaderBytes)));
+  if (span == 0) return true;
+  std::span<const uint8_t> view = View(bytes, offset, span, byteOffset, spare_);
+  record_.assign(view.begin(), view.end());
+  ApplyFixups(record_);
+  ReadIndexDirectoryEntries(record_, entries);
+  return true;
+}
+
+void NtfsSectorExaminer::Examine(std::span<const uint8_t> bytes, uint64_t firstSector) {
+  ScanHost* page = g_AppState.scanPage;
+  const size_t usable = bytes.size() - bytes.size() % step_;
+  for (size_t off = 0; off < usable; off += step_) {
+    const uint64_t sector = firstSector + off / bps_;
+    const uint64_t byteOffset = firstSector * bps_ + off;
+    std::span<const uint8_t> here = bytes.subspan(off);
+    bool passedOver = false;
+    if (Starts(here, kFileSignature)) {
+      passedOver = !TakeMftRecord(bytes, off, byteOffset, sector);
+    } else if (Starts(here, kIndxSignature)) {
+      TakeIndexBlock(bytes, off, byteOffset, sector);
+    } else if (off % bps_ == 0) {
+      NtfsBootValues v;
+      if (ReadNtfsBootValues(here.first(std::min<size_t>(here.size(), bps_)), bps_, &v))
+        AppendNtfsBoot(bootSectors_, sector, v.sectorsPerCluster, v.sectorsPerIndexBlock, v.sectorsPerMftRecord,
+                       v.totalSectors, v.mftCluster, v.mftMirrorCluster);
+    }
+    if (!passedOver && page)
+      page->UpdateScanStatistics(sector, static_cast<uint32_t>(g_AppState.ntfsFolderCount),
+                                 static_cast<uint32_t>(g_AppState.ntfsFileCount), lastName_, &statsCounter_, 'e');
+  }
+}
+
+// --- The worker ---
+
+namespace {
+
+class NtfsDeepScan {
+ public:
+  NtfsDeepScan() : page_(Page()), device_(SelectedDevicePath()), bps_(SourceSectorBytes()) {}
+
+  int Run() {
+    page_.job.stop.store(0);
+    page_.ShowControl(kScanStatusLine, true);
+    page_.ShowControl(kScanSectorLine, true);
+    if (g_AppState.loadingScanLog) {
+      LoadScanLog(&page_);
+      Finish(false);
+      return 0;
+    }
+    // A new search starts from empty lists.
+    ClearNtfsLists();
+    ClearFileSystemList();
+    g_AppState.currentVolume = 1;
+    page_.SetControlText(kScanStatusLine, kDeepStep1Text);
+
+    NtfsSectorExaminer examiner(bps_, [this](uint64_t at, size_t n) { return ReadBytes(at, n); });
+    if (!ScanSectors(examiner)) return 0;
+    page_.job.stop.store(0);
+    NumberFolders(examiner);
+    NumberByPosition(examiner);
+    IndexBlockList firstBlocks;
+    KeepFirstBlocks(examiner.indexBlocks(), firstBlocks);
+    FindFileSystems(examiner.bootSectors(), firstBlocks);
+    Finish(true);
+    return 0;
+  }
+
+ private:
+  void Finish(bool dump) {
+    if (g_AppState.partitionMode) {
+      page_.KillTimer(kElapsedTimer);
+      page_.Complete(page_.backToPartitionList);
+      return;
+    }
+    if (dump) DumpSelectedFileSystem(1);
+    page_.Complete(page_.openResults);
+  }
+
+  // length bytes at a byte offset of the source, zeros where nothing was read.
+  std::vector<uint8_t> ReadBytes(uint64_t byteOffset, size_t length) {
+    std::vector<uint8_t> out(length, 0);
+    if (bps_ == 0 || length == 0) return out;
+    const uint64_t sector = byteOffset / bps_;
+    const size_t within = static_cast<size_t>(byteOffset % bps_);
+    const size_t count = (within + length + bps_ - 1) / bps_;
+    std::vector<uint8_t> sectors(count * bps_, 0);
+    ReadSectors(device_, sector, static_cast<uint32_t>(count), sectors.data());
+    std::memcpy(out.data(), sectors.data() + within, length);
+    return out;
+  }
+
+  // Step 1. False when no buffer could be had.
+  bool ScanSectors(NtfsSectorExaminer& examiner) {
+    const uint64_t first = g_RangeFirstSector;
+    const uint64_t end = g_RangeEndSector;
+    if (bps_ == 0 || end <= first) return true;
+    std::vector<uint8_t> chunk;
+    uint64_t chunkSectors = std::max<uint64_t>(1, kChunkBytes / bps_);
+    try {
+      chunk.resize(chunkSectors * bps_);
+    } catch (const std::bad_alloc&) {
+      chunkSectors = std::max<uint64_t>(1, kFallbackChunkBytes / bps_);
+      try {
+        chunk.resize(chunkSectors * bps_);
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+    }
+    int lastBar = -1;
+    for (uint64_t s = first; s < end;) {
+      const uint64_t n = std::min(chunkSectors, end - s);
+      const size_t bytes = static_cast<size_t>(n * bps_);
+      // A failed read leaves zeros, which match no signature.
+      ReadSectors(device_, s, static_cast<uint32_t>(n), chunk.data());
+      examiner.Examine(std::span<const uint8_t>(chunk.data(), bytes), s);
+      s += n;
+      const int bar = static_cast<int>(Percent(s, end));
+      if (bar != lastBar) {
+        page_.SetProgressPos(kScanProgressBar, bar);
+        lastBar = bar;
+      }
+      if (page_.job.checkpoint()) break;
+    }
+    return true;
+  }
+
+  // Step 2: folders without a number take the one their parent's INDX
+  // entries give them.
+  void NumberFolders(NtfsSectorExaminer& examiner) {
+    page_.SetControlText(kScanStatusLine, kDeepStep2Text);
+    std::vector<NtfsFolderRecord*> unnumbered;
+    for (NtfsFolderRecord& f : NtfsFolders())
+      if (f.ownKey == 0) unnumbered.push_back(&f);
+    FolderNumberMatcher matcher(unnumbered);
+    StepProgress progress(page_, "Assigning Folders Mft Number's : %lld/%lld");
+    const auto& blocks = examiner.blockEntries();
+    const uint64_t total = static_cast<uint64_t>(std::max(0, g_AppState.indexBlockCount));
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      if (!unnumbered.empty())
+        for (const IndexDirectoryEntry& e : blocks[b]) matcher.Offer(e);
+      progress.Report(b + 1, total);
+      if (page_.job.checkpoint()) break;
+    }
+  }
+
+  // Step 3: whatever still has no number is numbered by its position.
+  void NumberByPosition(NtfsSectorExaminer& examiner) {
+    page_.SetControlText(kScanStatusLine, kDeepStep3Text);
+    std::vector<uint32_t*> folderKeys, fileKeys;
+    folderKeys.reserve(examiner.folderPositions().size());
+    fileKeys.reserve(examiner.filePositions().size());
+    for (NtfsFolderRecord& f : NtfsFolders()) folderKeys.push_back(&f.ownKey);
+    for (NtfsFileRecord& f : NtfsFiles()) fileKeys.push_back(&f.ownKey);
+    const uint64_t total = folderKeys.size() + fileKeys.size() + static_cast<uint64_t>(std::max(0, g_AppState.indexBlockCount));
+    StepProgress progress(page_, "Assigning File Mft Number's : %lld/%lld");
+    NumberRecordsByPosition(examiner.folderPositions(), folderKeys, examiner.filePositions(), fileKeys,
+                            [&](uint64_t step) {
+                              progress.Report(step, total);
+                              return page_.job.checkpoint();
+                            });
+  }
+
+  // Step 3b: the first block (VCN 0) of each directory.
+  void KeepFirstBlocks(const IndexBlockList& all, IndexBlockList& first) {
+    g_AppState.indexBlockCount = 0;
+    for (const IndexBlockRecord& b : all)
+      if (b.vcn == 0) AppendIndexBlock(first, b.sector, b.owner, b.vcn, b.tag);
+    page_.SetProgressPos(kScanProgressBar, 100);
+  }
+
+  // Step 4.1: the file systems whose folders their INDX blocks confirm.
+  void FindFileSystems(const NtfsBootList& boots, IndexBlockList& blocks) {
+    page_.SetControlText(kScanStatusLine, kDeepStep41Text);
+    auto found = [&](uint64_t firstSector, uint64_t endSector, uint32_t spc, uint32_t perRecord, uint32_t perIndex) {
+      if (AssignFoldersToFileSystem(blocks, spc, firstSector, endSector)) {
+        ++g_AppState.fileSystemCount;
+        AppendFileSystem(firstSector, endSector, spc, u"NTFS", 0, 0, 0, 0, 0, 0, 0, perRecord, perIndex);
+      }
+      page_.SetControlText(kScanStatusLine, std::u16string(kDeepEnumeratedText) +
+                                                FormatW("%d", static_cast<int>(g_AppState.fileSystemCount)));
+    };
+    if (!boots.empty()) {
+      for (const NtfsBootRecord& b : boots) {
+        if (b.sectorsPerCluster == 0) break;
+        const uint64_t end = b.totalSectors > UINT64_MAX - b.bootSector ? UINT64_MAX : b.bootSector + b.totalSectors;
+        found(b.bootSector, end, b.sectorsPerCluster, b.sectorsPerMftRecord, b.sectorsPerIndexBlock);
+        if (page_.job.checkpoint()) break;
+      }
+    } else {
+      const PartitionGeometry& g = g_AppState.scanGeometry;
+      auto positive = [](int32_t v) { return v > 0 ? static_cast<uint32_t>(v) : 0u; };
+      found(g_RangeFirstSector, g_RangeEndSector, positive(g.sectorsPerCluster), positive(g.sectorsPerMftRecord),
+            positive(g.sectorsPerIndexBlock));
+    }
+    // Folders no file system claimed belong with the one found before them.
+    int32_t current = 1;
+    for (NtfsFolderRecord& f : NtfsFolders()) {
+      if (f.fileSystemNumber == 0 || f.fileSystemNumber == -1)
+        f.fileSystemNumber = current;
+      else
+        current = f.fileSystemNumber;
+    }
+    page_.job.stop.store(0);
+  }
+
+  ScanHost& page_;
+  const char* device_;
+  uint32_t bps_;
+};
+
+}  // namespace
+
+int NtfsDeepScanThread() {
+  NtfsDeepScan scan;
+  return scan.Run();
+}
+
+}  // namespace qm

@@ -1,0 +1,645 @@
+#include "engines/ntfs_deep_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "diskio/sector_io.h"
+#include "engines/catalog.h"
+#include "engines/deep_lists.h"
+#include "engines/deep_scan_dump.h"
+#include "engines/ntfs_records.h"
+#include "platform/byte_reader.h"
+#include "platform/device_map.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "support/fakes.h"
+#include "support/fixtures.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+class NtfsDeepScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Reset();
+    prompt_ = std::make_unique<test::PromptScope>(&answers_);
+    g_AppState.scanPage = &host_;
+  }
+  void TearDown() override {
+    Reset();
+    prompt_.reset();
+    ::setenv("QUILLMOREN_DISKS", "", 1);
+    DeviceMap::Instance().Refresh();
+  }
+  static void Reset() {
+    ClearNtfsLists();
+    ClearFileSystemList();
+    ClearCatalog();
+    ResetAppState();
+  }
+
+  // Presents image as disk 0 and selects all of it as an NTFS range.
+  void Select(const std::string& image, uint32_t bytesPerSector) {
+    ::setenv("QUILLMOREN_DISKS", image.c_str(), 1);
+    DeviceMap::Instance().Refresh();
+    File f;
+    ASSERT_TRUE(f.open(image, File::Mode::Read));
+    g_SelectedDiskIndex = 0;
+    g_BytesPerSector = static_cast<int32_t>(bytesPerSector);
+    g_RangeFirstSector = 0;
+    g_RangeEndSector = static_cast<uint64_t>(f.size()) / bytesPerSector;
+    g_SelectedFileSystem = u"NTFS";
+    g_AppState.formattedMode = 1;
+  }
+
+  test::RecordingHost host_;
+  test::ScriptedPrompt answers_;
+  std::unique_ptr<test::PromptScope> prompt_;
+  test::TempDir dir_;
+};
+
+std::string Utf8(const std::u16string& s) { return Utf16ToUtf8(s); }
+
+bool SortedFolders() {
+  uint32_t last = 0;
+  for (const FolderRecord& r : AllFolders()) {
+    if (r.parentKey < last) return false;
+    last = r.parentKey;
+  }
+  return true;
+}
+
+// Paths of the catalogue's files of the current file system, as "a/b/c"
+// (a file under "Lost" as "Lost/..."); folders whose chain does not reach
+// the root are marked "?".
+std::map<std::string, const FileRecord*> CatalogPaths() {
+  std::map<uint32_t, const FolderRecord*> folders;
+  for (const FolderRecord& r : AllFolders())
+    if (r.fileSystemNumber == g_AppState.currentVolume) folders.emplace(r.ownKey, &r);
+  auto folderPath = [&](uint32_t key) {
+    std::string path;
+    for (int depth = 0; key != kNtfsRootKey; ++depth) {
+      auto it = folders.find(key);
+      if (it == folders.end() || depth > 64) return "?" + path;
+      path = Utf8(it->second->wideName) + "/" + path;
+      key = it->second->parentKey;
+    }
+    return path;
+  };
+  std::map<std::string, const FileRecord*> out;
+  for (const FileRecord& f : AllFiles()) out.emplace(folderPath(f.parentKey) + Utf8(f.wideName), &f);
+  return out;
+}
+
+
+// --- Helpers that build structures by hand ---
+
+std::vector<uint8_t> BootSector(uint8_t spc, uint8_t recordField, uint8_t indexField, uint64_t total) {
+  std::vector<uint8_t> b(512, 0);
+  std::memcpy(b.data() + 3, "NTFS    ", 8);
+  b[13] = spc;
+  PutLe64(b.data() + 0x28, total);
+  PutLe64(b.data() + 0x30, 4);
+  PutLe64(b.data() + 0x38, 2047);
+  b[0x40] = recordField;
+  b[0x44] = indexField;
+  b[510] = 0x55;
+  b[511] = 0xAA;
+  return b;
+}
+
+// A FILE header of the given allocated size with equal sequence numbers at
+// the end of its first two strides.
+std::vector<uint8_t> FileHeader(uint16_t allocated, size_t bytes = 1024) {
+  std::vector<uint8_t> r(bytes, 0);
+  std::memcpy(r.data(), "FILE", 4);
+  PutLe16(r.data() + 0x1C, allocated);
+  PutLe16(r.data() + 510, 0x0007);
+  PutLe16(r.data() + 1022, 0x0007);
+  return r;
+}
+
+struct EntrySpec {
+  std::u16string name;
+  uint32_t number = 0, parent = 0, created = 0;
+  bool directory = true;
+};
+
+// An INDX block of 4096 bytes holding the entries and an end entry.
+std::vector<uint8_t> IndexBlock(const std::vector<EntrySpec>& entries) {
+  std::vector<uint8_t> b(4096, 0);
+  std::memcpy(b.data(), "INDX", 4);
+  PutLe32(b.data() + 24, 40);           // first entry at 64
+  PutLe32(b.data() + 32, 4096 - 24);    // allocated size of the entries
+  size_t at = 64;
+  for (const EntrySpec& e : entries) {
+    const size_t key = 66 + 2 * e.name.size();
+    const size_t length = (16 + key + 7) / 8 * 8;
+    PutLe32(b.data() + at, e.number);
+    PutLe16(b.data() + at + 8, static_cast<uint16_t>(length));
+    PutLe16(b.data() + at + 10, static_cast<uint16_t>(key));
+    PutLe32(b.data() + at + 16, e.parent);
+    PutLe32(b.data() + at + 24, e.created);
+    PutLe32(b.data() + at + 16 + 56, e.directory ? 0x10000000 : 0x20);
+    b[at + 16 + 64] = static_cast<uint8_t>(e.name.size());
+    for (size_t i = 0; i < e.name.size(); ++i) PutLe16(b.data() + at + 16 + 66 + 2 * i, e.name[i]);
+    at += length;
+  }
+  PutLe16(b.data() + at + 8, 16);
+  PutLe32(b.data() + at + 12, 2);  // the end entry
+  return b;
+}
+
+// --- Recognition ---
+
+TEST(NtfsDeepScanRecognition, BootSectorSizes) {
+  struct Case {
+    uint8_t spc, recordField, indexField;
+    uint32_t bps, perRecord, perIndex;
+  } cases[] = {
+      {8, 0xF6, 0xF4, 512, 2, 8},    // 1 KiB records, 4 KiB index blocks
+      {8, 1, 1, 512, 8, 8},          // one cluster each
+      {8, 2, 0xF4, 512, 2, 8},       // 16 sectors is no record size: 1 KiB
+      {1, 0xF6, 0xF4, 4096, 1, 1},   // 4096-byte sectors count whole sectors
+      {1, 0xF4, 0xF4, 4096, 1, 1},
+  };
+  for (const Case& c : cases) {
+    NtfsBootValues v;
+    ASSERT_TRUE(ReadNtfsBootValues(BootSector(c.spc, c.recordField, c.indexField, 1ULL << 33), c.bps, &v));
+    EXPECT_EQ(v.sectorsPerMftRecord, c.perRecord) << int(c.recordField);
+    EXPECT_EQ(v.sectorsPerIndexBlock, c.perIndex) << int(c.indexField);
+    EXPECT_EQ(v.totalSectors, 1ULL << 33);  // 64-bit, not cut
+    EXPECT_EQ(v.mftMirrorCluster, 2047u);
+  }
+  std::vector<uint8_t> noSignature = BootSector(8, 0xF6, 0xF4, 100);
+  noSignature[511] = 0;
+  EXPECT_FALSE(ReadNtfsBootValues(noSignature, 512, nullptr));
+  std::vector<uint8_t> otherOem = BootSector(8, 0xF6, 0xF4, 100);
+  otherOem[3] = 'M';
+  EXPECT_FALSE(ReadNtfsBootValues(otherOem, 512, nullptr));
+}
+
+TEST(NtfsDeepScanRecognition, MftRecordAcceptance) {
+  EXPECT_EQ(AcceptedMftRecordSize(FileHeader(1024)), 1024u);
+  EXPECT_EQ(AcceptedMftRecordSize(FileHeader(4096, 4096)), 4096u);
+  std::vector<uint8_t> torn = FileHeader(1024);
+  torn[1023] = 0x99;  // second stride from another write
+  EXPECT_EQ(AcceptedMftRecordSize(torn), 0u);
+  EXPECT_EQ(AcceptedMftRecordSize(FileHeader(1000)), 0u);
+  EXPECT_EQ(AcceptedMftRecordSize(FileHeader(32768)), 0u);
+  EXPECT_EQ(AcceptedMftRecordSize(FileHeader(256)), 0u);
+  // Too few bytes to see the record's second stride.
+  EXPECT_EQ(AcceptedMftRecordSize(std::span<const uint8_t>(FileHeader(1024)).first(600)), 0u);
+  EXPECT_EQ(AcceptedMftRecordSize(FileHeader(4096, 1024)), 0u);
+}
+
+TEST(NtfsDeepScanRecognition, SystemFileNumbers) {
+  EXPECT_EQ(SystemFileNumber(u"$MFT"), 1u);
+  EXPECT_EQ(SystemFileNumber(u"$MFTMirr"), 1u);
+  EXPECT_EQ(SystemFileNumber(u"$LogFile"), 2u);
+  EXPECT_EQ(SystemFileNumber(u"$UpCase"), 10u);
+  EXPECT_EQ(SystemFileNumber(u"$Extend"), 0u);
+  EXPECT_EQ(SystemFileNumber(u"notes.txt"), 0u);
+}
+
+TEST(NtfsDeepScanRecognition, IndexEntriesStayInsideTheirBlock) {
+  std::vector<uint8_t> block =
+      IndexBlock({{u"Docs", 70, 5, 111}, {u"a.txt", 71, 5, 112, false}, {u"Pictures", 81, 5, 113}});
+  std::vector<IndexDirectoryEntry> out;
+  ReadIndexDirectoryEntries(block, out);
+  ASSERT_EQ(out.size(), 2u);  // files are not directories
+  EXPECT_EQ(out[0].name, u"Docs");
+  EXPECT_EQ(out[0].number, 70u);
+  EXPECT_EQ(out[0].parent, 5u);
+  EXPECT_EQ(out[0].created[0], 111u);
+  EXPECT_EQ(out[1].name, u"Pictures");
+
+  // A name longer than its entry is not read; the walk goes on by length.
+  std::vector<uint8_t> longName = IndexBlock({{u"Docs", 70, 5, 1}, {u"Pictures", 81, 5, 2}});
+  longName[64 + 16 + 64] = 200;
+  out.clear();
+  ReadIndexDirectoryEntries(longName, out);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].name, u"Pictures");
+
+  // An entry that runs past the block ends the walk; so does a length of 0.
+  std::vector<uint8_t> cut = IndexBlock({{u"Docs", 70, 5, 1}});
+  out.clear();
+  ReadIndexDirectoryEntries(std::span<const uint8_t>(cut).first(100), out);
+  EXPECT_TRUE(out.empty());
+  std::vector<uint8_t> zero = IndexBlock({{u"Docs", 70, 5, 1}});
+  PutLe16(zero.data() + 64 + 8, 0);
+  out.clear();
+  ReadIndexDirectoryEntries(zero, out);
+  EXPECT_TRUE(out.empty());
+  // A first-entry offset far outside the block.
+  std::vector<uint8_t> far = IndexBlock({{u"Docs", 70, 5, 1}});
+  PutLe32(far.data() + 24, 0xFFFFFFF0);
+  out.clear();
+  ReadIndexDirectoryEntries(far, out);
+  EXPECT_TRUE(out.empty());
+
+  EXPECT_EQ(IndexBlockSpan(block), 4096u);
+  PutLe32(block.data() + 32, 65536);
+  EXPECT_EQ(IndexBlockSpan(block), 0u);  // above 64 KiB
+}
+
+// --- Matching passes ---
+
+// Folder numbers from INDX entries as the literal pass gives them: each
+// entry walks the whole list for the first matching folder still without a
+// number.
+void LiteralNumbering(std::vector<NtfsFolderRecord>& folders, const std::vector<IndexDirectoryEntry>& entries) {
+  for (const IndexDirectoryEntry& e : entries) {
+    for (NtfsFolderRecord& f : folders) {
+      if (f.ownKey == 0 && f.times[2] == e.created[0] && f.times[3] == e.created[1] && f.name == e.name &&
+          f.parentKey == e.parent) {
+        f.ownKey = e.number;
+        break;
+      }
+    }
+  }
+}
+
+TEST(NtfsDeepScanMatching, FolderNumbersMatchTheLiteralPass) {
+  std::mt19937 rng(11);
+  const std::u16string names[] = {u"a", u"b", u"Docs"};
+  for (int round = 0; round < 300; ++round) {
+    std::vector<NtfsFolderRecord> folders(1 + rng() % 12);
+    for (NtfsFolderRecord& f : folders) {
+      f.name = names[rng() % 3];
+      f.parentKey = 5 + rng() % 3;
+      f.times[2] = rng() % 2;
+      f.times[3] = rng() % 2;
+      f.ownKey = rng() % 4 == 0 ? 100 + rng() % 5 : 0;
+    }
+    std::vector<IndexDirectoryEntry> entries(rng() % 20);
+    for (IndexDirectoryEntry& e : entries) {
+      e.name = names[rng() % 3];
+      e.parent = 5 + rng() % 3;
+      e.created[0] = rng() % 2;
+      e.created[1] = rng() % 2;
+      e.number = rng() % 6 == 0 ? 0 : 64 + rng() % 50;  // a number of 0 matches again
+    }
+    std::vector<NtfsFolderRecord> expected = folders;
+    LiteralNumbering(expected, entries);
+
+    std::vector<NtfsFolderRecord*> unnumbered;
+    for (NtfsFolderRecord& f : folders)
+      if (f.ownKey == 0) unnumbered.push_back(&f);
+    FolderNumberMatcher matcher(unnumbered);
+    for (const IndexDirectoryEntry& e : entries) matcher.Offer(e);
+    for (size_t i = 0; i < folders.size(); ++i) EXPECT_EQ(folders[i].ownKey, expected[i].ownKey) << round;
+  }
+}
+
+TEST(NtfsDeepScanMatching, NumberingByPosition) {
+  struct Case {
+    const char* what;
+    std::vector<uint64_t> folderPos;
+    std::vector<uint32_t> folderKeys;
+    std::vector<uint64_t> filePos;
+    std::vector<uint32_t> fileKeys;
+    std::vector<uint32_t> folderWant, fileWant;
+  } cases[] = {
+      {"a deleted file between numbered records takes the number after the one before it",
+       {100}, {70}, {98, 102, 104}, {69, 0, 72}, {70}, {69, 71, 72}},
+      {"counting starts at 1 and unknown folders count too",
+       {10, 14}, {0, UINT32_MAX}, {12}, {0}, {2, 4}, {3}},
+      {"records beyond the end of the shorter list are numbered as well",
+       {2}, {11}, {4, 6, 8}, {0, 0, 0}, {11}, {12, 13, 14}},
+      {"folders only", {2, 4, 6}, {0, 40, 0}, {}, {}, {2, 40, 41}, {}},
+  };
+  for (Case& c : cases) {
+    std::vector<uint32_t*> folderKeys, fileKeys;
+    for (uint32_t& k : c.folderKeys) folderKeys.push_back(&k);
+    for (uint32_t& k : c.fileKeys) fileKeys.push_back(&k);
+    uint64_t steps = 0;
+    NumberRecordsByPosition(c.folderPos, folderKeys, c.filePos, fileKeys, [&](uint64_t s) {
+      steps = s;
+      return false;
+    });
+    EXPECT_EQ(c.folderKeys, c.folderWant) << c.what;
+    EXPECT_EQ(c.fileKeys, c.fileWant) << c.what;
+    EXPECT_EQ(steps, c.folderPos.size() + c.filePos.size()) << c.what;
+  }
+}
+
+// --- Whole scans of real volumes ---
+
+// A fixture volume, formatted again by mkntfs over its old contents.
+std::string FormattedFixture(const test::FixtureSet& set, const std::string& name) {
+  const std::string img = set.path(name + ".img");
+  const std::string sector = name == "ntfs4k" ? "-s 4096 " : "";
+  if (test::Run("mkntfs -Q -F -q " + sector + test::ShellQuote(img) + " >/dev/null 2>&1") != 0) return "";
+  return img;
+}
+
+// The paths of folders in the catalogue's tree of the current file system.
+std::set<std::string> CatalogFolderPaths() {
+  std::map<uint32_t, const FolderRecord*> folders;
+  for (const FolderRecord& r : AllFolders())
+    if (r.fileSystemNumber == g_AppState.currentVolume) folders.emplace(r.ownKey, &r);
+  std::set<std::string> out;
+  for (const auto& [key, r] : folders) {
+    std::string path;
+    uint32_t k = key;
+    for (int depth = 0; k != kNtfsRootKey && depth < 64; ++depth) {
+      auto it = folders.find(k);
+      if (it == folders.end()) break;
+      path = "/" + Utf8(it->second->wideName) + path;
+      k = it->second->parentKey;
+    }
+    out.insert(path.substr(1));
+  }
+  return out;
+}
+
+// fls paths of one listing, grouped by inode (user items only).
+struct FlsTree {
+  std::map<std::string, std::set<std::string>> filesByInode;
+  std::map<std::string, bool> fileDeleted;
+  std::set<std::string> folders;
+};
+FlsTree ReadFlsTree(const std::string& listing) {
+  FlsTree t;
+  for (const test::FlsEntry& e : test::ParseFls(test::ReadText(listing))) {
+    if (e.path.empty() || e.path[0] == '$' || e.path.find(':') != std::string::npos) continue;
+    const std::string inode = e.inode.substr(0, e.inode.find('-'));
+    if (e.type.back() == 'd') {
+      t.folders.insert(e.path);
+    } else if (e.type.back() == 'r') {
+      t.filesByInode[inode].insert(e.path);
+      t.fileDeleted[e.path] = e.deleted;
+    }
+  }
+  return t;
+}
+
+void ExpectOldTreeBack(const std::string& flsListing) {
+  const FlsTree before = ReadFlsTree(flsListing);
+  ASSERT_FALSE(before.filesByInode.empty());
+  const std::map<std::string, const FileRecord*> found = CatalogPaths();
+  // Every file comes back under one of its names, in its old folder.
+  for (const auto& [inode, paths] : before.filesByInode) {
+    const std::string* hit = nullptr;
+    for (const std::string& p : paths)
+      if (found.count(p)) hit = &p;
+    ASSERT_NE(hit, nullptr) << "inode " << inode << " e.g. " << *paths.begin();
+    EXPECT_EQ(found.at(*hit)->IsDeleted(), before.fileDeleted.at(*hit)) << *hit;
+  }
+  const std::set<std::string> folders = CatalogFolderPaths();
+  for (const std::string& f : before.folders) EXPECT_TRUE(folders.count(f)) << f;
+  // Sizes as written.
+  for (const test::ManifestEntry& m : test::ReadManifest(test::NtfsFixtureDir() + "/ntfs-files.txt"))
+    if (found.count(m.path)) EXPECT_EQ(found.at(m.path)->size, m.size) << m.path;
+}
+
+TEST_F(NtfsDeepScanTest, FormattedVolumeGivesBackItsOldTree) {
+  if (!test::HaveTools({"mkntfs"})) GTEST_SKIP() << "mkntfs is not installed";
+  for (const char* name : {"ntfs", "ntfs4k"}) {
+    SCOPED_TRACE(name);
+    Reset();
+    g_AppState.scanPage = &host_;
+    test::TempDir dir;
+    auto set = test::UnpackNtfs(dir, name);
+    QM_REQUIRE_FIXTURE(set);
+    const std::string img = FormattedFixture(set, name);
+    ASSERT_FALSE(img.empty());
+    Select(img, std::string(name) == "ntfs4k" ? 4096 : 512);
+
+    EXPECT_EQ(NtfsDeepScanThread(), 0);
+
+    EXPECT_EQ(host_.openResults.load(), 1);
+    EXPECT_EQ(host_.backToPartitionList.load(), 0);
+    EXPECT_EQ(g_AppState.fileSystemCount, 1);
+    ASSERT_NE(g_AppState.fileSystemList, nullptr);
+    EXPECT_EQ(g_AppState.fileSystemList->firstSector, 0u);
+    EXPECT_EQ(std::u16string(g_AppState.fileSystemList->name), u"NTFS");
+    EXPECT_EQ(g_AppState.currentVolume, 1);
+    ExpectOldTreeBack(test::NtfsFixtureDir() + "/" + name + ".fls.txt");
+    // The record sector leads to the file's own record.
+    const std::map<std::string, const FileRecord*> found = CatalogPaths();
+    ASSERT_TRUE(found.count("Pictures/holiday picture 01.bin"));
+    std::vector<uint8_t> rec(4096);
+    ReadSectors(SelectedDevicePath(), found.at("Pictures/holiday picture 01.bin")->recordSector, 1, rec.data());
+    EXPECT_EQ(std::string(rec.begin(), rec.begin() + 4), "FILE");
+  }
+}
+
+TEST_F(NtfsDeepScanTest, ReportsItsStepsAndEndsWithTheResults) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  Select(set.path("ntfs.img"), 512);
+  NtfsDeepScanThread();
+  std::vector<std::u16string> status;
+  for (const auto& [id, text] : host_.textLog)
+    if (id == kScanStatusLine && (status.empty() || status.back() != text)) status.push_back(text);
+  const std::vector<std::u16string> want = {
+      std::u16string(kDeepStep1Text), std::u16string(kDeepStep2Text), std::u16string(kDeepStep3Text),
+      std::u16string(kDeepStep41Text), std::u16string(kDeepEnumeratedText) + u"1"};
+  ASSERT_GE(status.size(), want.size());
+  EXPECT_EQ(std::vector<std::u16string>(status.begin(), status.begin() + 5), want);
+  bool assigningFiles = false;
+  for (const auto& [id, text] : host_.textLog)
+    if (id == kScanSectorLine && text.rfind(u"Assigning File Mft Number's : ", 0) == 0) assigningFiles = true;
+  EXPECT_TRUE(assigningFiles);
+  EXPECT_TRUE(host_.shown[kScanSectorLine]);
+  EXPECT_FALSE(host_.stats.empty());
+  EXPECT_EQ(host_.stats.front().form, 'e');
+  EXPECT_EQ(host_.openResults.load(), 1);
+  EXPECT_GT(g_AppState.fileCount, 20);
+}
+
+TEST_F(NtfsDeepScanTest, PartitionSearchReturnsToTheListWithoutDumping) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  Select(set.path("ntfs.img"), 512);
+  g_AppState.formattedMode = 0;
+  g_AppState.partitionMode = 1;
+  host_.timers[kElapsedTimer] = true;
+  NtfsDeepScanThread();
+  EXPECT_EQ(host_.backToPartitionList.load(), 1);
+  EXPECT_EQ(host_.openResults.load(), 0);
+  EXPECT_FALSE(host_.timers[kElapsedTimer]);
+  EXPECT_EQ(g_AppState.folderCount, 0);
+  EXPECT_EQ(g_AppState.fileSystemCount, 1);
+  // The volume of 32768 sectors: primary and backup boot sector.
+  EXPECT_EQ(g_AppState.fileSystemList->endSector, 32767u);
+  EXPECT_GT(g_AppState.ntfsFolderCount, 5);
+  EXPECT_NE(g_AppState.ntfsFolderList, nullptr);
+  for (const NtfsFolderRecord& f : NtfsFolders()) EXPECT_EQ(f.fileSystemNumber, 1);
+}
+
+TEST_F(NtfsDeepScanTest, RangeWithoutBootSectorIsOneFileSystem) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string img = set.path("ntfs.img");
+  {
+    File f;
+    ASSERT_TRUE(f.open(img, File::Mode::ReadWrite));
+    std::vector<uint8_t> zeros(512, 0);
+    ASSERT_EQ(f.writeAt(zeros.data(), 512, 0), 512);
+    ASSERT_EQ(f.writeAt(zeros.data(), 512, f.size() - 512), 512);
+  }
+  Select(img, 512);
+  g_AppState.partitionMode = 1;
+  g_AppState.scanGeometry.sectorsPerCluster = 8;
+  g_AppState.scanGeometry.sectorsPerMftRecord = 2;
+  g_AppState.scanGeometry.sectorsPerIndexBlock = 8;
+  NtfsDeepScanThread();
+  EXPECT_EQ(g_AppState.bootSectorCount, 0);
+  ASSERT_EQ(g_AppState.fileSystemCount, 1);
+  const FileSystemRecord& fs = *g_AppState.fileSystemList;
+  EXPECT_EQ(fs.firstSector, 0u);
+  EXPECT_EQ(fs.endSector, g_RangeEndSector);
+  EXPECT_EQ(fs.sectorsPerCluster, 8u);
+  EXPECT_EQ(fs.sectorsPerMftRecord, 2u);
+}
+
+// A record that begins at the last sector of a chunk is completed from the
+// source, never from whatever lies in memory after the chunk.
+TEST_F(NtfsDeepScanTest, RecordAcrossTheChunkEndIsReadFromTheSource) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  File f;
+  ASSERT_TRUE(f.open(set.path("ntfs.img"), File::Mode::Read));
+  std::vector<uint8_t> disk(200 * 512);
+  ASSERT_EQ(f.readAt(disk.data(), disk.size(), 0), static_cast<int64_t>(disk.size()));
+  const uint64_t recordSector = 32 + 2 * 64;  // MFT record 64 (README.TXT)
+  ASSERT_EQ(std::string(disk.begin() + recordSector * 512, disk.begin() + recordSector * 512 + 4), "FILE");
+
+  // The chunk ends after the record's first sector; the memory after it
+  // holds stale bytes.
+  std::vector<uint8_t> chunk(disk.begin(), disk.begin() + (recordSector + 1) * 512);
+  chunk.resize(chunk.size() + 5120, 0xEE);
+  int fetches = 0;
+  NtfsSectorExaminer examiner(512, [&](uint64_t at, size_t n) {
+    ++fetches;
+    return std::vector<uint8_t>(disk.begin() + at, disk.begin() + at + n);
+  });
+  examiner.Examine(std::span<const uint8_t>(chunk.data(), (recordSector + 1) * 512), 0);
+  EXPECT_EQ(fetches, 1);
+  ASSERT_NE(g_AppState.ntfsFileTail, nullptr);
+  EXPECT_EQ(g_AppState.ntfsFileTail->name, u"README.TXT");
+  EXPECT_EQ(g_AppState.ntfsFileTail->recordSector, recordSector);
+  EXPECT_EQ(g_AppState.ntfsFileTail->size, 300u);
+  EXPECT_EQ(examiner.filePositions().back(), recordSector * 512);
+  EXPECT_EQ(examiner.bootSectors().size(), 1u);
+}
+
+// The same 512-byte-sector volume read as if its sectors were 4096 bytes:
+// four MFT records share each sector and all of them are found.
+TEST_F(NtfsDeepScanTest, LargeSectorsStillShowEveryRecord) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  Select(set.path("ntfs.img"), 512);
+  g_AppState.partitionMode = 1;
+  NtfsDeepScanThread();
+  const int32_t folders = g_AppState.ntfsFolderCount, files = g_AppState.ntfsFileCount;
+  std::multiset<std::u16string> names;
+  for (const NtfsFileRecord& f : NtfsFiles()) names.insert(f.name);
+
+  Reset();
+  g_AppState.scanPage = &host_;
+  Select(set.path("ntfs.img"), 4096);
+  g_AppState.partitionMode = 1;
+  NtfsDeepScanThread();
+  EXPECT_EQ(g_AppState.ntfsFolderCount, folders);
+  EXPECT_EQ(g_AppState.ntfsFileCount, files);
+  std::multiset<std::u16string> names4k;
+  for (const NtfsFileRecord& f : NtfsFiles()) names4k.insert(f.name);
+  EXPECT_EQ(names4k, names);
+}
+
+TEST_F(NtfsDeepScanTest, DamagedVolumeScansToTheEnd) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string img = set.path("ntfs.img");
+  std::mt19937 rng(2024);
+  {
+    File f;
+    ASSERT_TRUE(f.open(img, File::Mode::ReadWrite));
+    const uint64_t sectors = static_cast<uint64_t>(f.size()) / 512;
+    std::vector<uint8_t> junk(512);
+    for (int i = 0; i < 3000; ++i) {
+      const uint64_t s = rng() % sectors;
+      std::vector<uint8_t> old(512);
+      ASSERT_EQ(f.readAt(old.data(), 512, s * 512), 512);
+      for (uint8_t& b : junk) b = static_cast<uint8_t>(rng());
+      switch (i % 4) {
+        case 0:  // noise
+          break;
+        case 1:  // a header that survives over noise
+          std::copy(old.begin(), old.begin() + 64, junk.begin());
+          break;
+        case 2:  // signatures with wild fields
+          std::memcpy(junk.data(), (rng() & 1) ? "FILE" : "INDX", 4);
+          PutLe16(junk.data() + 0x1C, static_cast<uint16_t>(512 * (1 + rng() % 32)));
+          break;
+        default:  // a real sector with a few bytes flipped
+          junk = old;
+          for (int k = 0; k < 8; ++k) junk[rng() % 512] ^= static_cast<uint8_t>(1 + rng() % 255);
+      }
+      ASSERT_EQ(f.writeAt(junk.data(), 512, s * 512), 512);
+    }
+  }
+  Select(img, 512);
+  EXPECT_EQ(NtfsDeepScanThread(), 0);
+  EXPECT_EQ(host_.openResults.load(), 1);
+  EXPECT_EQ(host_.texts[kScanStatusLine], kDumpLostText);  // through to the last step
+  EXPECT_TRUE(SortedFolders());
+}
+
+TEST_F(NtfsDeepScanTest, StopLetsTheLaterStepsRunOnWhatWasFound) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  Select(set.path("ntfs.img"), 512);
+  host_.job.requestStop();  // Stop answered before the first chunk ends
+  NtfsDeepScanThread();
+  EXPECT_EQ(host_.openResults.load(), 1);
+  EXPECT_FALSE(host_.job.stopRequested());
+  // Only the first chunk was examined: the MFT near the start was found.
+  EXPECT_GT(g_AppState.fileCount, 0);
+}
+
+TEST_F(NtfsDeepScanTest, LoadingAScanLogSkipsTheScan) {
+  g_AppState.loadingScanLog = 1;
+  g_AppState.partitionMode = 1;
+  g_AppState.scanLogPath = dir_.file("missing.qmlg");
+  NtfsDeepScanThread();
+  EXPECT_EQ(host_.backToPartitionList.load(), 1);
+  EXPECT_EQ(host_.openResults.load(), 0);
+  EXPECT_EQ(host_.textLog.size(), 0u);  // no step ran
+}
+
+TEST_F(NtfsDeepScanTest, EmptyRangeStillEndsWithTheResults) {
+  const std::string img = dir_.file("blank.img");
+  {
+    File f;
+    ASSERT_TRUE(f.open(img, File::Mode::CreateTruncate));
+    ASSERT_EQ(::ftruncate(f.fd(), 1 << 20), 0);
+  }
+  Select(img, 512);
+  NtfsDeepScanThread();
+  EXPECT_EQ(host_.openResults.load(), 1);
+  EXPECT_EQ(g_AppState.fileSystemCount, 0);
+  EXPECT_EQ(g_AppState.folderCount, 0);
+  EXPECT_EQ(g_AppState.fileCount, 1);  // the "Lost" file alone
+}
+
+}  // namespace
+}  // namespace qm

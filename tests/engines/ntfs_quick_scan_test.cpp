@@ -1,0 +1,401 @@
+#include "engines/ntfs_quick_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "diskio/sector_io.h"
+#include "engines/catalog.h"
+#include "engines/ntfs_runs.h"
+#include "engines/ntfs_volume_util.h"
+#include "engines/quick_scan_util.h"
+#include "engines/scan_log.h"
+#include "platform/byte_reader.h"
+#include "platform/text.h"
+#include "support/fakes.h"
+#include "support/fixtures.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+using test::Capture;
+using test::Host;
+using test::Listed;
+using test::Listing;
+using test::ShellQuote;
+
+std::string FileTimeText(uint32_t low, uint32_t high) {
+  const uint64_t ft = (uint64_t{high} << 32) | low;
+  CivilTime c = FileTimeToCivil(ft);
+  return Format("%04d-%02d-%02d %02d:%02d:%02d.%09u", c.year, c.month, c.day, c.hour, c.minute, c.second,
+                static_cast<unsigned>(ft % 10000000) * 100);
+}
+
+// istat's $STANDARD_INFORMATION times of each record in the committed
+// istat file: record number -> {Created, File Modified, Accessed}.
+std::map<uint32_t, std::vector<std::string>> IstatTimes(const std::string& text) {
+  std::map<uint32_t, std::vector<std::string>> out;
+  std::istringstream in(text);
+  std::string line;
+  uint32_t record = 0;
+  bool inSi = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("Entry: ", 0) == 0) record = static_cast<uint32_t>(std::stoul(line.substr(7)));
+    if (line.rfind("$STANDARD_INFORMATION", 0) == 0) inSi = true;
+    if (line.rfind("$FILE_NAME", 0) == 0) inSi = false;
+    for (const char* label : {"Created:\t", "File Modified:\t", "Accessed:\t"}) {
+      if (inSi && line.rfind(label, 0) == 0) {
+        std::string v = line.substr(std::strlen(label));
+        out[record].push_back(v.substr(0, v.find(" (")));
+      }
+    }
+  }
+  return out;
+}
+
+class NtfsQuickScanTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAppState();
+    ClearCatalog();
+    g_SelectedDiskIndex = 0;
+    g_AppState.scanPage = &host_;
+    g_NtfsDeepScanHandOver = nullptr;
+  }
+  void TearDown() override {
+    g_AppState.scanPage = nullptr;
+    g_NtfsDeepScanHandOver = nullptr;
+    ClearCatalog();
+    ClearMftRuns();
+  }
+  // Presents the image as disk 0 and loads its geometry and $MFT runs.
+  test::NtfsVolume Open(const std::string& image) {
+    present_.reset();
+    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image});
+    return test::OpenNtfsImage(image);
+  }
+  Host host_;
+  test::ScriptedPrompt prompt_;
+  test::PromptScope promptScope_{&prompt_};
+  test::TempDir dir_;
+  std::unique_ptr<test::PresentImages> present_;
+};
+
+// Record number of an fls inode ("83-128-2" -> 83).
+uint32_t RecordOf(const std::string& inode) { return static_cast<uint32_t>(std::stoul(inode)); }
+
+class NtfsFixtureTest : public NtfsQuickScanTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(NtfsFixtureTest, CatalogueMatchesFlsEntryForEntry) {
+  auto set = test::UnpackNtfs(dir_, GetParam());
+  QM_REQUIRE_FIXTURE(set);
+  auto v = Open(set.path(std::string(GetParam()) + ".img"));
+  ASSERT_TRUE(v.ok);
+
+  EXPECT_EQ(NtfsQuickScanThread(), 0);
+  EXPECT_EQ(host_.analysisFinished.load(), 1);
+  EXPECT_TRUE(prompt_.messages.empty());
+  EXPECT_GT(host_.progress[kScanProgressBar], 90);
+  EXPECT_EQ(host_.texts[kScanStatusLine], kSearchingLostText);
+  EXPECT_FALSE(host_.shown[kScanStatusLine]);
+
+  // fls lists a record once per name and per stream; the scan lists each
+  // record once, by its first name (POSIX, Win32, Win32+DOS, DOS) and
+  // without stream names. Records without a name (fls's orphan files) are
+  // not listed, nor is fls's virtual $OrphanFiles folder.
+  std::map<uint32_t, std::set<std::string>> paths;
+  std::map<uint32_t, test::FlsEntry> entries;
+  const std::string dir = test::NtfsFixtureDir();
+  for (const test::FlsEntry& e : test::ParseFls(test::ReadText(dir + "/" + GetParam() + ".fls.txt"))) {
+    if (e.type == "V/V" || e.path.rfind("$OrphanFiles", 0) == 0) continue;
+    std::string path = e.path;
+    size_t colon = path.rfind(':');
+    if (colon != std::string::npos && path.find('/', colon) == std::string::npos) path.resize(colon);
+    paths[RecordOf(e.inode)].insert(path);
+    entries[RecordOf(e.inode)] = e;
+  }
+  std::map<std::string, uint64_t> manifest;
+  for (const test::ManifestEntry& m : test::ReadManifest(dir + "/ntfs-files.txt")) manifest[m.path] = m.size;
+  auto istat = IstatTimes(test::ReadText(dir + "/" + GetParam() + ".istat.txt"));
+
+  size_t sizes = 0, times = 0;
+  std::set<uint32_t> listed;
+  for (const Listed& l : Listing(kNtfsRootKey)) {
+    if (l.key == kLostFolderKey) {
+      EXPECT_EQ(l.path, "Lost");
+      continue;
+    }
+    ASSERT_TRUE(paths.count(l.key)) << "record not in fls: " << l.key << " " << l.path;
+    EXPECT_TRUE(paths[l.key].count(l.path)) << l.path << " is not a name of record " << l.key;
+    const test::FlsEntry& e = entries[l.key];
+    EXPECT_EQ(l.folder, e.type.back() == 'd') << l.path;
+    EXPECT_EQ(l.deleted, e.deleted) << l.path;
+    EXPECT_TRUE(listed.insert(l.key).second) << "record listed twice: " << l.key;
+    if (!l.folder && manifest.count(l.path)) {
+      EXPECT_EQ(l.size, manifest[l.path]) << l.path;
+      ++sizes;
+    }
+    if (istat.count(l.key)) {
+      const auto& want = istat[l.key];
+      ASSERT_EQ(want.size(), 3u);
+      EXPECT_EQ(FileTimeText(l.times[2], l.times[3]), want[0]) << l.path;
+      EXPECT_EQ(FileTimeText(l.times[0], l.times[1]), want[1]) << l.path;
+      EXPECT_EQ(FileTimeText(l.times[4], l.times[5]), want[2]) << l.path;
+      ++times;
+    }
+  }
+  for (const auto& [record, names] : paths)
+    EXPECT_TRUE(listed.count(record)) << "missing record " << record << " " << *names.begin();
+  EXPECT_GE(sizes, 15u);
+  EXPECT_GE(times, 5u);
+  // The hard links' record holds its names in an extension record too; it
+  // is listed once.
+  EXPECT_GE(paths[89].size(), 41u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, NtfsFixtureTest, testing::Values("ntfs", "ntfs4k"));
+
+// --- A record that straddles two $MFT runs ---
+
+// Moves every $MFT sector after the third of the first run to the end of
+// the image, zeroes them in place, and rewrites the run table so that
+// record 1 (sectors 2 and 3) lies in two runs.
+TEST_F(NtfsQuickScanTest, RecordsAcrossRunBoundariesAreAssembledAndNumbered) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  // Room behind the volume for the moved sectors, in place before the image
+  // is presented so that the disk's size covers it.
+  std::ifstream probe(image, std::ios::binary | std::ios::ate);
+  const uint64_t end = static_cast<uint64_t>(probe.tellg()) / 512;
+  probe.close();
+  ASSERT_EQ(test::Run("truncate -s +4M " + ShellQuote(image)), 0);
+  auto v = Open(image);
+  ASSERT_TRUE(v.ok);
+  ASSERT_EQ(v.sectorsPerRecord, 2u);
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  std::vector<Listed> plain = Listing(kNtfsRootKey);
+  ClearCatalog();
+
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  const uint64_t start = static_cast<uint64_t>(g_MftRunSectors[0]);
+  const uint64_t length = static_cast<uint64_t>(g_MftRunLengths[0]);
+  constexpr uint64_t kKept = 3;
+  ASSERT_LE((length - kKept) * 512, 4u << 20);
+  std::vector<char> tail((length - kKept) * 512);
+  f.seekg(static_cast<std::streamoff>((start + kKept) * 512));
+  f.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+  f.seekp(static_cast<std::streamoff>(end * 512));
+  f.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+  std::vector<char> zeros(tail.size(), 0);
+  f.seekp(static_cast<std::streamoff>((start + kKept) * 512));
+  f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  f.close();
+
+  g_MftRunLengths[0] = static_cast<int64_t>(kKept);
+  g_MftRunSectors.insert(g_MftRunSectors.begin() + 1, static_cast<int64_t>(end));
+  g_MftRunLengths.insert(g_MftRunLengths.begin() + 1, static_cast<int64_t>(length - kKept));
+  ++g_MftRunCount;
+
+  host_.analysisFinished.store(0);
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  std::vector<Listed> split = Listing(kNtfsRootKey);
+  ASSERT_EQ(split.size(), plain.size());
+  for (size_t i = 0; i < split.size(); ++i) {
+    EXPECT_EQ(split[i].path, plain[i].path);
+    EXPECT_EQ(split[i].key, plain[i].key);
+    EXPECT_EQ(split[i].size, plain[i].size);
+  }
+  bool mftMirr = false;
+  for (const Listed& l : split) mftMirr |= l.path == "$MFTMirr" && l.key == 1;
+  EXPECT_TRUE(mftMirr) << "the straddling record 1 was not put together";
+}
+
+// --- Folders whose parent is not found go under "Lost" ---
+
+// Offset of the parent reference in the first $FILE_NAME of a FILE record.
+size_t FileNameParentOffset(const std::vector<uint8_t>& rec) {
+  ByteReader r(rec.data(), rec.size());
+  size_t off = r.u16(20);
+  while (r.has(off, 24) && r.u32(off) != 0xFFFFFFFF) {
+    if (r.u32(off) == 0x30) return off + r.u16(off + 20);
+    off += r.u32(off + 4);
+  }
+  return 0;
+}
+
+struct DamageCase {
+  const char* what;
+  bool wipeParent;  // else: the folder names itself as its parent
+};
+
+class NtfsLostTest : public NtfsQuickScanTest, public testing::WithParamInterface<DamageCase> {};
+
+TEST_P(NtfsLostTest, FolderLandsUnderLost) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  auto v = Open(image);
+  ASSERT_TRUE(v.ok);
+  constexpr uint32_t kOldStuff = 84, kInner = 86, kOldTwo = 87;
+  {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    if (GetParam().wipeParent) {
+      f.seekp(static_cast<std::streamoff>(MftRecordToSector(kOldStuff) * 512));
+      f.write("\0\0\0\0", 4);
+    } else {
+      std::vector<uint8_t> rec = test::ReadRecord(v, kInner);
+      size_t at = FileNameParentOffset(rec);
+      ASSERT_GT(at, 0u);
+      ASSERT_NE(at % 512, 510u);
+      uint8_t self[4] = {kInner, 0, 0, 0};
+      f.seekp(static_cast<std::streamoff>(MftRecordToSector(kInner) * 512 + at));
+      f.write(reinterpret_cast<const char*>(self), 4);
+    }
+  }
+
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  const FolderRecord* inner = nullptr;
+  for (const FolderRecord& f : FoldersWithParent(kLostFolderKey)) {
+    EXPECT_NE(f.ownKey, kOldStuff);
+    if (f.ownKey == kInner) inner = &f;
+  }
+  ASSERT_NE(inner, nullptr) << "\"Old Stuff/Inner\" is not under Lost";
+  EXPECT_EQ(inner->wideName, u"Inner");
+  EXPECT_TRUE(inner->IsDeleted());
+  // Its file still hangs under it.
+  bool child = false;
+  for (const FileRecord& f : FilesWithParent(kInner)) child |= f.dataKey == kOldTwo;
+  EXPECT_TRUE(child);
+  // "Lost" itself sits under the root and the list stays in parent order.
+  uint32_t last = 0;
+  bool first = true;
+  for (const FolderRecord& f : AllFolders()) {
+    if (!first) EXPECT_LE(last, f.parentKey);
+    first = false;
+    last = f.parentKey;
+    if (f.ownKey == kLostFolderKey) EXPECT_EQ(f.parentKey, kNtfsRootKey);
+  }
+  EXPECT_EQ(host_.texts[kScanSectorLine].rfind(u"Assigning Lost Folders : ", 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, NtfsLostTest,
+                         testing::Values(DamageCase{"ParentRecordGone", true}, DamageCase{"OwnParent", false}),
+                         [](const testing::TestParamInfo<DamageCase>& i) { return std::string(i.param.what); });
+
+// --- Nothing found: hand-over to the deep scan ---
+
+std::thread::id g_handOverThread;
+int g_handOvers = 0;
+int RecordHandOver() {
+  g_handOverThread = std::this_thread::get_id();
+  ++g_handOvers;
+  return 0;
+}
+
+TEST_F(NtfsQuickScanTest, EmptyMftHandsOverToTheDeepScanOnTheSameThread) {
+  const std::string image = dir_.file("zeros.img");
+  ASSERT_EQ(test::Run("truncate -s 1M " + ShellQuote(image)), 0);
+  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image});
+  g_BytesPerSector = 512;
+  g_AppState.scanGeometry.sectorsPerMftRecord = 2;
+  g_AppState.scanGeometry.sectorsPerCluster = 8;
+  g_MftRunSectors = {64};
+  g_MftRunLengths = {128};
+  g_MftRunCount = 1;
+  g_NtfsDeepScanHandOver = &RecordHandOver;
+  g_handOvers = 0;
+
+  EXPECT_EQ(NtfsQuickScanThread(), 0);
+  EXPECT_EQ(g_handOvers, 1);
+  EXPECT_EQ(g_handOverThread, std::this_thread::get_id());
+  ASSERT_EQ(prompt_.messages.size(), 1u);
+  EXPECT_EQ(prompt_.messages[0], kQuickScanSwitchText);
+  EXPECT_EQ(host_.texts[kScanFirstCaption], u"Indexes Found               ");
+  EXPECT_EQ(host_.fonts[kScanFirstCaption], u"Arial/9/bold");
+  EXPECT_FALSE(host_.timers[kMarqueeTimer]);
+  EXPECT_TRUE(host_.timers[kElapsedTimer]);
+  EXPECT_EQ(host_.startTickResets, 1);
+  EXPECT_EQ(g_AppState.formattedMode, 1);
+  EXPECT_EQ(host_.analysisFinished.load(), 0);
+  // "Lost" stays the one folder; no file.
+  EXPECT_EQ(g_AppState.folderCount, 1);
+  EXPECT_EQ(g_AppState.fileCount, 0);
+}
+
+TEST_F(NtfsQuickScanTest, StopEndsTheWalkWithoutHandOver) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  ASSERT_TRUE(Open(set.path("ntfs.img")).ok);
+  g_NtfsDeepScanHandOver = &RecordHandOver;
+  g_handOvers = 0;
+  host_.job.requestStop();
+
+  EXPECT_EQ(NtfsQuickScanThread(), 0);
+  EXPECT_EQ(g_handOvers, 0);
+  EXPECT_TRUE(prompt_.messages.empty());
+  EXPECT_EQ(g_AppState.fileCount, 0);
+  EXPECT_EQ(host_.analysisFinished.load(), 1);
+}
+
+// --- Loading a scan log instead of scanning ---
+
+TEST_F(NtfsQuickScanTest, ScanLogBranch) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  ASSERT_TRUE(Open(set.path("ntfs.img")).ok);
+  g_SelectedFileSystem = u"NTFS";
+  g_AppState.scanFileSystem = u"NTFS";
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  std::vector<Listed> scanned = Listing(kNtfsRootKey);
+  const uint64_t bytes = g_AppState.foundBytes;
+  const std::string log = dir_.file("scan.qmlg");
+  ASSERT_TRUE(WriteScanLog(log, ScanLogOrigin::ResultsPage));
+  ScanLogHeader header;
+  ASSERT_EQ(ReadScanLogHeader(log, header), ScanLogHeaderStatus::Ok);
+
+  ClearCatalog();
+  g_AppState.foundBytes = 0;
+  host_.analysisFinished.store(0);
+  g_AppState.loadingScanLog = 1;
+  g_AppState.scanLogPath = log;
+  g_AppState.scanLogRecordsOffset = static_cast<int64_t>(header.recordsOffset);
+  EXPECT_EQ(NtfsQuickScanThread(), 0);
+  EXPECT_EQ(host_.analysisFinished.load(), 1);
+  EXPECT_EQ(g_AppState.foundBytes, bytes);
+  std::vector<Listed> loaded = Listing(kNtfsRootKey);
+  ASSERT_EQ(loaded.size(), scanned.size());
+  for (size_t i = 0; i < loaded.size(); ++i) EXPECT_EQ(loaded[i].path, scanned[i].path);
+
+  // Failures show their message and leave the page without a completion flag.
+  struct Bad {
+    std::string path;
+    std::u16string_view message;
+  };
+  const std::string cut = dir_.file("cut.qmlg");
+  ASSERT_EQ(test::Run("head -c " + std::to_string(header.recordsOffset + 20) + " " + ShellQuote(log) + " > " +
+                      ShellQuote(cut)),
+            0);
+  for (const Bad& b : {Bad{dir_.file("missing.qmlg"), kScanLogUnableToOpenText}, Bad{cut, kScanLogInvalidText}}) {
+    ClearCatalog();
+    host_.analysisFinished.store(0);
+    prompt_.messages.clear();
+    g_AppState.scanLogPath = b.path;
+    EXPECT_EQ(NtfsQuickScanThread(), 0);
+    ASSERT_EQ(prompt_.messages.size(), 1u) << b.path;
+    EXPECT_EQ(prompt_.messages[0], b.message);
+    EXPECT_EQ(host_.analysisFinished.load(), 0) << b.path;
+  }
+}
+
+}  // namespace
+}  // namespace qm
