@@ -6,6 +6,7 @@
 
 #include "app/message_dialogs.h"
 #include "diskio/bad_sector_dialog_ui.h"
+#include "engines/copy_dialogs_ui.h"
 
 namespace qm {
 
@@ -37,6 +38,14 @@ int QtPrompt::ViewQuestionMsg(std::u16string_view text) {
 
 int QtPrompt::BadSectorChoice() {
   return RunOnGuiThread<int>([] { return RunSectorsBadStatusAction(); }, 3);
+}
+
+int QtPrompt::CopyErrorChoice(std::u16string_view) {
+  return RunOnGuiThread<int>([] { return RunErrorCopying(); }, 2);
+}
+
+int QtPrompt::FileReplaceChoice(std::u16string_view) {
+  return RunOnGuiThread<int>([] { return RunFileReplaceOptions(); }, 1);
 }
 
 std::optional<std::string> QtPrompt::ChooseFolder(std::u16string_view title) {

@@ -18,6 +18,8 @@ class QtPrompt : public Prompt {
   int ViewMsgBox(std::u16string_view text) override;
   int ViewQuestionMsg(std::u16string_view text) override;
   int BadSectorChoice() override;
+  int CopyErrorChoice(std::u16string_view path) override;
+  int FileReplaceChoice(std::u16string_view path) override;
   std::optional<std::string> ChooseFolder(std::u16string_view title) override;
   std::optional<std::string> SaveFilePath(std::u16string_view title, std::u16string_view filter) override;
   void FatalMessage(std::u16string_view text, std::u16string_view caption) override;

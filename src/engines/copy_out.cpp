@@ -1,0 +1,294 @@
+#include "engines/copy_out.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <sys/stat.h>
+#include <vector>
+
+#include "app/app_state.h"
+#include "engines/catalog.h"
+#include "engines/file_copiers.h"
+#include "engines/ntfs_runs.h"
+#include "engines/recovery_filter.h"
+#include "engines/selection_model.h"
+#include "platform/prompt.h"
+#include "platform/text.h"
+
+namespace qm {
+
+std::atomic<uint64_t> g_CopiedBytes{0};
+std::atomic<int> g_FilesCopied{0};
+std::atomic<int> g_ReplaceDecision{0};
+JobControl g_CopyJob;
+std::atomic<int>& g_StopCopy = g_CopyJob.stop;
+std::atomic<int> g_SkipCurrentFile{0};
+std::atomic<int> g_SkipAllCopyErrors{0};
+std::atomic<int> g_CopyWriteErrors{0};
+std::atomic<int64_t> g_CopyStartTime{0};
+std::atomic<int> g_FolderArgIsTreeItem{0};
+std::atomic<CopyProgressSink*> g_CopyProgressDlg{nullptr};
+std::atomic<Worker*> g_CopyThread{nullptr};
+std::atomic<Worker*> g_PreviewThread{nullptr};
+
+namespace {
+
+// Texts are redrawn on this call of a file's reports (and at its end).
+constexpr int kTextEveryCalls = 1000;
+
+int64_t SteadySeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int Percent(uint64_t part, uint64_t whole) {
+  if (whole == 0) return 0;
+  const unsigned __int128 p = static_cast<unsigned __int128>(part) * 100 / whole;
+  return p > 100 ? 100 : static_cast<int>(p);
+}
+
+// The key of the catalogue folder the root stands for.
+bool RootKey(uint32_t* key) {
+  if (IsFatName(g_SelectedFileSystem)) {
+    *key = kFatRootKey;
+    return true;
+  }
+  if (g_SelectedFileSystem == u"NTFS") {
+    *key = kNtfsRootKey;
+    return true;
+  }
+  return false;
+}
+
+// The folder key of a selection item: its folder record's own key when the
+// record belongs to the current volume. Key 0 is the FAT root itself, whose
+// files the walk takes at the root.
+bool ItemKey(const SelectionModel& tree, uint32_t item, uint32_t* key) {
+  const SelectionNode* node = tree.Node(item);
+  if (!node || !node->folder || node->folder->fileSystemNumber != g_AppState.currentVolume) return false;
+  *key = node->folder->ownKey;
+  return *key != 0;
+}
+
+bool ScanFileSystemCopies() {
+  const std::u16string& fs = g_AppState.scanFileSystem;
+  return IsFatName(fs) || fs == u"NTFS";
+}
+
+bool IsTaken(int state) {
+  switch (g_AppState.checkScope) {
+    case 0: return state == kTickTicked;
+    case 1: return true;
+    case 2: return state == kTickUnticked;
+    default: return false;
+  }
+}
+
+bool SkipsSubtree(int state) { return g_AppState.checkScope == 0 && state == kTickUnticked; }
+
+// The walk shared by the copy-out and the count: visitRoot() for the root
+// (unless it is left out), visitItem(id) for every taken item below it, in
+// copy order; each returns false to end the walk.
+template <typename VisitRoot, typename VisitItem>
+void WalkTaken(SelectionModel& tree, uint32_t item, VisitRoot visitRoot, VisitItem visitItem) {
+  const uint32_t start = item ? item : tree.Root();
+  const SelectionNode* node = tree.Node(start);
+  if (!node || SkipsSubtree(node->tickState.load())) return;
+  if (start == tree.Root() && !visitRoot()) return;
+  std::vector<uint32_t> pending(node->children.rbegin(), node->children.rend());
+  while (!pending.empty()) {
+    const uint32_t id = pending.back();
+    pending.pop_back();
+    const SelectionNode* child = tree.Node(id);
+    if (!child) continue;
+    const int state = child->tickState.load();
+    if (IsTaken(state) && !visitItem(id)) return;
+    if (!SkipsSubtree(state)) pending.insert(pending.end(), child->children.rbegin(), child->children.rend());
+  }
+}
+
+std::u16string RecordName(const FileRecord& file) {
+  return file.HasName8() ? Cp1252ToUtf16(file.name8) : file.wideName;
+}
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+std::string TargetRoot() { return WithSlash(g_RecoveryTargetFolder); }
+
+std::string ItemFolderPath(const SelectionModel& tree, uint32_t item) {
+  std::string path = TargetRoot();
+  for (const std::u16string& text : tree.ItemPath(item)) path += SafePathComponent(text) + '/';
+  return path;
+}
+
+}  // namespace
+
+int64_t CopyProgressSink::NowSeconds() const { return SteadySeconds(); }
+
+void ResetCopyFlags() {
+  g_SkipCurrentFile = 0;
+  g_SkipAllCopyErrors = 0;
+  g_CopyJob.stop = 0;
+  while (g_CopyJob.paused()) g_CopyJob.resume();
+}
+
+void ResetCopyTotals() {
+  g_CopiedBytes = 0;
+  g_FilesCopied = 0;
+  g_ReplaceDecision = 0;
+  g_CopyWriteErrors = 0;
+}
+
+std::u16string MinutesText(int64_t seconds) {
+  if (seconds < 0) seconds = 0;
+  return FormatW("%lld Min %lld Sec", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+}
+
+void UpdateCopyProgress(std::u16string_view, std::u16string_view, uint64_t written, uint64_t size, int* counter) {
+  CopyProgressSink* sink = g_CopyProgressDlg.load();
+  if (!sink) return;
+  int filePercent = -1;
+  if (written != 0 && size != 0) {
+    filePercent = Percent(written, size);
+    sink->SetProgressPos(kCopyFileBar, filePercent);
+  }
+  const uint64_t copied = g_CopiedBytes.load();
+  const uint64_t selected = sink->SelectedBytes();
+  if (copied != 0) sink->SetProgressPos(kCopyOverallBar, Percent(copied, selected));
+
+  int local = 0;
+  if (!counter) counter = &local;
+  ++*counter;
+  if (*counter < kTextEveryCalls && filePercent != 100) return;
+  *counter = 0;
+  if (sink->DetailsHidden()) return;
+
+  sink->SetControlText(kCopyDataCopiedValue, SizeText3(copied, " size in"));
+  const int64_t elapsed = sink->NowSeconds() - sink->PausedSeconds() - g_CopyStartTime.load();
+  if (elapsed <= 0) {
+    sink->SetControlText(kCopyTimeLeftValue, u"00:00:00");
+    sink->SetControlText(kCopyElapsedValue, u"00:00:00");
+    return;
+  }
+  const uint64_t rate = copied / static_cast<uint64_t>(elapsed);
+  if (rate == 0) return;
+  const uint64_t left = selected > copied ? (selected - copied) / rate : 0;
+  sink->SetControlText(kCopyTimeLeftValue, MinutesText(static_cast<int64_t>(std::min<uint64_t>(left, INT64_MAX))));
+  sink->SetControlText(kCopyElapsedValue, MinutesText(elapsed));
+}
+
+bool CreateFolderPath(const std::string& path) {
+  std::string sofar;
+  size_t at = 0;
+  while (at <= path.size()) {
+    size_t slash = path.find('/', at);
+    if (slash == std::string::npos) slash = path.size();
+    sofar = path.substr(0, slash);
+    if (!sofar.empty()) {
+      struct stat st {};
+      if (::stat(sofar.c_str(), &st) != 0) ::mkdir(sofar.c_str(), 0755);
+    }
+    at = slash + 1;
+  }
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32_t folder) {
+  if (g_StopCopy.load()) return;
+  uint32_t key = folder;
+  if (g_FolderArgIsTreeItem.load() && !ItemKey(tree, folder, &key)) return;
+  const std::u16string fs = g_SelectedFileSystem;
+  const bool fat = IsFatName(fs);
+  if (!fat && fs != u"NTFS") return;
+
+  for (const FileRecord& file : FilesWithParent(key)) {
+    if (!TakenByCheckScope(file.checkFlag.load()) || !PassesDateFilter(file, fs)) continue;
+    const std::u16string name = RecordName(file);
+    const std::string fullPath = folderPath + SafePathComponent(name);
+    const int deleted = file.IsDeleted() ? 1 : 0;
+    if (fat) {
+      const auto size = static_cast<uint32_t>(std::min<uint64_t>(file.size, UINT32_MAX));
+      CopyFatFile(fullPath, name, size, file.dataKey, 1, deleted, static_cast<uint16_t>(file.modifiedTime[1]),
+                  static_cast<uint16_t>(file.modifiedTime[0]));
+    } else {
+      const uint64_t sector = (g_AppState.formattedMode || g_AppState.partitionMode)
+                                  ? file.recordSector
+                                  : MftRecordToSector(file.dataKey);
+      CopyNtfsFile(fullPath, name, file.size, sector, file.parentKey, file.dataKey, 1, deleted, file.modifiedTime[1],
+                   file.modifiedTime[0]);
+    }
+    if (g_StopCopy.load()) return;
+  }
+}
+
+void RecoverCheckedItems(SelectionModel& tree, uint32_t item) {
+  WalkTaken(
+      tree, item,
+      [&] {
+        const std::string target = TargetRoot();
+        CreateFolderPath(target);
+        uint32_t key = 0;
+        if (RootKey(&key)) {
+          g_FolderArgIsTreeItem = 0;
+          CopyFolderFiles(tree, target, key);
+          g_FolderArgIsTreeItem = 1;
+        }
+        return true;
+      },
+      [&](uint32_t id) {
+        if (g_StopCopy.load()) return false;
+        const std::string path = ItemFolderPath(tree, id);
+        CreateFolderPath(path);
+        if (ScanFileSystemCopies()) {
+          g_FolderArgIsTreeItem = 1;
+          CopyFolderFiles(tree, path, id);
+        }
+        return !g_StopCopy.load();
+      });
+}
+
+void EvaluateSelectedTotals(SelectionModel& tree) {
+  int count = 0;
+  uint64_t bytes = 0;
+  const std::u16string fs = g_SelectedFileSystem;
+  const bool copies = IsFatName(fs) || fs == u"NTFS";
+  auto countFiles = [&](uint32_t key) {
+    if (!copies) return;
+    for (const FileRecord& file : FilesWithParent(key)) {
+      if (!FileSelectedForRecovery(file, RecordName(file), fs)) continue;
+      ++count;
+      bytes += file.size;
+    }
+  };
+  WalkTaken(
+      tree, 0,
+      [&] {
+        uint32_t key = 0;
+        if (RootKey(&key)) countFiles(key);
+        return true;
+      },
+      [&](uint32_t id) {
+        uint32_t key = 0;
+        if (ScanFileSystemCopies() && ItemKey(tree, id, &key)) countFiles(key);
+        return true;
+      });
+  tree.selectedFileCount = count;
+  tree.selectedBytes = bytes;
+}
+
+int CopyThread(CopyProgressSink* dialog, SelectionModel& tree) {
+  g_CopyStartTime = dialog ? dialog->NowSeconds() : SteadySeconds();
+  RecoverCheckedItems(tree, 0);
+  if (!dialog || !dialog->StoppedByUser()) {
+    const bool complete = g_CopiedBytes.load() == tree.selectedBytes.load() && g_CopyWriteErrors.load() == 0;
+    ShowMessage(complete ? kSavingCompleted : kSavingNotCompleted);
+  }
+  if (dialog) dialog->Finish();
+  return 0;
+}
+
+}  // namespace qm

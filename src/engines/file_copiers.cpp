@@ -1,0 +1,532 @@
+#include "engines/file_copiers.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "app/app_state.h"
+#include "diskio/sector_io.h"
+#include "engines/copy_out.h"
+#include "engines/ntfs_records.h"
+#include "engines/ntfs_runs.h"
+#include "engines/recovery_filter.h"
+#include "platform/byte_reader.h"
+#include "platform/file.h"
+#include "platform/prompt.h"
+#include "platform/text.h"
+
+extern char** environ;
+
+namespace qm {
+
+std::atomic<PreviewProgress*> g_PreviewProgress{nullptr};
+
+namespace {
+
+// One read and one write carry at most this many bytes (rounded to whole
+// sectors of the source), whatever the sector size.
+constexpr size_t kCopyBlockBytes = 64 * 1024;
+
+// FAT entries: the first data cluster, and where the end and bad marks begin.
+constexpr uint32_t kFirstDataCluster = 2;
+constexpr uint32_t kFat12Bad = 0xFF7;
+constexpr uint32_t kFat16Bad = 0xFFF7;
+constexpr uint32_t kFat32Bad = 0x0FFFFFF7;
+constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
+
+// Resident attribute header: value length and value offset.
+constexpr size_t kResidentValueLength = 16;
+constexpr size_t kResidentValueOffset = 20;
+
+// FILETIME ticks between 1601-01-01 and 1970-01-01, and per second.
+constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
+constexpr uint64_t kTicksPerSecond = 10000000ull;
+
+std::mutex g_FactoryMutex;
+TargetFileFactory g_Factory;
+
+class PlainTargetFile : public TargetFile {
+ public:
+  bool Create(const std::string& path) override { return file_.open(path, File::Mode::CreateTruncate); }
+  size_t Write(const void* data, size_t bytes) override {
+    const int64_t got = file_.writeAt(data, bytes, offset_);
+    if (got <= 0) return 0;
+    offset_ += static_cast<uint64_t>(got);
+    return static_cast<size_t>(got);
+  }
+  bool Close() override { return file_.closeChecked(); }
+
+ private:
+  File file_;
+  uint64_t offset_ = 0;
+};
+
+std::unique_ptr<TargetFile> NewTargetFile() {
+  std::lock_guard lock(g_FactoryMutex);
+  if (g_Factory) {
+    if (auto f = g_Factory()) return f;
+  }
+  return std::make_unique<PlainTargetFile>();
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Cuts UTF-8 text to at most max bytes without splitting a character.
+std::string CutUtf8(std::string s, size_t max) {
+  if (s.size() <= max) return s;
+  size_t n = max;
+  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  s.resize(n);
+  return s;
+}
+
+// stem + extension within the component limit; the stem gives way.
+std::string JoinWithin(const std::string& stem, const std::string& ext) {
+  if (ext.size() >= kMaxComponentBytes) return CutUtf8(stem + ext, kMaxComponentBytes);
+  return CutUtf8(stem, kMaxComponentBytes - ext.size()) + ext;
+}
+
+void SplitName(const std::string& name, std::string* stem, std::string* ext) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) {
+    *stem = name;
+    ext->clear();
+  } else {
+    *stem = name.substr(0, dot);
+    *ext = name.substr(dot);
+  }
+}
+
+uint64_t DivideUp(uint64_t a, uint64_t b) { return b == 0 ? 0 : a / b + (a % b != 0); }
+
+// One file being written: counts only what really reached it, and turns a
+// failed create, write or close into the copy-error question.
+class Output {
+ public:
+  Output(std::string path, std::u16string_view name, uint64_t size, int normalCopy, uint64_t fileTime)
+      : path_(std::move(path)), name_(name), size_(size), normal_(normalCopy == 1), fileTime_(fileTime) {}
+
+  bool Create() {
+    file_ = NewTargetFile();
+    if (file_->Create(path_)) return true;
+    file_.reset();
+    Failed();
+    return false;
+  }
+  // Appends n bytes; false when the file must be given up.
+  bool Put(const uint8_t* data, size_t n) {
+    const size_t got = n ? file_->Write(data, n) : 0;
+    written_ += got;
+    g_CopiedBytes += got;
+    if (got == n) return true;
+    Failed();
+    return false;
+  }
+  // Closes and sets the last-write time.
+  void Finish() {
+    if (!file_) return;
+    const bool closed = file_->Close();
+    file_.reset();
+    if (!closed && !failed_) Failed();
+    SetLastWriteTime(path_, static_cast<uint32_t>(fileTime_ >> 32), static_cast<uint32_t>(fileTime_));
+  }
+  // Before each block: false when the file is to end here (skip, stop,
+  // preview cancelled); it keeps what was written.
+  bool Proceed() {
+    const bool stop = g_CopyJob.checkpoint();
+    PreviewProgress* preview = g_PreviewProgress.load();
+    if (stop || g_SkipCurrentFile.load() || (!normal_ && preview && preview->previewCancel.load())) {
+      Finish();
+      g_SkipCurrentFile = 0;
+      return false;
+    }
+    return true;
+  }
+  void Report() {
+    if (normal_) {
+      UpdateCopyProgress(Utf8ToUtf16(path_), name_, written_, size_, &counter_);
+    } else if (PreviewProgress* preview = g_PreviewProgress.load()) {
+      preview->SetProgressPos(size_ ? static_cast<int>(std::min<uint64_t>(100, written_ * 100 / size_)) : 100);
+    }
+  }
+  uint64_t written() const { return written_; }
+
+ private:
+  void Failed() {
+    failed_ = true;
+    ++g_CopyWriteErrors;
+    if (!normal_ || g_SkipAllCopyErrors.load()) return;
+    switch (CurrentPrompt().CopyErrorChoice(Utf8ToUtf16(path_))) {
+      case 1: g_SkipAllCopyErrors = 1; break;
+      case 2: g_CopyJob.requestStop(); break;
+      default: g_SkipCurrentFile = 1; break;
+    }
+  }
+
+  std::string path_;
+  std::u16string_view name_;
+  uint64_t size_;
+  bool normal_;
+  uint64_t fileTime_;
+  std::unique_ptr<TargetFile> file_;
+  uint64_t written_ = 0;
+  int counter_ = 0;
+  bool failed_ = false;
+};
+
+// The part common to both copiers before anything is written: texts, the
+// skip flag, and for a normal copy the filter and the name collision.
+// False when the file is left out.
+bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int normalCopy, bool deleted) {
+  CopyProgressSink* sink = g_CopyProgressDlg.load();
+  if (normalCopy == 1 && sink && !sink->DetailsHidden()) {
+    sink->SetControlText(kCopyFolderNameValue, Utf8ToUtf16(*fullPath));
+    sink->SetControlText(kCopyDataNameValue, *name);
+    sink->SetControlText(kCopyDataSizeValue, SizeText3(sink->SelectedBytes(), " size in"));
+  }
+  g_SkipCurrentFile = 0;
+  if (normalCopy != 1) return true;
+  if (!PassesDeletedOption(deleted) || !PassesExtensionList(*name)) return false;
+
+  if (PathExists(*fullPath)) {
+    int decision = g_ReplaceDecision.load();
+    if (decision == 0 || decision == 1 || decision == 4) {
+      int counter = 0;
+      UpdateCopyProgress(Utf8ToUtf16(*fullPath), *name, 0, size, &counter);
+      decision = CurrentPrompt().FileReplaceChoice(Utf8ToUtf16(*fullPath));
+      if (decision < 0 || decision > 5) decision = 1;
+      g_ReplaceDecision = decision;
+    }
+    switch (decision) {
+      case 1:
+      case 3: g_CopiedBytes += size; return false;
+      case 4:
+      case 5:
+        // Every name taken: the file is skipped rather than written over one.
+        if (!MakeUniqueName(fullPath, name)) return false;
+        break;
+      default: {
+        struct stat st {};
+        if (::stat(fullPath->c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+          ::chmod(fullPath->c_str(), st.st_mode | S_IWUSR);
+        break;
+      }
+    }
+  }
+  ++g_FilesCopied;
+  return true;
+}
+
+// A buffer of whole sectors, zeroed.
+std::vector<uint8_t> SectorBuffer(size_t sectors, uint32_t bps) { return std::vector<uint8_t>(sectors * bps, 0); }
+
+size_t BlockSectors(uint32_t bps) { return std::max<size_t>(1, kCopyBlockBytes / bps); }
+
+// Reads FAT entries through a window of two sectors, so that a chain that
+// stays inside one FAT sector costs one read.
+class FatReader {
+ public:
+  FatReader(uint64_t fatSector, uint32_t bps) : fatSector_(fatSector), bps_(bps), buf_(size_t{2} * bps) {}
+  // The n-byte little-endian value at offset of the FAT; false when unreadable.
+  bool Value(uint64_t offset, size_t n, uint32_t* value) {
+    const uint64_t windowStart = cached_ * bps_;
+    if (!loaded_ || offset < windowStart || offset + n > windowStart + buf_.size()) {
+      cached_ = offset / bps_;
+      std::fill(buf_.begin(), buf_.end(), 0);
+      loaded_ = ReadSectors(SelectedDevicePath(), fatSector_ + cached_, 2, buf_.data()) != 0;
+      if (!loaded_) return false;
+    }
+    const ByteReader r(buf_.data(), buf_.size());
+    const size_t at = static_cast<size_t>(offset - cached_ * bps_);
+    *value = n == 2 ? r.u16(at) : r.u32(at);
+    return true;
+  }
+
+ private:
+  uint64_t fatSector_;
+  uint32_t bps_;
+  std::vector<uint8_t> buf_;
+  bool loaded_ = false;
+  uint64_t cached_ = 0;
+};
+
+}  // namespace
+
+void SetTargetFileFactory(TargetFileFactory factory) {
+  std::lock_guard lock(g_FactoryMutex);
+  g_Factory = std::move(factory);
+}
+
+std::string SafePathComponent(std::u16string_view name) {
+  std::u16string clean;
+  clean.reserve(name.size());
+  for (char16_t c : name) clean.push_back(c < 0x20 || c == 0x7F || c == u'/' ? u'_' : c);
+  if (clean.empty()) return "_";
+  if (clean == u".") return "_";
+  if (clean == u"..") return "__";
+  std::string out = Utf16ToUtf8(clean);
+  if (out.size() <= kMaxComponentBytes) return out;
+  std::string stem, ext;
+  SplitName(out, &stem, &ext);
+  // A long "extension" is part of the name, not worth keeping whole.
+  constexpr size_t kKeptExtensionBytes = 16;
+  if (stem.empty() || ext.size() > kKeptExtensionBytes) return CutUtf8(out, kMaxComponentBytes);
+  return JoinWithin(stem, ext);
+}
+
+bool MakeUniqueName(std::string* fullPath, std::u16string* name) {
+  const size_t slash = fullPath->rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : fullPath->substr(0, slash + 1);
+  const std::string component = slash == std::string::npos ? *fullPath : fullPath->substr(slash + 1);
+  std::string stem, ext;
+  SplitName(component, &stem, &ext);
+  for (int i = 0; i < kUniqueNameTries; ++i) {
+    // The stem gives way to the number so that the name stays a component.
+    const std::string digits = std::to_string(i);
+    const std::string fitted = digits.size() + ext.size() <= kMaxComponentBytes
+                                   ? CutUtf8(stem, kMaxComponentBytes - digits.size() - ext.size()) + digits + ext
+                                   : CutUtf8(digits + ext, kMaxComponentBytes);
+    if (!PathExists(folder + fitted)) {
+      *fullPath = folder + fitted;
+      *name = Utf8ToUtf16(fitted);
+      return true;
+    }
+  }
+  return false;
+}
+
+int SetLastWriteTime(const std::string& path, uint32_t fileTimeHigh, uint32_t fileTimeLow) {
+  const uint64_t ticks = uint64_t{fileTimeHigh} << 32 | fileTimeLow;
+  const int64_t since = static_cast<int64_t>(ticks - kUnixEpochTicks);
+  int64_t seconds = since / static_cast<int64_t>(kTicksPerSecond);
+  int64_t rest = since % static_cast<int64_t>(kTicksPerSecond);
+  if (rest < 0) {
+    rest += static_cast<int64_t>(kTicksPerSecond);
+    --seconds;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(rest * 100);
+  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
+}
+
+uint64_t FatTimeToFileTime(uint16_t fatDate, uint16_t fatTime) {
+  const CivilTime c = FatDateTimeToCivil(fatDate, fatTime);
+  struct tm t {};
+  t.tm_year = c.year - 1900;
+  t.tm_mon = c.month - 1;
+  t.tm_mday = c.day;
+  t.tm_hour = c.hour;
+  t.tm_min = c.minute;
+  t.tm_sec = c.second;
+  t.tm_isdst = -1;  // the zone's rules decide daylight saving
+  const time_t utc = ::mktime(&t);
+  return UnixToFileTime(static_cast<int64_t>(utc));
+}
+
+int OpenWithDefaultApp(const std::string& path) {
+  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
+  pid_t pid = 0;
+  if (::posix_spawnp(&pid, "xdg-open", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return 0;
+  // Reaped in the background: the opener may run as long as it likes.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return 1;
+}
+
+void BuildFatChain(ClusterChain* chain, std::u16string_view fileSystem, uint32_t firstCluster, uint64_t fatSector,
+                   uint64_t expectedCount) {
+  if (!chain) return;
+  chain->push_back(firstCluster);
+  const uint32_t bps = SourceSectorBytes();
+  const bool fat12 = fileSystem == u"FAT12", fat16 = fileSystem == u"FAT16", fat32 = fileSystem == u"FAT32";
+  if (bps == 0 || (!fat12 && !fat16 && !fat32) || fatSector == 0) return;
+  const int32_t perFat = g_AppState.scanGeometry.sectorsPerFat;
+  const uint64_t fatBytes = perFat > 0 ? uint64_t(perFat) * bps : UINT64_MAX;
+  FatReader fat(fatSector, bps);
+  uint32_t c = firstCluster;
+  size_t added = 1;
+  while (added <= expectedCount) {
+    if (c < kFirstDataCluster) return;
+    uint32_t entry = 0;
+    if (fat12) {
+      const uint64_t offset = uint64_t{c} * 3 / 2;
+      if (offset + 2 > fatBytes || !fat.Value(offset, 2, &entry)) return;
+      entry = (c & 1) ? entry >> 4 : entry & 0xFFF;
+      if (entry >= kFat12Bad) return;
+    } else if (fat16) {
+      const uint64_t offset = uint64_t{c} * 2;
+      if (offset + 2 > fatBytes || !fat.Value(offset, 2, &entry)) return;
+      if (entry >= kFat16Bad) return;
+    } else {
+      const uint64_t offset = uint64_t{c} * 4;
+      if (offset + 4 > fatBytes || !fat.Value(offset, 4, &entry)) return;
+      entry &= kFat32EntryMask;
+      if (entry >= kFat32Bad) return;
+    }
+    if (entry < kFirstDataCluster) return;
+    chain->push_back(entry);
+    ++added;
+    c = entry;
+  }
+}
+
+void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint32_t firstCluster, int normalCopy,
+                 int deleted, uint16_t fatTime, uint16_t fatDate) {
+  if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0)) return;
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  const uint32_t bps = SourceSectorBytes();
+  const uint64_t spc = g.sectorsPerCluster > 0 ? static_cast<uint64_t>(g.sectorsPerCluster) : 0;
+
+  // The chain must hold exactly as many clusters as the size needs; else the
+  // other FAT, else consecutive clusters.
+  ClusterChain chain;
+  const uint64_t expected = DivideUp(size, spc * bps);
+  auto tryFat = [&](int32_t fatSector) {
+    chain.clear();
+    if (fatSector > 0) BuildFatChain(&chain, g_AppState.scanFileSystem, firstCluster, uint64_t(fatSector), expected);
+    if (chain.size() != expected) chain.clear();
+    return !chain.empty();
+  };
+  if (size != 0 && bps != 0 && spc != 0) {
+    switch (g_AppState.fatCopySource) {
+      case 1: tryFat(g.fat1Sector); break;
+      case 2: tryFat(g.fat2Sector); break;
+      default:
+        if (!tryFat(g.fat1Sector)) tryFat(g.fat2Sector);
+        break;
+    }
+  }
+
+  Output out(fullPath, name, size, normalCopy, FatTimeToFileTime(fatDate, fatTime));
+  if (!out.Create()) return;
+  if (size == 0 || bps == 0 || spc == 0) {
+    out.Finish();
+    return;
+  }
+  const size_t blockSectors = BlockSectors(bps);
+  std::vector<uint8_t> buf = SectorBuffer(blockSectors, bps);
+  uint64_t index = 0;      // which cluster of the file
+  uint64_t inCluster = 0;  // sectors of it already read
+  auto has = [&](uint64_t i) { return chain.empty() || i < chain.size(); };
+  auto clusterAt = [&](uint64_t i) -> uint64_t { return chain.empty() ? uint64_t{firstCluster} + i : chain[i]; };
+  while (out.written() < size && has(index)) {
+    if (!out.Proceed()) return;
+    // One block: from the current sector on, across clusters that lie one
+    // after another on the disk.
+    const uint64_t needSectors = DivideUp(size - out.written(), bps);
+    const uint64_t first = static_cast<uint64_t>(int64_t{g.clusterZeroSector}) + clusterAt(index) * spc + inCluster;
+    uint64_t sectors = 0;
+    for (;;) {
+      const uint64_t take = std::min<uint64_t>({spc - inCluster, blockSectors - sectors, needSectors - sectors});
+      sectors += take;
+      inCluster += take;
+      if (inCluster < spc) break;
+      inCluster = 0;
+      ++index;
+      if (sectors == blockSectors || sectors == needSectors || !has(index) ||
+          clusterAt(index) != clusterAt(index - 1) + 1)
+        break;
+    }
+    std::fill(buf.begin(), buf.end(), 0);
+    ReadSectors(SelectedDevicePath(), first, static_cast<uint32_t>(sectors), buf.data());
+    const size_t bytes = static_cast<size_t>(std::min<uint64_t>(sectors * bps, size - out.written()));
+    if (!out.Put(buf.data(), bytes)) {
+      out.Finish();
+      return;
+    }
+    out.Report();
+  }
+  out.Finish();
+}
+
+void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t size, int normalCopy,
+                 uint32_t fileTimeHigh, uint32_t fileTimeLow) {
+  Output out(fullPath, name, size, normalCopy, uint64_t{fileTimeHigh} << 32 | fileTimeLow);
+  if (!out.Create()) return;
+  const uint32_t bps = SourceSectorBytes();
+  const int64_t spc = g_AppState.scanGeometry.sectorsPerCluster;
+  if (bps == 0) {
+    out.Finish();
+    return;
+  }
+  const size_t blockSectors = BlockSectors(bps);
+  std::vector<uint8_t> buf = SectorBuffer(blockSectors, bps);
+  for (const ExtentNode& extent : g_CopyExtentList) {
+    int64_t sectors = extent.length;
+    if (spc > 0) sectors -= sectors % spc;
+    for (int64_t at = 0; at < sectors && out.written() < size;) {
+      if (!out.Proceed()) return;
+      const uint64_t n = std::min<uint64_t>(blockSectors, static_cast<uint64_t>(sectors - at));
+      const size_t bytes = static_cast<size_t>(std::min<uint64_t>(n * bps, size - out.written()));
+      std::fill(buf.begin(), buf.end(), 0);
+      if (!extent.sparse() && extent.start >= 0)
+        ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(extent.start + at),
+                    static_cast<uint32_t>(DivideUp(bytes, bps)), buf.data());
+      if (!out.Put(buf.data(), bytes)) {
+        out.Finish();
+        return;
+      }
+      out.Report();
+      at += static_cast<int64_t>(n);
+    }
+    if (out.written() >= size) break;
+  }
+  out.Finish();
+}
+
+void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector, uint32_t,
+                  uint32_t, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow) {
+  if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0)) return;
+  const uint64_t fileTime = uint64_t{fileTimeHigh} << 32 | fileTimeLow;
+  if (size == 0) {
+    Output out(fullPath, name, size, normalCopy, fileTime);
+    if (out.Create()) out.Finish();
+    return;
+  }
+  const uint32_t bps = SourceSectorBytes();
+  const int32_t spr = g_AppState.scanGeometry.sectorsPerMftRecord;
+  if (bps == 0 || spr <= 0 || recordSector == 0) return;
+  std::vector<uint8_t> record = SectorBuffer(static_cast<size_t>(spr), bps);
+  ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data());
+  ApplyFixups(record);
+  size_t offset = 0;
+  if (FindDataAttribute(record, &offset) == kDataResident) {
+    const ByteReader a(record.data(), record.size());
+    const uint64_t length = a.u32(offset + kResidentValueLength);
+    const uint64_t start = offset + a.u16(offset + kResidentValueOffset);
+    const uint64_t n = std::min(size, length);
+    // A value that would run past the record writes nothing.
+    if (start + n > record.size()) return;
+    Output out(fullPath, name, size, normalCopy, fileTime);
+    if (!out.Create()) return;
+    if (out.Put(record.data() + start, static_cast<size_t>(n))) out.Report();
+    out.Finish();
+    return;
+  }
+
+  RunTable runs;
+  LoadFileRuns(static_cast<uint64_t>(std::max(0, g_PartitionGeometry.clusterZeroSector)), SelectedDevicePath(),
+               recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)));
+  g_CopyExtentList.clear();
+  for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&g_CopyExtentList, runs.starts[i], runs.lengths[i]);
+  if (!g_CopyExtentList.empty()) CopyRunList(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow);
+  g_CopyExtentList.clear();
+}
+
+}  // namespace qm

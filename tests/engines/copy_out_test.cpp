@@ -1,0 +1,647 @@
+// The copy-out against sleuthkit: every file of the FAT and NTFS fixtures,
+// live and deleted, comes back byte for byte as icat gives it, under its
+// folder path, with its name and last-write time; the walk, the collision
+// answers, failed writes, hostile names and stop behave as the user is told.
+#include "engines/copy_out.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <set>
+#include <thread>
+
+#include "copy_test_util.h"
+#include "engines/file_copiers.h"
+#include "engines/recovery_filter.h"
+#include "platform/file.h"
+#include "support/fakes.h"
+
+namespace qm {
+namespace {
+
+using test::CatalogItem;
+
+// Answers the copy questions from queues and records them.
+class CopyPrompt : public test::ScriptedPrompt {
+ public:
+  int FileReplaceChoice(std::u16string_view path) override {
+    std::lock_guard l(m);
+    replaceAsked.emplace_back(path);
+    if (replaceAnswers.empty()) return 1;
+    const int a = replaceAnswers.front();
+    replaceAnswers.pop_front();
+    return a;
+  }
+  int CopyErrorChoice(std::u16string_view path) override {
+    std::lock_guard l(m);
+    errorAsked.emplace_back(path);
+    return errorAnswer;
+  }
+  std::vector<std::u16string> replaceAsked, errorAsked;
+  std::deque<int> replaceAnswers;
+  int errorAnswer = 0;
+};
+
+// Runs the test body under a time zone, then puts the old one back.
+class ZoneScope {
+ public:
+  explicit ZoneScope(const char* tz) {
+    if (const char* old = getenv("TZ")) old_ = old, had_ = true;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~ZoneScope() {
+    if (had_)
+      setenv("TZ", old_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+class CopyOutTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    fatDir_ = new test::TempDir;
+    fat_ = new test::FixtureSet(test::MakeFatImages(*fatDir_));
+  }
+  static void TearDownTestSuite() {
+    delete fat_;
+    delete fatDir_;
+  }
+  void SetUp() override {
+    test::FreshState();
+    SetPrompt(&prompt_);
+  }
+  void TearDown() override {
+    SetPrompt(nullptr);
+    SetTargetFileFactory(nullptr);
+    test::FreshState();
+  }
+
+  // FAT fixture of the kind as disk 0, its catalogue filled, every item ticked.
+  std::vector<CatalogItem> LoadFat(const std::string& kind, SelectionModel& model) {
+    image_ = fat_->path(kind + ".img");
+    present_.reset();  // its destructor puts the old disk list back
+    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+    std::u16string fs = kind == "fat12" ? u"FAT12" : kind == "fat16" ? u"FAT16" : u"FAT32";
+    EXPECT_TRUE(test::OpenFatImage(image_, fs));
+    auto items = test::CatalogFat(image_);
+    test::TickAllFiles();
+    model.SetTick(model.Root(), kTickTicked);
+    model.BuildFromCatalog(kFatRootKey, kTickTicked);
+    return items;
+  }
+
+  // Copies the selection into dir/out and returns that folder.
+  std::string Copy(SelectionModel& model, test::RecordingSink* sink = nullptr, bool fresh = true) {
+    const std::string target = dir_.file("out");
+    if (fresh) test::Run("rm -rf " + test::ShellQuote(target));
+    EvaluateSelectedTotals(model);
+    if (sink) sink->selected = model.selectedBytes.load();
+    test::StartCopyOut(target);
+    g_CopyProgressDlg = sink;
+    CopyThread(sink, model);
+    g_CopyProgressDlg = nullptr;
+    return target;
+  }
+
+  std::u16string LastMessage() { return prompt_.messages.empty() ? u"" : prompt_.messages.back(); }
+
+  static test::TempDir* fatDir_;
+  static test::FixtureSet* fat_;
+  test::TempDir dir_;
+  std::string image_;
+  std::unique_ptr<test::PresentImages> present_;
+  CopyPrompt prompt_;
+};
+test::TempDir* CopyOutTest::fatDir_ = nullptr;
+test::FixtureSet* CopyOutTest::fat_ = nullptr;
+
+struct ZoneCase {
+  const char* image;
+  const char* tz;
+  int64_t offsetSeconds;  // local time minus UTC on 2023-04-05 in that zone
+};
+
+TEST_F(CopyOutTest, EveryFatFileMatchesIcatWithPathNameAndLocalTime) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat", "icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const ZoneCase cases[] = {
+      {"fat12", "UTC0", 0}, {"fat16", "JST-9", 9 * 3600}, {"fat32", "EST5EDT,M3.2.0,M11.1.0", -4 * 3600}};
+  for (const ZoneCase& c : cases) {
+    SCOPED_TRACE(c.image);
+    test::FreshState();
+    ZoneScope zone(c.tz);
+    SelectionModel model;
+    const auto items = LoadFat(c.image, model);
+    ASSERT_GT(items.size(), 20u);
+    test::RecordingSink sink;
+    const std::string out = Copy(model, &sink);
+    EXPECT_EQ(LastMessage(), kSavingCompleted);
+    EXPECT_EQ(sink.finished.load(), 1);
+
+    int files = 0, deleted = 0;
+    for (const CatalogItem& item : items) {
+      const std::string path = out + "/" + item.path;
+      if (item.dir) {
+        EXPECT_TRUE(test::Exists(path + "/")) << item.path;
+        continue;
+      }
+      ++files;
+      deleted += item.deleted;
+      ASSERT_TRUE(test::Exists(path)) << item.path;
+      EXPECT_TRUE(test::SameBytes(test::FileBytes(path), test::IcatBytes(image_, item, item.deleted))) << item.path;
+      // The entry's time is local time on the machine that wrote it.
+      EXPECT_EQ(test::MTime(path), item.modifiedUnix - c.offsetSeconds) << item.path;
+    }
+    EXPECT_EQ(files, g_FilesCopied.load());
+    EXPECT_GE(deleted, 4);  // deleted.txt, the deleted long name and both files of the deleted folder
+    // The fragmented file came through its chain, not from consecutive clusters.
+    EXPECT_TRUE(test::SameBytes(test::FileBytes(out + "/frag/D.bin"), test::FixtureContent("fragD", 40000)));
+  }
+}
+
+TEST_F(CopyOutTest, EveryNtfsFileMatchesIcatIncludingSparseFragmentedAndResident) {
+  if (!test::HaveTools({"fls", "icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const ZoneCase cases[] = {{"ntfs", "UTC0", 0}, {"ntfs4k", "JST-9", 9 * 3600}};
+  for (const ZoneCase& c : cases) {
+    SCOPED_TRACE(c.image);
+    test::FreshState();
+    ZoneScope zone(c.tz);
+    test::TempDir dir;
+    auto set = test::UnpackNtfs(dir, c.image);
+    QM_REQUIRE_FIXTURE(set);
+    image_ = set.path(std::string(c.image) + ".img");
+    present_.reset();  // its destructor puts the old disk list back
+    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+    const test::NtfsVolume v = test::OpenNtfsImage(image_);
+    ASSERT_TRUE(v.ok);
+    const auto items = test::CatalogNtfs(v);
+    test::TickAllFiles();
+    SelectionModel model;
+    model.SetTick(model.Root(), kTickTicked);
+    model.BuildFromCatalog(kNtfsRootKey, kTickTicked);
+    const std::string out = Copy(model);
+    EXPECT_EQ(LastMessage(), kSavingCompleted);
+
+    std::set<std::string> seen;
+    for (const CatalogItem& item : items) {
+      if (item.dir) continue;
+      const std::string path = out + "/" + item.path;
+      seen.insert(item.path);
+      ASSERT_TRUE(test::Exists(path)) << item.path;
+      EXPECT_TRUE(test::SameBytes(test::FileBytes(path), test::IcatBytes(image_, item, false))) << item.path;
+      // NTFS keeps UTC: the zone changes nothing.
+      EXPECT_EQ(test::MTime(path), item.modifiedUnix) << item.path;
+    }
+    for (const char* must : {"sparse/sparse.bin", "frag/interleaved one.bin", "tiny.txt", "links/target.txt",
+                             "deleted.txt", "Old Stuff/Inner/old two.txt"})
+      EXPECT_TRUE(seen.count(must)) << must;
+    // The holes read as zeros, never as the disk's first sectors.
+    const std::string sparse = test::FileBytes(out + "/sparse/sparse.bin");
+    ASSERT_EQ(sparse.size(), 1048576u);
+    EXPECT_TRUE(test::SameBytes(sparse.substr(8192, 4096), std::string(4096, '\0')));
+  }
+}
+
+// Tick states of the fixture's folders and what lands in the target.
+struct WalkCase {
+  const char* name;
+  int scope;
+  int myDocuments, reports;  // tick states of "My Documents" and its "Reports 2023"
+  bool rootFiles, myDocumentsFiles, reportsFiles, picturesFiles;
+};
+
+TEST_F(CopyOutTest, WalkFollowsTickStatesAndScope) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const WalkCase cases[] = {
+      {"all ticked", 0, 2, 2, true, true, true, true},
+      // An unticked folder hides its whole subtree, even a ticked child.
+      {"unticked parent", 0, 1, 2, true, false, false, true},
+      // A partly ticked folder is descended into but its files stay.
+      {"partial parent", 0, 3, 2, true, false, true, true},
+      {"scope all", 1, 1, 1, true, true, true, true},
+      {"scope unticked", 2, 1, 2, true, true, false, false},
+  };
+  for (const WalkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FreshState();
+    SelectionModel model;
+    LoadFat("fat16", model);
+    g_AppState.checkScope = c.scope;
+    if (c.scope == 2) {
+      for (FileRecord& f : AllFiles()) f.checkFlag = 'n';
+      model.SetTick(model.Root(), kTickUnticked);
+    }
+    for (uint32_t id : model.Node(model.Root())->children) {
+      SelectionNode* n = model.Node(id);
+      if (n->text == u"My Documents") {
+        n->tickState = c.myDocuments;
+        for (uint32_t sub : n->children)
+          if (model.Node(sub)->text == u"Reports 2023") model.Node(sub)->tickState = c.reports;
+      } else if (c.scope == 2) {
+        n->tickState = kTickTicked;
+      }
+    }
+    const std::string out = Copy(model);
+    EXPECT_EQ(test::Exists(out + "/README.TXT"), c.rootFiles);
+    EXPECT_EQ(test::Exists(out + "/My Documents/short.txt"), c.myDocumentsFiles);
+    EXPECT_EQ(test::Exists(out + "/My Documents/Reports 2023/annual summary.txt"), c.reportsFiles);
+    EXPECT_EQ(test::Exists(out + "/Pictures/holiday picture 01.bin"), c.picturesFiles);
+    // Whatever was taken was written whole.
+    EXPECT_EQ(LastMessage(), kSavingCompleted);
+    test::Run("rm -rf " + test::ShellQuote(out));
+  }
+}
+
+TEST_F(CopyOutTest, AnUnknownFileSystemCopiesNothing) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  SelectionModel model;
+  LoadFat("fat16", model);
+  EvaluateSelectedTotals(model);
+  const uint64_t selected = model.selectedBytes.load();
+  ASSERT_GT(selected, 0u);
+  g_SelectedFileSystem = u"UNKNOWN";
+  test::StartCopyOut(dir_.file("out"));
+  CopyThread(nullptr, model);
+  EXPECT_EQ(LastMessage(), kSavingNotCompleted);
+  // Folders are made, no file is written.
+  for (const std::string& p : test::TreeOf(dir_.file("out"))) EXPECT_EQ(p.back(), '/') << p;
+  EXPECT_EQ(g_CopiedBytes.load(), 0u);
+}
+
+TEST_F(CopyOutTest, FilesUnderLostAreCopied) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  image_ = fat_->path("fat16.img");
+  present_.reset();
+  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+  ASSERT_TRUE(test::OpenFatImage(image_, u"FAT16"));
+  // Take README.TXT's cluster from a full catalogue, then catalogue it as an
+  // orphan under "Lost".
+  auto items = test::CatalogFat(image_);
+  uint32_t cluster = 0;
+  for (const FileRecord& f : AllFiles())
+    if (f.wideName == u"README.TXT") cluster = f.dataKey;
+  ASSERT_NE(cluster, 0u);
+  ClearCatalog();
+  InsertFolderRecord("", u"Lost", 'n', kFatRootKey, kLostFolderKey, 0, {}, 0);
+  InsertFileRecord("", u"orphan.txt", 'y', 300, kLostFolderKey, cluster, 0, {});
+  test::TickAllFiles();
+  SelectionModel model;
+  model.SetTick(model.Root(), kTickTicked);
+  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  const std::string out = Copy(model);
+  EXPECT_EQ(test::FileBytes(out + "/Lost/orphan.txt"), test::FixtureContent("readme", 300));
+  EXPECT_EQ(LastMessage(), kSavingCompleted);
+}
+
+// Two files of the root exist in the target; how each collision ends.
+struct CollisionCase {
+  const char* name;
+  std::vector<int> answers;
+  size_t questions;
+  const char* readme;  // "new", "old" or the name the new copy got
+  const char* nihongo;
+};
+
+TEST_F(CopyOutTest, CollisionAnswersWithAndWithoutForAll) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const CollisionCase cases[] = {
+      {"yes each", {0, 0}, 2, "new", "new"},
+      {"skip each", {1, 1}, 2, "old", "old"},
+      {"rename each", {4, 4}, 2, "README0.TXT", "日本語0.txt"},
+      {"yes then skip", {0, 1}, 2, "new", "old"},
+      {"yes for all", {2}, 1, "new", "new"},
+      {"skip for all", {3}, 1, "old", "old"},
+      {"rename for all", {5}, 1, "README0.TXT", "日本語0.txt"},
+  };
+  for (const CollisionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FreshState();
+    SelectionModel model;
+    LoadFat("fat16", model);
+    for (uint32_t id : model.Node(model.Root())->children) model.Node(id)->tickState = kTickUnticked;
+    const std::string out = dir_.file("out");
+    test::Run("rm -rf " + test::ShellQuote(out) + " && mkdir -p " + test::ShellQuote(out));
+    const std::string oldText = "old contents";
+    for (const char* n : {"README.TXT", "日本語.txt"}) std::ofstream(out + "/" + n) << oldText;
+    prompt_.replaceAsked.clear();
+    prompt_.replaceAnswers.assign(c.answers.begin(), c.answers.end());
+    Copy(model, nullptr, false);
+    EXPECT_EQ(prompt_.replaceAsked.size(), c.questions);
+    auto check = [&](const char* file, const char* tag, uint64_t size, const std::string& outcome) {
+      const std::string fresh = test::FixtureContent(tag, size);
+      if (outcome == "new") {
+        EXPECT_TRUE(test::SameBytes(test::FileBytes(out + "/" + file), fresh)) << file;
+      } else {
+        EXPECT_EQ(test::FileBytes(out + "/" + file), oldText) << file;
+        if (outcome != "old") EXPECT_TRUE(test::SameBytes(test::FileBytes(out + "/" + outcome), fresh)) << outcome;
+      }
+    };
+    check("README.TXT", "readme", 300, c.readme);
+    check("日本語.txt", "nihongo", 2000, c.nihongo);
+    // A skipped collision counts as accounted for.
+    EXPECT_EQ(LastMessage(), kSavingCompleted);
+  }
+}
+
+TEST_F(CopyOutTest, RenameWithEveryNameTakenSkipsInsteadOfOverwriting) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  SelectionModel model;
+  LoadFat("fat16", model);
+  for (uint32_t id : model.Node(model.Root())->children) model.Node(id)->tickState = kTickUnticked;
+  const std::string out = dir_.file("out");
+  ASSERT_EQ(test::Run("mkdir -p " + test::ShellQuote(out) + " && cd " + test::ShellQuote(out) +
+                      " && echo old > README.TXT && seq 0 9999 | sed 's/.*/README&.TXT/' | xargs touch"),
+            0);
+  prompt_.replaceAnswers = {5};
+  Copy(model, nullptr, false);
+  EXPECT_EQ(test::FileBytes(out + "/README.TXT"), "old\n");
+  EXPECT_EQ(test::FileBytes(out + "/README0.TXT"), "");
+  EXPECT_EQ(LastMessage(), kSavingNotCompleted);
+}
+
+// A target that takes only so many bytes, or fails on close.
+class FailingFile : public TargetFile {
+ public:
+  FailingFile(std::atomic<int64_t>* room, bool failClose) : room_(room), failClose_(failClose) {}
+  bool Create(const std::string& path) override { return file_.Create(path); }
+  size_t Write(const void* data, size_t bytes) override {
+    const int64_t left = room_->load();
+    const size_t n = left <= 0 ? 0 : std::min<size_t>(bytes, static_cast<size_t>(left));
+    *room_ -= static_cast<int64_t>(n);
+    return n ? file_.Write(data, n) : 0;
+  }
+  bool Close() override { return file_.Close() && !failClose_; }
+
+ private:
+  std::atomic<int64_t>* room_;
+  bool failClose_;
+  // The real file underneath, so that what was written can be looked at.
+  class Plain : public TargetFile {
+   public:
+    bool Create(const std::string& path) override { return f_.open(path, File::Mode::CreateTruncate); }
+    size_t Write(const void* d, size_t n) override {
+      const int64_t got = f_.writeAt(d, n, at_);
+      at_ += got > 0 ? static_cast<uint64_t>(got) : 0;
+      return got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    bool Close() override { return f_.closeChecked(); }
+    File f_;
+    uint64_t at_ = 0;
+  } file_;
+};
+
+struct FullTargetCase {
+  const char* name;
+  int64_t room;
+  bool failClose;
+  int answer;  // 0 Skip, 1 Skip All, 2 Abort
+  bool oneQuestion;
+  bool walkStops;
+};
+
+TEST_F(CopyOutTest, AFullTargetIsReportedAndTheCopyEndsNotCompleted) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const FullTargetCase cases[] = {
+      {"skip each", 100000, false, 0, false, false},
+      {"skip all", 100000, false, 1, true, false},
+      {"abort", 100000, false, 2, true, true},
+      {"close fails", INT64_MAX, true, 1, true, false},
+  };
+  for (const FullTargetCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FreshState();
+    SelectionModel model;
+    const auto items = LoadFat("fat32", model);
+    std::atomic<int64_t> room{c.room};
+    SetTargetFileFactory([&] { return std::make_unique<FailingFile>(&room, c.failClose); });
+    prompt_.errorAsked.clear();
+    prompt_.errorAnswer = c.answer;
+    const std::string out = Copy(model);
+    SetTargetFileFactory(nullptr);
+    EXPECT_EQ(LastMessage(), kSavingNotCompleted);
+    ASSERT_FALSE(prompt_.errorAsked.empty());
+    if (c.oneQuestion) {
+      EXPECT_EQ(prompt_.errorAsked.size(), 1u);
+    } else {
+      EXPECT_GT(prompt_.errorAsked.size(), 1u);
+    }
+    if (c.failClose) continue;
+    // Only what reached the target counts, and the target keeps it.
+    EXPECT_EQ(g_CopiedBytes.load(), 100000u);
+    uint64_t onDisk = 0;
+    for (const CatalogItem& item : items)
+      if (!item.dir && test::Exists(out + "/" + item.path)) onDisk += test::FileBytes(out + "/" + item.path).size();
+    EXPECT_EQ(onDisk, 100000u);
+    const size_t created = test::TreeOf(out).size();
+    test::Run("rm -rf " + test::ShellQuote(out));
+    if (c.walkStops) EXPECT_LT(created, items.size());
+  }
+}
+
+TEST_F(CopyOutTest, HostileNamesStayInsideTheTarget) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  image_ = fat_->path("fat16.img");
+  present_.reset();
+  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+  ASSERT_TRUE(test::OpenFatImage(image_, u"FAT16"));
+  test::CatalogFat(image_);
+  uint32_t cluster = 0;
+  for (const FileRecord& f : AllFiles())
+    if (f.wideName == u"README.TXT") cluster = f.dataKey;
+  ClearCatalog();
+  const std::u16string longName(300, u'x');
+  const std::u16string nul = std::u16string(u"a") + u'\0' + u"b";
+  // Folders: "..", "a/b", a NUL inside (the catalogue keeps what comes
+  // before it), 300 characters; each holds files with the same kind of names.
+  const std::u16string names[] = {u"..", u"a/b", nul, longName, u".", u"../../escape", u"\x01\x1f"};
+  uint32_t key = 100;
+  for (const std::u16string& folder : {std::u16string(u".."), std::u16string(u"a/b"), nul, longName}) {
+    InsertFolderRecord("", folder, 'n', kFatRootKey, key, 0, {}, 0);
+    for (const std::u16string& n : names) InsertFileRecord("", n, 'n', 300, key, cluster, 0, {});
+    ++key;
+  }
+  test::TickAllFiles();
+  SelectionModel model;
+  model.SetTick(model.Root(), kTickTicked);
+  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  const std::string base = dir_.file("base");
+  const std::string target = base + "/target";
+  ASSERT_EQ(test::Run("mkdir -p " + test::ShellQuote(target)), 0);
+  EvaluateSelectedTotals(model);
+  test::StartCopyOut(target);
+  prompt_.replaceAnswers.assign(100, 5);  // names that clean up alike are renamed
+  CopyThread(nullptr, model);
+
+  for (const std::string& p : test::TreeOf(dir_.path())) EXPECT_EQ(p.rfind("base/", 0), 0u) << p;
+  // Nothing beside the target, nothing above it.
+  for (const std::string& p : test::TreeOf(base)) {
+    EXPECT_EQ(p.rfind("target/", 0), 0u) << p;
+    std::string rest = p;
+    for (size_t at = 0; at < rest.size();) {
+      size_t slash = rest.find('/', at);
+      if (slash == std::string::npos) slash = rest.size();
+      const std::string component = rest.substr(at, slash - at);
+      EXPECT_LE(component.size(), kMaxComponentBytes) << p;
+      EXPECT_NE(component, "..");
+      EXPECT_NE(component, ".");
+      at = slash + 1;
+    }
+  }
+  for (const char* p : {"target/__/__", "target/__/a_b", "target/__/_", "target/__/.._.._escape", "target/__/__0",
+                        "target/a_b/a_b", "target/a/a"})
+    EXPECT_TRUE(test::Exists(base + "/" + p)) << p;
+  EXPECT_EQ(test::FileBytes(target + "/" + std::string(255, 'x') + "/a_b"), test::FixtureContent("readme", 300));
+  EXPECT_EQ(LastMessage(), kSavingCompleted);
+}
+
+TEST_F(CopyOutTest, StopKeepsWhatWasWrittenAndPauseParks) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  SelectionModel model;
+  LoadFat("fat16", model);
+  EvaluateSelectedTotals(model);
+  test::RecordingSink sink;
+  sink.selected = model.selectedBytes.load();
+  const std::string out = dir_.file("out");
+  test::StartCopyOut(out);
+  g_CopyProgressDlg = &sink;
+
+  // Paused before it starts: the worker parks at its first block.
+  g_CopyJob.pause();
+  std::thread worker([&] { CopyThread(&sink, model); });
+  for (int i = 0; i < 2000 && !g_CopyJob.parked(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(g_CopyJob.parked());
+  const uint64_t atPause = g_CopiedBytes.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(g_CopiedBytes.load(), atPause);
+  // The user stops it: the file in writing keeps what it has, no end message.
+  sink.stoppedByUser = true;
+  g_CopyJob.requestStop();
+  g_CopyJob.resume();
+  worker.join();
+  g_CopyProgressDlg = nullptr;
+  EXPECT_EQ(sink.finished.load(), 1);
+  EXPECT_TRUE(prompt_.messages.empty());
+  EXPECT_LT(g_CopiedBytes.load(), model.selectedBytes.load());
+}
+
+TEST_F(CopyOutTest, SkipEndsTheCurrentFileWithWhatItHas) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  SelectionModel model;
+  LoadFat("fat16", model);
+  // The Skip button pressed while the picture's first block is written.
+  std::atomic<int64_t> unused{INT64_MAX};
+  class SkipAfterFirstBlock : public TargetFile {
+   public:
+    bool Create(const std::string& path) override {
+      big_ = path.find("holiday") != std::string::npos;
+      return f_.open(path, File::Mode::CreateTruncate);
+    }
+    size_t Write(const void* d, size_t n) override {
+      const int64_t got = f_.writeAt(d, n, at_);
+      at_ += static_cast<uint64_t>(got);
+      if (big_) g_SkipCurrentFile = 1;
+      return static_cast<size_t>(got);
+    }
+    bool Close() override { return f_.closeChecked(); }
+    File f_;
+    uint64_t at_ = 0;
+    bool big_ = false;
+  };
+  SetTargetFileFactory([] { return std::make_unique<SkipAfterFirstBlock>(); });
+  const std::string out = Copy(model);
+  const std::string picture = test::FileBytes(out + "/Pictures/holiday picture 01.bin");
+  EXPECT_GT(picture.size(), 0u);
+  EXPECT_LT(picture.size(), 150000u);
+  EXPECT_TRUE(test::SameBytes(picture, test::FixtureContent("picture", 150000).substr(0, picture.size())));
+  // Later files are copied whole.
+  EXPECT_EQ(test::FileBytes(out + "/README.TXT"), test::FixtureContent("readme", 300));
+  EXPECT_EQ(LastMessage(), kSavingNotCompleted);
+}
+
+// --- The progress report ---
+
+struct ProgressCase {
+  const char* name;
+  uint64_t copied, selected;
+  int64_t elapsed, paused;
+  const char16_t* copiedText;
+  const char16_t* leftText;
+  const char16_t* elapsedText;
+};
+
+TEST(CopyProgressReport, TextsFollowTheByteCountsAndTheClock) {
+  const uint64_t GiB = uint64_t{1} << 30;
+  const ProgressCase cases[] = {
+      {"1.5 GiB in GB", GiB + GiB / 2, 3 * GiB, 100, 0, u"1.500 GB size in", u"1 Min 40 Sec", u"1 Min 40 Sec"},
+      {"1 GiB in MB", GiB, 2 * GiB, 50, 0, u"1024.000 MB size in", u"0 Min 50 Sec", u"0 Min 50 Sec"},
+      {"200 s left", 100 << 20, 300 << 20, 100, 0, u"100.000 MB size in", u"3 Min 20 Sec", u"1 Min 40 Sec"},
+      // A minute paused is not elapsed time.
+      {"paused", 100 << 20, 200 << 20, 160, 60, u"100.000 MB size in", u"1 Min 40 Sec", u"1 Min 40 Sec"},
+      {"no time yet", 5 << 20, 10 << 20, 0, 0, u"5.000 MB size in", u"00:00:00", u"00:00:00"},
+      {"over 1 TiB", (uint64_t{3} << 40) / 2, uint64_t{2} << 40, 1000, 0, u"1.500 TB size in", u"5 Min 33 Sec",
+       u"16 Min 40 Sec"},
+  };
+  for (const ProgressCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::RecordingSink sink;
+    sink.selected = c.selected;
+    sink.now = 5000 + c.elapsed;
+    sink.paused = c.paused;
+    g_CopyStartTime = 5000;
+    g_CopiedBytes = c.copied;
+    g_CopyProgressDlg = &sink;
+    int counter = 0;
+    UpdateCopyProgress(u"/t/f", u"f", 10, 10, &counter);  // end of a file: texts now
+    g_CopyProgressDlg = nullptr;
+    EXPECT_EQ(sink.texts[kCopyDataCopiedValue], c.copiedText);
+    EXPECT_EQ(sink.texts[kCopyTimeLeftValue], c.leftText);
+    EXPECT_EQ(sink.texts[kCopyElapsedValue], c.elapsedText);
+    EXPECT_EQ(sink.bars[kCopyFileBar], 100);
+    EXPECT_EQ(sink.bars[kCopyOverallBar], static_cast<int>(c.copied * 100 / c.selected));
+  }
+  ResetCopyTotals();
+}
+
+TEST(CopyProgressReport, TextsWaitForTheThousandthCallAndKeepWithoutARate) {
+  test::RecordingSink sink;
+  sink.selected = 1000;
+  g_CopyProgressDlg = &sink;
+  g_CopyStartTime = sink.now.load() - 10;
+  g_CopiedBytes = 5;  // 0 bytes per second over 10 s: times stay as they were
+  int counter = 0;
+  for (int i = 0; i < 999; ++i) UpdateCopyProgress(u"/t/f", u"f", 1, 1000, &counter);
+  EXPECT_EQ(sink.textCalls, 0);
+  EXPECT_EQ(sink.bars[kCopyFileBar], 0);
+  UpdateCopyProgress(u"/t/f", u"f", 1, 1000, &counter);
+  EXPECT_EQ(counter, 0);
+  EXPECT_EQ(sink.texts.count(kCopyDataCopiedValue), 1u);
+  EXPECT_EQ(sink.texts.count(kCopyTimeLeftValue), 0u);
+  // Hidden details: bars move, texts do not.
+  sink.hidden = true;
+  sink.textCalls = 0;
+  UpdateCopyProgress(u"/t/f", u"f", 1000, 1000, &counter);
+  EXPECT_EQ(sink.textCalls, 0);
+  EXPECT_EQ(sink.bars[kCopyFileBar], 100);
+  g_CopyProgressDlg = nullptr;
+  ResetCopyTotals();
+}
+
+}  // namespace
+}  // namespace qm

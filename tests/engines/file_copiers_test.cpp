@@ -1,0 +1,270 @@
+// The file copiers' pieces: safe names, unique names, last-write times, the
+// FAT chain walk on damaged FATs, the resident-data bound and the opener.
+#include "engines/file_copiers.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "copy_test_util.h"
+#include "engines/copy_out.h"
+#include "engines/ntfs_records.h"
+#include "platform/text.h"
+
+namespace qm {
+namespace {
+
+bool ValidUtf8(const std::string& s) { return Utf8ToUtf16(s).find(u'\uFFFD') == std::u16string::npos; }
+
+TEST(SafePathComponent, EveryNameBecomesOneComponent) {
+  const std::u16string nul = std::u16string(u"a") + u'\0' + u"b";
+  const struct {
+    std::u16string in;
+    std::string out;
+  } cases[] = {
+      {u"report.doc", "report.doc"}, {u"..", "__"},          {u".", "_"},         {u"", "_"},
+      {u"a/b", "a_b"},               {nul, "a_b"},           {u"\x01tab\t", "_tab_"},
+      {u"...", "..."},               {u"caf\u00e9.txt", "caf\xC3\xA9.txt"},  // kept, as UTF-8
+      {u"back\\slash", "back\\slash"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SafePathComponent(c.in), c.out) << Utf16ToUtf8(c.in);
+
+  // Long names are cut to 255 bytes, keeping the extension and whole characters.
+  const std::string ascii = SafePathComponent(std::u16string(300, u'x') + u".txt");
+  EXPECT_EQ(ascii, std::string(251, 'x') + ".txt");
+  const std::string wide = SafePathComponent(std::u16string(200, u'\u00e9') + u".jpeg");
+  EXPECT_LE(wide.size(), kMaxComponentBytes);
+  EXPECT_TRUE(ValidUtf8(wide));
+  EXPECT_EQ(wide.substr(wide.size() - 5), ".jpeg");
+  const std::string dots = SafePathComponent(u"name." + std::u16string(300, u'e'));
+  EXPECT_EQ(dots.size(), kMaxComponentBytes);
+}
+
+TEST(MakeUniqueName, FirstFreeNumberedName) {
+  test::TempDir dir;
+  auto touch = [&](const std::string& n) { std::ofstream(dir.file(n)) << "x"; };
+  touch("a.txt");
+  touch("a0.txt");
+  std::string path = dir.file("a.txt");
+  std::u16string name = u"a.txt";
+  ASSERT_TRUE(MakeUniqueName(&path, &name));
+  EXPECT_EQ(path, dir.file("a1.txt"));
+  EXPECT_EQ(name, u"a1.txt");
+
+  touch("README");
+  path = dir.file("README");
+  ASSERT_TRUE(MakeUniqueName(&path, &name));
+  EXPECT_EQ(name, u"README0");
+
+  // A name at the length limit still gets its number inside the limit.
+  const std::string longName = std::string(251, 'y') + ".bin";
+  touch(longName);
+  path = dir.file(longName);
+  ASSERT_TRUE(MakeUniqueName(&path, &name));
+  EXPECT_EQ(Utf16ToUtf8(name), std::string(250, 'y') + "0.bin");
+
+  // Every number taken: nothing changes, the caller skips the file.
+  ASSERT_EQ(test::Run("cd " + test::ShellQuote(dir.path()) + " && touch b.dat && seq 0 9999 | sed 's/.*/b&.dat/' | xargs touch"), 0);
+  path = dir.file("b.dat");
+  name = u"b.dat";
+  EXPECT_FALSE(MakeUniqueName(&path, &name));
+  EXPECT_EQ(path, dir.file("b.dat"));
+  EXPECT_EQ(name, u"b.dat");
+}
+
+TEST(LastWriteTime, NtfsIsUtcAndFatIsLocalWithInvalidFieldsClamped) {
+  test::TempDir dir;
+  const std::string f = dir.file("f");
+  std::ofstream(f) << "x";
+  // 2023-04-05 06:07:08.5 UTC as a FILETIME, in any zone.
+  setenv("TZ", "JST-9", 1);
+  tzset();
+  const uint64_t ft = UnixToFileTime(1680674828) + 5'000'000;
+  ASSERT_TRUE(SetLastWriteTime(f, static_cast<uint32_t>(ft >> 32), static_cast<uint32_t>(ft)));
+  struct stat st {};
+  ASSERT_EQ(stat(f.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1680674828);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 500'000'000);
+  EXPECT_FALSE(SetLastWriteTime(dir.file("missing"), 0, 0));
+
+  const struct {
+    const char* name;
+    int y, mo, d, h, mi, s;  // the fields as stored, possibly out of range
+    const char* expectUtc;   // in JST-9
+  } cases[] = {
+      {"plain", 2023, 4, 5, 6, 7, 8, "2023-04-04 21:07:08"},
+      {"day 0", 2023, 4, 0, 6, 7, 8, "2023-03-31 21:07:08"},
+      {"month 0", 2023, 0, 5, 6, 7, 8, "2023-01-04 21:07:08"},
+      {"month 15", 2023, 15, 5, 6, 7, 8, "2023-12-04 21:07:08"},
+      {"day 31 of April", 2023, 4, 31, 6, 7, 8, "2023-04-29 21:07:08"},
+      {"hour 31, minute 63", 2023, 4, 5, 31, 63, 8, "2023-04-05 14:59:08"},
+  };
+  for (const auto& c : cases) {
+    const auto date = static_cast<uint16_t>(((c.y - 1980) << 9) | (c.mo << 5) | c.d);
+    const auto time = static_cast<uint16_t>((c.h << 11) | (c.mi << 5) | (c.s / 2));
+    EXPECT_EQ(FileTimeToUnix(FatTimeToFileTime(date, time)), test::ParseUtc(c.expectUtc)) << c.name;
+  }
+  unsetenv("TZ");
+  tzset();
+}
+
+TEST(OpenWithDefaultApp, HandsThePathOverAsOneArgument) {
+  test::TempDir dir;
+  const std::string log = dir.file("args");
+  const std::string opener = dir.file("xdg-open");
+  std::ofstream(opener) << "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > " << test::ShellQuote(log) << "\n";
+  ASSERT_EQ(chmod(opener.c_str(), 0755), 0);
+  const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (dir.path() + ":" + oldPath).c_str(), 1);
+  const std::string file = dir.file("a name; $(rm -rf x) 'q'.txt");
+  EXPECT_EQ(OpenWithDefaultApp(file), 1);
+  std::string seen;
+  for (int i = 0; i < 500 && seen.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    seen = test::FileBytes(log);
+  }
+  setenv("PATH", oldPath.c_str(), 1);
+  EXPECT_EQ(seen, "1|" + file + "|");
+}
+
+// --- The FAT chain, on fixtures with a damaged first FAT ---
+
+class FatChainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::FreshState();
+    fixture_ = test::MakeFatImages(dir_, {"fat16", "fat32"});
+  }
+  void TearDown() override {
+    present_.reset();
+    test::FreshState();
+  }
+  // The image as disk 0, its catalogue, and one file's clusters as istat lists them.
+  std::vector<uint32_t> Open(const std::string& kind, const std::string& file) {
+    image_ = fixture_.path(kind + ".img");
+    present_.reset();
+    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+    EXPECT_TRUE(test::OpenFatImage(image_, kind == "fat16" ? u"FAT16" : u"FAT32"));
+    std::string inode;
+    for (const test::FlsEntry& e : test::UserEntries(test::Capture("fls -r -p " + test::ShellQuote(image_))))
+      if (e.path == file) inode = e.inode;
+    std::istringstream sectors(
+        test::Capture("istat " + test::ShellQuote(image_) + " " + inode + " | sed '1,/Sectors:/d'"));
+    const PartitionGeometry& g = g_AppState.scanGeometry;
+    std::vector<uint32_t> clusters;
+    uint64_t s = 0;
+    while (sectors >> s) {
+      if (s == 0) continue;  // istat's filler for the unused end of the last cluster
+      const auto c = static_cast<uint32_t>((s - uint64_t(g.clusterZeroSector)) / uint64_t(g.sectorsPerCluster));
+      if (clusters.empty() || clusters.back() != c) clusters.push_back(c);
+    }
+    return clusters;
+  }
+  // Writes a FAT entry of the first FAT straight into the image.
+  void PatchFat1(uint32_t cluster, uint32_t value, size_t width) {
+    std::fstream img(image_, std::ios::in | std::ios::out | std::ios::binary);
+    const uint64_t at = uint64_t(g_AppState.scanGeometry.fat1Sector) * g_BytesPerSector + uint64_t{cluster} * width;
+    img.seekp(static_cast<std::streamoff>(at));
+    for (size_t i = 0; i < width; ++i) img.put(static_cast<char>(value >> (8 * i)));
+  }
+  std::vector<uint32_t> Chain(uint32_t first, uint64_t expected, bool secondFat = false) {
+    ClusterChain chain;
+    const PartitionGeometry& g = g_AppState.scanGeometry;
+    BuildFatChain(&chain, g_AppState.scanFileSystem, first, uint64_t(secondFat ? g.fat2Sector : g.fat1Sector),
+                  expected);
+    return chain;
+  }
+
+  test::TempDir dir_;
+  test::FixtureSet fixture_;
+  std::string image_;
+  std::unique_ptr<test::PresentImages> present_;
+};
+
+TEST_F(FatChainTest, FragmentedFileFollowsItsChain) {
+  QM_REQUIRE_FIXTURE(fixture_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  for (const char* kind : {"fat16", "fat32"}) {
+    SCOPED_TRACE(kind);
+    const auto clusters = Open(kind, "frag/D.bin");
+    ASSERT_GT(clusters.size(), 2u);
+    EXPECT_EQ(Chain(clusters[0], clusters.size()), clusters);
+    // Asked for fewer clusters, the walk stops one past them.
+    EXPECT_EQ(Chain(clusters[0], 1).size(), 2u);
+  }
+}
+
+TEST_F(FatChainTest, EndMarksLoopsAndReservedBits) {
+  QM_REQUIRE_FIXTURE(fixture_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  {
+    // Any end mark from 0xFFF8 on ends a FAT16 chain.
+    const auto a = Open("fat16", "frag/A.bin");
+    ASSERT_EQ(a.size(), 4u);
+    PatchFat1(a.back(), 0xFFF8, 2);
+    EXPECT_EQ(Chain(a[0], a.size()), a);
+    // A chain that loops back ends once it holds one more than expected.
+    PatchFat1(a.back(), a[0], 2);
+    EXPECT_EQ(Chain(a[0], a.size()).size(), a.size() + 1);
+    // and the copier then takes the second FAT's chain.
+    SelectionModel model;
+    test::CatalogFat(image_);
+    test::TickAllFiles();
+    model.SetTick(model.Root(), kTickTicked);
+    model.BuildFromCatalog(kFatRootKey, kTickTicked);
+    EvaluateSelectedTotals(model);
+    test::StartCopyOut(dir_.file("out16"));
+    CopyThread(nullptr, model);
+    EXPECT_TRUE(test::SameBytes(test::FileBytes(dir_.file("out16/frag/A.bin")), test::FixtureContent("fragA", 8192)));
+  }
+  {
+    // FAT32's top four bits are reserved: a set bit does not end the chain.
+    const auto a = Open("fat32", "frag/A.bin");
+    ASSERT_GT(a.size(), 2u);
+    PatchFat1(a[0], 0xF0000000u | a[1], 4);
+    EXPECT_EQ(Chain(a[0], a.size()), a);
+    PatchFat1(a[0], 0x0FFFFFF7u, 4);  // bad cluster
+    EXPECT_EQ(Chain(a[0], a.size()), std::vector<uint32_t>{a[0]});
+  }
+}
+
+TEST(CopyNtfsFile, ResidentValuePastTheRecordWritesNoFile) {
+  if (!test::HaveTools({"fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+  test::FreshState();
+  test::TempDir dir;
+  auto set = test::UnpackNtfs(dir, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  test::PresentImages present({image});
+  const test::NtfsVolume v = test::OpenNtfsImage(image);
+  ASSERT_TRUE(v.ok);
+  g_PartitionGeometry = g_AppState.scanGeometry;
+  constexpr uint32_t kTinyRecord = 65;  // tiny.txt, 100 bytes resident
+  const uint64_t sector = MftRecordToSector(kTinyRecord);
+  std::vector<uint8_t> rec = test::ReadRecord(v, kTinyRecord);
+  ApplyFixups(rec);
+  size_t attr = 0;
+  ASSERT_EQ(FindDataAttribute(rec, &attr), kDataResident);
+  ASSERT_LT(attr + 20, 510u);  // the length field lies clear of the fix-up bytes
+
+  const std::string good = dir.file("good.txt");
+  CopyNtfsFile(good, u"good.txt", 100, sector, 5, kTinyRecord, 0, 0, 0, 0);
+  EXPECT_TRUE(test::SameBytes(test::FileBytes(good), test::FixtureContent("tiny", 100)));
+
+  {
+    std::fstream img(image, std::ios::in | std::ios::out | std::ios::binary);
+    img.seekp(static_cast<std::streamoff>(sector * v.bytesPerSector + attr + 16));
+    const uint32_t huge = 5000;
+    img.write(reinterpret_cast<const char*>(&huge), 4);
+  }
+  const std::string bad = dir.file("bad.txt");
+  CopyNtfsFile(bad, u"bad.txt", 5000, sector, 5, kTinyRecord, 0, 0, 0, 0);
+  EXPECT_FALSE(test::Exists(bad));
+  test::FreshState();
+}
+
+}  // namespace
+}  // namespace qm
