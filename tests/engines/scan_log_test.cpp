@@ -1,5 +1,6 @@
 #include "engines/scan_log.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -461,8 +462,13 @@ TEST_F(ScanLogTest, OneWriterAtATimeAndPagesCanWaitForIt) {
   std::atomic<int> repaints{0};
   ASSERT_TRUE(StartSaveScanLog(ScanLogOrigin::FoundPartitionsPage, [&] { ++repaints; }));
   {
+    // Bounded: a writer that never asks must fail the test, not hang it.
     std::unique_lock l(gated.gate);
-    gated.cv.wait(l, [&] { return gated.asked; });
+    if (!gated.cv.wait_for(l, std::chrono::seconds(30), [&] { return gated.asked; })) {
+      gated.open = true;  // let a late writer through so the process can end
+      gated.cv.notify_all();
+      FAIL() << "the writer never asked for a path";
+    }
   }
   EXPECT_TRUE(ScanLogWriterRunning());
   EXPECT_FALSE(StartSaveScanLog(ScanLogOrigin::FoundPartitionsPage));  // refused while running
