@@ -21,6 +21,12 @@ double CommandSeconds(const std::string& command) {
 }
 
 void Row(const std::string& work, double ours, const std::string& reference, double theirs) {
+  // scripts/bench gathers the rows of every program into one table.
+  if (std::getenv("QM_BENCH_TABLE")) {
+    std::printf("@row\t%s\t%.3f\t%s\t%.3f\n", work.c_str(), ours, reference.c_str(), theirs);
+    std::fflush(stdout);
+    return;
+  }
   std::printf("| %-40s | %9.3f s | %-28s | %9.3f s | ratio %6.2f |\n", work.c_str(), ours, reference.c_str(), theirs,
               theirs > 0 ? ours / theirs : 0.0);
   std::fflush(stdout);

@@ -10,7 +10,8 @@ namespace qm::bench {
 double Seconds(const std::function<void()>& fn);
 // Wall-clock seconds of a shell command; negative when it failed.
 double CommandSeconds(const std::string& command);
-// Prints "work | ours s | reference s | ratio" as one table row.
+// Prints "work | ours s | reference s | ratio" as one table row; with
+// QM_BENCH_TABLE set, a tab-separated "@row" line for scripts/bench instead.
 void Row(const std::string& work, double ours, const std::string& reference, double theirs);
 // A scratch folder under TMPDIR, removed by the destructor.
 class Scratch {
