@@ -1,8 +1,11 @@
 #include "engines/copy_out.h"
 
+#include <mutex>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <sys/stat.h>
 #include <vector>
 
@@ -25,6 +28,23 @@ std::atomic<int>& g_StopCopy = g_CopyJob.stop;
 std::atomic<int> g_SkipCurrentFile{0};
 std::atomic<int> g_SkipAllCopyErrors{0};
 std::atomic<int> g_CopyWriteErrors{0};
+std::atomic<int> g_CopyReadErrors{0};
+
+namespace {
+std::mutex g_UnreadableMutex;
+std::vector<std::string> g_UnreadableFiles;
+}  // namespace
+
+std::vector<std::string> UnreadableCopiedFiles() {
+  std::lock_guard lock(g_UnreadableMutex);
+  return g_UnreadableFiles;
+}
+
+void NoteUnreadableCopiedFile(const std::string& path) {
+  std::lock_guard lock(g_UnreadableMutex);
+  ++g_CopyReadErrors;
+  if (g_UnreadableFiles.empty() || g_UnreadableFiles.back() != path) g_UnreadableFiles.push_back(path);
+}
 std::atomic<int64_t> g_CopyStartTime{0};
 std::atomic<int> g_FolderArgIsTreeItem{0};
 std::atomic<CopyProgressSink*> g_CopyProgressDlg{nullptr};
@@ -140,6 +160,9 @@ void ResetCopyTotals() {
   g_FilesCopied = 0;
   g_ReplaceDecision = 0;
   g_CopyWriteErrors = 0;
+  std::lock_guard lock(g_UnreadableMutex);
+  g_CopyReadErrors = 0;
+  g_UnreadableFiles.clear();
 }
 
 std::u16string MinutesText(int64_t seconds) {
@@ -284,7 +307,8 @@ int CopyThread(CopyProgressSink* dialog, SelectionModel& tree) {
   g_CopyStartTime = dialog ? dialog->NowSeconds() : SteadySeconds();
   RecoverCheckedItems(tree, 0);
   if (!dialog || !dialog->StoppedByUser()) {
-    const bool complete = g_CopiedBytes.load() == tree.selectedBytes.load() && g_CopyWriteErrors.load() == 0;
+    const bool complete = g_CopiedBytes.load() == tree.selectedBytes.load() && g_CopyWriteErrors.load() == 0 &&
+                          g_CopyReadErrors.load() == 0;
     ShowMessage(complete ? kSavingCompleted : kSavingNotCompleted);
   }
   if (dialog) dialog->Finish();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/job_control.h"
 
@@ -68,6 +69,11 @@ extern std::atomic<int> g_SkipAllCopyErrors;
 // Writes or closes that failed in this copy-out: the end message then says
 // "not completed" even when the byte total matches.
 extern std::atomic<int> g_CopyWriteErrors;
+// Files written with sectors the source could not give (zeros in their
+// place): the end message then says "not completed". Names in copy order.
+extern std::atomic<int> g_CopyReadErrors;
+std::vector<std::string> UnreadableCopiedFiles();
+void NoteUnreadableCopiedFile(const std::string& path);
 // Start of the copy-out on the sink's clock, seconds.
 extern std::atomic<int64_t> g_CopyStartTime;
 // 1: the folder argument of CopyFolderFiles is a selection item; 0: a folder key.

@@ -140,6 +140,11 @@ class Output {
     if (!closed && !failed_) Failed();
     SetLastWriteTime(path_, static_cast<uint32_t>(fileTime_ >> 32), static_cast<uint32_t>(fileTime_));
   }
+  // Reads source sectors for this file; a failed read leaves zeros and marks
+  // the file as not fully recovered.
+  void ReadSource(uint64_t first, uint32_t count, uint8_t* buf) {
+    if (!ReadSectors(SelectedDevicePath(), first, count, buf)) NoteUnreadableCopiedFile(path_);
+  }
   // Before each block: false when the file is to end here (skip, stop,
   // preview cancelled); it keeps what was written.
   bool Proceed() {
@@ -444,7 +449,7 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
         break;
     }
     std::fill(buf.begin(), buf.end(), 0);
-    ReadSectors(SelectedDevicePath(), first, static_cast<uint32_t>(sectors), buf.data());
+    out.ReadSource(first, static_cast<uint32_t>(sectors), buf.data());
     const size_t bytes = static_cast<size_t>(std::min<uint64_t>(sectors * bps, size - out.written()));
     if (!out.Put(buf.data(), bytes)) {
       out.Finish();
@@ -476,8 +481,8 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
       const size_t bytes = static_cast<size_t>(std::min<uint64_t>(n * bps, size - out.written()));
       std::fill(buf.begin(), buf.end(), 0);
       if (!extent.sparse() && extent.start >= 0)
-        ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(extent.start + at),
-                    static_cast<uint32_t>(DivideUp(bytes, bps)), buf.data());
+        out.ReadSource(static_cast<uint64_t>(extent.start + at), static_cast<uint32_t>(DivideUp(bytes, bps)),
+                       buf.data());
       if (!out.Put(buf.data(), bytes)) {
         out.Finish();
         return;
@@ -503,7 +508,8 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   const int32_t spr = g_AppState.scanGeometry.sectorsPerMftRecord;
   if (bps == 0 || spr <= 0 || recordSector == 0) return;
   std::vector<uint8_t> record = SectorBuffer(static_cast<size_t>(spr), bps);
-  ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data());
+  if (!ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data()))
+    NoteUnreadableCopiedFile(fullPath);
   ApplyFixups(record);
   size_t offset = 0;
   if (FindDataAttribute(record, &offset) == kDataResident) {
