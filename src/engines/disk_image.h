@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "diskio/raw_image.h"
+
 namespace qm {
 
 class File;
@@ -17,8 +19,8 @@ extern int32_t g_ImageTargetDisk;         // disk number n ("Disk" n on the page
 extern std::u16string g_ImageTargetText;  // "Disk" n + " - " + model, shown while writing
 extern std::string g_ImageTargetPath;     // UTF-8 path of the image, normally <folder>/DiskImage.dmg
 
-// Bytes per piece of a split image: 2 GiB. Tests make it small.
-constexpr uint64_t kImagePieceBytes = 1ull << 31;
+// Bytes per piece of a split image: kImagePieceBytes (2 GiB), the size the
+// raw-image reader expects. Tests make it small.
 extern uint64_t g_ImagePieceBytes;
 
 // The worker of the scan page in disk-image mode; reports through
