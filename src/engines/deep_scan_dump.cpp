@@ -22,11 +22,6 @@ constexpr int kCaptionPointSize = 9;
 // Progress lines are refreshed when the bar moves and every so many records.
 constexpr uint64_t kTextEvery = 256;
 
-ScanHost& Page() {
-  static ScanHost detached;
-  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
-}
-
 bool IsFatName(const std::u16string& fs) { return fs == u"FAT12" || fs == u"FAT16" || fs == u"FAT32"; }
 
 uint64_t NonNegative(int32_t v) { return v > 0 ? static_cast<uint64_t>(v) : 0; }
@@ -125,7 +120,7 @@ class LostFolderPlan {
 }  // namespace
 
 void DumpSelectedFileSystem(int32_t key) {
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   const bool fat = IsFatName(g_SelectedFileSystem);
   const uint32_t rootKey = fat ? kFatRootKey : kNtfsRootKey;
   const int16_t fs = static_cast<int16_t>(key);

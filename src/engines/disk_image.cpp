@@ -48,11 +48,6 @@ constexpr char16_t kTargetHoldsSourceText[] =
 constexpr char16_t kTargetBusyText[] =
     u"The target disk is in use (it may be mounted) and cannot be written. Please choose another target disk.";
 
-ScanHost& Page() {
-  static ScanHost detached;
-  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
-}
-
 int64_t Bps() { return g_BytesPerSector > 0 ? g_BytesPerSector : 512; }
 
 std::string TargetDiskPath() { return kDiskPathPrefix + std::to_string(g_ImageTargetDisk); }
@@ -183,7 +178,7 @@ int WriteImageChunk(const uint8_t* buffer, uint32_t count, uint64_t position, Fi
 }
 
 void DiskImageThread() {
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   page.analysisFinished.store(0);
   const int64_t bps = Bps();
   const bool toDisk = g_ImageToDisk != 0;

@@ -17,23 +17,6 @@ constexpr size_t kLfnRun1 = 1, kLfnRun1Chars = 5;
 constexpr size_t kLfnRun2 = 14, kLfnRun2Chars = 6;
 constexpr size_t kLfnRun3 = 28, kLfnRun3Chars = 2;
 
-// End-of-chain and bad-cluster marks start here.
-constexpr uint32_t kFat12EndMark = 0xFF7;
-constexpr uint32_t kFat16EndMark = 0xFFF7;
-constexpr uint32_t kFat32EndMark = 0x0FFFFFF7;
-constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
-constexpr uint32_t kFirstDataCluster = 2;
-
-enum class FatKind { kNone, kFat12, kFat16, kFat32 };
-
-FatKind ScanFatKind() {
-  const std::u16string& fs = g_AppState.scanFileSystem;
-  if (fs == u"FAT12") return FatKind::kFat12;
-  if (fs == u"FAT16") return FatKind::kFat16;
-  if (fs == u"FAT32") return FatKind::kFat32;
-  return FatKind::kNone;
-}
-
 size_t SectorBytes() {
   int32_t bps = g_BytesPerSector;
   return (bps > 0 && bps <= 65536) ? static_cast<size_t>(bps) : 512;
@@ -83,6 +66,14 @@ bool AppendLongNameChars(const ByteReader& entry, std::u16string* out) {
 }
 
 }  // namespace
+
+FatKind ScanFatKind() {
+  const std::u16string& fs = g_AppState.scanFileSystem;
+  if (fs == u"FAT12") return FatKind::kFat12;
+  if (fs == u"FAT16") return FatKind::kFat16;
+  if (fs == u"FAT32") return FatKind::kFat32;
+  return FatKind::kNone;
+}
 
 int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
                      uint64_t previousSector) {

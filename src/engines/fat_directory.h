@@ -12,6 +12,17 @@
 namespace qm {
 
 // Directory entry layout.
+// End-of-chain and bad-cluster marks start here.
+inline constexpr uint32_t kFat12EndMark = 0xFF7;
+inline constexpr uint32_t kFat16EndMark = 0xFFF7;
+inline constexpr uint32_t kFat32EndMark = 0x0FFFFFF7;
+inline constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
+inline constexpr uint32_t kFirstDataCluster = 2;
+
+enum class FatKind { kNone, kFat12, kFat16, kFat32 };
+// The FAT kind of the scan, from g_AppState.scanFileSystem.
+FatKind ScanFatKind();
+
 inline constexpr size_t kDirEntrySize = 32;
 inline constexpr size_t kDirNameOffset = 0;
 inline constexpr size_t kDirExtOffset = 8;

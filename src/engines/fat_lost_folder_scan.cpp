@@ -20,7 +20,6 @@ namespace qm {
 
 namespace {
 
-constexpr uint32_t kFirstDataCluster = 2;
 // Cluster numbers at or above this are FAT32 end and bad marks, never folders.
 constexpr uint32_t kFat32MarkFloor = 0x0FFFFFF7;
 // The search reads the data area in requests of about this many bytes of
@@ -31,21 +30,6 @@ constexpr size_t kDirReadBytes = 1024 * 1024;
 
 // "." and ".." entry fields.
 constexpr size_t kDotDotEntry = 32;
-
-enum class FatKind { kNone, kFat12, kFat16, kFat32 };
-
-FatKind ScanFatKind() {
-  const std::u16string& fs = g_AppState.scanFileSystem;
-  if (fs == u"FAT12") return FatKind::kFat12;
-  if (fs == u"FAT16") return FatKind::kFat16;
-  if (fs == u"FAT32") return FatKind::kFat32;
-  return FatKind::kNone;
-}
-
-ScanHost& Page() {
-  static ScanHost detached;
-  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
-}
 
 // part x 100 / whole, at most 100; a whole of 0 counts as done.
 int Percent(uint64_t part, uint64_t whole) {
@@ -80,7 +64,7 @@ enum class SectorResult { kNext, kEnd, kStop };
 
 class FatLostFolderScan {
  public:
-  FatLostFolderScan() : page_(Page()), device_(SelectedDevicePath()) {}
+  FatLostFolderScan() : page_(CurrentScanPage()), device_(SelectedDevicePath()) {}
 
   int Run() {
     bps_ = SourceSectorBytes();
@@ -392,7 +376,7 @@ std::optional<DotEntries> ReadDotEntries(std::span<const uint8_t> sector) {
 }
 
 int FatLostFolderThread() {
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   if (g_AppState.loadingScanLog) {
     LoadScanLog(&page);
     page.Complete(page.openResults);

@@ -50,11 +50,6 @@ constexpr uint32_t kFat16LargestCluster = 0x10000;
 
 constexpr int32_t kRejectedFolder = -1;
 
-ScanHost& Page() {
-  static ScanHost detached;
-  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
-}
-
 int Percent(uint64_t part, uint64_t whole) {
   if (whole == 0) return 100;
   const unsigned __int128 p = static_cast<unsigned __int128>(part) * 100 / whole;
@@ -431,7 +426,7 @@ void InferFileSystemsFromPairs(ScanHost& page) {
 }
 
 int FatPartitionThread() {
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   if (g_AppState.partitionPass != 1) {
     ++g_AppState.partitionPass;
     if (g_AppState.loadingScanLog) {
@@ -456,7 +451,7 @@ int FatPartitionThread() {
 }
 
 int PartitionChoiceThread() {
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   std::optional<int32_t> n = TakeChosenVolume(page);
   if (!n) return 0;
   DumpSelectedFileSystem(*n);

@@ -22,30 +22,11 @@ FollowUpWorker g_FatLostFolderHandOver = nullptr;
 
 namespace {
 
-constexpr uint32_t kFirstDataCluster = 2;
-constexpr uint32_t kFat12EndMark = 0xFF7;
-constexpr uint32_t kFat16EndMark = 0xFFF7;
-constexpr uint32_t kFat32EndMark = 0x0FFFFFF7;
 // Directories are read in requests of about this many bytes (whole clusters).
 constexpr size_t kDirReadBytes = 1024 * 1024;
 
 constexpr char16_t kArial[] = u"Arial";
 constexpr int kCaptionPointSize = 9;
-
-enum class FatKind { kNone, kFat12, kFat16, kFat32 };
-
-FatKind ScanFatKind() {
-  const std::u16string& fs = g_AppState.scanFileSystem;
-  if (fs == u"FAT12") return FatKind::kFat12;
-  if (fs == u"FAT16") return FatKind::kFat16;
-  if (fs == u"FAT32") return FatKind::kFat32;
-  return FatKind::kNone;
-}
-
-ScanHost& Page() {
-  static ScanHost detached;
-  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
-}
 
 // How a first byte 0 ends a directory's entries: in the root only that
 // sector's, elsewhere the whole directory's.
@@ -54,7 +35,7 @@ enum class SectorResult { kNext, kEnd, kStop };
 
 class FatQuickScan {
  public:
-  FatQuickScan() : page_(Page()), device_(SelectedDevicePath()) {}
+  FatQuickScan() : page_(CurrentScanPage()), device_(SelectedDevicePath()) {}
 
   int Run() {
     page_.StartTimer(kMarqueeTimer, 2000);
@@ -299,7 +280,7 @@ class FatQuickScan {
 
 int FatQuickScanThread() {
   if (g_AppState.loadingScanLog) {
-    ScanHost& page = Page();
+    ScanHost& page = CurrentScanPage();
     LoadScanLog(&page);
     page.Complete(page.analysisFinished);
     return 0;

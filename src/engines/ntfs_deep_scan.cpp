@@ -95,11 +95,6 @@ constexpr SystemFile kSystemFiles[] = {
     {u"$Bitmap", 6}, {u"$Boot", 7},    {u"$BadClus", 8}, {u"$Secure", 9}, {u"$UpCase", 10},
 };
 
-ScanHost& Page() {
-  static ScanHost detached;
-  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
-}
-
 bool Starts(std::span<const uint8_t> bytes, const char (&sig)[4]) {
   return bytes.size() >= kSignatureBytes && std::memcmp(bytes.data(), sig, kSignatureBytes) == 0;
 }
@@ -380,7 +375,7 @@ namespace {
 
 class NtfsDeepScan {
  public:
-  NtfsDeepScan() : page_(Page()), device_(SelectedDevicePath()), bps_(SourceSectorBytes()) {}
+  NtfsDeepScan() : page_(CurrentScanPage()), device_(SelectedDevicePath()), bps_(SourceSectorBytes()) {}
 
   int Run() {
     page_.job.stop.store(0);

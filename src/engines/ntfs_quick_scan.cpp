@@ -44,11 +44,6 @@ constexpr char16_t kLostName[] = u"Lost";
 constexpr char16_t kArial[] = u"Arial";
 constexpr int kCaptionPointSize = 9;
 
-ScanHost& Page() {
-  static ScanHost detached;
-  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
-}
-
 RecordTimes SlotTimes(const NtfsTimes& t) {
   return {static_cast<uint32_t>(t.modified), static_cast<uint32_t>(t.modified >> 32),
           static_cast<uint32_t>(t.created),  static_cast<uint32_t>(t.created >> 32),
@@ -72,7 +67,7 @@ struct FoundFolder {
 
 class NtfsQuickScan {
  public:
-  NtfsQuickScan() : page_(Page()), device_(SelectedDevicePath()) {}
+  NtfsQuickScan() : page_(CurrentScanPage()), device_(SelectedDevicePath()) {}
 
   int Run() {
     ClearCatalog();
@@ -340,7 +335,7 @@ class NtfsQuickScan {
 
 // Reads the catalogue records of the scan log being loaded.
 int LoadLogRecords() {
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   File file;
   if (!file.open(g_AppState.scanLogPath, File::Mode::Read)) {
     ShowMessage(kScanLogUnableToOpenText);

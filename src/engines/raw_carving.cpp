@@ -52,12 +52,6 @@ std::atomic<bool> g_CarveSkipAllErrors{false};
 
 int64_t Bps() { return g_BytesPerSector > 0 ? g_BytesPerSector : 512; }
 
-// Workers report to the scan page; the routines also run without one (fuzzing).
-ScanHost& Page() {
-  static ScanHost detached;
-  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
-}
-
 std::vector<uint8_t> Utf16Le(std::u16string_view s) {
   std::vector<uint8_t> out;
   for (char16_t c : s) {
@@ -122,7 +116,7 @@ PageSearch SearchPages(uint64_t s, std::span<const uint8_t> header) {
   PageSearch out;
   const uint64_t end = g_RangeEndSector;
   if (s >= end) return out;
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   while (s < end) {
     if (page.job.checkpoint()) break;
     std::fill(block.begin(), block.end(), 0);
@@ -251,7 +245,7 @@ void RefineOleType(std::span<const uint8_t> sector) {
     int64_t at = FindFrom(sector, k.text, Bps());
     if (at >= 0 && (best < 0 || at < best)) best = at, kind = k.subtype;
   }
-  if (kind) Page().SetOleSubtype(kind);
+  if (kind) CurrentScanPage().SetOleSubtype(kind);
 }
 
 int DetermineCarvedExtent(std::span<const uint8_t> sector, int group, uint64_t* length, std::u16string* name,
@@ -296,9 +290,9 @@ int DetermineCarvedExtent(std::span<const uint8_t> sector, int group, uint64_t* 
       continue;
     }
     if (isDoc) {
-      if (Page().OleSubtype().empty()) RefineOleType(sector);
+      if (CurrentScanPage().OleSubtype().empty()) RefineOleType(sector);
       // A compound file's marker counts only for the kind its directory names.
-      const std::u16string subtype = Page().OleSubtype();
+      const std::u16string subtype = CurrentScanPage().OleSubtype();
       if (subtype.empty() || subtype != f.name) continue;
     }
     if (FindFrom(sector, f.view(), bps) < 0) continue;
@@ -326,7 +320,7 @@ uint64_t FindFooter(uint64_t s, std::span<const uint8_t> header) {
 
 int WriteCarvedFile(uint64_t first, uint64_t end, std::u16string_view name, int32_t number,
                     std::u16string* shownName) {
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   const uint64_t bps = static_cast<uint64_t>(Bps());
   const uint64_t needed = (end - first) * bps;
   // Without a target folder the path would start at the root.
@@ -391,7 +385,7 @@ int WriteCarvedFile(uint64_t first, uint64_t end, std::u16string_view name, int3
 }
 
 void RawRecoveryThread() {
-  ScanHost& page = Page();
+  ScanHost& page = CurrentScanPage();
   page.SetControlText(kScanStatusLine, kStatusText);
   g_CarveSkipAllErrors.store(false);
   const int64_t bps = Bps();

@@ -16,4 +16,9 @@ void ScanHost::UpdateScanStatistics(uint64_t value, uint32_t firstCount, uint32_
   ShowStatistics(value, firstCount, secondCount, name, form);
 }
 
+ScanHost& CurrentScanPage() {
+  static ScanHost detached;
+  return g_AppState.scanPage ? *g_AppState.scanPage : detached;
+}
+
 }  // namespace qm

@@ -89,4 +89,9 @@ class ScanHost {
   std::u16string oleSubtype_;
 };
 
+// The page of the running job (g_AppState.scanPage), or a detached host that
+// shows nothing when none is set: engines also run without a page (tests,
+// fuzzing).
+ScanHost& CurrentScanPage();
+
 }  // namespace qm
