@@ -8,11 +8,13 @@
 #include <cstdlib>
 
 #include "app/app_state.h"
-#include "app/page_base.h"
+#include "app/device_page.h"
+#include "app/mode_page.h"
 #include "app/qt_prompt.h"
-#include "controls/hover_button.h"
+#include "app/setup_pages.h"
 #include "platform/prompt.h"
 #include "platform/registry.h"
+#include "results/results_page_ui.h"
 
 namespace qm {
 
@@ -24,19 +26,6 @@ namespace {
 constexpr char16_t kProgramTitle[] = u"Morva Data Recovery Wizard";
 constexpr char16_t kVersionText[] = u"Version 4.4";
 constexpr char kImagesSubfolder[] = "share/quillmoren/images";
-
-// Until the mode page exists, the program opens an empty page with the
-// toolbar; its close box and Escape ask before leaving.
-class StartPage : public WizardPage {
- public:
-  StartPage() {
-    for (ToolbarSlot slot : {kToolLoadLog, kToolSaveLog, kToolSettings, kToolSearch}) {
-      CHoverButton* b = ToolbarButton(slot);
-      b->EnableButton(b, 0);
-    }
-  }
-  void reject() override { ConfirmExit(); }
-};
 
 }  // namespace
 
@@ -82,13 +71,16 @@ void ConfirmExit() {
   if (AskQuestion(u"Do you want to exit.") == IDOK) ExitApplication();
 }
 
-QWidget* CreateFirstPage() { return new StartPage; }
+QWidget* CreateFirstPage() { return new CRecoveryMode; }
 
 int RunWizard(QApplication& app) {
   LoadStartupSettings();
   static QtPrompt prompt;
   SetPrompt(&prompt);
-  StartPage page;
+  InstallDevicePageRunner();
+  InstallSetupPageRunners();
+  InstallResultsPageRunner();
+  CRecoveryMode page;
   page.DoModal();
   SetPrompt(nullptr);
   return 0;

@@ -1,0 +1,529 @@
+#include "app/device_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPaintEvent>
+
+#include <sys/statvfs.h>
+
+#include <cstring>
+#include <map>
+
+#include "app/app_state.h"
+#include "app/load_scan_log.h"
+#include "app/page_chain.h"
+#include "app/scan_page.h"
+#include "app/startup.h"
+#include "controls/hover_button.h"
+#include "controls/label.h"
+#include "controls/pie_chart.h"
+#include "diskio/geometry_store.h"
+#include "diskio/partition_table.h"
+#include "diskio/sector_io.h"
+#include "engines/partition_geometry.h"
+#include "platform/device_map.h"
+#include "platform/prompt.h"
+#include "platform/text.h"
+
+namespace qm {
+
+const uint32_t g_PartitionColours[28] = {
+    0x3FC78D, 0x05D5FF, 0xC5629D, 0x8B08EB, 0x2825ED, 0xFFF60A, 0xE555FA, 0x4A96F9, 0xE8B432, 0x9F0FE5,
+    0x408000, 0x80FF80, 0x80FF00, 0xFFFF80, 0xFF8000, 0xC080FF, 0xFF80FF, 0xFFFF00, 0xC08000, 0xC08080,
+    0xFF00FF, 0x404080, 0xA00000, 0x4080FF, 0x808000, 0x008000, 0x6F5B08, 0};
+
+QRgb PartitionSliceColour(int index) {
+  // Beyond the 27 colours the list starts over.
+  const uint32_t c = g_PartitionColours[index >= 0 ? index % 27 : 0];
+  return qRgba(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF, 0xFF);
+}
+
+DeletedFilesRecovery* g_DevicePage = nullptr;
+
+namespace {
+
+constexpr char kHeadingText[] = "Select Disk/Image from which you want to recover your data";
+constexpr const char* kFileSystems[] = {"FAT16", "FAT32", "NTFS", "UNKNOWN"};
+constexpr int kUnknownIndex = 3;
+
+std::map<DeviceNextPage, std::function<int()>>& NextRunners() {
+  static std::map<DeviceNextPage, std::function<int()>> runners;
+  return runners;
+}
+
+const char16_t* ModeSuffix(int mode) {
+  switch (mode) {
+    case 1: return u" - Deleted Data Recovery";
+    case 2: return u" - Formatted Data Recovery";
+    case 3: return u" - Partition Data Recovery";
+    case 4: return u" - Raw Data Recovery";
+    case 5: return u" - Create Disk Image";
+    default: return u"";
+  }
+}
+
+uint64_t StoredNumber(std::u16string_view text) { return ParseSectorNumber(text).value_or(0); }
+
+int ComboIndexFor(std::u16string_view fs) {
+  if (fs == u"NTFS") return 2;
+  if (fs == u"FAT32") return 1;
+  if (fs == u"FAT16") return 0;
+  return -1;
+}
+
+}  // namespace
+
+void SetDeviceNextRunner(DeviceNextPage page, std::function<int()> runner) {
+  if (runner)
+    NextRunners()[page] = std::move(runner);
+  else
+    NextRunners().erase(page);
+}
+
+void InstallDevicePageRunner() {
+  SetPageRunner(PageHook::kDevicePage, [] {
+    DeletedFilesRecovery page;
+    return page.DoModal();
+  });
+}
+
+std::optional<uint64_t> ParseSectorNumber(std::u16string_view text) {
+  while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+  if (text.empty()) return std::nullopt;
+  uint64_t v = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    const uint64_t digit = c - u'0';
+    if (v > (UINT64_MAX - digit) / 10) return std::nullopt;
+    v = v * 10 + digit;
+  }
+  return v;
+}
+
+DeletedFilesRecovery::DeletedFilesRecovery(QWidget* parent) : WizardPage(parent) {
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  g_DevicePage = this;
+  g_CurrentPage = 1;
+  const QString images = QString::fromStdString(g_AppState.imagesFolder);
+
+  tree_ = new CFolderTreeCtrl(this);
+  tree_->setObjectName(QString::number(kDeviceTree));
+  tree_->SetHost(this);
+
+  frame_ = new QGroupBox(this);
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    rows_[i] = new QLabel(this);
+    rows_[i]->setObjectName(QString::number(kDevicePanelRows[i]));
+    rows_[i]->setWordWrap(true);
+    rows_[i]->hide();
+  }
+  heading_ = new CLabel(QString::fromLatin1(kHeadingText), this);
+  heading_->SetFontBold(true).SetTransparent(true);
+
+  back_ = new CHoverButton(QStringLiteral("Back"), this);
+  next_ = new CHoverButton(QStringLiteral("Next"), this);
+  back_->LoadFourStateBitmap(images + QStringLiteral("/Back-btn.bmp"));
+  next_->LoadFourStateBitmap(images + QStringLiteral("/Next-btn.bmp"));
+  for (CHoverButton* b : {back_, next_}) {
+    b->setAutoDefault(false);
+    b->setDefault(false);
+  }
+  connect(next_, &QPushButton::clicked, this, &DeletedFilesRecovery::OnOK);
+  connect(back_, &QPushButton::clicked, this, &DeletedFilesRecovery::OnBack);
+
+  rangeGroup_ = new QGroupBox(this);
+  rangeCheck_ = new QCheckBox(QStringLiteral("Select Range"), this);
+  const char* captions[] = {"Starting Range  :", "Ending Range    :", "File System        :"};
+  for (int i = 0; i < 3; ++i) {
+    rangeLabels_[i] = new CLabel(QString::fromLatin1(captions[i]), this);
+    rangeLabels_[i]->SetFontName(QStringLiteral("Arial"))
+        .SetFontSize(ScaledPoints(9, VFactor()))
+        .SetFontBold(true)
+        .SetTransparent(true);
+  }
+  firstEdit_ = new QLineEdit(this);
+  endEdit_ = new QLineEdit(this);
+  combo_ = new QComboBox(this);
+  for (const char* fs : kFileSystems) combo_->addItem(QString::fromLatin1(fs));
+  combo_->setCurrentIndex(-1);
+  connect(rangeCheck_, &QCheckBox::toggled, this, [this] { ApplyRangeCheck(); });
+
+  // Nothing to save, set or search before a scan; no log in the imaging modes.
+  for (ToolbarSlot slot : {kToolSaveLog, kToolSettings, kToolSearch}) ToolbarButton(slot)->EnableButton(ToolbarButton(slot), 0);
+  const bool logAllowed = g_AppState.recoveryMode != 4 && g_AppState.recoveryMode != 5;
+  ToolbarButton(kToolLoadLog)->EnableButton(ToolbarButton(kToolLoadLog), logAllowed ? 1 : 0);
+  ToolbarButton(kToolBuy)->hide();
+  connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kHelpPage); });
+  connect(ToolbarButton(kToolLoadLog), &QPushButton::clicked, this, [this] { OnLoadLogCommand(this); });
+
+  LayoutDevicePage();
+  ShowDiskInformation(-2);
+  LayoutInfoPanel();
+}
+
+DeletedFilesRecovery::~DeletedFilesRecovery() {
+  if (g_DevicePage == this) g_DevicePage = nullptr;
+}
+
+void DeletedFilesRecovery::LayoutDevicePage() {
+  g_AppState.windowTitle = g_AppState.baseTitle + ModeSuffix(g_AppState.recoveryMode);
+  setWindowTitle(QString::fromStdU16String(g_AppState.windowTitle));
+  chartOffset_ = Geometry().large ? 380 : 0;
+
+  const int W = width(), H = height();
+  const int B = H / 35, C = W / 10;
+  back_->setGeometry(W - 2 * C - 30, H - 2 * B, back_->HasStrip() ? back_->FrameSize().width() : C,
+                     back_->HasStrip() ? back_->FrameSize().height() : B);
+  next_->setGeometry(back_->x() + C + 10, H - 2 * B, back_->width(), back_->height());
+  heading_->setGeometry(10, H - 2 * B, std::max(0, back_->x() - 20), 2 * B);
+
+  const CHoverButton* save = ToolbarButton(kToolSaveLog);
+  const int x0 = save->x();
+  const int top = ToolbarBottom() + 10;
+  const int treeWidth = W / 4;
+  tree_->setGeometry(x0 + 15, top, treeWidth, std::max(50, H - 3 * B - top));
+  panelLeft_ = tree_->geometry().right() + 11;
+  panelTop_ = top + 40;
+  chartBottom_ = top + tree_->height() / 2;
+}
+
+void DeletedFilesRecovery::LayoutInfoPanel() {
+  const bool large = width() > 2000 && height() > 1200;
+  QFont f(QStringLiteral("Arial"));
+  f.setBold(true);
+  f.setPixelSize(large ? 18 : 14);
+  for (QLabel* r : rows_) r->setFont(f);
+  frame_->setTitle(QString());
+  const int frameTop = static_cast<int>((panelTop_ - 45) * VFactor());
+  frame_->setGeometry(panelLeft_, frameTop, std::max(0, width() - 20 - panelLeft_), tree_->height() + 5);
+  frame_->lower();
+  if (chart_) {
+    const int chartTop = static_cast<int>((panelTop_ - 40) * VFactor() + 20);
+    chart_->setGeometry(panelLeft_ + 20, chartTop, std::max(10, width() - 40 - panelLeft_ - 20),
+                        std::max(10, chartBottom_ - chartTop));
+  }
+  const int rowsLeft = panelLeft_ + 20;
+  const int rowsTop = chartBottom_ + 90;
+  if (g_AppState.wholeDiskMode == 1) {
+    const int gx = rowsLeft + 380, gy = rowsTop - 10;
+    rangeGroup_->setGeometry(gx, gy, 330, 120);
+    rangeCheck_->setGeometry(gx + 10, gy + 8, 150, 22);
+    QWidget* fields[] = {firstEdit_, endEdit_, combo_};
+    for (int i = 0; i < 3; ++i) {
+      rangeLabels_[i]->setGeometry(gx + 10, gy + 34 + 28 * i, 140, 22);
+      fields[i]->setGeometry(gx + 160, gy + 34 + 28 * i, 150, 22);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{rangeGroup_, rangeCheck_, firstEdit_, endEdit_, combo_,
+                                                      rangeLabels_[0], rangeLabels_[1], rangeLabels_[2]})
+      w->show();
+    ApplyRangeCheck();
+  } else {
+    for (QWidget* w : std::initializer_list<QWidget*>{rangeGroup_, rangeCheck_, firstEdit_, endEdit_, combo_,
+                                                      rangeLabels_[0], rangeLabels_[1], rangeLabels_[2]})
+      w->hide();
+  }
+  panelLeft_ = rowsLeft;
+  panelTop_ = rowsTop;
+}
+
+void DeletedFilesRecovery::ApplyRangeCheck() {
+  const bool on = rangeCheck_->isChecked();
+  firstEdit_->setEnabled(on);
+  endEdit_->setEnabled(on);
+  combo_->setEnabled(on);
+}
+
+void DeletedFilesRecovery::ShowRow(int index, int distance, const std::u16string& text, int width, int height) {
+  QLabel* row = rows_[index];
+  row->setText(QString::fromStdU16String(text));
+  const bool large = this->width() > 2000 && this->height() > 1200;
+  if (width == 0) width = static_cast<int>(text.size()) * (large ? 15 : 7) + 20;
+  if (height == 0) height = large ? 32 : 20;
+  row->setGeometry(panelLeft_, static_cast<int>((panelTop_ + distance) * VFactor()), width, height);
+  row->show();
+}
+
+void DeletedFilesRecovery::HideRows() {
+  for (QLabel* r : rows_) r->hide();
+}
+
+void DeletedFilesRecovery::ShowRangeInEdits(bool comboForUnknown) {
+  if (g_AppState.wholeDiskMode != 1) return;
+  firstEdit_->setText(QString::number(static_cast<qulonglong>(g_RangeFirstSector)));
+  endEdit_->setText(QString::number(static_cast<qulonglong>(g_RangeEndSector)));
+  const int index = ComboIndexFor(g_SelectedFileSystem);
+  if (index >= 0)
+    combo_->setCurrentIndex(index);
+  else if (comboForUnknown)
+    combo_->setCurrentIndex(kUnknownIndex);
+  ApplyRangeCheck();
+}
+
+void DeletedFilesRecovery::ShowDiskInformation(int disk) {
+  if (disk == -2) {
+    chart_ = new CPieChartWnd(this);
+    chart_->Create(QStringLiteral("Drive Information"), QRect(panelLeft_ + 20, 0, 100, 100), this, 1);
+    chart_->SetBackgroundColor(QColor(0xFF, 0xFF, 0xFF));
+    chart_->SetInclination(60.0f);
+    chart_->SetThickness(15.0f);
+    chart_->SetBaseColor(0xFFA3DDEF);
+    chart_->SetLegendColor(0xFFA3DDEF);
+    HideRows();
+    return;
+  }
+  if (disk < 0) {
+    // A category or a cancelled choice: no disk is described.
+    HideRows();
+    if (chart_) chart_->RemoveAllSlices();
+    if (chart_) chart_->update();
+    return;
+  }
+  HideRows();
+  ShowRow(0, 0, u"Physical Disk Number : " + Utf8ToUtf16(std::to_string(disk)));
+  g_SelectedDiskModel = GeometryValue(kGeometryModelKey, disk);
+  ShowRow(1, 25, u"Model   : " + g_SelectedDiskModel, 350, 45);
+  ShowRow(2, 50, u"Media Type   : " + GeometryValue(kGeometryMediaTypeKey, disk));
+  ShowRow(3, 75, u"Disk Size  : " + SizeText1(StoredNumber(GeometryValue(kGeometrySizeKey, disk))));
+  ShowRangeInEdits(true);
+  SelectCurrentDevice();
+  DrawPartitionChart(g_SelectedDiskIndex, -1);
+}
+
+void DeletedFilesRecovery::SelectCurrentDevice() {
+  if (!StartsWithNoCase(g_SelectedItemText, u"Disk")) {
+    const char letter = DriveLetterFromItemText(g_SelectedItemText);
+    g_SelectedDriveLetter = letter;
+    const std::string path = letter ? std::string("\\\\.\\") + letter + ":" : std::string("\\\\.\\PhysicalDrive0");
+    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
+    std::memcpy(g_DevicePathTable[0], path.data(), path.size());
+    g_SelectedDiskIndex = 0;
+  } else {
+    const int n = DiskNumberFromItemText(g_SelectedItemText);
+    g_SelectedDiskIndex = static_cast<int16_t>(n < 0 ? 0 : n);
+    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
+    std::strcpy(g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
+    g_SelectedDriveLetter = 0;
+  }
+}
+
+void DeletedFilesRecovery::ShowVolumeInformation(const std::u16string& itemText) {
+  const char letter = DriveLetterFromItemText(itemText);
+  if (!letter) return;
+  const std::string devicePath = std::string("\\\\.\\") + letter + ":";
+  const std::string hostPath = DeviceMap::Instance().Resolve(devicePath);
+  if (hostPath.empty()) return;
+  const VolumeBootInfo info = ReadVolumeBootInfo(hostPath);
+  if (!info.readable || info.fileSystem.empty()) return;
+  double capacity = 0, used = 0, freeBytes = 0;
+  for (const VolumeInfo& v : DeviceMap::Instance().Volumes()) {
+    struct statvfs st {};
+    if (v.letter == letter && !v.mountPoint.empty() && statvfs(v.mountPoint.c_str(), &st) == 0) {
+      capacity = static_cast<double>(st.f_blocks) * st.f_frsize;
+      freeBytes = static_cast<double>(st.f_bavail) * st.f_frsize;
+      used = capacity - freeBytes;
+    }
+  }
+  const DiskInfo probe = DeviceMap::Probe(hostPath);
+  if (probe.sectorSize > 0) g_BytesPerSector = static_cast<int32_t>(probe.sectorSize);
+
+  HideRows();
+  ShowRow(0, 0, u"Volume Name : " + itemText.substr(0, itemText.size() - 4));
+  ShowRow(1, 25, u"File System : " + info.fileSystem);
+  ShowRow(2, 50, u"Capacity : " + SizeText1(static_cast<uint64_t>(capacity)));
+  ShowRow(3, 75, u"Used Space : " + SizeText1(static_cast<uint64_t>(used)));
+  ShowRow(4, 100, u"Free Space : " + SizeText1(static_cast<uint64_t>(freeBytes)));
+  ShowRangeInEdits(false);
+  g_VolumeCapacityBytes = capacity;
+  g_VolumeUsedBytes = used;
+  g_VolumeFreeBytes = freeBytes;
+  DrawSpaceChart(capacity, used, freeBytes);
+}
+
+void DeletedFilesRecovery::ShowPartitionInformation() {
+  const int n = DiskNumberFromItemText(g_SelectedItemText);
+  const int p = g_SelectedPartitionIndex;
+  if (n < 0 || p < 0 || p >= kMaxRecordedPartitions) return;
+  g_SelectedDiskIndex = static_cast<int16_t>(n);
+  const DiskPartitionTable& t = g_DiskPartitionTables[n];
+  const PartitionEntry& e = t.entries[p];
+  // 64-bit: a partition of 2^32 sectors or more times the sector size.
+  const uint64_t bytes = (static_cast<uint64_t>(e.endSector) - e.firstSector) * static_cast<uint64_t>(g_BytesPerSector);
+  HideRows();
+  ShowRow(0, 0, u"Partition Type   : " + t.fileSystemNames[p]);
+  ShowRow(1, 25, u"Start Sector     : " + Utf8ToUtf16(std::to_string(e.firstSector)));
+  ShowRow(2, 50, u"End Sector       : " + Utf8ToUtf16(std::to_string(e.endSector)));
+  ShowRow(3, 75, u"Partition Size   : " + SizeText1(e.endSector > e.firstSector ? bytes : 0));
+  ShowRangeInEdits(false);
+  DrawPartitionChart(n, p);
+}
+
+void DeletedFilesRecovery::DrawPartitionChart(int disk, int highlight) {
+  if (!chart_ || disk < 0 || disk >= kPartitionTableDisks) return;
+  chart_->RemoveAllSlices();
+  if (highlight == -1) {
+    // The table of the disk shown, not of whichever disk 0 is.
+    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
+    std::strcpy(g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
+    g_RangeEndSector = 0;
+    EnumerateDiskPartitions(disk, 0);
+  }
+  const double diskSize =
+      static_cast<double>(StoredNumber(GeometryValue(kGeometrySizeKey, DiskNumberFromItemText(g_SelectedItemText))));
+  const DiskPartitionTable& t = g_DiskPartitionTables[disk];
+  for (uint32_t i = 0; i < t.count && i < static_cast<uint32_t>(kMaxRecordedPartitions); ++i) {
+    const double bytes = (static_cast<double>(t.entries[i].endSector) - t.entries[i].firstSector) * g_BytesPerSector;
+    const double percent = diskSize > 0 ? bytes * 100 / diskSize : 0;
+    const QString name = (static_cast<int>(i) == highlight ? QStringLiteral("Selected Partition %1")
+                                                          : QStringLiteral("Partition %1"))
+                             .arg(i + 1);
+    chart_->AddSlice(name, name, percent, PartitionSliceColour(static_cast<int>(i)), 0);
+  }
+  chart_->SetTransparency(40.0f);
+  const QRect c = chart_->rect();
+  chart_->SetPieRect(QRect(QPoint(20, c.top() - 10),
+                           QPoint(static_cast<int>((c.right() - chartOffset_ - 280) * VFactor()), c.bottom() + 10)));
+  chart_->SetLegendRect(QRect(QPoint(c.right() - chartOffset_ - 160, c.top() + 60),
+                              QPoint(static_cast<int>((c.right() - 10) * VFactor()), c.bottom() - 20)));
+  chart_->update();
+}
+
+void DeletedFilesRecovery::DrawSpaceChart(double capacity, double used, double freeBytes) {
+  if (!chart_) return;
+  chart_->RemoveAllSlices();
+  // A volume whose size is unknown gets an empty chart, not a division by zero.
+  if (capacity > 0) {
+    chart_->AddSlice(QStringLiteral("Used Space"), QStringLiteral("Used Space"),
+                     static_cast<int>(used * 100 / capacity) + 1, 0xFF6E78FD, 0);
+    chart_->AddSlice(QStringLiteral("Free Space"), QStringLiteral("Free Space"),
+                     static_cast<int>(freeBytes * 100 / capacity), 0xFFFF7B32, 0);
+  }
+  chart_->SetTransparency(40.0f);
+  const QRect c = chart_->rect();
+  chart_->SetPieRect(QRect(QPoint(20, c.top() - 10),
+                           QPoint(static_cast<int>((c.right() - chartOffset_ - 280) * VFactor()), c.bottom() + 10)));
+  chart_->SetLegendRect(QRect(QPoint(c.right() - chartOffset_ - 200, static_cast<int>((c.top() + 150) * VFactor())),
+                              QPoint(static_cast<int>((c.right() - 30) * VFactor()),
+                                     static_cast<int>((c.top() + 450) * VFactor()))));
+  chart_->update();
+}
+
+int DeletedFilesRecovery::RunNext(DeviceNextPage page) {
+  auto it = NextRunners().find(page);
+  if (it != NextRunners().end()) return it->second();
+  if (page == DeviceNextPage::kScan) {
+    RecoveryAnalysis scan;
+    return scan.DoModal();
+  }
+  return IDCANCEL;
+}
+
+void DeletedFilesRecovery::OnOK() {
+  g_BadSectorChoice = 0;
+  g_AppState.rawRecoveryPage = 0;
+  const std::u16string& item = g_SelectedItemText;
+  if (item.empty() || item == kLogicalDrivesText) {
+    ShowMessage(u"Please select Logical Drive.");
+    return;
+  }
+  if (item == kPhysicalDisksText || item == kVirtualDisksText) {
+    ShowMessage(u"Please select Physical Disk.");
+    return;
+  }
+  if (item == kDiskImageText) {
+    ShowMessage(u"Please select Disk Image.");
+    return;
+  }
+  SelectCurrentDevice();
+
+  if (g_AppState.wholeDiskMode == 0) {
+    if (g_SelectedFileSystem != u"FAT32" && g_SelectedFileSystem != u"FAT16" && g_SelectedFileSystem != u"NTFS") {
+      ShowMessage(u"Select partition type");
+      return;
+    }
+    if (!(g_RangeEndSector > g_RangeFirstSector)) {
+      ShowMessage(u"End lSectorNoRead should be bigger than Start lSectorNoRead");
+      return;
+    }
+    ReadPartitionGeometry();
+    g_AppState.partitionPass = 0;
+    g_AppState.partitionMode = 0;
+    HideForNextPage(*this);
+    RunNext(DeviceNextPage::kScan);
+    ShowAfterNextPage(*this);
+  } else {
+    g_AppState.partitionPass = 0;
+    g_PartitionDiskIndex = 0;
+    g_AppState.partitionMode = 1;
+    const std::optional<uint64_t> first = ParseSectorNumber(firstEdit_->text().toStdU16String());
+    if (!first) {
+      ShowMessage(u"Start lSectorNoRead is not valid.");
+      return;
+    }
+    g_RangeFirstSector = *first;
+    const std::optional<uint64_t> end = ParseSectorNumber(endEdit_->text().toStdU16String());
+    if (!end) {
+      ShowMessage(u"End lSectorNoRead is not valid.");
+      return;
+    }
+    g_RangeEndSector = *end;
+    if (!(*end > *first)) {
+      ShowMessage(u"End lSectorNoRead should be bigger than start lSectorNoRead.");
+      return;
+    }
+    const int index = combo_->currentIndex();
+    if (index >= 0 && index < kUnknownIndex) {
+      g_SelectedFileSystem = Utf8ToUtf16(kFileSystems[index]);
+    } else if (index == kUnknownIndex && g_AppState.recoveryMode != 4 && g_AppState.diskImageMode != 1) {
+      ShowMessage(u"Select partition type.");
+      return;
+    }
+    g_AppState.partitionPass = 0;
+    HideForNextPage(*this);
+    if (g_AppState.recoveryMode == 4) {
+      RunNext(DeviceNextPage::kRawRecovery);
+    } else if (g_AppState.recoveryMode == 5) {
+      RunNext(DeviceNextPage::kDiskImage);
+    } else {
+      RunNext(DeviceNextPage::kScan);
+      RunNext(DeviceNextPage::kFoundPartitions);
+    }
+    ShowAfterNextPage(*this);
+  }
+  g_CurrentPage = 1;
+  g_ImageSource = 0;
+}
+
+void DeletedFilesRecovery::OnBack() {
+  g_SelectedItemText.clear();
+  g_ImageSource = 0;
+  done(IDCANCEL);
+}
+
+void DeletedFilesRecovery::reject() { ConfirmExit(); }
+
+void DeletedFilesRecovery::FillTreeOnce() {
+  if (treeFilled_) return;
+  treeFilled_ = true;
+  tree_->InitTreeRoots();
+  tree_->FillDeviceTree();
+  tree_->setFocus();
+  tree_->setCurrentItem(tree_->RootItem());
+}
+
+void DeletedFilesRecovery::paintEvent(QPaintEvent* event) {
+  WizardPage::paintEvent(event);
+  FillTreeOnce();
+}
+
+void DeletedFilesRecovery::resizeEvent(QResizeEvent* event) {
+  WizardPage::resizeEvent(event);
+  if (!tree_) return;
+  LayoutDevicePage();
+  LayoutInfoPanel();
+}
+
+}  // namespace qm

@@ -1,0 +1,337 @@
+// The look of the scan page: its controls, their places, fonts, skins and
+// the texts that describe the job.
+#include <QFont>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+#include <cstdio>
+
+#include "app/app_state.h"
+#include "app/page_chain.h"
+#include "app/scan_page.h"
+#include "controls/gradient_progress.h"
+#include "controls/hover_button.h"
+#include "controls/label.h"
+#include "controls/transparent_static.h"
+#include "diskio/sector_io.h"
+
+namespace qm {
+
+namespace {
+
+constexpr char kHeadingText[] = "Morva analysing. Please wait...";
+constexpr char kHintText[] = "Selecting Hide Details will speedup data recovery analysis...";
+constexpr char kPageFontFace[] = "MS Sans Sarif";
+constexpr int kPageFontPoints = 12;
+constexpr int kBoldTextPixels = 12;  // heading text and status line
+constexpr int kJobLabelPoints = 8;
+constexpr int kCaptionPoints = 9;
+
+// Rows of the statistics below the base line.
+constexpr int kRowOffsets[] = {60, 100, 140, 180, 220};
+constexpr int kValueColumn = 160;
+constexpr int kLargeValueColumn = 300;
+constexpr int kRightColumnInset = 143;
+constexpr int kPauseLeft = 144;
+constexpr int kNarrowPauseLeft = 94;
+constexpr int kNarrowClient = 1000;
+constexpr QSize kPauseSize(87, 26);
+// The details button: as tall as its row, wide enough for its text.
+constexpr int kDetailsWidth = 150;
+// Room kept between the frame and the rules above the bottom row.
+constexpr int kFrameBottomGap = 5;
+
+QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
+  std::map<int, QRect> r;
+  const bool large = in.large;
+  const int L = in.window.x(), T = in.window.y();
+  const int R = L + in.window.width(), B = T + in.window.height();
+  const int w = (R - L) / 10;
+  const int h = (B - T) / 35;
+  const int CR = in.client.width(), CB = in.client.height();
+  const QRect save = in.toolbarButton;
+  const int toolbarHeight = save.height();
+
+  // Bottom row.
+  const int bottomY = B - 2 * T - 2 * h - 10;
+  const QRect back(R - 2 * w - 40 - L, bottomY, w, h);
+  r[kScanBackButton] = back;
+  r[kScanNextButton] = QRect(back.right() + 1 + 10, bottomY, w, h);
+  const int phaseLeft = L / 10 + w + 10;
+  r[kScanPhaseText] = QRect(phaseLeft, bottomY, std::max(0, back.x() - 40 - phaseLeft), 2 * h + 10);
+  r[kScanStepPicture] = QRect(save.x() + 15, bottomY - 5, 20, 20);
+  r[kScanBottomRule1] = QRect(0, bottomY - 20, CR, 2);
+  r[kScanBottomRule2] = QRect(0, bottomY - 20, CR, 2);
+
+  // Toolbar rules and the placeholder beside it.
+  r[kScanToolbarRule2] = QRect(0, save.y() + static_cast<int>((toolbarHeight + 14) * in.vFactor), CR, 2);
+  r[kScanPlaceholder] = QRect(CR - CR / 7 - 200, save.y() - 4, 10, 10);
+
+  // The frame, kept clear of the rules above the bottom row.
+  const int frameX = CR / 7, frameY = CB / 7;
+  const int frameW = CR - 2 * (CR / 7);
+  int frameH = CB - 2 * (CB / 7) + 20;
+  frameH = std::max(0, std::min(frameH, bottomY - 20 - kFrameBottomGap - frameY));
+  r[kScanFrame] = QRect(frameX, frameY, frameW, frameH);
+  r[kScanHeadingBar] = QRect(frameX, frameY + (large ? 18 : 6), frameW, large ? 40 : 30);
+  r[kScanHeadingText] = QRect(frameX + 10, frameY + (large ? 22 : 13), frameW - 20, large ? 32 : 20);
+
+  // Statistics rows.
+  const int base = toolbarHeight + frameY;
+  r[kScanStatusLine] = QRect(frameX + frameW / 8 + 10, large ? base : base + 20,
+                             large ? frameW * 5 / 4 : frameW * 3 / 4, large ? 50 : 40);
+  const int captionX = frameX + toolbarHeight / 2;
+  const int valueX = captionX + (large ? kLargeValueColumn : kValueColumn);
+  const int rowHeight = large ? 32 : 20;
+  const int rowY[] = {base + kRowOffsets[0], base + kRowOffsets[1], base + kRowOffsets[2],
+                      in.diskImage ? -1 : base + kRowOffsets[3], base + kRowOffsets[in.diskImage ? 3 : 4]};
+  const int captions[] = {kScanElapsedCaption, kScanFirstCaption, kScanSecondCaption, kScanThirdCaption,
+                          kScanNameCaption};
+  const int values[] = {kScanElapsedValue, kScanFirstValue, kScanSecondValue, kScanThirdValue, kScanNameValue};
+  const int valueWidths[] = {120, large ? 290 : 174, 145, 145, 448};
+  for (int i = 0; i < 5; ++i) {
+    if (rowY[i] < 0) continue;  // imaging has no file count
+    const int captionWidth = i == 1 && large ? 260 : 220;
+    r[captions[i]] = QRect(captionX, rowY[i], captionWidth, rowHeight);
+    r[values[i]] = QRect(valueX, rowY[i], valueWidths[i], i == 4 ? 40 : rowHeight);
+  }
+
+  // Right-hand column: the job texts, Pause and Stop.
+  const int rightX = frameX + frameW - toolbarHeight / 2 - CR / 7 - kRightColumnInset;
+  const int jobHeight = large ? 32 : 26;
+  r[kScanModeLabel] = QRect(rightX, base + kRowOffsets[0], large ? 450 : 300, jobHeight);
+  r[kScanDeviceLabel] = QRect(rightX, large ? base + kRowOffsets[1] : base + 80, large ? 450 : 150, jobHeight);
+  r[kScanCapacityLabel] = QRect(rightX, large ? base + kRowOffsets[2] : base + 100, large ? 450 : 150, jobHeight);
+  const int pauseX = rightX - (CR <= kNarrowClient ? kNarrowPauseLeft : kPauseLeft);
+  r[kScanPauseButton] = QRect(QPoint(pauseX, base + kRowOffsets[1]), kPauseSize);
+  r[kScanStopButton] = QRect(QPoint(pauseX, base + kRowOffsets[2]), kPauseSize);
+
+  // Below the rows: sector line, progress bar, bar, hint and the details button.
+  const int F = in.diskImage ? base + kRowOffsets[2] : base + kRowOffsets[3];
+  r[kScanSectorLine] =
+      QRect(frameX + frameW / 8 + 50, F + (large ? 140 : 80), large ? 2 * frameW : frameW / 2, large ? 32 : 14);
+  const int P = F + (large ? 240 : 100);
+  r[kScanProgressBar] = QRect(frameX + frameW / 8, P, frameW * 3 / 4, large ? 25 : 18);
+  r[kScanBottomBar] = QRect(frameX, P + (large ? 200 : 40), frameW, large ? 30 : 15);
+  const int hintInset = CR > kNarrowClient || large ? 90 : 50;
+  r[kScanHintLabel] = QRect(frameX - hintInset, P + (large ? 283 : 83), std::max(0, frameW - 200), 40);
+  r[kScanDetailsButton] = QRect(pauseX, P + (large ? 280 : 80), kDetailsWidth, 40);
+  return r;
+}
+
+void RecoveryAnalysis::BuildControls() {
+  auto rule = [this](int id) {
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    layoutControls_[id] = line;
+  };
+  auto blackBar = [this](int id) {
+    auto* bar = new QFrame(this);
+    QPalette pal = bar->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    bar->setPalette(pal);
+    bar->setAutoFillBackground(true);
+    layoutControls_[id] = bar;
+  };
+  auto place = [this](int id, QWidget* w, bool workerAddressed) {
+    layoutControls_[id] = w;
+    if (workerAddressed) RegisterControl(id, w);
+  };
+
+  // The frame first, so everything else paints over it.
+  auto* frame = new QFrame(this);
+  frame->setFrameShape(QFrame::Box);
+  frame->setFrameShadow(QFrame::Sunken);
+  layoutControls_[kScanFrame] = frame;
+  blackBar(kScanHeadingBar);
+  blackBar(kScanBottomBar);
+  rule(kScanToolbarRule2);
+  rule(kScanBottomRule1);
+  rule(kScanBottomRule2);
+  place(kScanPlaceholder, new QLabel(this), false);
+
+  phaseText = new CTransparentStatic(this);
+  phaseText->setWordWrap(true);
+  phaseText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  place(kScanPhaseText, phaseText, true);
+  stepPicture = new QLabel(this);
+  place(kScanStepPicture, stepPicture, false);
+
+  backButton = new CHoverButton(QStringLiteral("< &Back"), this);
+  nextButton = new CHoverButton(QStringLiteral("&Next >"), this);
+  stopButton = new CHoverButton(QStringLiteral("&Stop"), this);
+  pauseButton = new QPushButton(QStringLiteral("&Pause"), this);
+  detailsButton = new QPushButton(QStringLiteral("&Hide Details"), this);
+  for (QPushButton* b : {static_cast<QPushButton*>(backButton), static_cast<QPushButton*>(nextButton),
+                         static_cast<QPushButton*>(stopButton), pauseButton, detailsButton})
+    b->setAutoDefault(false);
+  place(kScanBackButton, backButton, false);
+  place(kScanNextButton, nextButton, false);
+  place(kScanStopButton, stopButton, false);
+  place(kScanPauseButton, pauseButton, false);
+  place(kScanDetailsButton, detailsButton, false);
+
+  hintLabel = new CLabel(this);
+  place(kScanHintLabel, hintLabel, false);
+  headingText = new CTransparentStatic(QString::fromLatin1(kHeadingText), this);
+  place(kScanHeadingText, headingText, false);
+  statusLine = new CTransparentStatic(this);
+  statusLine->setWordWrap(true);
+  place(kScanStatusLine, statusLine, true);
+  progressBar = new CGradientProgressCtrl(this);
+  place(kScanProgressBar, progressBar, true);
+
+  elapsedCaption = new CLabel(QStringLiteral("Time Elapsed"), this);
+  firstCaption = new CLabel(QStringLiteral("Total Size"), this);
+  secondCaption = new CLabel(QStringLiteral("Folders Found"), this);
+  thirdCaption = new CLabel(QStringLiteral("Files Found"), this);
+  nameCaption = new CLabel(QStringLiteral("Last Name"), this);
+  place(kScanElapsedCaption, elapsedCaption, false);
+  place(kScanFirstCaption, firstCaption, true);
+  place(kScanSecondCaption, secondCaption, true);
+  place(kScanThirdCaption, thirdCaption, true);
+  place(kScanNameCaption, nameCaption, false);
+
+  elapsedValue = new CTransparentStatic(this);
+  firstValue = new CTransparentStatic(this);
+  secondValue = new CTransparentStatic(this);
+  thirdValue = new CTransparentStatic(this);
+  nameValue = new CTransparentStatic(this);
+  nameValue->setWordWrap(true);
+  nameValue->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  place(kScanElapsedValue, elapsedValue, true);
+  place(kScanFirstValue, firstValue, true);
+  place(kScanSecondValue, secondValue, true);
+  place(kScanThirdValue, thirdValue, true);
+  place(kScanNameValue, nameValue, true);
+  sectorLine = new CTransparentStatic(this);
+  place(kScanSectorLine, sectorLine, true);
+
+  modeLabel = new CLabel(this);
+  deviceLabel = new CLabel(this);
+  capacityLabel = new CLabel(this);
+  place(kScanModeLabel, modeLabel, false);
+  place(kScanDeviceLabel, deviceLabel, false);
+  place(kScanCapacityLabel, capacityLabel, false);
+}
+
+void RecoveryAnalysis::SetUpScanPage() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const double dpiY = screen ? screen->logicalDotsPerInchY() : 96.0;
+  QFont pageFont(QString::fromLatin1(kPageFontFace));
+  pageFont.setPixelSize(std::max(1, static_cast<int>(kPageFontPoints * dpiY / 72.0 + 0.5)));
+  pageFont.setWeight(QFont::Normal);
+  pageFont.setStyleStrategy(QFont::PreferOutline);
+  setFont(pageFont);
+
+  QFont bold(QStringLiteral("Arial"));
+  bold.setPixelSize(kBoldTextPixels);
+  bold.setBold(true);
+  headingText->setFont(bold);
+  statusLine->setFont(bold);
+  QPalette white = headingText->palette();
+  white.setColor(QPalette::WindowText, Qt::white);
+  headingText->setPalette(white);
+
+  const double vf = VFactor();
+  auto arial = [vf](CLabel* l, int points) {
+    l->SetFontName(QStringLiteral("Arial")).SetFontSize(ScaledPoints(points, vf)).SetFontBold(true);
+    l->SetTransparent(true);
+  };
+  for (CLabel* l : {modeLabel, deviceLabel, capacityLabel}) arial(l, kJobLabelPoints);
+  for (CLabel* l : {firstCaption, elapsedCaption, secondCaption, thirdCaption, nameCaption, hintLabel})
+    arial(l, kCaptionPoints);
+  for (CLabel* l : {modeLabel, deviceLabel, capacityLabel, firstCaption, elapsedCaption, secondCaption,
+                    thirdCaption, nameCaption, hintLabel})
+    l->SetTemplateStyle(kSsLeftNoWordWrap);
+  sectorLine->hide();
+
+  progressBar->SetTextColor(Qt::black);
+  progressBar->ShowPercent(true);
+
+  setWindowTitle(Q(g_AppState.windowTitle));
+  LayOut();
+  hintLabel->SetText(QString::fromLatin1(kHintText));
+  SetPauseText(false);
+  detailsButton->setText(QStringLiteral("&Hide Details"));
+  SetJobTexts();
+
+  // The toolbar: only Help (and the hidden Buy) can be used while a job runs.
+  struct Tool {
+    ToolbarSlot slot;
+    const char* tip;
+    bool enabled;
+  };
+  const Tool tools[] = {{kToolLoadLog, "LoadLog", false}, {kToolSaveLog, "SaveLog", false},
+                        {kToolSettings, "Settings", false}, {kToolSearch, "Search", false},
+                        {kToolBuy, "Buy", true},           {kToolHelp, "Help", true}};
+  for (const Tool& t : tools) {
+    CHoverButton* b = ToolbarButton(t.slot);
+    b->SetToolTipText(QString::fromLatin1(t.tip), false);
+    b->EnableButton(b, t.enabled ? 1 : 0);
+  }
+  ToolbarButton(kToolBuy)->hide();
+
+  const QString images = QString::fromStdString(g_AppState.imagesFolder);
+  const QPoint nextAt = nextButton->pos(), backAt = backButton->pos(), stopAt = stopButton->pos();
+  nextButton->LoadFourStateBitmap(images + QStringLiteral("/Next-btn.bmp"));
+  backButton->LoadFourStateBitmap(images + QStringLiteral("/Back-btn.bmp"));
+  stopButton->LoadFourStateBitmap(images + QStringLiteral("/Stop-btn.bmp"));
+  nextButton->move(nextAt);
+  backButton->move(backAt);
+  stopButton->move(stopAt);
+  nextButton->EnableButton(nextButton, 0);
+}
+
+void RecoveryAnalysis::LayOut() {
+  if (layoutControls_.empty()) return;
+  ScanLayoutInput in;
+  in.window = QRect(Geometry().window.topLeft(), size());
+  in.client = size();
+  in.toolbarButton = ToolbarButton(kToolSaveLog)->geometry();
+  in.large = Geometry().large;
+  in.vFactor = VFactor();
+  in.diskImage = g_AppState.diskImageMode != 0;
+  const std::map<int, QRect> places = ComputeScanLayout(in);
+  for (const auto& [id, widget] : layoutControls_) {
+    auto it = places.find(id);
+    if (it == places.end()) continue;
+    // Skinned buttons keep the size of their frame once loaded.
+    auto* hover = qobject_cast<CHoverButton*>(widget);
+    if (hover && hover->HasStrip()) hover->move(it->second.topLeft());
+    else widget->setGeometry(it->second);
+  }
+}
+
+void RecoveryAnalysis::SetJobTexts() {
+  static const char16_t* const kModeNames[] = {u"Deleted Data Recovery", u"Formatted Data Recovery",
+                                               u"Partition Data Recovery", u"Raw Data Recovery",
+                                               u"Create Disk Image"};
+  std::u16string mode = u"Mode     :  ";
+  if (g_AppState.recoveryMode >= 1 && g_AppState.recoveryMode <= 5) mode += kModeNames[g_AppState.recoveryMode - 1];
+  modeLabel->SetText(Q(mode));
+
+  QString device = QStringLiteral("Device   :  ");
+  if (g_VirtualDiskSource) {
+    device += QStringLiteral("Virtual Disk");
+  } else if (g_SelectedDiskIndex >= 0 && g_SelectedDiskIndex < 10) {
+    const char* path = g_DevicePathTable[g_SelectedDiskIndex];
+    device += QString::fromLocal8Bit(path, static_cast<qsizetype>(strnlen(path, sizeof g_DevicePathTable[0])));
+  }
+  deviceLabel->SetText(device);
+
+  // An end before the start is an empty range, not a wrapped giant one.
+  const uint64_t sectors = g_RangeEndSector > g_RangeFirstSector ? g_RangeEndSector - g_RangeFirstSector : 0;
+  const double bytes = static_cast<double>(sectors) * static_cast<double>(std::max(0, g_BytesPerSector));
+  capacityLabel->SetText(Q(u"Capacity :  " + OneDecimalSize(bytes)));
+}
+
+}  // namespace qm

@@ -1,0 +1,355 @@
+#include "results/results_page_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFont>
+#include <QPixmap>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "app/app_state.h"
+#include "app/startup.h"
+#include "controls/colored_list.h"
+#include "diskio/sector_io.h"
+#include "engines/catalog.h"
+#include "engines/copy_out.h"
+#include "engines/fat_quick_scan.h"
+#include "engines/partition_geometry.h"
+#include "platform/byte_reader.h"
+#include "results/list_views_ui.h"
+#include "results/results_tree_ui.h"
+#include "support/fakes.h"
+#include "support/fixtures.h"
+#include "support/temp_dir.h"
+
+namespace qm {
+namespace {
+
+uint32_t FatDate(int y, int m, int d) { return static_cast<uint32_t>(((y - 1980) << 9) | (m << 5) | d); }
+
+QString Text(QTreeWidgetItem* item, int column) { return item ? item->text(column) : QString(); }
+
+// Volume 0, FAT32: root holds OLD (deleted folder, key 20), DOCS (key 10),
+// A.TXT; DOCS holds SUB (key 11), B.DOC and C.DOC (deleted); SUB holds D.TXT.
+class ResultsPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAppState();
+    ClearCatalog();
+    g_SelectedFileSystem = u"FAT32";
+    g_AppState.scanFileSystem = u"FAT32";
+    g_AppState.formattedMode = 1;  // no hint message box
+    const RecordTimes t = {FatDate(2023, 11, 4), (14u << 11) | (7u << 5), FatDate(2023, 11, 5), 0,
+                           FatDate(2023, 11, 6), 0};
+    InsertFolderRecord("DOCS", u"", 'n', kFatRootKey, 10, 0, t, 0);
+    InsertFolderRecord("OLD", u"", 'y', kFatRootKey, 20, 0, t, 0);
+    InsertFolderRecord("SUB", u"", 'n', 10, 11, 0, t, 0);
+    InsertFileRecord("A.TXT", u"", 'n', 1234, kFatRootKey, 2, 0, t);
+    InsertFileRecord("B.DOC", u"", 'n', 300, 10, 3, 0, t);
+    InsertFileRecord("C.DOC", u"", 'y', 20, 10, 4, 0, t);
+    InsertFileRecord("D.TXT", u"", 'n', 7, 11, 5, 0, t);
+  }
+  void TearDown() override { ClearCatalog(); }
+
+  FolderRecord& Folder(const char* name) {
+    for (FolderRecord& f : AllFolders())
+      if (f.name8 == name) return f;
+    throw std::runtime_error(name);
+  }
+  FileRecord& File(const char* name) {
+    for (FileRecord& f : AllFiles())
+      if (f.name8 == name) return f;
+    throw std::runtime_error(name);
+  }
+  static QTreeWidgetItem* Row(ViewDataInControls& page, const char* name) {
+    auto found = page.List().findItems(QString::fromLatin1(name), Qt::MatchExactly, kColName);
+    return found.isEmpty() ? nullptr : found.front();
+  }
+  static void Grab(QWidget& w, const char* file) {
+    w.resize(1080, 668);
+    w.show();
+    QApplication::processEvents();
+    const QString path = QStringLiteral(QM_TEST_OUTPUT_DIR) + "/" + file;
+    EXPECT_TRUE(w.grab().save(path)) << path.toStdString();
+  }
+
+  test::ScriptedPrompt prompt_;
+  test::PromptScope scope_{&prompt_};
+};
+
+TEST_F(ResultsPageTest, ShowsTheTreeAndTheRootListing) {
+  ViewDataInControls page;
+  EXPECT_EQ(g_CurrentPage, 2);
+  EXPECT_EQ(g_ResultsPage, &page);
+  QTreeWidgetItem* root = page.Tree().RootItem();
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->text(0), "This PC");
+  ASSERT_EQ(root->childCount(), 2);
+  EXPECT_EQ(root->child(0)->text(0), "DOCS");
+  EXPECT_EQ(root->child(1)->text(0), "OLD");
+  EXPECT_EQ(root->child(0)->child(0)->text(0), "SUB");
+  EXPECT_EQ(Folder("SUB").treeItem, CResultsTreeCtrl::IdOf(root->child(0)->child(0)));
+
+  ASSERT_EQ(page.List().topLevelItemCount(), 3);
+  QTreeWidgetItem* old = page.List().topLevelItem(1);
+  EXPECT_EQ(Text(old, kColName), "OLD");
+  EXPECT_EQ(Text(old, kColType), "Deleted Folder");
+  EXPECT_EQ(old->foreground(kColName).color(), CColoredListCtrl::RowColor("Deleted Folder"));
+  EXPECT_NE(old->foreground(kColName).color(), page.List().topLevelItem(0)->foreground(kColName).color());
+  QTreeWidgetItem* a = page.List().topLevelItem(2);
+  EXPECT_EQ(Text(a, kColName), "A.TXT");
+  EXPECT_EQ(Text(a, kColSize), "1234");
+  EXPECT_EQ(Text(a, kColModified), "04-Nov-2023 14:07");
+  EXPECT_EQ(Text(a, kColCreated), "05-Nov-2023 00:00");
+  EXPECT_EQ(Text(a, kColAccessed), "06-Nov-2023");
+  EXPECT_EQ(Text(a, kColId), "0");
+  EXPECT_EQ(page.List().headerItem()->text(kColId), "ID");
+
+  // Another folder, then the same one again: no refill.
+  File("C.DOC").checkFlag.store('y');
+  page.ShowFolderContents(Folder("DOCS").treeItem);
+  ASSERT_EQ(page.List().topLevelItemCount(), 3);
+  EXPECT_EQ(Text(page.List().topLevelItem(0), kColName), "SUB");
+  EXPECT_EQ(page.List().topLevelItem(2)->checkState(kColName), Qt::Checked);  // C.DOC's flag
+  page.List().topLevelItem(0)->setText(kColName, "marker");
+  page.ShowFolderContents(Folder("DOCS").treeItem);
+  EXPECT_EQ(Text(page.List().topLevelItem(0), kColName), "marker");
+  Grab(page, "results_page.png");
+}
+
+TEST_F(ResultsPageTest, TreeTicksReachRecordsListAndTheCopySelection) {
+  ViewDataInControls page;
+  const uint32_t docs = Folder("DOCS").treeItem;
+  page.ShowFolderContents(docs);
+  page.SelectData(docs);
+  QTreeWidgetItem* docsItem = page.Tree().ItemById(docs);
+  EXPECT_EQ(docsItem->checkState(0), Qt::Checked);
+  EXPECT_TRUE(docsItem->font(0).bold());
+  EXPECT_TRUE(page.Tree().RootItem()->font(0).bold());
+  EXPECT_EQ(page.Tree().ItemById(Folder("SUB").treeItem)->checkState(0), Qt::Checked);
+  for (int r = 0; r < page.List().topLevelItemCount(); ++r)
+    EXPECT_EQ(page.List().topLevelItem(r)->checkState(kColName), Qt::Checked) << r;
+  EXPECT_EQ(File("D.TXT").checkFlag.load(), 'y');
+  EXPECT_EQ(File("A.TXT").checkFlag.load(), 'n');
+  g_AppState.checkScope = 0;
+  EvaluateSelectedTotals(page.Selection());
+  EXPECT_EQ(page.Selection().selectedFileCount.load(), 3);
+
+  // Unticking one file row keeps DOCS marked (B.DOC is still ticked) ...
+  Row(page, "C.DOC")->setCheckState(kColName, Qt::Unchecked);
+  EXPECT_EQ(File("C.DOC").checkFlag.load(), 'n');
+  EXPECT_EQ(docsItem->checkState(0), Qt::Checked);
+  // ... and unticking the folder in the tree clears everything below it.
+  page.SelectData(docs);
+  EXPECT_EQ(docsItem->checkState(0), Qt::Unchecked);
+  EXPECT_FALSE(page.Tree().RootItem()->font(0).bold());
+  EXPECT_EQ(Row(page, "B.DOC")->checkState(kColName), Qt::Unchecked);
+  EXPECT_EQ(File("B.DOC").checkFlag.load(), 'n');
+  EXPECT_EQ(File("D.TXT").checkFlag.load(), 'n');
+  EvaluateSelectedTotals(page.Selection());
+  EXPECT_EQ(page.Selection().selectedFileCount.load(), 0);
+}
+
+TEST_F(ResultsPageTest, ListRowTicksClimbTheTree) {
+  ViewDataInControls page;
+  // A folder row of the root listing ticks its subtree.
+  Row(page, "DOCS")->setCheckState(kColName, Qt::Checked);
+  EXPECT_EQ(File("B.DOC").checkFlag.load(), 'y');
+  EXPECT_EQ(File("D.TXT").checkFlag.load(), 'y');
+  EXPECT_EQ(page.Tree().ItemById(Folder("SUB").treeItem)->checkState(0), Qt::Checked);
+  Row(page, "DOCS")->setCheckState(kColName, Qt::Unchecked);
+  EXPECT_EQ(File("D.TXT").checkFlag.load(), 'n');
+  EXPECT_EQ(page.Tree().RootItem()->checkState(0), Qt::Unchecked);
+  // A file row deep down marks its folder and every ancestor.
+  page.ShowFolderContents(Folder("SUB").treeItem);
+  Row(page, "D.TXT")->setCheckState(kColName, Qt::Checked);
+  EXPECT_EQ(File("D.TXT").checkFlag.load(), 'y');
+  for (uint32_t id : {Folder("SUB").treeItem, Folder("DOCS").treeItem, page.Selection().Root()})
+    EXPECT_EQ(page.Tree().ItemById(id)->checkState(0), Qt::Checked) << id;
+  Row(page, "D.TXT")->setCheckState(kColName, Qt::Unchecked);
+  for (uint32_t id : {Folder("SUB").treeItem, Folder("DOCS").treeItem, page.Selection().Root()})
+    EXPECT_EQ(page.Tree().ItemById(id)->checkState(0), Qt::Unchecked) << id;
+  // Ticking a tree folder that is a row of the shown listing ticks that row only.
+  page.ShowFolderContents(page.Selection().Root());
+  page.SelectData(Folder("OLD").treeItem);
+  EXPECT_EQ(Row(page, "OLD")->checkState(kColName), Qt::Checked);
+  EXPECT_EQ(Row(page, "DOCS")->checkState(kColName), Qt::Unchecked);
+  EXPECT_EQ(Row(page, "A.TXT")->checkState(kColName), Qt::Unchecked);
+}
+
+TEST_F(ResultsPageTest, RenamesReachRecordsTreeAndList) {
+  ViewDataInControls page;
+  // List edits: a folder row renames the tree item and the recovery path; an
+  // empty name is refused.
+  Row(page, "DOCS")->setText(kColName, "Papers");
+  EXPECT_EQ(Folder("Papers").ownKey, 10u);
+  EXPECT_EQ(page.Tree().ItemById(Folder("Papers").treeItem)->text(0), "Papers");
+  EXPECT_EQ(page.Selection().ItemPath(Folder("Papers").treeItem).back(), u"Papers");
+  Row(page, "A.TXT")->setText(kColName, "");
+  EXPECT_NE(Row(page, "A.TXT"), nullptr);
+  EXPECT_EQ(File("A.TXT").size, 1234u);
+  Row(page, "A.TXT")->setText(kColName, "Z.TXT");
+  EXPECT_EQ(File("Z.TXT").size, 1234u);
+  EXPECT_EQ(File("Z.TXT").checkFlag.load(), 'n');  // a rename is no tick
+
+  // A tree edit renames the folder's row, not a file row that shares its ID.
+  const uint32_t old = Folder("OLD").treeItem;
+  Row(page, "Z.TXT")->setText(kColId, QString::number(old));
+  page.Tree().ItemById(old)->setText(0, "Attic");
+  EXPECT_EQ(Folder("Attic").ownKey, 20u);
+  EXPECT_NE(Row(page, "Attic"), nullptr);
+  EXPECT_NE(Row(page, "Z.TXT"), nullptr);
+  EXPECT_EQ(page.Tree().ItemById(old)->checkState(0), Qt::Unchecked);
+}
+
+TEST_F(ResultsPageTest, ViewModesAndFonts) {
+  ViewDataInControls page;
+  EXPECT_EQ(CurrentViewMode(page.List()), ListViewMode::kDetails);
+  EXPECT_EQ(page.List().font().family(), "MS Sans Sarif");
+  ShowLargeIcons(page.List());
+  EXPECT_EQ(CurrentViewMode(page.List()), ListViewMode::kLargeIcons);
+  EXPECT_TRUE(page.List().isColumnHidden(kColType));
+  ShowSmallIcons(page.List());
+  EXPECT_EQ(CurrentViewMode(page.List()), ListViewMode::kSmallIcons);
+  ShowDetails(page.List());
+  EXPECT_FALSE(page.List().isColumnHidden(kColId));
+}
+
+TEST_F(ResultsPageTest, QuickScanResultsPointToFormattedRecovery) {
+  g_AppState.formattedMode = 0;
+  ViewDataInControls page;
+  page.show();
+  QApplication::processEvents();
+  ASSERT_EQ(prompt_.messages.size(), 1u);
+  EXPECT_EQ(prompt_.messages[0], kFormattedHint);
+}
+
+TEST_F(ResultsPageTest, HeaderClicksFlipTheSort) {
+  ViewDataInControls page;
+  page.OnListHeaderClick(kColSize);  // first click: descending
+  EXPECT_EQ(Text(page.List().topLevelItem(0), kColName), "A.TXT");
+  page.OnListHeaderClick(kColSize);
+  EXPECT_EQ(Text(page.List().topLevelItem(2), kColName), "A.TXT");
+}
+
+TEST_F(ResultsPageTest, BackAsksThenFreesWhatTheModeSays) {
+  struct Case {
+    const char* name;
+    int answer;
+    int partitionMode;
+    int folders, files;
+  } cases[] = {
+      {"no", IDCANCEL, 0, 3, 4},
+      {"plain scan", IDOK, 0, 0, 0},
+      {"FAT partition recovery", IDOK, 1, 3, 0},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    g_AppState.partitionMode = c.partitionMode;
+    ViewDataInControls page;
+    prompt_.answers.push_back(c.answer);
+    EXPECT_EQ(page.GoBack(), c.answer == IDOK) << c.name;
+    EXPECT_EQ(prompt_.questions.back(), kGoBackQuestion);
+    EXPECT_EQ(g_AppState.folderCount, c.folders) << c.name;
+    EXPECT_EQ(g_AppState.fileCount, c.files) << c.name;
+    if (c.folders) {
+      EXPECT_EQ(Folder("SUB").parentKey, 10u) << c.name;
+    }
+  }
+}
+
+// --- A scanned FAT image: the ticked folder is what the copy-out writes ---
+
+void LoadFat16Geometry(const std::string& image) {
+  std::ifstream in(image, std::ios::binary);
+  std::vector<uint8_t> boot(512);
+  in.read(reinterpret_cast<char*>(boot.data()), 512);
+  ByteReader r(boot.data(), boot.size());
+  const int32_t spc = r.u8(13), reserved = r.u16(14), entries = r.u16(17), fatSize = r.u16(22);
+  const uint64_t total = r.u16(19) ? r.u16(19) : r.u32(32);
+  PartitionGeometry& g = g_AppState.scanGeometry;
+  g = PartitionGeometry{};
+  g.sectorsPerCluster = spc;
+  g.sectorsPerFat = fatSize;
+  g.reservedSectors = reserved;
+  g.fat1Sector = reserved;
+  g.fat2Sector = reserved + fatSize;
+  g.rootLocation = reserved + 2 * fatSize;
+  g.rootDirSectors = entries / 16;
+  g.clusterZeroSector = reserved + 2 * fatSize + entries / 16 - 2 * spc;
+  g_AppState.scanFileSystem = u"FAT16";
+  g_SelectedFileSystem = u"FAT16";
+  g_RangeFirstSector = 0;
+  g_RangeEndSector = total;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+TEST_F(ResultsPageTest, TickedFolderOfAScannedImageIsWhatTheCopyWrites) {
+  ClearCatalog();
+  test::TempDir dir;
+  auto set = test::MakeFatImages(dir, {"fat16"});
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("fat16.img");
+  test::PresentImages present({image});
+  test::RecordingHost host;
+  g_AppState.scanPage = &host;
+  g_BytesPerSector = 512;
+  g_SelectedDiskIndex = 0;
+  LoadFat16Geometry(image);
+  ASSERT_EQ(FatQuickScanThread(), 1);
+  g_AppState.scanPage = nullptr;
+
+  ViewDataInControls page;
+  QTreeWidgetItem* root = page.Tree().RootItem();
+  QTreeWidgetItem* docs = nullptr;
+  for (int i = 0; i < root->childCount(); ++i)
+    if (root->child(i)->text(0) == "My Documents") docs = root->child(i);
+  ASSERT_NE(docs, nullptr);
+  page.ShowFolderContents(CResultsTreeCtrl::IdOf(docs));
+  EXPECT_NE(Row(page, "SHORT.TXT"), nullptr);
+  page.SelectData(CResultsTreeCtrl::IdOf(docs));
+  Grab(page, "results_page_fat16.png");
+
+  const std::string target = dir.path() + "/out";
+  ::mkdir(target.c_str(), 0755);
+  g_AppState.checkScope = 0;
+  ResetCopyTotals();
+  EvaluateSelectedTotals(page.Selection());
+  g_RecoveryTargetFolder = target;
+  ResetCopyFlags();
+  CopyThread(nullptr, page.Selection());
+  ASSERT_FALSE(prompt_.messages.empty());
+  EXPECT_EQ(prompt_.messages.back(), kSavingCompleted);
+
+  const struct {
+    const char* path;
+    const char* tag;
+    uint64_t size;
+  } expected[] = {
+      {"My Documents/Reports 2023/annual summary.txt", "annual", 20000},
+      {"My Documents/Reports 2023/Q1/NOTES.TXT", "notes", 513},
+      {"My Documents/Reports 2023/Q1/Deep/Deeper/leaf file.txt", "leaf", 4097},
+      {"My Documents/SHORT.TXT", "short", 1},
+  };
+  for (const auto& e : expected)
+    EXPECT_EQ(ReadAll(target + "/" + e.path), test::FixtureContent(e.tag, e.size)) << e.path;
+  EXPECT_FALSE(Exists(target + "/README.TXT"));
+  EXPECT_FALSE(Exists(target + "/Pictures"));
+}
+
+}  // namespace
+}  // namespace qm
