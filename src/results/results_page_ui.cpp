@@ -3,6 +3,11 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QApplication>
+#include <QDateTime>
+#include <QThread>
+#include <QCoreApplication>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -25,6 +30,8 @@
 #include "results/data_copy_path_ui.h"
 #include "platform/text.h"
 #include "results/list_views_ui.h"
+#include "results/preview_ui.h"
+#include "results/search_dialog_ui.h"
 #include "results/results_tree_ui.h"
 
 namespace qm {
@@ -65,7 +72,45 @@ void KeepFoldersOnly() {
 
 bool LargeDesktop(const PageGeometry& g) { return g.large; }
 
+// The preview's extraction reports to the pane's bar (SetPos is thread-safe).
+class PaneProgress : public PreviewProgress {
+ public:
+  explicit PaneProgress(CPreviewPane& pane) : pane_(pane) {}
+  void SetProgressPos(int percent) override { pane_.ProgressBar().SetPos(percent); }
+
+ private:
+  CPreviewPane& pane_;
+};
+
+bool IsFolderRowText(const QString& type) {
+  return type.endsWith(QLatin1String("Folder")) || type.endsWith(QLatin1String("FOLDER"));
+}
+bool IsFileRowText(const QString& type) {
+  return type.endsWith(QLatin1String("FILE")) || type.endsWith(QLatin1String("file")) ||
+         type.endsWith(QLatin1String("File"));
+}
+
 }  // namespace
+
+// The search dialog's view of this page.
+class ResultsSearchHost : public SearchResultsHost {
+ public:
+  explicit ResultsSearchHost(ViewDataInControls& page) : page_(page) {}
+  SelectionModel& Tree() override { return page_.Selection(); }
+  void FolderRowTicked(uint32_t item, bool ticked) override {
+    g_FolderArgIsTreeItem.store(1);
+    if ((page_.Ticks().GetItemCheckState(item) != 0) != ticked) page_.SelectData(item);
+  }
+  void FileRowTicked(uint32_t folderItem, bool ticked) override {
+    SearchResultsHost::FileRowTicked(folderItem, ticked);
+    page_.Tree().SyncMarks(page_.Ticks());
+  }
+  void ShowFolder(uint32_t item, uint32_t ownKey) override { page_.ShowFolderContents(item); }
+  void SaveChecked() override { RunDataCopyPath(&page_.Selection(), &page_); }
+
+ private:
+  ViewDataInControls& page_;
+};
 
 ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
   setWindowTitle(Q(g_AppState.windowTitle));
@@ -98,6 +143,9 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
   step_->setPixmap(QPixmap(images + (g_AppState.wholeDiskMode == 1 ? QStringLiteral("/Step-4.bmp")
                                                                     : QStringLiteral("/Step-3.bmp"))));
   previewIdle_->setPixmap(QPixmap(images + QStringLiteral("/preview.bmp")));
+  pane_ = new CPreviewPane(images, preview_);
+  previewSink_ = std::make_unique<PaneProgress>(*pane_);
+  searchHost_ = std::make_unique<ResultsSearchHost>(*this);
   ToolbarButton(kToolLoadLog)->EnableButton(ToolbarButton(kToolLoadLog), 0);
   ToolbarButton(kToolBuy)->hide();
 
@@ -131,6 +179,21 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
     if (row >= 0 && static_cast<size_t>(row) < rows_.size() && rows_[row].folder)
       ShowFolderContents(rows_[row].folder->treeItem);
   });
+  connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
+    if (!filling_) OnListSelectionChanged();
+  });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+    if (IsFileRowText(item->text(kColType))) OpenListRow(true);
+  });
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    if (list_->selectedItems().isEmpty()) return;
+    QMenu menu(this);
+    QAction* open = menu.addAction(QStringLiteral("&Open"));
+    if (menu.exec(list_->viewport()->mapToGlobal(at)) == open) OpenListRow(false);
+  });
+  connect(pane_, &CPreviewPane::stopClicked, this, [this] { StopPreview(); });
+  connect(ToolbarButton(kToolSearch), &QPushButton::clicked, this, [this] { RunSearch(); });
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int c) { OnListHeaderClick(c); });
   connect(back_, &QPushButton::clicked, this, [this] { GoBack(); });
   connect(save_, &QPushButton::clicked, this, [this] { Recover(); });
@@ -153,6 +216,11 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
 }
 
 ViewDataInControls::~ViewDataInControls() {
+  // A running extraction ends at its next block; nothing of it may outlive the page.
+  previewSink_->previewCancel = 1;
+  previewWorker_.join();
+  if (g_PreviewThread.load() == &previewWorker_) g_PreviewThread = nullptr;
+  if (g_PreviewProgress.load() == previewSink_.get()) g_PreviewProgress = nullptr;
   if (g_ResultsPage == this) g_ResultsPage = nullptr;
 }
 
@@ -182,6 +250,7 @@ void ViewDataInControls::Layout() {
   const int paneY = headingY + 20;
   preview_->setGeometry(listX, paneY, listW, std::max(20, top + contentH - paneY));
   previewIdle_->setGeometry(0, 0, preview_->width(), preview_->height());
+  pane_->setGeometry(0, 0, preview_->width(), preview_->height());
 }
 
 void ViewDataInControls::resizeEvent(QResizeEvent* event) {
@@ -259,6 +328,7 @@ void ViewDataInControls::StartFillFileList(uint32_t key) {
   QSignalBlocker block(list_);
   list_->clear();
   previewIdle_->show();
+  if (!pane_->Busy()) pane_->SetState(CPreviewPane::State::kIdle);
   status_->setText(Q(kInsertingListText));
   status_->show();
   progress_->show();
@@ -325,6 +395,7 @@ void ViewDataInControls::OnFileListItemChanged(int row) {
   ResultRow& r = rows_[row];
   if (r.ticked == ticked) return;  // not a box change
   r.ticked = ticked;
+  lastBoxToggle_ = QDateTime::currentMSecsSinceEpoch();
   g_FolderArgIsTreeItem.store(1);
   if (r.file) {
     ticks_.FileRowToggled(*r.file, ticked, currentItem_);
@@ -432,6 +503,57 @@ bool ViewDataInControls::GoBack() {
 
 void ViewDataInControls::reject() {
   if (CurrentPrompt().ViewQuestionMsg(kExitQuestion) == IDOK) ExitApplication();
+}
+
+void ViewDataInControls::EnablePreviewControls(bool enable) {
+  list_->setEnabled(enable);
+  back_->EnableButton(back_, enable ? 1 : 0);
+  save_->EnableButton(save_, enable ? 1 : 0);
+}
+
+void ViewDataInControls::OnListSelectionChanged() {
+  QTreeWidgetItem* row = list_->currentItem();
+  if (!row) return;
+  const QString type = row->text(kColType);
+  if (IsFolderRowText(type)) {
+    if (!pane_->Busy()) pane_->SetState(CPreviewPane::State::kIdle);
+  } else if (IsFileRowText(type)) {
+    StartPreviewThread(*this, 0);
+  }
+}
+
+void ViewDataInControls::OpenListRow(bool fromDoubleClick) {
+  // The click that toggled a box is not an open.
+  if (fromDoubleClick && QDateTime::currentMSecsSinceEpoch() - lastBoxToggle_ < QApplication::doubleClickInterval())
+    return;
+  QTreeWidgetItem* row = list_->currentItem();
+  if (!row) return;
+  const QString type = row->text(kColType);
+  if (IsFolderRowText(type)) {
+    ShowFolderContents(row->text(kColId).toUInt());
+  } else if (IsFileRowText(type)) {
+    StartPreviewThread(*this, 1);
+  }
+}
+
+void ViewDataInControls::StopPreview() {
+  if (g_PreviewThread.load() == nullptr) return;
+  g_CopyJob.pause();
+  if (CurrentPrompt().ViewQuestionMsg(kStopPreviewQuestion) == IDOK) previewSink_->previewCancel = 1;
+  g_CopyJob.resume();
+}
+
+void ViewDataInControls::WaitForPreview() {
+  for (int i = 0; i < 3000 && g_PreviewThread.load() == &previewWorker_; ++i) {
+    QCoreApplication::processEvents();
+    QThread::msleep(5);
+  }
+  previewWorker_.join();
+}
+
+void ViewDataInControls::RunSearch() {
+  RunSearchDialog(*searchHost_, this);
+  update();
 }
 
 void InstallResultsPageRunner() {

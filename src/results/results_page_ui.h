@@ -7,11 +7,14 @@
 #include <QLabel>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/page_base.h"
+#include "engines/file_copiers.h"
 #include "engines/selection_model.h"
+#include "platform/job_control.h"
 #include "results/tick_model.h"
 
 class QFrame;
@@ -21,7 +24,9 @@ namespace qm {
 class CColoredListCtrl;
 class CGradientProgressCtrl;
 class CHoverButton;
+class CPreviewPane;
 class CResultsTreeCtrl;
+class ResultsSearchHost;
 
 // Texts of the page.
 inline constexpr char16_t kResultsHint[] =
@@ -75,6 +80,24 @@ class ViewDataInControls : public WizardPage {
   CGradientProgressCtrl& Progress() { return *progress_; }
   uint32_t CurrentItem() const { return currentItem_; }
 
+  // Preview and open of the selected list row.
+  CPreviewPane& Preview() { return *pane_; }
+  PreviewProgress& PreviewSink() { return *previewSink_; }
+  Worker& PreviewWorker() { return previewWorker_; }
+  // The list, Back and Save while a preview extracts.
+  void EnablePreviewControls(bool enable);
+  // The selected row changed: preview a file, idle pane for a folder.
+  void OnListSelectionChanged();
+  // Double-click (fromDoubleClick: ignored when it toggled a box) or "&Open".
+  void OpenListRow(bool fromDoubleClick);
+  // Stop of the preview: asks, then ends the extraction.
+  void StopPreview();
+  // Waits until a running preview has shown its result.
+  void WaitForPreview();
+  // Toolbar "Search".
+  void RunSearch();
+
+  int openMode = 0;
   uint32_t workFolderKey = 0;
   uint32_t workTreeItem = 0;
   int sortDescending = 0;
@@ -107,6 +130,11 @@ class ViewDataInControls : public WizardPage {
   QFrame* preview_ = nullptr;
   QLabel* previewHeading_ = nullptr;
   QLabel* previewIdle_ = nullptr;
+  CPreviewPane* pane_ = nullptr;
+  std::unique_ptr<PreviewProgress> previewSink_;
+  std::unique_ptr<ResultsSearchHost> searchHost_;
+  Worker previewWorker_;
+  qint64 lastBoxToggle_ = 0;
   CHoverButton* back_ = nullptr;
   CHoverButton* save_ = nullptr;
   std::vector<ResultRow> rows_;
