@@ -1,3 +1,4 @@
+#include "results/fat16_geometry.h"
 #include "results/results_page_ui.h"
 
 #include <gtest/gtest.h>
@@ -263,28 +264,6 @@ TEST_F(ResultsPageTest, BackAsksThenFreesWhatTheModeSays) {
 
 // --- A scanned FAT image: the ticked folder is what the copy-out writes ---
 
-void LoadFat16Geometry(const std::string& image) {
-  std::ifstream in(image, std::ios::binary);
-  std::vector<uint8_t> boot(512);
-  in.read(reinterpret_cast<char*>(boot.data()), 512);
-  ByteReader r(boot.data(), boot.size());
-  const int32_t spc = r.u8(13), reserved = r.u16(14), entries = r.u16(17), fatSize = r.u16(22);
-  const uint64_t total = r.u16(19) ? r.u16(19) : r.u32(32);
-  PartitionGeometry& g = g_AppState.scanGeometry;
-  g = PartitionGeometry{};
-  g.sectorsPerCluster = spc;
-  g.sectorsPerFat = fatSize;
-  g.reservedSectors = reserved;
-  g.fat1Sector = reserved;
-  g.fat2Sector = reserved + fatSize;
-  g.rootLocation = reserved + 2 * fatSize;
-  g.rootDirSectors = entries / 16;
-  g.clusterZeroSector = reserved + 2 * fatSize + entries / 16 - 2 * spc;
-  g_AppState.scanFileSystem = u"FAT16";
-  g_SelectedFileSystem = u"FAT16";
-  g_RangeFirstSector = 0;
-  g_RangeEndSector = total;
-}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -309,7 +288,7 @@ TEST_F(ResultsPageTest, TickedFolderOfAScannedImageIsWhatTheCopyWrites) {
   g_AppState.scanPage = &host;
   g_BytesPerSector = 512;
   g_SelectedDiskIndex = 0;
-  LoadFat16Geometry(image);
+  test::LoadFat16Geometry(image);
   ASSERT_EQ(FatQuickScanThread(), 1);
   g_AppState.scanPage = nullptr;
 
