@@ -1,4 +1,3 @@
-#include "results/fat16_geometry.h"
 #include "results/preview_ui.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +30,7 @@
 #include "support/fakes.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
+#include "results/fat16_geometry.h"
 
 namespace qm {
 namespace {
