@@ -575,7 +575,11 @@ void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
           r = rc.red(), g = rc.green(), b = rc.blue();
         } else {
           if (flags & 0x1) r = g = b = qGray(r, g, b);
-          if (flags & 0x2) r = r * 3 / 4, g = g * 3 / 4, b = b * 3 / 4;
+          if (flags & 0x2) {
+            r = r * 3 / 4;
+            g = g * 3 / 4;
+            b = b * 3 / 4;
+          }
           if (flags & 0x4) r += (255 - r) / 2, g += (255 - g) / 2, b += (255 - b) / 2;
         }
         row[x] = qRgba(r, g, b, qAlpha(c));
@@ -700,9 +704,12 @@ void CPPHtmlDrawer::RenderTable(std::u16string_view table, Area area, QSize* siz
     inner = Area{rect.left() + shrink, rect.top() + shrink, rect.left() + W - shrink, rect.top() + s.height() - shrink};
   }
 
-  auto rows = TableRows(table);
-  for (int r = 0; r < R && r < static_cast<int>(rows.size()); ++r)
-    RenderTableRow(table, rows[static_cast<size_t>(r)].first, rows[static_cast<size_t>(r)].second, inner, layout, r, depth);
+  TableScan scan(table);
+  auto rows = scan.Rows();
+  for (int r = 0; r < R && r < static_cast<int>(rows.size()); ++r) {
+    const auto [rowStart, rowEnd] = rows[static_cast<size_t>(r)];
+    RenderTableRow(table, rowStart, rowEnd, scan.Cells(rowStart, rowEnd), inner, layout, r, depth);
+  }
 
   if (measuring_) {
     for (int s = 1; s <= C; ++s)
@@ -743,7 +750,8 @@ void CPPHtmlDrawer::RenderTable(std::u16string_view table, Area area, QSize* siz
   if (PushPopStyle(true)) SelectStyleFont();
 }
 
-void CPPHtmlDrawer::RenderTableRow(std::u16string_view table, size_t rowStart, size_t rowEnd, Area inner,
+void CPPHtmlDrawer::RenderTableRow(std::u16string_view table, size_t rowStart, size_t rowEnd,
+                                   const std::vector<std::pair<size_t, size_t>>& rowCells, Area inner,
                                    TableLayout& layout, int row, int depth) {
   style.pairName = u"tr";
   PushPopStyle(false);
@@ -756,7 +764,7 @@ void CPPHtmlDrawer::RenderTableRow(std::u16string_view table, size_t rowStart, s
   const int R = static_cast<int>(layout.rowHeights.size());
   auto& cells = layout.cells[static_cast<size_t>(row)];
   int col = 0;
-  for (const auto& [start, end] : RowCells(table, rowStart, rowEnd)) {
+  for (const auto& [start, end] : rowCells) {
     while (col < C && cells[static_cast<size_t>(col)].colSpan < 0) ++col;
     if (col >= C) break;  // cells beyond the grid are dropped
     std::u16string_view cellText = table.substr(start, end - start);

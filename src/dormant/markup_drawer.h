@@ -119,7 +119,9 @@ class CPPHtmlDrawer : public MarkupLanguage {
   void RenderBody(Area area, QSize* size);
   void RenderTextRun(std::u16string_view run, Area area, QSize* size);
   void RenderTable(std::u16string_view table, Area area, QSize* size, int depth);
-  void RenderTableRow(std::u16string_view table, size_t rowStart, size_t rowEnd, Area inner, TableLayout& layout, int row, int depth);
+  void RenderTableRow(std::u16string_view table, size_t rowStart, size_t rowEnd,
+                      const std::vector<std::pair<size_t, size_t>>& rowCells, Area inner, TableLayout& layout, int row,
+                      int depth);
   void RenderTableCell(std::u16string_view cell, Area rect, CellRecord& record, int depth);
   void SelectStyleFont();
   int BeginLine(int x);

@@ -64,14 +64,16 @@ void ReplaceAll(std::u16string& s, std::u16string_view from, std::u16string_view
   s = std::move(out);
 }
 
-// Next start of `name` at or after pos, skipping whole nested tables; npos when
-// none before limit.
+// Next start of `name` at or after pos and before limit, skipping whole nested
+// tables; npos when none. Each search stops at the hit it needs, so a call
+// costs the distance it covers.
 size_t FindOutsideTables(std::u16string_view text, std::u16string_view name, size_t pos, size_t limit) {
+  limit = std::min(limit, text.size());
   while (pos < limit) {
-    size_t hit = FindTag(text, name, pos);
-    if (hit == npos || hit >= limit) return npos;
-    size_t table = FindTag(text, u"table", pos);
-    if (table == npos || table >= hit) return hit;
+    size_t hit = FindTag(text.substr(0, limit), name, pos);
+    if (hit == npos) return npos;
+    size_t table = FindTag(text.substr(0, hit), u"table", pos);
+    if (table == npos) return hit;
     size_t end = FindTableEnd(text, table);
     if (end == npos) return npos;
     pos = end + 1;
@@ -84,13 +86,17 @@ size_t FindEndSkippingTables(std::u16string_view text, std::u16string_view endNa
   while (pos < text.size()) {
     size_t end = FindTag(text, endName, pos);
     if (end == npos) return npos;
-    size_t table = FindTag(text, u"table", pos);
-    if (table == npos || table > end) return end;
+    size_t table = FindTag(text.substr(0, end), u"table", pos);
+    if (table == npos) return end;
     size_t tableEnd = FindTableEnd(text, table);
     if (tableEnd == npos) return npos;
     pos = tableEnd + 1;
   }
   return npos;
+}
+
+bool TagAt(std::u16string_view text, size_t p, std::u16string_view needle) {
+  return text.substr(p).starts_with(needle) && (p == 0 || text[p - 1] != u'<');
 }
 
 }  // namespace
@@ -198,20 +204,14 @@ std::vector<MarkupAttribute> ParseAttributes(std::u16string_view text) {
 }
 
 size_t FindTableEnd(std::u16string_view text, size_t tableStart) {
-  // The search starts right after the start tag's "<", so a nested table
-  // however close to its parent's tag is counted.
+  // One pass with a depth counter. The search starts right after the start
+  // tag's "<", so a nested table however close to its parent's tag is counted.
   int depth = 1;
-  size_t pos = tableStart + 1;
-  while (pos < text.size()) {
-    size_t end = FindTag(text, u"/table", pos);
-    if (end == npos) return npos;
-    size_t start = FindTag(text, u"table", pos);
-    if (start != npos && start < end) {
+  for (size_t p = text.find(u'<', tableStart + 1); p != npos; p = text.find(u'<', p + 1)) {
+    if (TagAt(text, p, u"</table")) {
+      if (--depth == 0) return p;
+    } else if (TagAt(text, p, u"<table")) {
       ++depth;
-      pos = start + 1;
-    } else {
-      if (--depth == 0) return end;
-      pos = end + 1;
     }
   }
   return npos;
@@ -241,29 +241,55 @@ std::u16string TagAttributesAt(std::u16string_view text, size_t pos) {
   return attrs;
 }
 
-std::vector<std::pair<size_t, size_t>> TableRows(std::u16string_view tableText) {
+TableScan::TableScan(std::u16string_view tableText) : size_(tableText.size()) {
+  // Tags inside nested tables belong to those tables; a stray end tag at this
+  // level is ignored, an unclosed nested table hides everything after it.
+  int nested = 0;
+  for (size_t p = tableText.find(u'<', 1); p != npos; p = tableText.find(u'<', p + 1)) {
+    if (TagAt(tableText, p, u"<table")) {
+      ++nested;
+    } else if (TagAt(tableText, p, u"</table")) {
+      if (nested > 0) --nested;
+    } else if (nested == 0) {
+      if (TagAt(tableText, p, u"<tr")) rowStarts_.push_back(p);
+      else if (TagAt(tableText, p, u"</tr")) rowEnds_.push_back(p);
+      else if (TagAt(tableText, p, u"<td")) cellStarts_.push_back(p);
+      else if (TagAt(tableText, p, u"</td")) cellEnds_.push_back(p);
+    }
+  }
+}
+
+size_t TableScan::First(const std::vector<size_t>& list, size_t from, size_t limit) {
+  auto it = std::lower_bound(list.begin(), list.end(), from);
+  return it != list.end() && *it < limit ? *it : npos;
+}
+
+std::vector<std::pair<size_t, size_t>> TableScan::Rows() const {
   std::vector<std::pair<size_t, size_t>> rows;
   size_t pos = 1;
   while (rows.size() < static_cast<size_t>(kMaxTableRows)) {
-    size_t row = FindOutsideTables(tableText, u"tr", pos, tableText.size());
+    size_t row = First(rowStarts_, pos, size_);
     if (row == npos) break;
-    size_t end = RowTextEnd(tableText, row);
+    // Its end tag, or without one the next row start, or the end of the text.
+    size_t end = First(rowEnds_, row + 1, size_);
+    if (end == npos) end = First(rowStarts_, row + 1, size_);
+    if (end == npos) end = size_;
     rows.emplace_back(row, end);
     pos = std::max(end, row + 1);
   }
   return rows;
 }
 
-std::vector<std::pair<size_t, size_t>> RowCells(std::u16string_view tableText, size_t rowStart, size_t rowEnd) {
+std::vector<std::pair<size_t, size_t>> TableScan::Cells(size_t rowStart, size_t rowEnd) const {
   std::vector<std::pair<size_t, size_t>> cells;
   size_t pos = rowStart + 1;
   while (cells.size() < static_cast<size_t>(kMaxTableColumns)) {
-    size_t cell = FindOutsideTables(tableText, u"td", pos, rowEnd);
+    size_t cell = First(cellStarts_, pos, rowEnd);
     if (cell == npos) break;
-    size_t end = FindCellEnd(tableText, cell);
+    size_t end = First(cellEnds_, cell + 1, size_);
     if (end == npos || end > rowEnd) {
       // A cell without its end tag ends where the next cell starts.
-      end = FindOutsideTables(tableText, u"td", cell + 1, rowEnd);
+      end = First(cellStarts_, cell + 1, rowEnd);
       if (end == npos) end = rowEnd;
     }
     cells.emplace_back(cell, end);
@@ -272,12 +298,19 @@ std::vector<std::pair<size_t, size_t>> RowCells(std::u16string_view tableText, s
   return cells;
 }
 
+std::vector<std::pair<size_t, size_t>> TableRows(std::u16string_view tableText) { return TableScan(tableText).Rows(); }
+
+std::vector<std::pair<size_t, size_t>> RowCells(std::u16string_view tableText, size_t rowStart, size_t rowEnd) {
+  return TableScan(tableText).Cells(rowStart, rowEnd);
+}
+
 std::pair<int, int> CountTableGrid(std::u16string_view tableText) {
-  auto rows = TableRows(tableText);
+  TableScan scan(tableText);
+  auto rows = scan.Rows();
   int columns = 0;
   for (const auto& [row, rowEnd] : rows) {
     int sum = 0;
-    for (const auto& cell : RowCells(tableText, row, rowEnd)) {
+    for (const auto& cell : scan.Cells(row, rowEnd)) {
       int colspan = 1;
       for (const auto& a : ParseAttributes(TagAttributesAt(tableText, cell.first)))
         if (a.name == u"colspan") colspan = ReadSpan(a.value);
@@ -390,8 +423,13 @@ void MarkupLanguage::ApplyOpeningTag(int id, std::u16string_view pairName, std::
       style.linkKind = 2;
       style.linkTarget.clear();
       for (const auto& a : ParseAttributes(attributes)) {
-        if (a.name == u"href") style.linkKind = 1, style.linkTarget = a.value;
-        else if (a.name == u"msg") style.linkKind = 2, style.linkTarget = a.value;
+        if (a.name == u"href") {
+          style.linkKind = 1;
+          style.linkTarget = a.value;
+        } else if (a.name == u"msg") {
+          style.linkKind = 2;
+          style.linkTarget = a.value;
+        }
       }
       ++linkCounter;
       ApplyCssRule(linkCounter == hoveredLink ? u"a:hover" : u"a:link", style);

@@ -86,6 +86,19 @@ size_t RowTextEnd(std::u16string_view text, size_t rowStart);
 // likewise; both skip nested tables and stop at the grid ceilings.
 std::vector<std::pair<size_t, size_t>> TableRows(std::u16string_view tableText);
 std::vector<std::pair<size_t, size_t>> RowCells(std::u16string_view tableText, size_t rowStart, size_t rowEnd);
+// The rows and cells of one table text, found in one pass, so a table of any
+// size is laid out in time linear in its text.
+class TableScan {
+ public:
+  explicit TableScan(std::u16string_view tableText);
+  std::vector<std::pair<size_t, size_t>> Rows() const;
+  std::vector<std::pair<size_t, size_t>> Cells(size_t rowStart, size_t rowEnd) const;
+
+ private:
+  static size_t First(const std::vector<size_t>& list, size_t from, size_t limit);
+  size_t size_;
+  std::vector<size_t> rowStarts_, rowEnds_, cellStarts_, cellEnds_;
+};
 // Span value of a cell tag (colspan/rowspan), clamped to the grid ceiling.
 int ReadSpan(std::u16string_view value);
 // Rows and columns of the table whose text starts with its own tag.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <random>
 #include <string>
 
 #include "dormant/markup_parse_core.h"
@@ -279,6 +281,93 @@ TEST(MarkupTables, FindersAndGrid) {
   auto g = CountTableGrid(huge);
   EXPECT_EQ(g.first, kMaxTableRows);
   EXPECT_EQ(g.second, kMaxTableColumns);
+}
+
+// The rows and cells as the tag-by-tag finders see them: the reference the
+// one-pass table scan must agree with.
+std::vector<std::pair<size_t, size_t>> ReferenceRows(std::u16string_view t) {
+  std::vector<std::pair<size_t, size_t>> rows;
+  for (size_t pos = 1; rows.size() < static_cast<size_t>(kMaxTableRows);) {
+    size_t row = std::u16string::npos;
+    for (size_t p = pos; p < t.size(); p = FindTableEnd(t, p) + 1) {
+      size_t hit = FindTag(t, u"tr", p), table = FindTag(t, u"table", p);
+      if (hit == std::u16string::npos) break;
+      if (table == std::u16string::npos || table > hit) { row = hit; break; }
+      if (FindTableEnd(t, table) == std::u16string::npos) break;
+      p = table;
+    }
+    if (row == std::u16string::npos) break;
+    size_t end = RowTextEnd(t, row);
+    rows.emplace_back(row, end);
+    pos = std::max(end, row + 1);
+  }
+  return rows;
+}
+
+TEST(MarkupTables, OnePassScanAgreesWithTheFinders) {
+  const char16_t* pieces[] = {u"<table>", u"</table>", u"<tr>", u"</tr>", u"<td>", u"</td>",
+                              u"x", u"<<", u"<td colspan=2>", u"<b>"};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string t = u"<table>";
+    int n = static_cast<int>(rng() % 24);
+    for (int i = 0; i < n; ++i) t += pieces[rng() % std::size(pieces)];
+    auto rows = TableRows(t);
+    ASSERT_EQ(rows, ReferenceRows(t)) << round;
+    for (const auto& [start, end] : rows) {
+      std::vector<std::pair<size_t, size_t>> cells;
+      for (size_t pos = start + 1;;) {
+        size_t cell = FindTag(std::u16string_view(t).substr(0, end), u"td", pos);
+        // Only cells outside nested tables count.
+        size_t table = FindTag(std::u16string_view(t).substr(0, end), u"table", pos);
+        if (table != std::u16string::npos && (cell == std::u16string::npos || table < cell)) {
+          size_t te = FindTableEnd(t, table);
+          if (te == std::u16string::npos) break;
+          pos = te + 1;
+          continue;
+        }
+        if (cell == std::u16string::npos) break;
+        size_t ce = FindCellEnd(t, cell);
+        if (ce == std::u16string::npos || ce > end) {
+          size_t next = cell + 1;
+          ce = end;
+          for (size_t p = next; p < end;) {
+            size_t c2 = FindTag(std::u16string_view(t).substr(0, end), u"td", p);
+            size_t t2 = FindTag(std::u16string_view(t).substr(0, end), u"table", p);
+            if (c2 == std::u16string::npos) break;
+            if (t2 == std::u16string::npos || t2 > c2) { ce = c2; break; }
+            size_t te = FindTableEnd(t, t2);
+            if (te == std::u16string::npos) break;
+            p = te + 1;
+          }
+        }
+        cells.emplace_back(cell, ce);
+        pos = std::max(ce, cell + 1);
+      }
+      ASSERT_EQ(RowCells(t, start, end), cells) << round;
+    }
+  }
+}
+
+TEST(MarkupTables, LargeTablesAreScannedInLinearTime) {
+  // A megabyte of rows and cells without end tags, and the same inside one
+  // nested table: looking for each missing end tag to the end of the text
+  // made these take minutes.
+  std::u16string flat = u"<table>";
+  while (flat.size() < 1'000'000) flat += u"<tr><td>cell<td>x";
+  std::u16string nested = u"<table><tr><td><table>" + flat.substr(7) + u"</table></td></tr>";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(CountTableGrid(flat), std::make_pair(kMaxTableRows, 2));
+  EXPECT_EQ(CountTableGrid(nested), std::make_pair(1, 1));
+  EXPECT_EQ(FindTableEnd(nested + u"</table>", 0), nested.size());
+  // Deep nesting: every end tag once looked for a start tag to the end.
+  std::u16string deep;
+  for (int i = 0; i < 80000; ++i) deep += u"<table>";
+  for (int i = 0; i < 80000; ++i) deep += u"</table>";
+  EXPECT_EQ(FindTableEnd(deep, 0), deep.size() - 8);
+  EXPECT_EQ(FindTableEnd(deep, 7), deep.size() - 16);
+  // A hang guard, not a speed figure.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST(MarkupTables, TableAttributes) {
