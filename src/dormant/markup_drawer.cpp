@@ -100,7 +100,11 @@ int CPPHtmlDrawer::AddPictureHandle(const QImage& picture) {
 QSize CPPHtmlDrawer::PrepareOutput(QPainter& painter, std::u16string_view text) {
   painter_ = &painter;
   justifyExtra_ = justifySpaces_ = 0;
-  text_ = PreprocessText(text);
+  std::u16string prepared = PreprocessText(text);
+  // Every paint measures again; a running animation keeps its frames unless
+  // the text itself changed.
+  if (prepared != text_) animations_.clear();
+  text_ = std::move(prepared);
   if (text_.empty()) return {0, 0};
   measuring_ = true;
   tables_.clear();
@@ -129,6 +133,7 @@ void CPPHtmlDrawer::RenderBody(Area area, QSize* size) {
   if (measuring_) {
     hotAreas_.clear();
     lines_.clear();
+    previousAnimations_ = std::move(animations_);
     animations_.clear();
   }
   lineIndex_ = 0;
@@ -530,7 +535,14 @@ void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
     int index = p.index;
     if (p.speed > 0) {
       if (measuring_) {
-        animations_.push_back(Animation{p.index, count, 0, p.speed});
+        Animation a{p.index, count, 0, p.speed};
+        const size_t k = animations_.size();
+        if (k < previousAnimations_.size() && previousAnimations_[k].frameCount == count &&
+            previousAnimations_[k].speed == p.speed) {
+          a.frame = previousAnimations_[k].frame;
+          a.tick = previousAnimations_[k].tick;
+        }
+        animations_.push_back(a);
       } else {
         ++animationCounter_;
         if (animationCounter_ >= 0 && static_cast<size_t>(animationCounter_) < animations_.size()) index = animations_[static_cast<size_t>(animationCounter_)].frame;

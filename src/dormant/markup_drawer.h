@@ -166,6 +166,7 @@ class CPPHtmlDrawer : public MarkupLanguage {
   int tableCounter_ = -1;
   std::vector<HotArea> hotAreas_;
   std::vector<Animation> animations_;
+  std::vector<Animation> previousAnimations_;  // frames carried across a new measuring pass
   int animationCounter_ = -1;
 
   int shadowDx_ = 4, shadowDy_ = 4, shadowDarkness_ = 50, shadowBlurX_ = 7, shadowBlurY_ = 7;

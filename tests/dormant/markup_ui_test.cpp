@@ -4,6 +4,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "dormant/markup_drawer.h"
 #include "dormant/markup_static.h"
 #include "platform/registry.h"
@@ -273,6 +275,28 @@ TEST(MarkupLinks, HoverClickAndHandler) {
   EXPECT_EQ(d.lastHandlerCommand, u"\"/opt/viewer\" -nohome  http://b");
   reg.DeleteKey(HKEY_CLASSES_ROOT, u"qmtest.page\\shell\\open\\command");
   EXPECT_EQ(CPPHtmlDrawer::HtmlHandlerCommand(u"x"), u"");
+}
+
+TEST(MarkupStatic, AnimationAdvancesAcrossRepaints) {
+  // Four frames of distinct colours; every tick repaints, and the repaint
+  // measures again, which must not put the animation back to its first frame.
+  QImage strip(64, 16, QImage::Format_ARGB32);
+  const QRgb colours[] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 0)};
+  for (int f = 0; f < 4; ++f) QPainter(&strip).fillRect(f * 16, 0, 16, 16, QColor(colours[f]));
+  CPPHtmlStatic w;
+  w.resize(60, 40);
+  w.SetAnimationInterval(20);
+  w.SetAnimationHandle(strip, 16, 16);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  std::set<QRgb> seen;
+  for (int i = 0; i < 30 && seen.size() < 3; ++i) {
+    QTest::qWait(25);
+    QImage shot = w.grab().toImage();
+    for (QRgb c : colours)
+      if (CountColor(shot, c) > 50) seen.insert(c & 0xFFFFFF);
+  }
+  EXPECT_GE(seen.size(), 3u);
 }
 
 TEST(MarkupStatic, PictureTagsFontRuleAndClicks) {
