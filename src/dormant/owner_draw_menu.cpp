@@ -214,7 +214,7 @@ int BCMenuToolBar::ButtonImage(int index) const {
 
 // ---- Menu ----
 
-BCMenu::BCMenu(QWidget* parent) : QMenu(parent) {}
+BCMenu::BCMenu(QWidget* parent) : QMenu(parent) { UseMeasuredRows(); }
 
 BCMenu::~BCMenu() {
   ReleaseHook();

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QImage>
 #include <QMenu>
+#include <QStyleOptionMenuItem>
 #include <QPainter>
 #include <QRect>
 #include <QSize>
@@ -178,6 +179,8 @@ class BCMenu : public QMenu {
 
   // Owner-draw callbacks.
   QSize MeasureItem(const BCMenuData& data) const;
+  // The owner-drawn record Qt's style is sizing a row for; null for others.
+  const BCMenuData* RecordForRow(const QStyleOptionMenuItem& option) const;
   void DrawItem(QPainter& p, QRect rect, const BCMenuData& data, uint32_t state, bool radio = false) const;
   void PaintItemClassic(QPainter& p, QRect rect, const BCMenuData& data, uint32_t state, bool radio) const;
   void PaintItemFlat(QPainter& p, QRect rect, const BCMenuData& data, uint32_t state, bool radio) const;
@@ -266,6 +269,7 @@ class BCMenu : public QMenu {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void UseMeasuredRows();
   int Spacing() const;
   QRgb MaskColour() const;
   void AddVariants(MenuImageList& list, int index) const;

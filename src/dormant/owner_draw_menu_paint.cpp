@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPalette>
+#include <QProxyStyle>
+#include <QStyleOptionMenuItem>
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +29,49 @@ constexpr double kColumnLighten = 0.25;
 constexpr int kFlatCheckBox = 16;
 
 QColor Lighten(QColor c, double f) { return QColor::fromRgb(BlendTowardWhite(c.rgb(), f)); }
+
+}  // namespace
+
+// Qt sizes menu rows through the style; for owner-drawn items the row takes
+// the size the menu measures, so the painting fits the row it is given.
+class MeasuredMenuStyle : public QProxyStyle {
+ public:
+  QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                         const QWidget* widget) const override {
+    const QSize base = QProxyStyle::sizeFromContents(type, option, size, widget);
+    const auto* menu = dynamic_cast<const BCMenu*>(widget);
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (type != CT_MenuItem || !menu || !item) return base;
+    const BCMenuData* d = menu->RecordForRow(*item);
+    if (!d) return base;
+    // A row of no width is not laid out at all; a separator's width is the menu's.
+    const QSize measured = menu->MeasureItem(*d);
+    return {std::max(measured.width(), 1), measured.height()};
+  }
+};
+
+const BCMenuData* BCMenu::RecordForRow(const QStyleOptionMenuItem& option) const {
+  // The option names no action: rows are matched by kind and text, and two
+  // rows of the same text measure alike.
+  const bool separator = option.menuItemType == QStyleOptionMenuItem::Separator;
+  for (QAction* a : actions()) {
+    const auto* d = static_cast<const BCMenuData*>(a->data().value<void*>());
+    if (!d || !(d->flags & MF_OWNERDRAW) || a->isSeparator() != separator) continue;
+    if (separator) return d;
+    QString text = a->text();
+    if (!a->shortcut().isEmpty()) text += u'\t' + a->shortcut().toString(QKeySequence::NativeText);
+    if (text == option.text) return d;
+  }
+  return nullptr;
+}
+
+void BCMenu::UseMeasuredRows() {
+  auto* style = new MeasuredMenuStyle;
+  style->setParent(this);
+  setStyle(style);
+}
+
+namespace {
 
 QFont MenuFont() { return QApplication::font("QMenu"); }
 

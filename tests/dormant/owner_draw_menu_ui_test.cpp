@@ -637,6 +637,25 @@ TEST(MenuPaint, MenuWidgetGrab) {
   EXPECT_TRUE(img.save(OutputPath("owner_draw_menu.png"), "PNG"));
 }
 
+TEST(MenuPaint, RowsTakeTheMeasuredSize) {
+  ImageGuard resources;
+  BCMenu m;
+  m.SetIconSize(32, 32);  // large images need rows taller than the style's own
+  m.AppendItem("&Open a file from the disk\tCtrl+O", 0, 1);
+  m.AppendItem("", 0, 0);
+  m.AppendItem("Close", 0, 2);
+  m.adjustSize();
+  const auto acts = m.actions();
+  ASSERT_EQ(acts.size(), 3);
+  for (int i = 0; i < 3; ++i) {
+    const QSize want = m.MeasureItem(*m.items[static_cast<size_t>(i)]);
+    const QRect got = m.actionGeometry(acts[i]);
+    EXPECT_EQ(got.height(), want.height()) << i;
+    EXPECT_GE(got.width(), want.width()) << i;
+  }
+  EXPECT_GE(m.actionGeometry(acts[0]).height(), 36);
+}
+
 TEST(MenuPaint, OffscreenSurfaceCopiesBack) {
   QImage target(40, 20, QImage::Format_RGB32);
   target.fill(Qt::white);
