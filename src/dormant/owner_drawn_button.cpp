@@ -263,14 +263,28 @@ int CButtonST::SetURL(const QString& address) {
   return BTNST_OK;
 }
 
-int CButtonST::SetMenu(QMenu* newMenu, QObject* owner, bool repaint) {
+int CButtonST::SetMenu(int menuId, QObject* owner, int drawMode, int toolbarId, int iconWidth, int iconHeight,
+                       QRgb bitmapBackground, bool repaint) {
   if (menu) {
+    menu->ReleaseHook();
     menuOwner = nullptr;
     menuShown = false;
-    menu = nullptr;
+    menu.reset();
   }
-  if (newMenu) {
-    menu = newMenu;
+  if (menuId != 0) {
+    g_FlatDrawMode = drawMode;
+    g_ClassicDrawMode = drawMode;
+    auto loaded = std::make_unique<BCMenu>();
+    if (!loaded->LoadMenu(menuId)) return BTNST_INVALIDRESOURCE;
+    if (toolbarId != 0) {
+      loaded->SetBitmapBackground(bitmapBackground);
+      loaded->SetIconSize(iconWidth, iconHeight);
+      if (!loaded->LoadToolbar(toolbarId)) {
+        loaded->ReleaseHook();
+        return BTNST_INVALIDRESOURCE;
+      }
+    }
+    menu = std::move(loaded);
     menuOwner = owner;
   }
   Repaint(repaint);
@@ -410,13 +424,17 @@ void CButtonST::OnClicked() {
     return;
   }
   if (menu) {
+    // The loaded menu is a bar of one entry; its pop-up is what the button shows.
+    QMenu* popup = menu->GetSubMenuAt(0);
     menuShown = true;
     repaint();
-    if (menuCallback) menuCallback(menu);
-    QAction* chosen = menu->exec(mapToGlobal(rect().bottomLeft()));
+    if (menuCallback) menuCallback(popup);
+    QAction* chosen = popup ? popup->exec(mapToGlobal(rect().bottomLeft())) : nullptr;
     menuShown = false;
     repaint();
-    if (chosen && menuOwner) emit menuCommand(chosen->data().toInt());
+    // The owner-drawn menu keeps its record in the action's data; the
+    // command id travels as a property.
+    if (chosen && menuOwner) emit menuCommand(static_cast<int>(chosen->property("commandId").toUInt()));
     return;
   }
   if (!url_.isEmpty() && Opener()) Opener()(QUrl::fromUserInput(url_));

@@ -14,9 +14,11 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "dormant/dib.h"
+#include "dormant/owner_draw_menu.h"
 
 namespace qm {
 
@@ -79,9 +81,13 @@ class CButtonST : public QPushButton {
   int SetBtnCursor(const QCursor& cursor, bool repaint = true);
   // Addresses longer than 259 units are refused (BTNST_BADPARAM).
   int SetURL(const QString& address);
-  // A menu of 0 only releases the current one. Chosen actions are reported
-  // to the owner by menuCommand(action data).
-  int SetMenu(QMenu* menu, QObject* owner, bool repaint = true);
+  // Loads menu resource `menuId` into the button's own owner-drawn menu,
+  // drawn in `drawMode` (both draw-mode settings of the menu class take it),
+  // with the images of toolbar `toolbarId` when one is given. A menu id of 0
+  // only releases the current menu. A click shows the menu's first sub-menu;
+  // the chosen command id reaches the owner through menuCommand.
+  int SetMenu(int menuId, QObject* owner, int drawMode, int toolbarId = 0, int iconWidth = 16,
+              int iconHeight = 15, QRgb bitmapBackground = qRgb(0xC0, 0xC0, 0xC0), bool repaint = true);
   int SetMenuCallback(std::function<void(QMenu*)> callback);
   // Empty name clears the sound.
   int SetSound(const QString& name, bool onClick, bool async = true);
@@ -175,7 +181,7 @@ class CButtonST : public QPushButton {
   COLORREF colors[BTNST_MAX_COLORS] = {};
   QPointer<QObject> menuOwner;
   bool menuShown = false;
-  QPointer<QMenu> menu;
+  std::unique_ptr<BCMenu> menu;
   std::optional<QCursor> cursor;
   bool tooltipActive = false;
   bool tooltipHasTool = false;

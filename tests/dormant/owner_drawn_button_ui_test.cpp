@@ -233,19 +233,24 @@ TEST(CButtonSTTest, ClickOpensTheAddressOrTheMenu) {
   b->click();
   EXPECT_EQ(opened, QUrl(QStringLiteral("https://example.com/help")));
 
-  // With a menu the address is not opened; the chosen command reaches the owner.
+  // With a menu the address is not opened; the first sub-menu is shown and the
+  // chosen command's id reaches the owner.
   opened = QUrl();
-  QMenu menu;
-  QAction* second = menu.addAction(QStringLiteral("Second"));
-  second->setData(42);
-  menu.addAction(QStringLiteral("First"))->setData(7);
+  MenuResources::Instance().menus[MenuResources::NameOf(300)] = {
+      {MF_POPUP, 0, "&Actions"}, {0, 41, "First"}, {MF_END, 42, "Second"}, {MF_END, 50, "&Other"}};
   QObject owner;
-  b->SetMenu(&menu, &owner);
+  EXPECT_EQ(b->SetMenu(999, &owner, 1), CButtonST::BTNST_INVALIDRESOURCE);
+  ASSERT_EQ(b->SetMenu(300, &owner, 0), CButtonST::BTNST_OK);
+  EXPECT_EQ(g_FlatDrawMode, 0);
+  EXPECT_EQ(g_ClassicDrawMode, 0);
   int called = 0, command = -1;
+  QStringList shown;
   b->SetMenuCallback([&](QMenu* m) {
     ++called;
-    QTimer::singleShot(0, m, [m, second] {
-      m->setActiveAction(second);
+    ASSERT_NE(m, nullptr);
+    for (QAction* a : m->actions()) shown << a->text();
+    QTimer::singleShot(0, m, [m] {
+      m->setActiveAction(m->actions().value(1));
       QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
       QApplication::sendEvent(m, &press);
     });
@@ -253,8 +258,16 @@ TEST(CButtonSTTest, ClickOpensTheAddressOrTheMenu) {
   QObject::connect(b, &CButtonST::menuCommand, [&](int c) { command = c; });
   b->click();
   EXPECT_EQ(called, 1);
+  EXPECT_EQ(shown, (QStringList{"First", "Second"}));
   EXPECT_EQ(command, 42);
-  EXPECT_TRUE(opened.isEmpty());
+  // A menu id of 0 only releases: the next click opens the address.
+  EXPECT_EQ(b->SetMenu(0, &owner, 1), CButtonST::BTNST_OK);
+  b->click();
+  EXPECT_EQ(called, 1);
+  EXPECT_FALSE(opened.isEmpty());
+  MenuResources::Instance().Clear();
+  g_FlatDrawMode = 1;
+  g_ClassicDrawMode = 0;
   CButtonST::SetUrlOpener(old);
 }
 
