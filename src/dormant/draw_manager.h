@@ -108,6 +108,8 @@ class CPPDrawManager {
   bool HasAlpha() const { return hasAlpha != 0; }
   // Seeds the texture noise (tests want repeatable textures).
   void SeedRandom(uint32_t seed) { random_.seed(seed); }
+  // Makes the next textures of this manager those `other` would draw.
+  void CopyRandomState(const CPPDrawManager& other) { random_ = other.random_; }
 
  private:
   int Rand();  // 0 to 32767, as the C library's rand()

@@ -20,6 +20,8 @@ constexpr size_t npos = std::u16string_view::npos;
 constexpr int kMaxCount = 100;
 constexpr int kMaxCoordinate = 1 << 28;
 
+constexpr int kFillGranularity = 5;
+
 QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
 ColorRef FromQColor(const QColor& c) { return MakeColorRef(c.red(), c.green(), c.blue()); }
@@ -488,10 +490,16 @@ void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
     else if (n == u"speed") p.speed = num(p.speed);
     else if (n == u"handle") p.handle = static_cast<long long>(MarkupUnsigned(v));
     else if (n == u"file") p.file = v;
-    else if (n == u"width") p.widthPercent = !v.empty() && v.back() == u'%', p.width = ParseSize(v, 100, false);
-    else if (n == u"height") p.heightPercent = !v.empty() && v.back() == u'%', p.height = ParseSize(v, 100, false);
-    else if (n == u"mask") p.mask = ParseColor(v, p.mask), p.hasMask = 1;
-    else if (n == u"style" || n == u"hotstyle") {
+    else if (n == u"width") {
+      p.widthPercent = !v.empty() && v.back() == u'%';
+      p.width = ParseSize(v, 100, false);
+    } else if (n == u"height") {
+      p.heightPercent = !v.empty() && v.back() == u'%';
+      p.height = ParseSize(v, 100, false);
+    } else if (n == u"mask") {
+      p.mask = ParseColor(v, p.mask);
+      p.hasMask = 1;
+    } else if (n == u"style" || n == u"hotstyle") {
       int flags = 0;
       for (char16_t c : v) {
         if (c == u'g') flags |= 0x1;
@@ -512,17 +520,9 @@ void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
     fromList = true;
   }
   if (source.isNull()) return;  // missing pictures take no space
-  source = source.convertToFormat(QImage::Format_ARGB32);
-  if (p.hasMask && !fromList) {
-    const QRgb key = MarkupQColor(p.mask).rgb();
-    for (int y = 0; y < source.height(); ++y) {
-      auto* row = reinterpret_cast<QRgb*>(source.scanLine(y));
-      for (int x = 0; x < source.width(); ++x)
-        if ((row[x] | 0xFF000000u) == key) row[x] = 0;
-    }
-  }
   QImage frame = source;
   int baseW = source.width(), baseH = source.height();
+  int index = p.index;
   if (id == kTagIlst) {
     if (!fromList) {
       if (p.cx <= 0 && p.cy <= 0) p.cx = p.cy = std::min(source.width(), source.height());
@@ -532,7 +532,6 @@ void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
     if (p.cx <= 0 || p.cy <= 0) return;
     int columns = source.width() / p.cx, rows = source.height() / p.cy;
     int count = columns * rows;
-    int index = p.index;
     if (p.speed > 0) {
       if (measuring_) {
         Animation a{p.index, count, 0, p.speed};
@@ -567,62 +566,84 @@ void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
     AddHotArea(QRect(x_, top, spaceW, spaceH));
     int flags = style.linkKind && linkCounter == hoveredLink ? p.hotStyle : p.style;
     if (!colorsEnabled) flags = (flags & 0x300) | 0x8;
-    QImage img = frame.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_ARGB32);
-    if (shadow && (flags & 0x300)) {
-      QImage sh = img;
-      QColor sc = MarkupQColor(runShadowColor_);
-      for (int y = 0; y < sh.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(sh.scanLine(y));
-        for (int x = 0; x < sh.width(); ++x) row[x] = qRgba(sc.red(), sc.green(), sc.blue(), qAlpha(row[x]) / 2);
-      }
-      painter_->drawImage(x_ + shadowDx_, top + shadowDy_, sh);
-    }
-    for (int y = 0; y < img.height(); ++y) {
-      auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
-      for (int x = 0; x < img.width(); ++x) {
-        QRgb c = row[x];
-        int r = qRed(c), g = qGreen(c), b = qBlue(c);
-        if (flags & 0x8) {
-          QColor rc = MarkupQColor(runShadowColor_);
-          r = rc.red(), g = rc.green(), b = rc.blue();
-        } else {
-          if (flags & 0x1) r = g = b = qGray(r, g, b);
-          if (flags & 0x2) {
-            r = r * 3 / 4;
-            g = g * 3 / 4;
-            b = b * 3 / 4;
-          }
-          if (flags & 0x4) r += (255 - r) / 2, g += (255 - g) / 2, b += (255 - b) / 2;
-        }
-        row[x] = qRgba(r, g, b, qAlpha(c));
-      }
-    }
-    painter_->drawImage(x_, top, img);
+    const uint32_t effects = static_cast<uint32_t>(flags);
+    DrawThroughManager(QRect(x_, top, spaceW, spaceH), [&](CPPDrawManager& manager, QImage& dc) {
+      if (id == kTagBmp)
+        manager.DrawBitmap(dc, 0, 0, width, height, source, p.hasMask != 0, p.mask, effects, shadow, shadowDx_,
+                                shadowDy_, shadowBlurX_, shadowBlurY_, runShadowColor_);
+      else if (id == kTagIlst && !fromList)
+        manager.DrawImageListFrame(dc, 0, 0, width, height, source, index, p.cx, p.cy, p.hasMask != 0, p.mask,
+                                        effects, shadow, shadowDx_, shadowDy_, shadowBlurX_, shadowBlurY_,
+                                        runShadowColor_);
+      else
+        manager.DrawIcon(dc, 0, 0, width, height, frame, effects, shadow, shadowDx_, shadowDy_, shadowBlurX_,
+                              shadowBlurY_, runShadowColor_);
+    });
   }
   x_ = ClampCoord(static_cast<long long>(x_) + spaceW);
 }
 
-void CPPHtmlDrawer::FillEffect(const QRect& r, int effect, ColorRef first, ColorRef mid, ColorRef last) {
-  QColor a = MarkupQColor(first), m = MarkupQColor(mid), b = MarkupQColor(last);
-  if (effect <= 0 || effect > 6) {
-    painter_->fillRect(r, a);
+void CPPHtmlDrawer::DrawThroughManager(const QRect& r, const DrawEffect& effect) {
+  if (r.width() <= 0 || r.height() <= 0 || !painter_) return;
+  // The effects read what is already drawn (shadows darken it, masks keep
+  // it): on an image device they start from its pixels under the rectangle.
+  const auto* image = dynamic_cast<const QImage*>(painter_->device());
+  const QTransform t = painter_->deviceTransform();
+  if (image && t.type() <= QTransform::TxTranslate) {
+    QImage canvas = image->copy(t.mapRect(r)).convertToFormat(QImage::Format_ARGB32);
+    effect(drawManager_, canvas);
+    painter_->save();
+    painter_->setCompositionMode(QPainter::CompositionMode_Source);
+    painter_->drawImage(r.topLeft(), canvas);
+    painter_->restore();
     return;
   }
-  bool horizontal = effect == 1 || effect == 3 || effect == 5;
-  QLinearGradient g(r.topLeft(), horizontal ? QPointF(r.right() + 1, r.top()) : QPointF(r.left(), r.bottom() + 1));
-  if (effect <= 2) {
-    g.setColorAt(0, a);
-    g.setColorAt(1, b);
-  } else if (effect <= 4) {
-    g.setColorAt(0, a);
-    g.setColorAt(0.5, b);
-    g.setColorAt(1, a);
-  } else {
-    g.setColorAt(0, a);
-    g.setColorAt(0.5, m);
-    g.setColorAt(1, b);
+  // Any other device: the effect runs over black and over white, and the two
+  // results give each pixel's colour and coverage, so blends and shadows keep
+  // their strength over whatever lies below.
+  QImage black(r.size(), QImage::Format_RGB32), white(r.size(), QImage::Format_RGB32);
+  black.fill(Qt::black);
+  white.fill(Qt::white);
+  CPPDrawManager twin;
+  twin.CopyRandomState(drawManager_);
+  effect(drawManager_, black);
+  effect(twin, white);
+  QImage out(r.size(), QImage::Format_ARGB32);
+  for (int y = 0; y < out.height(); ++y) {
+    const auto* b = reinterpret_cast<const QRgb*>(black.constScanLine(y));
+    const auto* w = reinterpret_cast<const QRgb*>(white.constScanLine(y));
+    auto* o = reinterpret_cast<QRgb*>(out.scanLine(y));
+    for (int x = 0; x < out.width(); ++x) {
+      const int spread = std::max({qRed(w[x]) - qRed(b[x]), qGreen(w[x]) - qGreen(b[x]), qBlue(w[x]) - qBlue(b[x]), 0});
+      const int alpha = 255 - std::min(spread, 255);
+      auto unblend = [alpha](int c) { return alpha ? std::min(255, c * 255 / alpha) : 0; };
+      o[x] = qRgba(unblend(qRed(b[x])), unblend(qGreen(b[x])), unblend(qBlue(b[x])), alpha);
+    }
   }
-  painter_->fillRect(r, g);
+  painter_->drawImage(r.topLeft(), out);
+}
+
+void CPPHtmlDrawer::FillEffect(const QRect& r, int effect, ColorRef first, ColorRef mid, ColorRef last) {
+  DrawThroughManager(r, [&](CPPDrawManager& manager, QImage& dc) {
+    manager.FillEffect(dc, effect, QRect(QPoint(0, 0), r.size()), first, mid, last, kFillGranularity, 0);
+  });
+}
+
+void CPPHtmlDrawer::TileBackground(const QRect& r, std::u16string_view backImage) {
+  if (!colorsEnabled || backImage.size() <= 5) return;
+  const size_t cut = backImage.find_first_of(u" :");
+  const size_t colon = backImage.find(u':');
+  if (colon == std::u16string_view::npos) return;
+  const std::u16string_view kind = backImage.substr(0, cut);
+  std::u16string_view value = backImage.substr(colon + 1);
+  value = value.substr(0, value.find(u';'));
+  // Only files have a counterpart here; resource pictures are not loaded.
+  if (kind != u"file") return;
+  QImage picture(Q(value));
+  if (picture.isNull()) return;
+  DrawThroughManager(r, [&](CPPDrawManager& manager, QImage& dc) {
+    manager.TileBitmap(dc, 0, 0, r.width(), r.height(), picture, 0, 0, picture.width(), picture.height());
+  });
 }
 
 void CPPHtmlDrawer::DrawFrame(const QRect& r, ColorRef topLeft, ColorRef bottomRight, int style, int width) {
@@ -707,6 +728,7 @@ void CPPHtmlDrawer::RenderTable(std::u16string_view table, Area area, QSize* siz
     QRect rect(left, area.top, W, s.height());
     *size = rect.size();
     if (ts.backEffect >= 0) FillEffect(rect, ts.backEffect, ts.backColor, ts.backMidColor, ts.backEndColor);
+    else if (!ts.backImage.empty()) TileBackground(rect, ts.backImage);
     if (ts.borderWidth >= 1) {
       ColorRef light = colorsEnabled ? ts.borderLightColor : disabledColor;
       ColorRef dark = colorsEnabled ? ts.borderDarkColor : disabledColor;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dormant/draw_manager.h"
 #include "dormant/markup_parse_core.h"
 
 namespace qm {
@@ -91,6 +92,8 @@ class CPPHtmlDrawer : public MarkupLanguage {
   void SetUrlOpener(std::function<bool(const std::u16string&)> fn) { urlOpener_ = std::move(fn); }
   bool AnimationTick();
   // Background effects and two-colour frames, for the host's own painting too.
+  // The drawing-effects manager the renderer draws through.
+  CPPDrawManager& GetDrawManager() { return drawManager_; }
   void FillEffectOn(QPainter& painter, const QRect& r, int effect, ColorRef first, ColorRef mid, ColorRef last) {
     painter_ = &painter;
     FillEffect(r, effect, first, mid, last);
@@ -116,6 +119,10 @@ class CPPHtmlDrawer : public MarkupLanguage {
     std::u16string file;
   };
 
+  // Runs a drawing effect on a picture of the rectangle, which it then paints.
+  using DrawEffect = std::function<void(CPPDrawManager&, QImage&)>;
+  void DrawThroughManager(const QRect& r, const DrawEffect& effect);
+  void TileBackground(const QRect& r, std::u16string_view backImage);
   void RenderBody(Area area, QSize* size);
   void RenderTextRun(std::u16string_view run, Area area, QSize* size);
   void RenderTable(std::u16string_view table, Area area, QSize* size, int depth);
@@ -166,7 +173,8 @@ class CPPHtmlDrawer : public MarkupLanguage {
   int tableCounter_ = -1;
   std::vector<HotArea> hotAreas_;
   std::vector<Animation> animations_;
-  std::vector<Animation> previousAnimations_;  // frames carried across a new measuring pass
+  std::vector<Animation> previousAnimations_;
+  CPPDrawManager drawManager_;  // frames carried across a new measuring pass
   int animationCounter_ = -1;
 
   int shadowDx_ = 4, shadowDy_ = 4, shadowDarkness_ = 50, shadowBlurX_ = 7, shadowBlurY_ = 7;

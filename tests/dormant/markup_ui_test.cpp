@@ -1,5 +1,6 @@
 #include <QImage>
 #include <QPainter>
+#include <QPixmap>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -165,6 +166,98 @@ TEST(MarkupDrawer, JustifiedLinesFillTheAreaButTheLastDoesNot) {
     EXPECT_EQ(areas[i].rect.width(), 120) << i;
   }
   EXPECT_LT(areas.back().rect.width(), 120);
+}
+
+// Distinct colours inside a rectangle.
+int Distinct(const QImage& img, QRect in) {
+  std::set<QRgb> seen;
+  for (int y = in.top(); y <= in.bottom(); ++y)
+    for (int x = in.left(); x <= in.right(); ++x) seen.insert(img.pixel(x, y) & 0xFFFFFF);
+  return static_cast<int>(seen.size());
+}
+
+TEST(MarkupDrawer, BackgroundsAndPictureEffectsComeFromTheDrawManager) {
+  CPPHtmlDrawer d;
+  // Texture fills are not flat colours.
+  for (const char16_t* effect : {u"noise", u"metal", u"hbump"}) {
+    QImage img = Canvas(200, 100);
+    QPainter p(&img);
+    std::u16string text = u"<table bgcolor=#808080 bgmidcolor=#c0c0c0 bgendcolor=#404040 bgeffect=";
+    text += effect;
+    text += u"><tr><td width=150 height=60> </td></tr></table>";
+    QSize s = d.PrepareOutput(p, text);
+    d.DrawPreparedOutput(p, QRect(QPoint(0, 0), s));
+    p.end();
+    EXPECT_GT(Distinct(img, QRect(10, 10, 100, 30)), 4) << QString::fromStdU16String(effect).toStdString();
+  }
+
+  // A table's background picture is tiled over it.
+  const QString tile = QString(QM_TEST_OUTPUT_DIR) + "/markup_tile.png";
+  QImage checker(4, 4, QImage::Format_RGB32);
+  checker.fill(qRgb(255, 0, 0));
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) checker.setPixel(x, y, qRgb(0, 0, 255));
+  ASSERT_TRUE(checker.save(tile, "PNG"));
+  {
+    QImage img = Canvas(200, 100);
+    QPainter p(&img);
+    std::u16string text = u"<table background=\"file:" + tile.toStdU16String() +
+                          u"\"><tr><td width=120 height=50> </td></tr></table>";
+    QSize s = d.PrepareOutput(p, text);
+    d.DrawPreparedOutput(p, QRect(QPoint(0, 0), s));
+    p.end();
+    EXPECT_GT(CountColor(img, 0xFF0000, QRect(10, 10, 80, 30)), 500);
+    EXPECT_GT(CountColor(img, 0x0000FF, QRect(10, 10, 80, 30)), 500);
+  }
+
+  // Lightening multiplies towards white by a quarter: 100 becomes 125.
+  QImage grey(20, 20, QImage::Format_RGB32);
+  grey.fill(qRgb(100, 100, 100));
+  const int handle = d.AddPictureHandle(grey);
+  {
+    QImage img = Canvas(100, 60);
+    QPainter p(&img);
+    QSize s = d.PrepareOutput(p, QString("<bmp handle=%1 style=l>").arg(handle).toStdU16String());
+    d.DrawPreparedOutput(p, QRect(QPoint(0, 0), s));
+    p.end();
+    EXPECT_EQ(CountColor(img, qRgb(125, 125, 125)), 400);
+  }
+
+  // A soft shadow is blurred: its edge runs through several greys, where a
+  // hard one has a single grey.
+  for (bool soft : {true, false}) {
+    d.SetImageShadow(4, 4, 50, soft, 7, 7);
+    QImage img = Canvas(100, 60);
+    QPainter p(&img);
+    QSize s = d.PrepareOutput(p, QString("<bmp handle=%1 style=s>").arg(handle).toStdU16String());
+    d.DrawPreparedOutput(p, QRect(QPoint(0, 0), s));
+    p.end();
+    const QRect edge(21, 4, 3, 18);  // right of the picture, under the shadow
+    if (soft) EXPECT_GT(Distinct(img, edge), 3);
+    else EXPECT_LE(Distinct(img, edge), 2);
+  }
+}
+
+TEST(MarkupDrawer, EffectsOnADeviceThatIsNotAnImageKeepTheirStrength) {
+  // A pixmap's pixels cannot be read back while painting: the effects are
+  // worked out over black and white and must land with the same colours.
+  CPPHtmlDrawer d;
+  QImage grey(20, 20, QImage::Format_RGB32);
+  grey.fill(qRgb(100, 100, 100));
+  const int handle = d.AddPictureHandle(grey);
+  d.SetImageShadow(4, 4, 50, false, 0, 0);
+  QPixmap pm(100, 60);
+  pm.fill(Qt::white);
+  {
+    QPainter p(&pm);
+    QSize s = d.PrepareOutput(p, QString("<bmp handle=%1 style=ls>").arg(handle).toStdU16String());
+    d.DrawPreparedOutput(p, QRect(QPoint(0, 0), s));
+  }
+  const QImage img = pm.toImage();
+  EXPECT_EQ(img.pixel(10, 10) & 0xFFFFFF, qRgb(125, 125, 125) & 0xFFFFFF);
+  const QRgb shadow = img.pixel(22, 10);  // white darkened by half
+  EXPECT_NEAR(qRed(shadow), 128, 3);
+  EXPECT_EQ(img.pixel(90, 50) & 0xFFFFFF, 0xFFFFFFu);  // untouched
 }
 
 TEST(MarkupDrawer, AnimationFrames) {
