@@ -88,18 +88,16 @@ int QcowReader::Open(std::u16string& info, const std::string& path) {
   try {
     auto t = std::make_unique<Tables>();
     t->h = h;
-    t->clusterSize = 1ull << h.clusterBits;
-    t->l1Shift = h.clusterBits + h.l2Bits;
     std::vector<uint8_t> l1Raw(size_t{h.l1Size} * 8);
     if (file_.readAt(l1Raw.data(), l1Raw.size(), h.l1TableOffset) != static_cast<int64_t>(l1Raw.size()))
       return kVdDamaged;
-    ByteReader l1(l1Raw.data(), l1Raw.size());
-    t->l1.resize(h.l1Size);
+    ByteReader raw(l1Raw.data(), l1Raw.size());
+    std::vector<uint64_t> l1(h.l1Size);
     for (uint32_t i = 0; i < h.l1Size; ++i) {
-      uint64_t e = l1.be64(size_t{i} * 8);
-      t->l1[i] = h.version == 2 ? e & ~kV2FlagBits : e;
+      uint64_t e = raw.be64(size_t{i} * 8);
+      l1[i] = h.version == 2 ? e & ~kV2FlagBits : e;
     }
-    t->cache.Reset(h.l2TableBytes);
+    t->clusters.Reset(std::move(l1), h.clusterBits, h.l2Bits, h.l2TableBytes);
     t_ = std::move(t);
   } catch (const std::bad_alloc&) {
     return kVdDamaged;
@@ -114,41 +112,19 @@ int QcowReader::Read(uint64_t offset, size_t count, uint8_t* buffer) {
     return 0;
   }
   Tables& t = *t_;
-  const uint64_t cluster = t.clusterSize;
-  auto map = [&](uint64_t off, uint64_t) -> DiskRun {
-    DiskRun run;
-    run.length = ToUnitEnd(off, cluster);
-    uint64_t l1Index = off >> t.l1Shift;
-    if (l1Index >= t.h.l1Size) return run;  // the header check makes this unreachable
-    uint64_t l2Offset = t.l1[l1Index];
-    if (l2Offset == 0) {
-      run.kind = DiskRun::Zero;
-      run.length = ToUnitEnd(off, 1ull << t.l1Shift);
-      return run;
+  const uint32_t version = t.h.version;
+  auto decode = [version](ByteReader table, uint64_t index) {
+    const uint64_t e = table.be64(index * 8);
+    if (e == 0) return ClusterEntry{ClusterEntry::Zero, 0};
+    // Compressed clusters are not decompressed: they read as a failure.
+    if (version == 2) {
+      if (e & kV2Compressed) return ClusterEntry{};
+      return ClusterEntry{ClusterEntry::Data, e & ~kV2FlagBits};
     }
-    if (l2Offset & (cluster - 1)) return run;  // a table must start on a cluster
-    TableRef table(t.cache, t.cache.Load(file_, l2Offset));
-    if (!table) return run;
-    uint64_t l2Index = (off >> t.h.clusterBits) & ((1ull << t.h.l2Bits) - 1);
-    uint64_t e = ByteReader(table.get()->buffer.data(), table.get()->buffer.size()).be64(l2Index * 8);
-    if (e == 0) {
-      run.kind = DiskRun::Zero;
-      return run;
-    }
-    uint64_t clusterOffset;
-    if (t.h.version == 2) {
-      if (e & kV2Compressed) return run;
-      clusterOffset = e & ~kV2FlagBits;
-    } else {
-      if (e & kV1Compressed) return run;
-      clusterOffset = e;
-    }
-    if (clusterOffset & (cluster - 1)) return run;
-    run.kind = DiskRun::Data;
-    run.file = &file_;
-    run.filePos = clusterOffset + (off & (cluster - 1));
-    return run;
+    if (e & kV1Compressed) return ClusterEntry{};
+    return ClusterEntry{ClusterEntry::Data, e};
   };
+  auto map = [&](uint64_t off, uint64_t) { return t.clusters.Map(file_, off, decode); };
   return ReadWithinDisk(t.h.virtualSize, offset, count, buffer, [&](uint64_t off, size_t n, uint8_t* dest) {
     return ReadMappedRuns(off, n, dest, map);
   });

@@ -6,7 +6,7 @@
 
 #include "platform/byte_reader.h"
 #include "platform/file.h"
-#include "vdisk/table_cache.h"
+#include "vdisk/cluster_tables.h"
 #include "vdisk/virtual_disk.h"
 
 namespace qm {
@@ -38,10 +38,7 @@ class QcowReader final : public VirtualDiskReader {
  private:
   struct Tables {
     QcowHeader h;
-    uint64_t clusterSize = 0;
-    uint32_t l1Shift = 0;
-    std::vector<uint64_t> l1;
-    TableCache cache;
+    ClusterTables clusters;
   };
   void CloseLocked();
 

@@ -62,12 +62,13 @@ int QedReader::Open(std::u16string& info, const std::string& path) {
   try {
     auto t = std::make_unique<Tables>();
     t->h = h;
-    t->l2Shift = Log2(h.clusterSize);
-    t->l1Shift = t->l2Shift + Log2(h.tableEntries);
-    t->l1.resize(h.tableBytes);
-    if (file_.readAt(t->l1.data(), t->l1.size(), h.l1TableOffset) != static_cast<int64_t>(t->l1.size()))
+    std::vector<uint8_t> l1Raw(h.tableBytes);
+    if (file_.readAt(l1Raw.data(), l1Raw.size(), h.l1TableOffset) != static_cast<int64_t>(l1Raw.size()))
       return kVdDamaged;
-    t->cache.Reset(h.tableBytes);
+    ByteReader raw(l1Raw.data(), l1Raw.size());
+    std::vector<uint64_t> l1(h.tableEntries);
+    for (uint32_t i = 0; i < h.tableEntries; ++i) l1[i] = raw.u64(size_t{i} * 8);
+    t->clusters.Reset(std::move(l1), Log2(h.clusterSize), Log2(h.tableEntries), h.tableBytes);
     t_ = std::move(t);
   } catch (const std::bad_alloc&) {
     return kVdDamaged;
@@ -82,34 +83,12 @@ int QedReader::Read(uint64_t offset, size_t count, uint8_t* buffer) {
     return 0;
   }
   Tables& t = *t_;
-  const uint64_t cluster = t.h.clusterSize;
-  const uint64_t entries = t.h.tableEntries;
-  auto map = [&](uint64_t off, uint64_t) -> DiskRun {
-    DiskRun run;
-    run.length = ToUnitEnd(off, cluster);
-    uint64_t l1Index = off >> t.l1Shift;
-    uint64_t l2Index = (off >> t.l2Shift) & (entries - 1);
-    if (l1Index >= entries) return run;
-    uint64_t l2Offset = ByteReader(t.l1.data(), t.l1.size()).u64(l1Index * 8);
-    if (l2Offset == 0) {  // no table: the whole span reads as zeros
-      run.kind = DiskRun::Zero;
-      run.length = ToUnitEnd(off, 1ull << t.l1Shift);
-      return run;
-    }
-    if (l2Offset & (cluster - 1)) return run;
-    TableRef table(t.cache, t.cache.Load(file_, l2Offset));
-    if (!table) return run;
-    uint64_t e = ByteReader(table.get()->buffer.data(), table.get()->buffer.size()).u64(l2Index * 8);
-    if (e == 0 || e == kZeroCluster) {
-      run.kind = DiskRun::Zero;
-      return run;
-    }
-    if (e & (cluster - 1)) return run;
-    run.kind = DiskRun::Data;
-    run.file = &file_;
-    run.filePos = e + (off & (cluster - 1));
-    return run;
+  auto decode = [](ByteReader table, uint64_t index) {
+    const uint64_t e = table.u64(index * 8);
+    if (e == 0 || e == kZeroCluster) return ClusterEntry{ClusterEntry::Zero, 0};
+    return ClusterEntry{ClusterEntry::Data, e};
   };
+  auto map = [&](uint64_t off, uint64_t) { return t.clusters.Map(file_, off, decode); };
   return ReadWithinDisk(t.h.imageSize, offset, count, buffer, [&](uint64_t off, size_t n, uint8_t* dest) {
     return ReadMappedRuns(off, n, dest, map);
   });

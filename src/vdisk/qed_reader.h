@@ -6,7 +6,7 @@
 
 #include "platform/byte_reader.h"
 #include "platform/file.h"
-#include "vdisk/table_cache.h"
+#include "vdisk/cluster_tables.h"
 #include "vdisk/virtual_disk.h"
 
 namespace qm {
@@ -35,10 +35,7 @@ class QedReader final : public VirtualDiskReader {
  private:
   struct Tables {
     QedHeader h;
-    uint32_t l2Shift = 0;
-    uint32_t l1Shift = 0;
-    std::vector<uint8_t> l1;
-    TableCache cache;
+    ClusterTables clusters;
   };
   void CloseLocked();
 

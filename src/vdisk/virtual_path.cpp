@@ -38,10 +38,6 @@ const char16_t kMsgChooseCorrect[] = u"Please choose correct virtual file.";
 const char* const kAcceptedVmdkTypes[] = {"twoGbMaxExtentSparse", "twoGbMaxExtentFlat", "monolithicSparse",
                                           "monolithicFlat",       "vmfs",               "flat"};
 
-bool EndsWithVbox(const std::string& path) {
-  return path.size() >= 5 && EqualsIgnoreCaseAscii(std::string_view(path).substr(path.size() - 5), ".vbox");
-}
-
 bool Exists(const std::string& path) { return !path.empty() && ::access(path.c_str(), F_OK) == 0; }
 
 std::string FolderOf(const std::string& path) {
@@ -165,6 +161,10 @@ std::u16string CheckVirtualPathChoice(int probeResult) {
       return kMsgChooseCorrect;
     }
   }
+}
+
+bool EndsWithVbox(const std::string& path) {
+  return path.size() >= 5 && EqualsIgnoreCaseAscii(std::string_view(path).substr(path.size() - 5), ".vbox");
 }
 
 }  // namespace qm

@@ -14,6 +14,8 @@ extern std::string g_VboxPath;
 // The disk image a ".vbox" settings file names in its first location="..."
 // attribute: absolute locations as they are, relative ones in the settings
 // file's folder, backslashes read as slashes. Empty when there is none.
+// A settings file of a virtual machine rather than a disk image.
+bool EndsWithVbox(const std::string& path);
 std::string ReadVboxDiskLocation(const std::string& settingsPath);
 
 // After the user picked path: sets g_VirtualDiskPath (the disk a ".vbox"

@@ -14,10 +14,6 @@ namespace qm {
 
 namespace {
 
-bool EndsWithVbox(const std::string& path) {
-  return QString::fromStdString(path).endsWith(QLatin1String(".vbox"), Qt::CaseInsensitive);
-}
-
 QString Images(const char* name) {
   return QString::fromStdString(g_AppState.imagesFolder) + QLatin1Char('/') + QLatin1String(name);
 }
