@@ -478,7 +478,7 @@ QImage CPPHtmlDrawer::LoadPicture(const Picture& p) const {
   return img;
 }
 
-void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
+CPPHtmlDrawer::Picture CPPHtmlDrawer::ParsePicture(std::u16string_view attributes) const {
   Picture p;
   for (const auto& a : ParseAttributes(attributes)) {
     const auto& n = a.name;
@@ -502,83 +502,104 @@ void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
     } else if (n == u"style" || n == u"hotstyle") {
       int flags = 0;
       for (char16_t c : v) {
-        if (c == u'g') flags |= 0x1;
-        else if (c == u'd') flags |= 0x2;
-        else if (c == u'l') flags |= 0x4;
-        else if (c == u's' && (shadowDx_ || shadowDy_)) flags |= shadowSoft_ ? 0x200 : 0x100;
+        if (c == u'g') flags |= CPPDrawManager::kEffectGray;
+        else if (c == u'd') flags |= CPPDrawManager::kEffectDarken;
+        else if (c == u'l') flags |= CPPDrawManager::kEffectLighten;
+        else if (c == u's' && (shadowDx_ || shadowDy_))
+          flags |= shadowSoft_ ? CPPDrawManager::kEffectSoftShadow : CPPDrawManager::kEffectHardShadow;
       }
       if (n == u"style") p.style = flags;
       p.hotStyle = flags;
     }
   }
-  QImage source = LoadPicture(p);
-  bool fromList = false;
-  if (source.isNull() && id == kTagIlst && !imageList_.isNull() && imageListCx_ > 0) {
-    source = imageList_;
+  return p;
+}
+
+int CPPHtmlDrawer::AnimatedFrame(const Picture& p, int count) {
+  if (p.speed <= 0) return p.index;
+  if (measuring_) {
+    // A new measuring pass keeps the frame a running animation has reached.
+    Animation a{p.index, count, 0, p.speed};
+    const size_t k = animations_.size();
+    if (k < previousAnimations_.size() && previousAnimations_[k].frameCount == count &&
+        previousAnimations_[k].speed == p.speed) {
+      a.frame = previousAnimations_[k].frame;
+      a.tick = previousAnimations_[k].tick;
+    }
+    animations_.push_back(a);
+    return p.index;
+  }
+  ++animationCounter_;
+  if (animationCounter_ >= 0 && static_cast<size_t>(animationCounter_) < animations_.size())
+    return animations_[static_cast<size_t>(animationCounter_)].frame;
+  return p.index;
+}
+
+bool CPPHtmlDrawer::PreparePicture(int id, Picture& p, PreparedPicture& out) {
+  out.source = LoadPicture(p);
+  if (out.source.isNull() && id == kTagIlst && !imageList_.isNull() && imageListCx_ > 0) {
+    out.source = imageList_;
     p.cx = imageListCx_;
     p.cy = imageListCy_ > 0 ? imageListCy_ : imageListCx_;
-    fromList = true;
+    out.fromList = true;
   }
-  if (source.isNull()) return;  // missing pictures take no space
-  QImage frame = source;
-  int baseW = source.width(), baseH = source.height();
-  int index = p.index;
-  if (id == kTagIlst) {
-    if (!fromList) {
-      if (p.cx <= 0 && p.cy <= 0) p.cx = p.cy = std::min(source.width(), source.height());
-      else if (p.cx <= 0) p.cx = p.cy;
-      else if (p.cy <= 0) p.cy = p.cx;
-    }
-    if (p.cx <= 0 || p.cy <= 0) return;
-    int columns = source.width() / p.cx, rows = source.height() / p.cy;
-    int count = columns * rows;
-    if (p.speed > 0) {
-      if (measuring_) {
-        Animation a{p.index, count, 0, p.speed};
-        const size_t k = animations_.size();
-        if (k < previousAnimations_.size() && previousAnimations_[k].frameCount == count &&
-            previousAnimations_[k].speed == p.speed) {
-          a.frame = previousAnimations_[k].frame;
-          a.tick = previousAnimations_[k].tick;
-        }
-        animations_.push_back(a);
-      } else {
-        ++animationCounter_;
-        if (animationCounter_ >= 0 && static_cast<size_t>(animationCounter_) < animations_.size()) index = animations_[static_cast<size_t>(animationCounter_)].frame;
-      }
-    }
-    if (index < 0 || index >= count) return;  // a frame beyond the strip draws nothing
-    frame = source.copy((index % columns) * p.cx, (index / columns) * p.cy, p.cx, p.cy);
-    baseW = p.cx;
-    baseH = p.cy;
+  if (out.source.isNull()) return false;  // missing pictures take no space
+  out.frame = out.source;
+  out.base = out.source.size();
+  out.index = p.index;
+  if (id != kTagIlst) return true;
+  if (!out.fromList) {
+    if (p.cx <= 0 && p.cy <= 0) p.cx = p.cy = std::min(out.source.width(), out.source.height());
+    else if (p.cx <= 0) p.cx = p.cy;
+    else if (p.cy <= 0) p.cy = p.cx;
   }
-  int width = p.widthPercent ? static_cast<int>(MarkupMulDiv(baseW, p.width, 100)) : p.width;
-  int height = p.heightPercent ? static_cast<int>(MarkupMulDiv(baseH, p.height, 100)) : p.height;
+  if (p.cx <= 0 || p.cy <= 0) return false;
+  const int columns = out.source.width() / p.cx, rows = out.source.height() / p.cy;
+  const int count = columns * rows;
+  out.index = AnimatedFrame(p, count);
+  if (out.index < 0 || out.index >= count) return false;  // a frame beyond the strip draws nothing
+  out.frame = out.source.copy((out.index % columns) * p.cx, (out.index / columns) * p.cy, p.cx, p.cy);
+  out.base = QSize(p.cx, p.cy);
+  return true;
+}
+
+void CPPHtmlDrawer::DrawPicture(int id, const Picture& p, const PreparedPicture& pic, QRect room, QSize size,
+                                bool shadow) {
+  int flags = style.linkKind && linkCounter == hoveredLink ? p.hotStyle : p.style;
+  if (!colorsEnabled) flags = (flags & 0x300) | CPPDrawManager::kEffectReplace;
+  const uint32_t effects = static_cast<uint32_t>(flags);
+  const int w = size.width(), h = size.height();
+  DrawThroughManager(room, [&](CPPDrawManager& manager, QImage& dc) {
+    if (id == kTagBmp)
+      manager.DrawBitmap(dc, 0, 0, w, h, pic.source, p.hasMask != 0, p.mask, effects, shadow, shadowDx_, shadowDy_,
+                         shadowBlurX_, shadowBlurY_, runShadowColor_);
+    else if (id == kTagIlst && !pic.fromList)
+      manager.DrawImageListFrame(dc, 0, 0, w, h, pic.source, pic.index, p.cx, p.cy, p.hasMask != 0, p.mask, effects,
+                                 shadow, shadowDx_, shadowDy_, shadowBlurX_, shadowBlurY_, runShadowColor_);
+    else
+      manager.DrawIcon(dc, 0, 0, w, h, pic.frame, effects, shadow, shadowDx_, shadowDy_, shadowBlurX_, shadowBlurY_,
+                       runShadowColor_);
+  });
+}
+
+void CPPHtmlDrawer::HandlePicture(int id, std::u16string_view attributes) {
+  Picture p = ParsePicture(attributes);
+  PreparedPicture pic;
+  if (!PreparePicture(id, p, pic)) return;
+  int width = p.widthPercent ? static_cast<int>(MarkupMulDiv(pic.base.width(), p.width, 100)) : p.width;
+  int height = p.heightPercent ? static_cast<int>(MarkupMulDiv(pic.base.height(), p.height, 100)) : p.height;
   width = std::clamp(width, 0, kMaxMarkupLength);
   height = std::clamp(height, 0, kMaxMarkupLength);
-  bool shadow = width && height && ((p.style | p.hotStyle) & 0x300);
-  int spaceW = width + (shadow ? std::abs(shadowDx_) : 0);
-  int spaceH = height + (shadow ? std::abs(shadowDy_) : 0);
+  const bool shadow = width && height && ((p.style | p.hotStyle) & 0x300);
+  const int spaceW = width + (shadow ? std::abs(shadowDx_) : 0);
+  const int spaceH = height + (shadow ? std::abs(shadowDy_) : 0);
   if (maxWidth_ && area_.width() && spaceW > area_.left + area_.width() - x_) EndLine(1, true);
   if (measuring_) line_.align = style.textAlign;
-  int top = AlignObjectVertically(y_, spaceH);
+  const int top = AlignObjectVertically(y_, spaceH);
   if (!measuring_ && width && height) {
-    AddHotArea(QRect(x_, top, spaceW, spaceH));
-    int flags = style.linkKind && linkCounter == hoveredLink ? p.hotStyle : p.style;
-    if (!colorsEnabled) flags = (flags & 0x300) | 0x8;
-    const uint32_t effects = static_cast<uint32_t>(flags);
-    DrawThroughManager(QRect(x_, top, spaceW, spaceH), [&](CPPDrawManager& manager, QImage& dc) {
-      if (id == kTagBmp)
-        manager.DrawBitmap(dc, 0, 0, width, height, source, p.hasMask != 0, p.mask, effects, shadow, shadowDx_,
-                                shadowDy_, shadowBlurX_, shadowBlurY_, runShadowColor_);
-      else if (id == kTagIlst && !fromList)
-        manager.DrawImageListFrame(dc, 0, 0, width, height, source, index, p.cx, p.cy, p.hasMask != 0, p.mask,
-                                        effects, shadow, shadowDx_, shadowDy_, shadowBlurX_, shadowBlurY_,
-                                        runShadowColor_);
-      else
-        manager.DrawIcon(dc, 0, 0, width, height, frame, effects, shadow, shadowDx_, shadowDy_, shadowBlurX_,
-                              shadowBlurY_, runShadowColor_);
-    });
+    const QRect room(x_, top, spaceW, spaceH);
+    AddHotArea(room);
+    DrawPicture(id, p, pic, room, QSize(width, height), shadow);
   }
   x_ = ClampCoord(static_cast<long long>(x_) + spaceW);
 }
@@ -648,24 +669,9 @@ void CPPHtmlDrawer::TileBackground(const QRect& r, std::u16string_view backImage
 
 void CPPHtmlDrawer::DrawFrame(const QRect& r, ColorRef topLeft, ColorRef bottomRight, int style, int width) {
   if (style == 0 || width <= 0 || r.width() <= 0 || r.height() <= 0) return;
-  Qt::PenStyle ps = style == 2 ? Qt::DashLine : style == 3 ? Qt::DotLine : Qt::SolidLine;
-  auto frame = [&](QRect f, int w) {
-    QPen tl(MarkupQColor(topLeft), 1, ps), br(MarkupQColor(bottomRight), 1, ps);
-    for (int i = 0; i < w && f.width() > 1 && f.height() > 1; ++i, f.adjust(1, 1, -1, -1)) {
-      painter_->setPen(tl);
-      painter_->drawLine(f.topLeft(), f.topRight());
-      painter_->drawLine(f.topLeft(), f.bottomLeft());
-      painter_->setPen(br);
-      painter_->drawLine(f.bottomLeft(), f.bottomRight());
-      painter_->drawLine(f.topRight(), f.bottomRight());
-    }
-  };
-  if (style == 6) {
-    frame(r, 1);
-    frame(r.adjusted(2, 2, -2, -2), 1);
-  } else {
-    frame(r, width);
-  }
+  DrawThroughManager(r, [&](CPPDrawManager& manager, QImage& dc) {
+    manager.DrawRectangle(dc, QRect(QPoint(0, 0), r.size()), topLeft, bottomRight, style, width);
+  });
 }
 
 void CPPHtmlDrawer::RenderTable(std::u16string_view table, Area area, QSize* size, int depth) {

@@ -118,6 +118,18 @@ class CPPHtmlDrawer : public MarkupLanguage {
     ColorRef mask = 0xFF00FF;
     std::u16string file;
   };
+  // The picture a tag names, with the strip frame it shows.
+  struct PreparedPicture {
+    QImage source;
+    QImage frame;
+    int index = 0;
+    QSize base;  // what percentage sizes refer to
+    bool fromList = false;
+  };
+  Picture ParsePicture(std::u16string_view attributes) const;
+  int AnimatedFrame(const Picture& p, int count);
+  bool PreparePicture(int id, Picture& p, PreparedPicture& out);
+  void DrawPicture(int id, const Picture& p, const PreparedPicture& pic, QRect room, QSize size, bool shadow);
 
   // Runs a drawing effect on a picture of the rectangle, which it then paints.
   using DrawEffect = std::function<void(CPPDrawManager&, QImage&)>;
