@@ -42,6 +42,12 @@ constexpr char kDiskPathPrefix[] = "\\\\.\\PhysicalDrive";
 
 constexpr char16_t kCreatedText[] = u"Disk Image created successfully.";
 constexpr char16_t kAbortedText[] = u"Disk Image creation aborted.";
+
+// Skipped writes leave holes in the image: the run never ends as a success.
+std::u16string NotCompletedText(uint64_t sectors) {
+  return u"Disk Image creation not completed: " + Utf8ToUtf16(std::to_string(sectors)) +
+         u" sectors could not be written.";
+}
 constexpr char16_t kNoTargetText[] = u"Please choose target disk.";
 constexpr char16_t kTargetHoldsSourceText[] =
     u"The target disk holds the source of the image. Please choose another target disk.";
@@ -234,6 +240,7 @@ void DiskImageThread() {
   std::u16string shownName = toDisk ? g_ImageTargetText : std::u16string();
   int32_t counter = 0;
   bool aborted = false, skipAll = false;
+  uint64_t unwritten = 0;  // sectors of chunks whose write failed and was skipped
 
   while (current < end) {
     if (!toDisk && (!piece.isOpen() || (split && pieceSectors >= pieceSize))) {
@@ -257,13 +264,16 @@ void DiskImageThread() {
     uint64_t n = std::min(chunk, end - current);
     if (split) n = std::min(n, pieceSize - pieceSectors);
     ReadSectors(SelectedDevicePath(), current, static_cast<uint32_t>(n), buffer.data());
-    if (!WriteImageChunk(buffer.data(), static_cast<uint32_t>(n), pieceSectors, &piece, &page) && !skipAll) {
-      const int choice = CurrentPrompt().CopyErrorChoice(shownName);
-      if (choice == 2) {
-        aborted = true;
-        break;
+    if (!WriteImageChunk(buffer.data(), static_cast<uint32_t>(n), pieceSectors, &piece, &page)) {
+      if (!skipAll) {
+        const int choice = CurrentPrompt().CopyErrorChoice(shownName);
+        if (choice == 2) {
+          aborted = true;
+          break;
+        }
+        skipAll = choice == 1;
       }
-      skipAll = choice == 1;
+      unwritten += n;
     }
     page.UpdateScanStatistics(pieceSectors, static_cast<uint32_t>(current),
                               static_cast<uint32_t>(g_AppState.ntfsFolderCount), shownName, &counter, 'e');
@@ -274,7 +284,9 @@ void DiskImageThread() {
   }
   buffer = {};
   const bool closed = ClosePiece(piece, pieceSectors * static_cast<uint64_t>(bps));
-  finish(!aborted && closed && current == end ? kCreatedText : kAbortedText);
+  if (aborted || !closed || current != end) finish(kAbortedText);
+  else if (unwritten == 0) finish(kCreatedText);
+  else finish(NotCompletedText(unwritten));
   // A piece left after the last one by an earlier, longer image would be
   // read as part of this one.
   if (!toDisk) RemoveIfPresent(ImagePiecePath(pieceNumber));

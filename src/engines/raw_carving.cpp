@@ -42,6 +42,12 @@ constexpr uint8_t kPageStartValue = 1;
 constexpr char16_t kStatusText[] = u"Searching Raw Data Recovery Extensions. Please Wait...";
 constexpr char16_t kAbortedText[] = u"Raw Data Recovery Aborted.";
 constexpr char16_t kCompletedText[] = u"Raw Data Recovery Completed Successfully.";
+
+// Files that could not be written were found but not recovered: never a success.
+std::u16string NotCompletedText(uint64_t files) {
+  return u"Raw Data Recovery not completed: " + Utf8ToUtf16(std::to_string(files)) +
+         u" files could not be written.";
+}
 constexpr char16_t kNoSpaceQuestion[] = u"Destination does not contain adequate space. Do you want to continue.";
 constexpr char16_t kStopQuestion[] = u"Do you want to stop this process. This may give you incomplete data.";
 constexpr char16_t kFolderDialogTitle[] = u" Data Recovery Path Selection";
@@ -178,10 +184,10 @@ class HeaderFilter {
 
 // The copy-error dialog for a carved file; Abort stops the run.
 int CarveWriteFailed(const std::string& path) {
-  if (g_CarveSkipAllErrors.load()) return kCarveNotWritten;
+  if (g_CarveSkipAllErrors.load()) return kCarveFailed;
   const int choice = CurrentPrompt().CopyErrorChoice(Utf8ToUtf16(path));
   if (choice == 1) g_CarveSkipAllErrors.store(true);
-  return choice == 2 ? kCarveStopRun : kCarveNotWritten;
+  return choice == 2 ? kCarveStopRun : kCarveFailed;
 }
 
 }  // namespace
@@ -381,6 +387,8 @@ int WriteCarvedFile(uint64_t first, uint64_t end, std::u16string_view name, int3
     page.SetControlText(kScanSecondValue, SizeText3(page.bytesRecovered.load()));
     s += n;
   }
+  // Data still in the system's buffers can fail at the close.
+  if (!out.closeChecked()) return CarveWriteFailed(path);
   return result;
 }
 
@@ -393,11 +401,12 @@ void RawRecoveryThread() {
   const int64_t slackBytes = std::max(kSlackBytes, bps);
   const uint64_t lookahead = static_cast<uint64_t>(slackBytes / bps);
 
+  uint64_t failed = 0;  // carved files whose write failed and was skipped
   auto finish = [&](bool stopped) {
     page.analysisFinished.store(0);
     page.KillTimer(kMarqueeTimer);
     page.KillTimer(kElapsedTimer);
-    ShowMessage(stopped ? kAbortedText : kCompletedText);
+    ShowMessage(stopped ? std::u16string(kAbortedText) : failed ? NotCompletedText(failed) : std::u16string(kCompletedText));
     page.Complete(page.closePage);
   };
 
@@ -492,6 +501,7 @@ void RawRecoveryThread() {
           break;
         }
         if (w == kCarveWritten) ++carved;
+        if (w == kCarveFailed) ++failed;
         candidate = -1;
       }
       ++steps;

@@ -47,6 +47,7 @@ uint64_t FindFooter(uint64_t s, std::span<const uint8_t> header);
 constexpr int kCarveNotWritten = 0;
 constexpr int kCarveWritten = 1;
 constexpr int kCarveStopRun = 2;
+constexpr int kCarveFailed = 3;  // a write or close failed and the user skipped the file
 
 // Copies sectors [first, end) of the source into the target folder as
 // NAME/number.NAME; shownName gets its path.

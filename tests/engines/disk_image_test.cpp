@@ -274,7 +274,8 @@ TEST_F(DiskImageTest, FailedWritesAskTheCopyErrorDialog) {
   };
   const Case cases[] = {
       {{2}, 1, u"Disk Image creation aborted."},
-      {{0, 0, 1}, 3, u"Disk Image created successfully."},  // the chunks were skipped at the user's word
+      // Skipped chunks are holes in the image: never a success.
+      {{0, 0, 1}, 3, u"Disk Image creation not completed: 2000 sectors could not be written."},
   };
   for (const Case& c : cases) {
     prompt.messages.clear();
