@@ -179,7 +179,7 @@ uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint
   const PartitionGeometry& g = g_AppState.scanGeometry;
   if (clusterIndex >= chain.size() || g.sectorsPerCluster <= 0) return kNoPreviousSector;
   const uint64_t spc = static_cast<uint32_t>(g.sectorsPerCluster);
-  const uint64_t zero = static_cast<uint32_t>(g.clusterZeroSector);
+  const uint64_t zero = ClusterZeroBase(g.clusterZeroSector);
   if (sectorInCluster > 0) return zero + uint64_t{chain[clusterIndex]} * spc + sectorInCluster - 1;
   if (clusterIndex == 0) return kNoPreviousSector;
   return zero + uint64_t{chain[clusterIndex - 1]} * spc + spc - 1;

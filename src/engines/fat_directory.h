@@ -19,6 +19,11 @@ inline constexpr uint32_t kFat32EndMark = 0x0FFFFFF7;
 inline constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
 inline constexpr uint32_t kFirstDataCluster = 2;
 
+// The sector where cluster 0 would start, as a base for base + cluster x spc.
+// With large clusters and small FATs it lies before the volume (a negative
+// value); unsigned wrap-around keeps the sum right for every data cluster.
+inline uint64_t ClusterZeroBase(int64_t clusterZeroSector) { return static_cast<uint64_t>(clusterZeroSector); }
+
 enum class FatKind { kNone, kFat12, kFat16, kFat32 };
 // The FAT kind of the scan, from g_AppState.scanFileSystem.
 FatKind ScanFatKind();

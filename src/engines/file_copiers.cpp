@@ -14,6 +14,7 @@
 #include "app/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/copy_out.h"
+#include "engines/fat_directory.h"
 #include "engines/ntfs_records.h"
 #include "engines/ntfs_runs.h"
 #include "engines/recovery_filter.h"
@@ -33,13 +34,6 @@ namespace {
 // One read and one write carry at most this many bytes (rounded to whole
 // sectors of the source), whatever the sector size.
 constexpr size_t kCopyBlockBytes = 64 * 1024;
-
-// FAT entries: the first data cluster, and where the end and bad marks begin.
-constexpr uint32_t kFirstDataCluster = 2;
-constexpr uint32_t kFat12Bad = 0xFF7;
-constexpr uint32_t kFat16Bad = 0xFFF7;
-constexpr uint32_t kFat32Bad = 0x0FFFFFF7;
-constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
 
 // Resident attribute header: value length and value offset.
 constexpr size_t kResidentValueLength = 16;
@@ -373,16 +367,16 @@ void BuildFatChain(ClusterChain* chain, std::u16string_view fileSystem, uint32_t
       const uint64_t offset = uint64_t{c} * 3 / 2;
       if (offset + 2 > fatBytes || !fat.Value(offset, 2, &entry)) return;
       entry = (c & 1) ? entry >> 4 : entry & 0xFFF;
-      if (entry >= kFat12Bad) return;
+      if (entry >= kFat12EndMark) return;
     } else if (fat16) {
       const uint64_t offset = uint64_t{c} * 2;
       if (offset + 2 > fatBytes || !fat.Value(offset, 2, &entry)) return;
-      if (entry >= kFat16Bad) return;
+      if (entry >= kFat16EndMark) return;
     } else {
       const uint64_t offset = uint64_t{c} * 4;
       if (offset + 4 > fatBytes || !fat.Value(offset, 4, &entry)) return;
       entry &= kFat32EntryMask;
-      if (entry >= kFat32Bad) return;
+      if (entry >= kFat32EndMark) return;
     }
     if (entry < kFirstDataCluster) return;
     chain->push_back(entry);
@@ -435,7 +429,7 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
     // One block: from the current sector on, across clusters that lie one
     // after another on the disk.
     const uint64_t needSectors = DivideUp(size - out.written(), bps);
-    const uint64_t first = static_cast<uint64_t>(int64_t{g.clusterZeroSector}) + clusterAt(index) * spc + inCluster;
+    const uint64_t first = ClusterZeroBase(g.clusterZeroSector) + clusterAt(index) * spc + inCluster;
     uint64_t sectors = 0;
     for (;;) {
       const uint64_t take = std::min<uint64_t>({spc - inCluster, blockSectors - sectors, needSectors - sectors});

@@ -219,6 +219,29 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FatLowClusterTest,
                                          MkfsCase{"fat32", "40M", "mkfs.fat -F 32 -s 1", u"FAT32"}),
                          [](const testing::TestParamInfo<MkfsCase>& i) { return std::string(i.param.what); });
 
+// --- Large clusters with small FATs: cluster 0 lies before the volume ---
+
+TEST_F(FatQuickScanTest, SubfolderContentsWithANegativeClusterZeroSector) {
+  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  const std::string img = dir_.file("big_clusters.img"), file = dir_.file("inner.txt");
+  std::ofstream(file, std::ios::binary) << "inner";
+  const std::string q = ShellQuote(img);
+  // 64 KiB clusters after 85 sectors of boot area and FATs: cluster 0 would
+  // start 171 sectors before the volume.
+  ASSERT_EQ(test::Run("truncate -s 400M " + q + " && mkfs.fat -F 16 -s 128 -a " + q + " >/dev/null && mmd -i " + q +
+                      " ::/DIR && mmd -i " + q + " ::/DIR/SUB && mcopy -i " + q + " " + ShellQuote(file) +
+                      " ::/DIR/SUB/INNER.TXT"),
+            0);
+  Present(img);
+  LoadFatGeometry(img, u"FAT16");
+  ASSERT_LT(g_AppState.scanGeometry.clusterZeroSector, 0) << "the image does not show the case";
+  EXPECT_EQ(FatQuickScanThread(), 1);
+  std::set<std::string> paths;
+  for (const Listed& l : Listing(kFatRootKey)) paths.insert(l.path);
+  EXPECT_TRUE(paths.count("DIR/SUB")) << "subfolder lost";
+  EXPECT_TRUE(paths.count("DIR/SUB/INNER.TXT")) << "file in a subfolder lost";
+}
+
 // --- Nothing found: hand-over to the lost-folder scan ---
 
 std::thread::id g_handOverThread;
