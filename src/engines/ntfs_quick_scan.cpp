@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/app_state.h"
@@ -57,6 +58,17 @@ bool IsFileRecord(std::span<const uint8_t> record) {
 // A folder found by the MFT walk. Folders go into the catalogue after the
 // walk, once it is known which of them have no parent, so that each lands
 // in its sorted place at once.
+// A file waits for the walk's end: only then is it known whether its parent
+// folder was found.
+struct FoundFile {
+  std::u16string name;
+  char deleted = 'n';
+  uint64_t bytes = 0;
+  uint32_t parent = 0;
+  uint32_t own = 0;
+  RecordTimes times{};
+};
+
 struct FoundFolder {
   std::u16string name;
   char deleted = 'n';
@@ -73,11 +85,12 @@ class NtfsQuickScan {
     ClearCatalog();
     InsertFolderRecord({}, kLostName, 'n', kNtfsRootKey, kLostFolderKey, 0, RecordTimes{}, 0);
     bool stopped = !WalkMft();
-    if (!stopped && folders_.empty() && g_AppState.fileCount == 0) {
+    if (!stopped && folders_.empty() && files_.empty()) {
       HandOver();
       return 0;
     }
     AssignLostFolders(stopped);
+    InsertFiles();
     page_.ShowControl(kScanStatusLine, false);
     page_.ShowControl(kScanSectorLine, false);
     page_.Complete(page_.analysisFinished);
@@ -194,12 +207,12 @@ class NtfsQuickScan {
         if (!r.empty() && GetDataAttributeSize(r, &size)) break;
       }
       const uint64_t bytes = size < 0 ? 0 : static_cast<uint64_t>(size);
-      InsertFileRecord({}, name, (flags & kRecordInUse) ? 'n' : 'y', bytes, parent, static_cast<uint32_t>(n), 0,
-                       SlotTimes(times));
+      files_.push_back({name, (flags & kRecordInUse) ? 'n' : 'y', bytes, parent, static_cast<uint32_t>(n),
+                        SlotTimes(times)});
       g_AppState.foundBytes += bytes;
     }
     page_.UpdateScanStatistics(g_AppState.foundBytes, static_cast<uint32_t>(folders_.size() + 1),
-                               static_cast<uint32_t>(g_AppState.fileCount), name, &counter_, 'n');
+                               static_cast<uint32_t>(g_AppState.fileCount + files_.size()), name, &counter_, 'n');
     Progress(total_ ? static_cast<int>(std::min<uint64_t>(100, processed_ * 100 / total_)) : 0);
     return true;
   }
@@ -287,6 +300,7 @@ class NtfsQuickScan {
     page_.job.stop.store(0);
 
     std::vector<size_t> lost;
+    for (const FoundFolder& f : folders_) folderKeys_.insert(f.own);
     for (size_t i = 0; i < folders_.size(); ++i) {
       const FoundFolder& f = folders_[i];
       if (f.parent == kLostFolderKey && formerParent[i] != kLostFolderKey) {
@@ -301,6 +315,18 @@ class NtfsQuickScan {
       InsertFolderRecord({}, f.name, f.deleted, f.parent, f.own, 0, f.times, 0);
     }
     folders_.clear();
+  }
+
+  // Files in the order found; one whose parent folder was not found (its
+  // record reused or damaged) goes under "Lost", where it can be seen and
+  // recovered.
+  void InsertFiles() {
+    for (const FoundFile& f : files_) {
+      const bool known = f.parent == kNtfsRootKey || f.parent == kLostFolderKey || folderKeys_.count(f.parent);
+      InsertFileRecord({}, f.name, f.deleted, f.bytes, known ? f.parent : kLostFolderKey, f.own, 0, f.times);
+    }
+    files_.clear();
+    folderKeys_.clear();
   }
 
   // Nothing found: tell the user and go on with the deep scan on this thread.
@@ -331,6 +357,8 @@ class NtfsQuickScan {
   int32_t counter_ = 0;
   int lastProgress_ = -1;
   std::vector<FoundFolder> folders_;
+  std::vector<FoundFile> files_;
+  std::unordered_set<uint32_t> folderKeys_;
 };
 
 // Reads the catalogue records of the scan log being loaded.

@@ -292,6 +292,33 @@ INSTANTIATE_TEST_SUITE_P(Damage, NtfsLostTest,
                          testing::Values(DamageCase{"ParentRecordGone", true}, DamageCase{"OwnParent", false}),
                          [](const testing::TestParamInfo<DamageCase>& i) { return std::string(i.param.what); });
 
+// A deleted file whose folder record is gone (reused or damaged) is listed
+// under "Lost", where it can be seen, ticked and recovered.
+TEST_F(NtfsQuickScanTest, FileWhoseParentIsGoneLandsUnderLost) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  auto v = Open(image);
+  ASSERT_TRUE(v.ok);
+  constexpr uint32_t kInner = 86, kOldTwo = 87;
+  {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(MftRecordToSector(kInner) * 512));
+    f.write("\0\0\0\0", 4);
+  }
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  bool underLost = false;
+  for (const FileRecord& f : FilesWithParent(kLostFolderKey)) underLost |= f.dataKey == kOldTwo;
+  EXPECT_TRUE(underLost) << "the orphaned file is not under Lost";
+  for (const FileRecord& f : AllFiles()) EXPECT_NE(f.parentKey, kInner) << "a file under a folder nobody lists";
+  // The list stays in parent order with running numbers in insertion order.
+  uint32_t last = 0;
+  for (const FileRecord& f : AllFiles()) {
+    EXPECT_LE(last, f.parentKey);
+    last = f.parentKey;
+  }
+}
+
 // --- Nothing found: hand-over to the deep scan ---
 
 std::thread::id g_handOverThread;
