@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
 
 #include "app/app_state.h"
 #include "diskio/sector_io.h"
@@ -28,6 +31,41 @@ struct RequestState {
   bool retried = false;
 };
 
+// The last piece opened stays open: a scan reads one piece thousands of
+// times in a row. It is used again only while the path still names the same
+// file, so a piece replaced or removed since is opened afresh (or missed).
+struct OpenPiece {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  timespec modified{};  // a file made again at a freed inode differs here
+  std::shared_ptr<File> file;
+};
+std::mutex g_PieceMutex;
+OpenPiece g_Piece;
+
+// The open piece at path and its size now; null with error set when the
+// piece cannot be opened.
+std::shared_ptr<File> PieceFile(const std::string& path, int64_t& size, int& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    error = errno;
+    return nullptr;
+  }
+  std::lock_guard lock(g_PieceMutex);
+  if (!g_Piece.file || g_Piece.path != path || g_Piece.device != st.st_dev || g_Piece.inode != st.st_ino ||
+      g_Piece.modified.tv_sec != st.st_mtim.tv_sec || g_Piece.modified.tv_nsec != st.st_mtim.tv_nsec) {
+    auto file = std::make_shared<File>();
+    if (!file->open(path, File::Mode::Read)) {
+      error = file->lastError();
+      return nullptr;
+    }
+    g_Piece = {path, st.st_dev, st.st_ino, st.st_mtim, std::move(file)};
+  }
+  size = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : g_Piece.file->size();
+  return g_Piece.file;
+}
+
 // Reads count sectors at sector within one piece file into buffer. Zeros
 // wherever nothing was read; false when anything is missing.
 bool ReadPiece(const std::string& path, uint64_t sector, uint32_t count, uint8_t* buffer, uint32_t bps,
@@ -35,17 +73,18 @@ bool ReadPiece(const std::string& path, uint64_t sector, uint32_t count, uint8_t
   const size_t bytes = size_t{count} * bps;
   const uint64_t offset = sector * bps;
   for (;;) {
-    File file;
     bool retry = false;
-    if (!file.open(path, File::Mode::Read)) {
-      if (file.lastError() == ENOENT) {
+    int64_t size = -1;
+    int error = 0;
+    const std::shared_ptr<File> file = PieceFile(path, size, error);
+    if (!file) {
+      if (error == ENOENT) {
         const int choice = AskBadSectorChoice();
         retry = (choice == 0 || choice == 2) && !state.retried;
       }
     } else {
-      const int64_t size = file.size();
       if (size >= 0 && offset < static_cast<uint64_t>(size)) {
-        const int64_t got = file.readAt(buffer, bytes, offset);
+        const int64_t got = file->readAt(buffer, bytes, offset);
         if (got >= 0 && static_cast<uint64_t>(got) == bytes) return true;
         // Short at the end of the piece, or a read error: keep what came.
         const size_t have = got > 0 ? static_cast<size_t>(got) : 0;

@@ -1,6 +1,7 @@
 // ReadSectors and WriteSectors: the read limit, the routing to virtual
-// disks and raw images, and the device path with its cached handle, 40-sector
-// chunks and the bad-sector retry.
+// disks and raw images, and the device path with its cached handle, one
+// transfer per request, 40-sector chunks after a failure and the bad-sector
+// retry.
 #include "diskio/sector_io.h"
 
 #include <atomic>
@@ -150,6 +151,10 @@ int ReadSectors(const char* devicePath, uint64_t firstSector, uint32_t count, ui
     if (bytes) std::memset(buffer, 0, bytes);
     return 0;
   }
+  // One transfer for the whole request; only a request that fails or comes
+  // back short is read again in chunks, so a bad spot still costs one chunk
+  // and asks exactly as a chunked read would.
+  if (count > kReadChunkSectors && ReadSpan(*dev, buffer, bytes, firstSector * bps) == SpanRead::Ok) return 1;
   bool ok = true;
   for (uint32_t done = 0; done < count;) {
     const uint32_t n = std::min(kReadChunkSectors, count - done);

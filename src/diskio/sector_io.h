@@ -17,8 +17,8 @@ extern char g_DevicePathTable[10][20];
 // The standing answer of the bad-sector dialog: 0 Retry, 1 Skip, 2 Retry All, 3 Skip All.
 extern int32_t g_BadSectorChoice;
 
-// Device reads go in pieces of at most this many sectors, so that one bad
-// spot costs one piece and not the whole request.
+// A device read that fails is read again in pieces of at most this many
+// sectors, so that one bad spot costs one piece and not the whole request.
 constexpr uint32_t kReadChunkSectors = 40;
 
 // Reads count sectors of g_BytesPerSector bytes (512 on the virtual-disk

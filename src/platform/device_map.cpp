@@ -135,6 +135,10 @@ void DeviceMap::Refresh(const std::string& sysfsRoot, const std::string& mountin
 void DeviceMap::RefreshLocked(const std::string& sysfsRoot, const std::string& mountinfo,
                               const std::string& devRoot) {
   loaded_ = true;
+  // Numbers unique in the process, so a map made again at the same address
+  // never matches an answer kept for an earlier one.
+  static std::atomic<uint64_t> refreshes{0};
+  generation_.store(refreshes.fetch_add(1) + 1, std::memory_order_release);
   disks_.clear();
   volumes_.clear();
 
@@ -212,6 +216,22 @@ std::vector<VolumeInfo> DeviceMap::Volumes() {
 }
 
 std::string DeviceMap::Resolve(std::string_view devicePath) {
+  // Every sector read resolves its path: the last answer of this thread
+  // stands until the lists are read again.
+  struct Memo {
+    const DeviceMap* map = nullptr;
+    uint64_t generation = 0;
+    std::string input, output;
+  };
+  thread_local Memo memo;
+  const uint64_t generation = generation_.load(std::memory_order_acquire);
+  if (memo.map == this && memo.generation == generation && memo.input == devicePath) return memo.output;
+  std::string output = ResolveNow(devicePath);
+  memo = {this, generation, std::string(devicePath), output};
+  return output;
+}
+
+std::string DeviceMap::ResolveNow(std::string_view devicePath) {
   std::string s(devicePath);
   auto lower = s;
   for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

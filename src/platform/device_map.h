@@ -5,6 +5,7 @@
 // order). QUILLMOREN_DISKS and QUILLMOREN_VOLUMES (':'-separated image files
 // or devices) replace the lists when set, even when empty: tests and users
 // present images as disks that way.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -50,7 +51,9 @@ class DeviceMap {
 
  private:
   void RefreshLocked(const std::string& sysfsRoot, const std::string& mountinfo, const std::string& devRoot);
+  std::string ResolveNow(std::string_view devicePath);
   std::mutex mutex_;
+  std::atomic<uint64_t> generation_{0};  // counts refreshes; resolved paths are kept per generation
   bool loaded_ = false;
   std::vector<DiskInfo> disks_;
   std::vector<VolumeInfo> volumes_;

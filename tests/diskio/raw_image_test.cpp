@@ -144,6 +144,34 @@ TEST_F(RawImage, RetryFindsAPieceThatCameBack) {
   EXPECT_EQ(prompt.asked, 1);
 }
 
+// The reader keeps a piece open between requests; a piece replaced or
+// removed in between must be read as it is now.
+TEST_F(RawImage, PieceReplacedOrRemovedBetweenReadsIsReadAsItIsNow) {
+  g_ImageSplit = 0;
+  WritePattern(Piece(0), 0, 10, 512, 1);
+  test::ScriptedPrompt prompt;
+  prompt.defaultBadSectorChoice = 1;
+  test::PromptScope scope(&prompt);
+  std::vector<uint8_t> buf(4 * 512);
+  ASSERT_EQ(ReadSectors(nullptr, 2, 4, buf.data()), 1);
+  EXPECT_EQ(buf, PatternSectors(2, 4, 512, 1));
+
+  fs::remove(Piece(0));
+  WritePattern(Piece(0), 0, 10, 512, 2);
+  ASSERT_EQ(ReadSectors(nullptr, 2, 4, buf.data()), 1);
+  EXPECT_EQ(buf, PatternSectors(2, 4, 512, 2));
+
+  // Written over in place: the open handle sees the new bytes as well.
+  WritePattern(Piece(0), 0, 10, 512, 3);
+  ASSERT_EQ(ReadSectors(nullptr, 2, 4, buf.data()), 1);
+  EXPECT_EQ(buf, PatternSectors(2, 4, 512, 3));
+
+  fs::remove(Piece(0));
+  EXPECT_EQ(ReadSectors(nullptr, 2, 4, buf.data()), 0);
+  EXPECT_EQ(buf, std::vector<uint8_t>(buf.size(), 0));
+  EXPECT_EQ(prompt.badSectorDialogs, 1);
+}
+
 TEST_F(RawImage, UnsplitImageAndStartsAtOrPastItsEnd) {
   g_ImageSplit = 0;
   WritePattern(Piece(0), 0, 10);

@@ -155,6 +155,35 @@ TEST_F(SectorIo, ReadLimitTestsOnlyTheFirstSector) {
   }
 }
 
+TEST_F(SectorIo, CleanRequestIsOneTransferAndAFailedOneIsReadInChunks) {
+  test::TempDir dir;
+  const std::string disk = dir.file("disk.img");
+  WritePattern(disk, 0, 600);
+  DisksScope disks(disk);
+  FaultSource faults;
+  SetDeviceReadHook(faults.Hook());
+  test::ScriptedPrompt prompt;
+  prompt.defaultBadSectorChoice = 0;
+  test::PromptScope scope(&prompt);
+
+  std::vector<uint8_t> buf(520 * kBps, 0xCC);
+  EXPECT_EQ(ReadSectors(kDrive0, 10, 520, buf.data()), 1);
+  EXPECT_EQ(faults.reads, 1);
+  EXPECT_EQ(buf, PatternSectors(10, 520, kBps));
+
+  // A bad sector: the request is read again in chunks, one question for
+  // the chunk that holds it, and Retry reads that chunk sector by sector.
+  faults.dead = {300};
+  faults.reads = 0;
+  std::fill(buf.begin(), buf.end(), 0xCC);
+  EXPECT_EQ(ReadSectors(kDrive0, 10, 520, buf.data()), 0);
+  EXPECT_EQ(faults.reads, 1 + 13 + 40);
+  EXPECT_EQ(prompt.badSectorDialogs, 1);
+  auto want = PatternSectors(10, 520, kBps);
+  std::fill_n(want.begin() + (300 - 10) * kBps, kBps, 0);
+  EXPECT_EQ(buf, want);
+}
+
 TEST_F(SectorIo, EndOfDeviceZeroFillsAndFailsWithoutAsking) {
   test::TempDir dir;
   const std::string disk = dir.file("disk.img");

@@ -106,6 +106,7 @@ TEST(DeviceMap, EnvironmentPresentsImagesAsDisks) {
   EnvScope empty("QUILLMOREN_DISKS", "");
   map.Refresh();
   EXPECT_TRUE(map.Disks().empty());  // set but empty: no disks at all
+  EXPECT_EQ(map.Resolve("\\\\.\\PhysicalDrive0"), "");  // an answer kept from before the refresh is dropped
 }
 
 }  // namespace
