@@ -363,7 +363,7 @@ TEST_F(ScanPageTest, SizeTexts) {
   }
 }
 
-TEST_F(ScanPageTest, StatisticsActOnEveryThousandthReportAndWriteBothForms) {
+TEST_F(ScanPageTest, StatisticsActOnThe1000thThenEvery999thReportAndWriteBothForms) {
   g_SelectedFileSystem = u"UNKNOWN";  // no worker: the test reports itself
   RecoveryAnalysis page;
   page.StartScanEngine();
@@ -372,10 +372,10 @@ TEST_F(ScanPageTest, StatisticsActOnEveryThousandthReportAndWriteBothForms) {
     for (int i = 1; i <= 2500; ++i) page.UpdateScanStatistics(i, i, i + 1, u"x", &counter, 'n');
   }).join();
   QApplication::processEvents();
-  // The acting calls were the 1000th and the 2000th.
-  EXPECT_EQ(Text(page.secondValue), QStringLiteral("2000"));
-  EXPECT_EQ(Text(page.thirdValue), QStringLiteral("2001"));
-  EXPECT_EQ(counter, 500);
+  // The acting calls were the 1000th and the 1999th.
+  EXPECT_EQ(Text(page.secondValue), QStringLiteral("1999"));
+  EXPECT_EQ(Text(page.thirdValue), QStringLiteral("2000"));
+  EXPECT_EQ(counter, 502);
 
   auto report = [&](uint64_t value, uint32_t first, uint32_t second, std::u16string name, char form) {
     std::thread([&] {
