@@ -433,6 +433,42 @@ TEST_F(ScanPageTest, StatisticsActOnThe1000thThenEvery999thReportAndWriteBothFor
   EXPECT_EQ(Text(page.nameValue), QStringLiteral("shown"));
 }
 
+TEST_F(ScanPageTest, HideDetailsHidesTheDeepScansSectorCounterToo) {
+  g_SelectedFileSystem = u"UNKNOWN";  // no worker: the test reports itself
+  g_AppState.formattedMode = 1;
+  RecoveryAnalysis page;
+  page.StartScanEngine();
+  page.show();
+  auto fromWorker = [&](const std::function<void()>& fn) {
+    std::thread(fn).join();
+    QApplication::processEvents();
+  };
+  // A formatted scan shows its sector line and counts in it.
+  fromWorker([&] {
+    page.ShowControl(kScanSectorLine, true);
+    page.SetControlText(kScanSectorLine, u"Analysing 10 of 100");
+  });
+  ASSERT_TRUE(page.sectorLine->isVisible());
+
+  page.detailsButton->click();
+  EXPECT_FALSE(page.sectorLine->isVisible());
+  EXPECT_FALSE(page.firstValue->isVisible());
+  // The worker's next step shows its line again: it stays hidden.
+  fromWorker([&] { page.ShowControl(kScanSectorLine, true); });
+  EXPECT_FALSE(page.sectorLine->isVisible());
+
+  page.detailsButton->click();
+  EXPECT_TRUE(page.sectorLine->isVisible());
+  EXPECT_TRUE(page.firstCaption->isVisible());
+
+  // A button text that the desktop re-marked does not turn the button around.
+  page.detailsButton->setText(QStringLiteral("Hide &Details"));
+  page.detailsButton->click();
+  EXPECT_EQ(page.detailsHidden, 1);
+  EXPECT_FALSE(page.sectorLine->isVisible());
+  EXPECT_EQ(page.detailsButton->text(), QStringLiteral("&Show Details"));
+}
+
 TEST_F(ScanPageTest, ElapsedTimeCountsWithoutPausesAndSurvivesLateTicks) {
   g_SelectedFileSystem = u"UNKNOWN";
   uint32_t now = 0xFFFFF000u;  // the tick count wraps during the test
