@@ -137,7 +137,7 @@ void ExtensionWiseRecovery::accept() {
     return;
   }
   g_RecoveryTargetFolder.clear();
-  if (std::optional<std::string> folder = AskTargetFolder()) g_RecoveryTargetFolder = *folder;
+  if (std::optional<std::string> folder = AskTargetFolder(this)) g_RecoveryTargetFolder = *folder;
   if (g_RecoveryTargetFolder.empty()) return;
   HideForNextPage(*this);
   RunScanPage();
