@@ -159,6 +159,11 @@ DeletedFilesRecovery::DeletedFilesRecovery(QWidget* parent) : WizardPage(parent)
   ToolbarButton(kToolBuy)->hide();
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kHelpPage); });
   connect(ToolbarButton(kToolLoadLog), &QPushButton::clicked, this, [this] { OnLoadLogCommand(this); });
+  // The menu's "&Load Log" loads a log in every mode, the imaging ones too.
+  GrayMenuItems({kCmdRecoverSelected, kCmdSearchData, kCmdRenameData, kCmdFormattedRecovery, kCmdSaveLog,
+                 kCmdRecoveryFilter, kCmdLargeIcons, kCmdDetails, kCmdSmallIcons});
+  SetMenuHandler(kCmdLoadLog, [this] { OnLoadLogCommand(this); });
+  SetMenuHandler(kCmdExit, [] { ConfirmExit(); });
 
   LayoutDevicePage();
   ShowDiskInformation(-2);

@@ -75,6 +75,9 @@ void ExtensionWiseRecovery::OnInitDialog() {
   back_.setAutoDefault(false);
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { OpenHelpPage(); });
   connect(ToolbarButton(kToolBuy), &QPushButton::clicked, this, [] { OpenProductPage(); });
+  // "E&xit" stays enabled with nothing behind it; the close box asks.
+  GrayMenuItems({kCmdRecoverSelected, kCmdRenameData, kCmdSaveLog, kCmdRecoveryFilter, kCmdLoadLog,
+                 kCmdFormattedRecovery, kCmdLargeIcons, kCmdDetails, kCmdSmallIcons, kCmdSearchData});
 }
 
 void ExtensionWiseRecovery::LayoutExtensionPage() {

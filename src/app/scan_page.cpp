@@ -249,6 +249,9 @@ RecoveryAnalysis::RecoveryAnalysis(QWidget* parent) : WorkerPage(parent), ticks_
   connect(detailsButton, &QPushButton::clicked, this, &RecoveryAnalysis::OnHideDetails);
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kHelpPage); });
   connect(ToolbarButton(kToolBuy), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kProductPage); });
+  // "E&xit" stays enabled with nothing behind it while a job runs.
+  GrayMenuItems({kCmdSearchData, kCmdRenameData, kCmdRecoverSelected, kCmdFormattedRecovery, kCmdSaveLog,
+                 kCmdRecoveryFilter, kCmdLoadLog, kCmdLargeIcons, kCmdDetails, kCmdSmallIcons});
 }
 
 RecoveryAnalysis::~RecoveryAnalysis() {

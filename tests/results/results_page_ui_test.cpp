@@ -2,21 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFont>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QTest>
+#include <QTimer>
 
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 
 #include "app/app_state.h"
+#include "app/page_chain.h"
+#include "app/scan_runner.h"
 #include "app/startup.h"
 #include "controls/colored_list.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
 #include "engines/fat_quick_scan.h"
+#include "engines/scan_log.h"
 #include "engines/partition_geometry.h"
 #include "platform/byte_reader.h"
 #include "results/list_views_ui.h"
@@ -217,6 +225,131 @@ TEST_F(ResultsPageTest, ViewModesAndFonts) {
   EXPECT_EQ(CurrentViewMode(page.List()), ListViewMode::kSmallIcons);
   ShowDetails(page.List());
   EXPECT_FALSE(page.List().isColumnHidden(kColId));
+}
+
+// Runs fn and closes every modal dialog it opens, returning their class names.
+std::vector<std::string> ClosingModals(const std::function<void()>& fn) {
+  std::vector<std::string> seen;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      seen.push_back(modal->metaObject()->className());
+      modal->close();
+    }
+  });
+  timer.start(20);
+  fn();
+  return seen;
+}
+
+TEST_F(ResultsPageTest, MenuCommandsReachTheirHandlers) {
+  test::TempDir dir;
+  int about = 0, help = 0;
+  SetPageRunner(PageHook::kAboutBox, [&] { return ++about, IDOK; });
+  SetPageRunner(PageHook::kHelpPage, [&] { return ++help, IDOK; });
+  ViewDataInControls page;
+  page.show();
+  QApplication::processEvents();
+
+  // Grayed: loading (the log is loaded already) and, after a formatted scan, the switch to one.
+  for (int id : {kCmdLoadLog, kCmdFormattedRecovery}) {
+    EXPECT_FALSE(page.MenuAction(id)->isEnabled()) << id;
+    EXPECT_FALSE(page.TriggerMenuCommand(id)) << id;
+  }
+  EXPECT_TRUE(page.MenuAction(kCmdDetails)->isChecked());
+
+  struct Dialog {
+    int id;
+    const char* dialog;
+  } dialogs[] = {
+      {kCmdRecoverSelected, "qm::DataCopyPath"},
+      {kCmdSearchData, "qm::AdvanceSearchFile"},
+      {kCmdRecoveryFilter, "qm::DataSavingSettings"},
+  };
+  for (const Dialog& d : dialogs) {
+    std::vector<std::string> seen = ClosingModals([&] { EXPECT_TRUE(page.TriggerMenuCommand(d.id)); });
+    ASSERT_FALSE(seen.empty()) << d.dialog;
+    EXPECT_EQ(seen.front(), d.dialog);
+  }
+
+  // The view modes, each with its own check mark.
+  struct View {
+    int id;
+    ListViewMode mode;
+  } views[] = {{kCmdLargeIcons, ListViewMode::kLargeIcons},
+               {kCmdSmallIcons, ListViewMode::kSmallIcons},
+               {kCmdDetails, ListViewMode::kDetails}};
+  for (const View& v : views) {
+    EXPECT_TRUE(page.TriggerMenuCommand(v.id));
+    EXPECT_EQ(CurrentViewMode(page.List()), v.mode) << v.id;
+    for (const View& other : views) EXPECT_EQ(page.MenuAction(other.id)->isChecked(), other.id == v.id);
+  }
+
+  // Rename edits the one selected row.
+  page.List().setCurrentItem(page.List().topLevelItem(2));
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdRenameData));
+  QLineEdit* editor = nullptr;
+  for (QLineEdit* e : page.List().findChildren<QLineEdit*>())
+    if (e->isVisible()) editor = e;
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->text(), "A.TXT");
+  QTest::keyClick(editor, Qt::Key_Escape);
+
+  // Save Log writes a log where the user says.
+  prompt_.savePath = dir.file("saved");
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdSaveLog));
+  WaitForScanLogWriter();
+  EXPECT_FALSE(QDir(QString::fromStdString(dir.path())).isEmpty());
+
+  // Exit asks; No keeps the page. About and help.
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdExit));
+  ASSERT_FALSE(prompt_.questions.empty());
+  EXPECT_EQ(prompt_.questions.back(), kExitQuestion);
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdAbout));
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdViewHelp));
+  EXPECT_EQ(about, 1);
+  EXPECT_EQ(help, 1);
+  SetPageRunner(PageHook::kAboutBox, {});
+  SetPageRunner(PageHook::kHelpPage, {});
+}
+
+TEST_F(ResultsPageTest, FormattedSwitchAsksThenEndsThePageAndScansAgain) {
+  g_AppState.formattedMode = 0;
+  prompt_.defaultAnswer = IDOK;  // the hint box of a quick scan's results is not a question
+  int scans = 0;
+  int formattedDuringScan = -1;
+  SetScanPageRunner([&] {
+    ++scans;
+    formattedDuringScan = g_AppState.formattedMode;
+    return IDOK;
+  });
+  ViewDataInControls page;
+  ASSERT_TRUE(page.MenuAction(kCmdFormattedRecovery)->isEnabled());
+
+  prompt_.answers.push_back(IDCANCEL);
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdFormattedRecovery));
+  ASSERT_EQ(prompt_.questions.size(), 1u);
+  EXPECT_EQ(prompt_.questions[0],
+            u"Switching to Formatted data recovery for Lost files && folders. This will take long time.\r\n"
+            u"Are you sure you want to start this process");
+  EXPECT_EQ(scans, 0);
+  EXPECT_EQ(g_AppState.folderCount, 3);
+
+  prompt_.answers.push_back(IDOK);
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdFormattedRecovery));
+  // No second question: Back's own question is skipped.
+  EXPECT_EQ(prompt_.questions.size(), 2u);
+  EXPECT_EQ(scans, 1);
+  EXPECT_EQ(formattedDuringScan, 1);
+  EXPECT_EQ(g_AppState.folderCount, 0);
+  EXPECT_EQ(page.result(), IDOK);
+  SetScanPageRunner({});
+
+  // After a partition scan there is nothing to switch to.
+  g_AppState.formattedMode = 0;
+  g_AppState.partitionMode = 1;
+  ViewDataInControls partition;
+  EXPECT_FALSE(partition.MenuAction(kCmdFormattedRecovery)->isEnabled());
 }
 
 TEST_F(ResultsPageTest, QuickScanResultsPointToFormattedRecovery) {
