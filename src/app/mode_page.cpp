@@ -159,6 +159,15 @@ void CRecoveryMode::OnModeButton(int buttonId) {
 
 void CRecoveryMode::reject() { ConfirmExit(); }
 
+void CRecoveryMode::keyPressEvent(QKeyEvent* event) {
+  // Enter is the page's OK: the page, and with it the program, ends without a question.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    accept();
+    return;
+  }
+  WizardPage::keyPressEvent(event);
+}
+
 void CRecoveryMode::paintEvent(QPaintEvent* event) {
   // Coming back from the device page drops its mode suffix from the title.
   g_AppState.windowTitle = g_AppState.baseTitle;

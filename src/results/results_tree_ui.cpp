@@ -125,7 +125,11 @@ void CResultsTreeCtrl::keyPressEvent(QKeyEvent* event) {
     StartRename();
     return;
   }
+  QTreeWidgetItem* before = currentItem();
   QTreeWidget::keyPressEvent(event);
+  // Moving the selection by keyboard shows the folder as a click on it does.
+  if (QTreeWidgetItem* now = currentItem(); now && now != before && state() != EditingState)
+    emit folderRequested(IdOf(now));
 }
 
 void CResultsTreeCtrl::mousePressEvent(QMouseEvent* event) {

@@ -352,6 +352,34 @@ TEST_F(ResultsPageTest, FormattedSwitchAsksThenEndsThePageAndScansAgain) {
   EXPECT_FALSE(partition.MenuAction(kCmdFormattedRecovery)->isEnabled());
 }
 
+TEST_F(ResultsPageTest, KeyboardMovesInTheTreeShowTheFolderAsAClickDoes) {
+  ViewDataInControls page;
+  page.show();
+  CResultsTreeCtrl& tree = page.Tree();
+  tree.setCurrentItem(tree.RootItem());
+  tree.setFocus();
+  struct Step {
+    Qt::Key key;
+    const char* folder;
+    std::vector<const char*> rows;
+  } steps[] = {
+      {Qt::Key_Down, "DOCS", {"SUB", "B.DOC", "C.DOC"}},
+      {Qt::Key_Down, "SUB", {"D.TXT"}},
+      {Qt::Key_Up, "DOCS", {"SUB", "B.DOC", "C.DOC"}},
+  };
+  tree.expandAll();
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.folder);
+    QTest::keyClick(&tree, s.key);
+    ASSERT_NE(tree.currentItem(), nullptr);
+    EXPECT_EQ(tree.currentItem()->text(0), s.folder);
+    EXPECT_EQ(page.CurrentItem(), Folder(s.folder).treeItem);
+    ASSERT_EQ(page.List().topLevelItemCount(), static_cast<int>(s.rows.size()));
+    for (size_t i = 0; i < s.rows.size(); ++i)
+      EXPECT_EQ(Text(page.List().topLevelItem(static_cast<int>(i)), kColName), s.rows[i]);
+  }
+}
+
 TEST_F(ResultsPageTest, QuickScanResultsPointToFormattedRecovery) {
   g_AppState.formattedMode = 0;
   ViewDataInControls page;
