@@ -103,7 +103,9 @@ class ResultsSearchHost : public SearchResultsHost {
     if ((page_.Ticks().GetItemCheckState(item) != 0) != ticked) page_.SelectData(item);
   }
   void FileRowTicked(uint32_t folderItem, bool ticked) override {
-    SearchResultsHost::FileRowTicked(folderItem, ticked);
+    // The same marks as a tick in the page's own list, unticking included.
+    g_FolderArgIsTreeItem.store(1);
+    page_.Ticks().FileTicked(folderItem, ticked);
     page_.Tree().SyncMarks(page_.Ticks());
   }
   void ShowFolder(uint32_t item, uint32_t ownKey) override { page_.ShowFolderContents(item); }

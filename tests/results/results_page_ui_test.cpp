@@ -176,8 +176,10 @@ TEST_F(ResultsPageTest, ListRowTicksClimbTheTree) {
   page.ShowFolderContents(Folder("SUB").treeItem);
   Row(page, "D.TXT")->setCheckState(kColName, Qt::Checked);
   EXPECT_EQ(File("D.TXT").checkFlag.load(), 'y');
-  for (uint32_t id : {Folder("SUB").treeItem, Folder("DOCS").treeItem, page.Selection().Root()})
+  for (uint32_t id : {Folder("SUB").treeItem, Folder("DOCS").treeItem})
     EXPECT_EQ(page.Tree().ItemById(id)->checkState(0), Qt::Checked) << id;
+  // The root is ticked with OLD unticked: a partial tick.
+  EXPECT_EQ(page.Tree().RootItem()->checkState(0), Qt::PartiallyChecked);
   Row(page, "D.TXT")->setCheckState(kColName, Qt::Unchecked);
   for (uint32_t id : {Folder("SUB").treeItem, Folder("DOCS").treeItem, page.Selection().Root()})
     EXPECT_EQ(page.Tree().ItemById(id)->checkState(0), Qt::Unchecked) << id;
@@ -378,6 +380,22 @@ TEST_F(ResultsPageTest, KeyboardMovesInTheTreeShowTheFolderAsAClickDoes) {
     for (size_t i = 0; i < s.rows.size(); ++i)
       EXPECT_EQ(Text(page.List().topLevelItem(static_cast<int>(i)), kColName), s.rows[i]);
   }
+}
+
+TEST_F(ResultsPageTest, FoldersWithPartOfTheirContentTickedShowAPartialTick) {
+  ViewDataInControls page;
+  CResultsTreeCtrl& tree = page.Tree();
+  auto box = [&](const char* name) { return tree.ItemById(Folder(name).treeItem)->checkState(0); };
+  page.SelectData(Folder("SUB").treeItem);
+  EXPECT_EQ(box("SUB"), Qt::Checked);
+  EXPECT_EQ(box("DOCS"), Qt::Checked);  // its one sub-folder is ticked
+  EXPECT_EQ(tree.RootItem()->checkState(0), Qt::PartiallyChecked);  // OLD is not
+  EXPECT_EQ(box("OLD"), Qt::Unchecked);
+
+  // A click on a partial box goes by the model: the ticked root unticks.
+  page.SelectData(page.Selection().Root());
+  EXPECT_EQ(tree.RootItem()->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(box("SUB"), Qt::Unchecked);
 }
 
 TEST_F(ResultsPageTest, QuickScanResultsPointToFormattedRecovery) {
