@@ -2,9 +2,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QPaintEvent>
 
 #include <sys/statvfs.h>
@@ -159,6 +162,11 @@ DeletedFilesRecovery::DeletedFilesRecovery(QWidget* parent) : WizardPage(parent)
   ToolbarButton(kToolBuy)->hide();
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kHelpPage); });
   connect(ToolbarButton(kToolLoadLog), &QPushButton::clicked, this, [this] { OnLoadLogCommand(this); });
+  // The menu's "&Load Log" loads a log in every mode, the imaging ones too.
+  GrayMenuItems({kCmdRecoverSelected, kCmdSearchData, kCmdRenameData, kCmdFormattedRecovery, kCmdSaveLog,
+                 kCmdRecoveryFilter, kCmdLargeIcons, kCmdDetails, kCmdSmallIcons});
+  SetMenuHandler(kCmdLoadLog, [this] { OnLoadLogCommand(this); });
+  SetMenuHandler(kCmdExit, [] { ConfirmExit(); });
 
   LayoutDevicePage();
   ShowDiskInformation(-2);
@@ -363,6 +371,7 @@ void DeletedFilesRecovery::ShowPartitionInformation() {
 
 void DeletedFilesRecovery::DrawPartitionChart(int disk, int highlight) {
   if (!chart_ || disk < 0 || disk >= kPartitionTableDisks) return;
+  chart_->show();
   chart_->RemoveAllSlices();
   if (highlight == -1) {
     // The table of the disk shown, not of whichever disk 0 is.
@@ -393,6 +402,7 @@ void DeletedFilesRecovery::DrawPartitionChart(int disk, int highlight) {
 
 void DeletedFilesRecovery::DrawSpaceChart(double capacity, double used, double freeBytes) {
   if (!chart_) return;
+  chart_->show();
   chart_->RemoveAllSlices();
   // A volume whose size is unknown gets an empty chart, not a division by zero.
   if (capacity > 0) {
@@ -512,6 +522,45 @@ void DeletedFilesRecovery::FillTreeOnce() {
   tree_->FillDeviceTree();
   tree_->setFocus();
   tree_->setCurrentItem(tree_->RootItem());
+}
+
+std::u16string ImageFileTimeText(const char16_t* caption, const QDateTime& utc) {
+  static const char* const kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                          "Thursday", "Friday", "Saturday"};
+  static const char* const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                                        "July",    "August",   "September", "October", "November", "December"};
+  const QDate d = utc.toUTC().date();
+  // Qt counts Monday as 1 and Sunday as 7.
+  const QString weekday = QString::fromLatin1(kWeekdays[d.dayOfWeek() % 7]);
+  const int month = d.month();
+  const QString monthName = month >= 1 && month <= 12 ? QString::fromLatin1(kMonths[month - 1]) : QString();
+  return (QString::fromStdU16String(caption) + QStringLiteral(" : %1, %2 %3, %4")
+                                                   .arg(weekday, monthName)
+                                                   .arg(d.day())
+                                                   .arg(d.year()))
+      .toStdU16String();
+}
+
+void DeletedFilesRecovery::ShowImageFileTimes(const std::u16string& path) {
+  const QFileInfo info(QString::fromStdU16String(path));
+  if (!info.exists()) return;
+  // Linux keeps a birth time only on some file systems; the last status
+  // change stands in for it elsewhere.
+  const QDateTime created = info.birthTime().isValid() ? info.birthTime() : info.metadataChangeTime();
+  HideRows();
+  ShowRow(0, 0, ImageFileTimeText(u"Created", created));
+  ShowRow(1, 25, ImageFileTimeText(u"Accessed", info.lastRead()));
+  ShowRow(2, 50, ImageFileTimeText(u"Modified", info.lastModified()));
+  if (chart_) chart_->hide();
+}
+
+void DeletedFilesRecovery::keyPressEvent(QKeyEvent* event) {
+  // Enter is Next only while Next has the focus; elsewhere it does nothing.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (focusWidget() == next_) OnOK();
+    return;
+  }
+  WizardPage::keyPressEvent(event);
 }
 
 void DeletedFilesRecovery::paintEvent(QPaintEvent* event) {

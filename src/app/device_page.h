@@ -5,6 +5,8 @@
 // the next page of the mode; Back returns to the mode page.
 #include <QRgb>
 
+#include <QDateTime>
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -26,6 +28,9 @@ namespace qm {
 class CHoverButton;
 class CLabel;
 class CPieChartWnd;
+// "Created : Monday, January 5, 2024": a row of an image file's times (UTC).
+std::u16string ImageFileTimeText(const char16_t* caption, const QDateTime& utc);
+
 class DeletedFilesRecovery;
 
 // Control ids of the page.
@@ -88,6 +93,7 @@ class DeletedFilesRecovery : public WizardPage, public DeviceTreeHost {
   void ShowDiskInformation(int disk) override;
   void ShowVolumeInformation(const std::u16string& itemText) override;
   void ShowPartitionInformation() override;
+  void ShowImageFileTimes(const std::u16string& path) override;
   void SelectCurrentDevice();
   void DrawPartitionChart(int disk, int highlight);
   void DrawSpaceChart(double capacity, double used, double freeBytes);
@@ -98,6 +104,7 @@ class DeletedFilesRecovery : public WizardPage, public DeviceTreeHost {
   void reject() override;
 
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 

@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "app/startup.h"
+#include "controls/file_dialog_st.h"
 #include "diskio/geometry_store.h"
 #include "diskio/partition_table.h"
 #include "diskio/raw_image.h"
@@ -547,12 +548,36 @@ void CFolderTreeCtrl::OnLButtonDown(QTreeWidgetItem* item, Hit hit) {
   }
 }
 
+void CFolderTreeCtrl::AddImageFileByKeyboard(QTreeWidgetItem* category) {
+  for (;;) {
+    QString buffer;
+    CFileDialogST dlg(true, QString(), &buffer, kOfnPathMustExist | kOfnAllowMultiSelect,
+                      QString::fromLatin1(kImageFileFilter), window());
+    const int result = dlg.DoModal();
+    if (category->childCount() > 0 && category->child(0)->text(0).isEmpty()) delete category->takeChild(0);
+    if (result != kDialogOk) return;
+    // With several files chosen the first one is taken, never their folder.
+    int position = 0;
+    const QString path = dlg.GetNextPathName(position);
+    bool listed = false;
+    for (int i = 0; i < category->childCount(); ++i) listed = listed || category->child(i)->text(0) == path;
+    if (listed) {
+      ShowMessage(kImageAlreadyListed);
+      continue;
+    }
+    NewItem(category, path.toStdU16String(), 2, false);
+    if (host_) host_->ShowImageFileTimes(path.toStdU16String());
+    return;
+  }
+}
+
 bool CFolderTreeCtrl::OnArrowKey(bool down) {
   QTreeWidgetItem* current = currentItem();
   if (!current) return false;
   QTreeWidgetItem* target = down ? itemBelow(current) : itemAbove(current);
   if (!target) return false;
   const std::u16string text = target->text(0).toStdU16String();
+  if (g_CurrentPage == 1 && text == kDiskImageText) AddImageFileByKeyboard(target);
   if (g_CurrentPage == 1 && text != kFloppyDriveText && text != kThisPcText && text != kDiskImageText) {
     // The keyboard selects exactly what a click on the item would, so the
     // panel and the range never describe another item than the one shown.

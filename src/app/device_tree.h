@@ -27,6 +27,9 @@ inline constexpr char16_t kFileSystemRootText[] = u"File System";
 inline constexpr char16_t kImageFirstPiece[] = u"DiskImage0.dmg";
 inline constexpr char16_t kImagePathNotFound[] = u"Image path not found. Please specify image path.";
 inline constexpr char16_t kSelectImageFolderTitle[] = u"Select Folder of Image File";
+inline constexpr char16_t kImageAlreadyListed[] = u"Choose different file, This image file already exists.";
+// The file dialog's filter of the keyboard's way to an image file.
+inline constexpr char kImageFileFilter[] = "*.dmg|*.dmg|";
 
 // Disk numbers the geometry store and the partition tables know.
 constexpr int kMaxDiskNumber = 25;
@@ -82,6 +85,8 @@ class DeviceTreeHost {
   virtual void ShowVolumeInformation(const std::u16string& itemText) = 0;
   virtual void ShowPartitionInformation() = 0;
   virtual void ShowFoundPartition() {}
+  // Created, accessed and modified times of an image file added by keyboard.
+  virtual void ShowImageFileTimes(const std::u16string& path) {}
 };
 
 class CFolderTreeCtrl : public QTreeWidget {
@@ -140,6 +145,9 @@ class CFolderTreeCtrl : public QTreeWidget {
 
  private:
   QTreeWidgetItem* NewItem(QTreeWidgetItem* parent, const std::u16string& text, int icon, bool bold);
+  // Down or Up onto "Disk Image": asks for an image file until a new one
+  // is chosen or the dialog is cancelled.
+  void AddImageFileByKeyboard(QTreeWidgetItem* category);
   uint32_t InsertPartitionItem(QTreeWidgetItem* parent, std::u16string_view text);
   void ClearDiskPanel();
   void SelectTreeItem(QTreeWidgetItem* item);

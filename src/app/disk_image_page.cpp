@@ -128,6 +128,9 @@ void CreateDiskImage::OnInitDialog() {
   }
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { OpenHelpPage(); });
   connect(ToolbarButton(kToolBuy), &QPushButton::clicked, this, [] { OpenProductPage(); });
+  // "&Search Data", "R&ename Data" and "E&xit" stay enabled with nothing behind them.
+  GrayMenuItems({kCmdRecoverSelected, kCmdFormattedRecovery, kCmdSaveLog, kCmdRecoveryFilter, kCmdLoadLog,
+                 kCmdLargeIcons, kCmdDetails, kCmdSmallIcons});
 
   multifile_.hide();
   multifileText_.hide();

@@ -148,6 +148,10 @@ void ExhaustiveDisplayPartitionInformation::OnInitDialog() {
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { OpenHelpPage(); });
   connect(ToolbarButton(kToolBuy), &QPushButton::clicked, this, [] { OpenProductPage(); });
   connect(ToolbarButton(kToolSaveLog), &QPushButton::clicked, this, [this] { OnSaveLog(); });
+  // The menu's "&Save Log" stays enabled but does nothing here.
+  GrayMenuItems({kCmdRecoverSelected, kCmdSearchData, kCmdRenameData, kCmdFormattedRecovery, kCmdRecoveryFilter,
+                 kCmdLoadLog, kCmdLargeIcons, kCmdDetails, kCmdSmallIcons});
+  SetMenuHandler(kCmdExit, [] { ConfirmExit(); });
   connect(&next_, &QPushButton::clicked, this, [this] { OnNext(); });
   connect(&back_, &QPushButton::clicked, this, [this] { FreeScanResults(); });
   next_.setAutoDefault(false);

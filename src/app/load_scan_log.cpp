@@ -100,7 +100,10 @@ int OpenScanLog(QDialog* devicePage) {
     g_AppState.loadingScanLog = 0;
     return 0;
   }
-  const QString path = dlg.GetPathName();
+  // With several files chosen the buffer starts with their folder; the
+  // first chosen file is the log, never the folder.
+  int position = 0;
+  const QString path = dlg.GetNextPathName(position);
   if (path.isEmpty()) {
     ShowMessage(kScanLogNoPathText);
     g_AppState.loadingScanLog = 0;

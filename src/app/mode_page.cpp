@@ -1,5 +1,7 @@
 #include "app/mode_page.h"
 
+#include <QKeyEvent>
+#include <QMenuBar>
 #include <QPaintEvent>
 
 #include "app/app_state.h"
@@ -101,6 +103,9 @@ CRecoveryMode::CRecoveryMode(QWidget* parent) : WizardPage(parent) {
   }
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kHelpPage); });
   connect(ToolbarButton(kToolBuy), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kProductPage); });
+  GrayMenuItems({kCmdFormattedRecovery, kCmdRecoverSelected, kCmdRecoveryFilter, kCmdSaveLog, kCmdLoadLog,
+                 kCmdSearchData, kCmdRenameData, kCmdLargeIcons, kCmdDetails, kCmdSmallIcons});
+  SetMenuHandler(kCmdExit, [] { ConfirmExit(); });
   LayOut();
 }
 
@@ -133,7 +138,9 @@ void CRecoveryMode::LayOut() {
 
   const CHoverButton* save = ToolbarButton(kToolSaveLog);
   const int l = left + save->x();
-  const int t = g.window.y() + kCaptionAndMenuHeight + save->y();
+  // The menu bar now stands inside the page, above the toolbar row.
+  const int menuHeight = MenuBar() ? MenuBar()->height() : 0;
+  const int t = g.window.y() + kCaptionAndMenuHeight + save->y() - menuHeight;
   const int span = save->width() - kModeWidthLess;
   int y = span / 2 + t;
   for (CHoverButton* b : {deleted_, formatted_, partition_, diskImage_}) {
@@ -151,6 +158,15 @@ void CRecoveryMode::OnModeButton(int buttonId) {
 }
 
 void CRecoveryMode::reject() { ConfirmExit(); }
+
+void CRecoveryMode::keyPressEvent(QKeyEvent* event) {
+  // Enter is the page's OK: the page, and with it the program, ends without a question.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    accept();
+    return;
+  }
+  WizardPage::keyPressEvent(event);
+}
 
 void CRecoveryMode::paintEvent(QPaintEvent* event) {
   // Coming back from the device page drops its mode suffix from the title.

@@ -49,6 +49,7 @@ class CRecoveryMode : public WizardPage {
   void reject() override;
 
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 

@@ -1,11 +1,16 @@
 #include "app/page_base.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QFrame>
+#include <QMenu>
+#include <QMenuBar>
 #include <QGuiApplication>
 #include <QResizeEvent>
 #include <QScreen>
 
 #include "app/app_state.h"
+#include "app/page_chain.h"
 #include "controls/hover_button.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
@@ -39,6 +44,22 @@ constexpr ToolbarSkin kToolbarSkins[kToolCount] = {
     {"/Search-tbar.bmp", "Search"},          {"/recover-tbar.bmp", "Settings"},
     {"/Help-tbar.bmp", "Help"},              {"/Buy-tbar.bmp", "Buy"},
 };
+
+struct MenuItem {
+  int command;
+  const char* text;
+};
+// Menu bar of every page: title, then its items (0: a separator).
+constexpr MenuItem kDataMenu[] = {
+    {kCmdLoadLog, "&Load Log"},           {kCmdSaveLog, "&Save Log"},
+    {kCmdSearchData, "&Search Data"},     {kCmdRecoverSelected, "&Recover Selected"},
+    {kCmdRenameData, "R&ename Data"},     {kCmdRecoveryFilter, "Recovery F&ilter"},
+    {kCmdFormattedRecovery, "&Formatted Data Recovery"}, {0, nullptr},
+    {kCmdExit, "E&xit"},
+};
+constexpr MenuItem kViewMenu[] = {
+    {kCmdLargeIcons, "Large I&cons"}, {kCmdDetails, "&Details"}, {kCmdSmallIcons, "&Small Icons"}};
+constexpr MenuItem kHelpMenu[] = {{kCmdViewHelp, "&View Help"}, {kCmdAbout, "&About"}};
 
 }  // namespace
 
@@ -96,10 +117,66 @@ WizardPage::WizardPage(QWidget* parent) : QDialog(parent) {
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
   move(geometry_.window.topLeft());
   resize(geometry_.window.size());
+  BuildMenuBar();
   BuildToolbar();
 }
 
 WizardPage::~WizardPage() = default;
+
+void WizardPage::BuildMenuBar() {
+  menuBar_ = new QMenuBar(this);
+  // A dialog has no native menu bar slot; the bar is drawn in the window.
+  menuBar_->setNativeMenuBar(false);
+  auto addMenu = [this](const char* title, const auto& items) {
+    QMenu* menu = menuBar_->addMenu(QString::fromLatin1(title));
+    for (const MenuItem& item : items) {
+      if (!item.text) {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* action = menu->addAction(QString::fromLatin1(item.text));
+      action->setData(item.command);
+      connect(action, &QAction::triggered, this, [this, id = item.command] {
+        auto it = menuHandlers_.find(id);
+        if (it != menuHandlers_.end() && it->second) it->second();
+      });
+      menuActions_[item.command] = action;
+    }
+  };
+  addMenu("&Data", kDataMenu);
+  addMenu("&View", kViewMenu);
+  addMenu("&Help", kHelpMenu);
+  // The view modes are a radio choice; only the results page shows a mark.
+  auto* views = new QActionGroup(this);
+  for (int id : {kCmdLargeIcons, kCmdDetails, kCmdSmallIcons}) {
+    menuActions_[id]->setCheckable(true);
+    views->addAction(menuActions_[id]);
+  }
+  menuHandlers_[kCmdAbout] = [] { RunPageHook(PageHook::kAboutBox); };
+  menuHandlers_[kCmdViewHelp] = [] { RunPageHook(PageHook::kHelpPage); };
+  menuBar_->setGeometry(0, 0, width(), menuBar_->sizeHint().height());
+}
+
+QAction* WizardPage::MenuAction(int command) const {
+  auto it = menuActions_.find(command);
+  return it == menuActions_.end() ? nullptr : it->second;
+}
+
+void WizardPage::GrayMenuItems(std::initializer_list<int> commands) {
+  for (int id : commands)
+    if (QAction* a = MenuAction(id)) a->setEnabled(false);
+}
+
+void WizardPage::SetMenuHandler(int command, std::function<void()> handler) {
+  menuHandlers_[command] = std::move(handler);
+}
+
+bool WizardPage::TriggerMenuCommand(int command) {
+  QAction* a = MenuAction(command);
+  if (!a || !a->isEnabled()) return false;
+  a->trigger();
+  return true;
+}
 
 void WizardPage::BuildToolbar() {
   const QString folder = QString::fromStdString(g_AppState.imagesFolder);
@@ -120,8 +197,11 @@ void WizardPage::BuildToolbar() {
 }
 
 void WizardPage::LayoutToolbar() {
+  // The menu bar takes the top of the window; the toolbar row stands below it.
+  const int menuHeight = menuBar_ ? menuBar_->sizeHint().height() : 0;
+  if (menuBar_) menuBar_->setGeometry(0, 0, width(), menuHeight);
   int x = static_cast<int>(kToolbarLeft * geometry_.hFactor);
-  const int y = static_cast<int>(kToolbarTop * geometry_.vFactor);
+  const int y = menuHeight + static_cast<int>(kToolbarTop * geometry_.vFactor);
   int rowHeight = 0;
   for (CHoverButton* b : toolbar_) {
     b->move(x, y);

@@ -6,8 +6,13 @@
 #include <QSize>
 
 #include <array>
+#include <functional>
+#include <initializer_list>
+#include <map>
 
+class QAction;
 class QFrame;
+class QMenuBar;
 
 namespace qm {
 
@@ -37,6 +42,29 @@ void ApplyWhiteLook(QWidget* widget);
 // Toolbar buttons, left to right.
 enum ToolbarSlot { kToolSaveLog, kToolLoadLog, kToolSearch, kToolSettings, kToolHelp, kToolBuy, kToolCount };
 
+// Commands of the pages' menu bar (Data, View, Help).
+enum MenuCommand : int {
+  kCmdFormattedRecovery = 32774,
+  kCmdExit = 32775,
+  kCmdSaveLog = 32776,
+  kCmdLoadLog = 32777,
+  kCmdRecoveryFilter = 32782,
+  kCmdLargeIcons = 32783,
+  kCmdViewHelp = 32784,
+  kCmdAbout = 32785,
+  kCmdRecoverSelected = 32790,
+  kCmdSearchData = 32791,
+  kCmdRenameData = 32793,
+  kCmdSmallIcons = 59408,
+  kCmdDetails = 59411,
+};
+// Every command of the menu bar, in menu order.
+inline constexpr MenuCommand kMenuCommands[] = {
+    kCmdLoadLog,       kCmdSaveLog,   kCmdSearchData, kCmdRecoverSelected, kCmdRenameData,
+    kCmdRecoveryFilter, kCmdFormattedRecovery, kCmdExit, kCmdLargeIcons, kCmdDetails,
+    kCmdSmallIcons,    kCmdViewHelp,  kCmdAbout,
+};
+
 class WizardPage : public QDialog {
   Q_OBJECT
 
@@ -55,16 +83,31 @@ class WizardPage : public QDialog {
   // Runs the page modally; IDOK or IDCANCEL.
   int DoModal();
 
+  // The menu bar. Every command starts enabled; "&About" opens the about
+  // box and "&View Help" the help page on every page; the others do what
+  // the page sets, and nothing until it does.
+  QMenuBar* MenuBar() const { return menuBar_; }
+  QAction* MenuAction(int command) const;
+  void GrayMenuItems(std::initializer_list<int> commands);
+  void SetMenuHandler(int command, std::function<void()> handler);
+  // Runs a command as its menu item would: nothing when it is grayed.
+  // Returns whether it was enabled.
+  bool TriggerMenuCommand(int command);
+
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void BuildMenuBar();
   void BuildToolbar();
   void LayoutToolbar();
 
   PageGeometry geometry_;
   std::array<CHoverButton*, kToolCount> toolbar_{};
   QFrame* rule_ = nullptr;
+  QMenuBar* menuBar_ = nullptr;
+  std::map<int, QAction*> menuActions_;
+  std::map<int, std::function<void()>> menuHandlers_;
 };
 
 }  // namespace qm

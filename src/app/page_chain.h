@@ -13,6 +13,7 @@ enum class PageHook {
   kResultsPage,  // ViewDataInControls, run when a scan has found its results
   kHelpPage,     // OpenHelpPage
   kProductPage,  // OpenProductPage
+  kAboutBox,     // ShowAboutBox, the menu's "&About" of every page
 };
 
 // Runs a page modally and returns IDOK or IDCANCEL.

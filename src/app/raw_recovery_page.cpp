@@ -75,6 +75,9 @@ void ExtensionWiseRecovery::OnInitDialog() {
   back_.setAutoDefault(false);
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { OpenHelpPage(); });
   connect(ToolbarButton(kToolBuy), &QPushButton::clicked, this, [] { OpenProductPage(); });
+  // "E&xit" stays enabled with nothing behind it; the close box asks.
+  GrayMenuItems({kCmdRecoverSelected, kCmdRenameData, kCmdSaveLog, kCmdRecoveryFilter, kCmdLoadLog,
+                 kCmdFormattedRecovery, kCmdLargeIcons, kCmdDetails, kCmdSmallIcons, kCmdSearchData});
 }
 
 void ExtensionWiseRecovery::LayoutExtensionPage() {
@@ -137,7 +140,7 @@ void ExtensionWiseRecovery::accept() {
     return;
   }
   g_RecoveryTargetFolder.clear();
-  if (std::optional<std::string> folder = AskTargetFolder()) g_RecoveryTargetFolder = *folder;
+  if (std::optional<std::string> folder = AskTargetFolder(this)) g_RecoveryTargetFolder = *folder;
   if (g_RecoveryTargetFolder.empty()) return;
   HideForNextPage(*this);
   RunScanPage();

@@ -249,6 +249,9 @@ RecoveryAnalysis::RecoveryAnalysis(QWidget* parent) : WorkerPage(parent), ticks_
   connect(detailsButton, &QPushButton::clicked, this, &RecoveryAnalysis::OnHideDetails);
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kHelpPage); });
   connect(ToolbarButton(kToolBuy), &QPushButton::clicked, this, [] { RunPageHook(PageHook::kProductPage); });
+  // "E&xit" stays enabled with nothing behind it while a job runs.
+  GrayMenuItems({kCmdSearchData, kCmdRenameData, kCmdRecoverSelected, kCmdFormattedRecovery, kCmdSaveLog,
+                 kCmdRecoveryFilter, kCmdLoadLog, kCmdLargeIcons, kCmdDetails, kCmdSmallIcons});
 }
 
 RecoveryAnalysis::~RecoveryAnalysis() {
@@ -579,14 +582,33 @@ void RecoveryAnalysis::OnBack() {
 
 void RecoveryAnalysis::reject() { OnBack(); }
 
+void RecoveryAnalysis::ShowControl(int id, bool visible) {
+  if (id != kScanSectorLine) {
+    WorkerPage::ShowControl(id, visible);
+    return;
+  }
+  // While the details are hidden the sector line only remembers what the worker wants.
+  QMetaObject::invokeMethod(
+      this,
+      [this, visible] {
+        sectorLineWanted_ = visible;
+        if (detailsHidden == 0) sectorLine->setVisible(visible);
+      },
+      Qt::QueuedConnection);
+}
+
 void RecoveryAnalysis::OnHideDetails() {
   QWidget* captions[] = {elapsedCaption, firstCaption, secondCaption, thirdCaption, nameCaption};
-  if (detailsButton->text() == QStringLiteral("&Hide Details")) {
+  // The state, not the button's text, says which way the button goes.
+  if (detailsHidden == 0) {
     detailsHidden = 1;
     detailsHidePending = 1;
     for (QWidget* c : captions) c->hide();
     KillTimer(kElapsedTimer);
     ShowValueTexts(false);
+    // The deep scans' running sector counter is a detail too.
+    sectorLineWanted_ = !sectorLine->isHidden();
+    sectorLine->hide();
     detailsButton->setText(QStringLiteral("&Show Details"));
   } else {
     detailsHidden = 0;
@@ -594,6 +616,7 @@ void RecoveryAnalysis::OnHideDetails() {
     for (QWidget* c : captions) c->show();
     StartTimer(kElapsedTimer, kElapsedInterval);
     ShowValueTexts(true);
+    sectorLine->setVisible(sectorLineWanted_);
     if (g_AppState.diskImageMode && !RawRecovery()) {
       thirdCaption->hide();
       thirdValue->hide();

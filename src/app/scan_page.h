@@ -147,6 +147,7 @@ class RecoveryAnalysis : public WorkerPage {
                       char form) override;
   void StartTimer(int id, int milliseconds) override;
   void KillTimer(int id) override;
+  void ShowControl(int id, bool visible) override;
 
   // State of the job, read and written plainly.
   int detailsHidden = 0;
@@ -201,6 +202,7 @@ class RecoveryAnalysis : public WorkerPage {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  bool sectorLineWanted_ = false;
   void BuildControls();
   void SetUpScanPage();
   void LayOut();

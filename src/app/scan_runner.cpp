@@ -9,6 +9,7 @@
 #include "controls/pie_chart.h"
 #include "diskio/partition_table.h"
 #include "platform/prompt.h"
+#include "results/data_copy_path_ui.h"
 
 namespace qm {
 
@@ -24,7 +25,6 @@ TargetFolderAsker& Asker() {
   return asker;
 }
 
-constexpr char16_t kTargetFolderTitle[] = u" Data Recovery Path Selection";
 
 // Chart look shared by the set-up pages.
 constexpr QRgb kChartBaseColor = 0xFFA3DDEF;
@@ -69,12 +69,17 @@ int RunScanPage() {
 
 void SetTargetFolderAsker(TargetFolderAsker asker) { Asker() = std::move(asker); }
 
-std::optional<std::string> AskTargetFolder() {
+std::optional<std::string> AskTargetFolder(QWidget* parent) {
   if (Asker()) {
     const TargetFolderAsker asker = Asker();
     return asker();
   }
-  return CurrentPrompt().ChooseFolder(kTargetFolderTitle);
+  // The target-folder dialog creates a missing folder and checks it; for
+  // raw recovery it only records the folder it accepted.
+  g_RecoveryTargetFolder.clear();
+  RunDataCopyPath(nullptr, parent);
+  if (g_RecoveryTargetFolder.empty()) return std::nullopt;
+  return g_RecoveryTargetFolder;
 }
 
 void SetUpDriveChart(CPieChartWnd& chart, QWidget* parent, const QRect& rect) {

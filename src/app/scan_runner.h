@@ -28,10 +28,10 @@ void SetScanPageRunner(ScanPageRunner runner);
 int RunScanPage();
 
 // Asks for the target folder of a carving run; nothing when cancelled.
-// An empty asker restores the default (the prompt's folder question).
+// An empty asker restores the default: the target-folder dialog.
 using TargetFolderAsker = std::function<std::optional<std::string>()>;
 void SetTargetFolderAsker(TargetFolderAsker asker);
-std::optional<std::string> AskTargetFolder();
+std::optional<std::string> AskTargetFolder(QWidget* parent = nullptr);
 
 // Creates the "Drive Information" chart in rect and fills it for the
 // selection: the used and free space of a selected logical drive, else one

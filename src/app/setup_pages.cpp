@@ -1,5 +1,7 @@
 #include "app/setup_pages.h"
 
+#include <QApplication>
+
 #include "app/about_dialog.h"
 #include "app/device_page.h"
 #include "app/disk_image_page.h"
@@ -30,6 +32,10 @@ void InstallSetupPageRunners() {
   });
   SetPageRunner(PageHook::kProductPage, [] {
     OpenProductPage();
+    return IDOK;
+  });
+  SetPageRunner(PageHook::kAboutBox, [] {
+    ShowAboutBox(QApplication::activeWindow());
     return IDOK;
   });
   CURLLinkButton::SetHelpPageOpener([](QWidget*) { OpenHelpPage(); });

@@ -11,7 +11,8 @@ void ScanHost::UpdateScanStatistics(uint64_t value, uint32_t firstCount, uint32_
   if (counter) {
     ++*counter;
     if (*counter < limit) return;
-    *counter = 0;
+    // The acting call counts as the first of the next period.
+    *counter = 1;
   }
   ShowStatistics(value, firstCount, secondCount, name, form);
 }

@@ -52,7 +52,8 @@ class ScanHost {
   }
 
   // The statistics report. Throttled through the caller's counter: acts on
-  // the limit-th call (30 while imaging, else 1000) and restarts the count.
+  // the limit-th call (30 while imaging, else 1000), then on every
+  // (limit - 1)-th, as the count restarts at 1.
   // form 'e' is the sector form, anything else the byte form. Passes a
   // checkpoint, so a paused job parks here.
   void UpdateScanStatistics(uint64_t value, uint32_t firstCount, uint32_t secondCount, std::u16string_view name,

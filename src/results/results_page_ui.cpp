@@ -19,6 +19,7 @@
 #include "app/app_state.h"
 #include "app/filter_dialog.h"
 #include "app/page_chain.h"
+#include "app/scan_runner.h"
 #include "app/startup.h"
 #include "controls/colored_list.h"
 #include "controls/gradient_progress.h"
@@ -102,7 +103,9 @@ class ResultsSearchHost : public SearchResultsHost {
     if ((page_.Ticks().GetItemCheckState(item) != 0) != ticked) page_.SelectData(item);
   }
   void FileRowTicked(uint32_t folderItem, bool ticked) override {
-    SearchResultsHost::FileRowTicked(folderItem, ticked);
+    // The same marks as a tick in the page's own list, unticking included.
+    g_FolderArgIsTreeItem.store(1);
+    page_.Ticks().FileTicked(folderItem, ticked);
     page_.Tree().SyncMarks(page_.Ticks());
   }
   void ShowFolder(uint32_t item, uint32_t ownKey) override { page_.ShowFolderContents(item); }
@@ -202,6 +205,7 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
           [] { StartSaveScanLog(ScanLogOrigin::ResultsPage); });
   connect(ToolbarButton(kToolHelp), &QPushButton::clicked, this, [] { OpenHelpPage(); });
   connect(ToolbarButton(kToolBuy), &QPushButton::clicked, this, [] { OpenProductPage(); });
+  SetUpMenu();
 
   ticks_.SetFileSystem(g_SelectedFileSystem);
   ticks_.SetOnResultsPage(true);
@@ -474,6 +478,39 @@ void ViewDataInControls::OnListHeaderClick(int column) {
   QSignalBlocker block(list_);
   list_->clear();
   for (const ResultRow& row : rows_) AppendRow(row);
+}
+
+void ViewDataInControls::SetUpMenu() {
+  GrayMenuItems({kCmdLoadLog});
+  // A formatted or partition scan has nothing further to switch to.
+  if (g_AppState.formattedMode != 0 || g_AppState.partitionMode != 0) GrayMenuItems({kCmdFormattedRecovery});
+  MenuAction(kCmdDetails)->setChecked(true);
+  SetMenuHandler(kCmdRecoverSelected, [this] { Recover(); });
+  SetMenuHandler(kCmdSaveLog, [] { StartSaveScanLog(ScanLogOrigin::ResultsPage); });
+  SetMenuHandler(kCmdSearchData, [this] { RunSearch(); });
+  SetMenuHandler(kCmdRecoveryFilter, [this] {
+    DataSavingSettings filter(this);
+    filter.DoModal();
+    update();
+  });
+  SetMenuHandler(kCmdFormattedRecovery, [this] { SwitchToFormattedRecovery(); });
+  SetMenuHandler(kCmdRenameData, [this] { RenameSelection(); });
+  SetMenuHandler(kCmdExit, [this] {
+    if (CurrentPrompt().ViewQuestionMsg(kExitQuestion) == IDOK) ExitApplication();
+    update();
+  });
+  SetMenuHandler(kCmdLargeIcons, [this] { ShowLargeIcons(*list_); });
+  SetMenuHandler(kCmdDetails, [this] { ShowDetails(*list_); });
+  SetMenuHandler(kCmdSmallIcons, [this] { ShowSmallIcons(*list_); });
+}
+
+void ViewDataInControls::SwitchToFormattedRecovery() {
+  if (CurrentPrompt().ViewQuestionMsg(kFormattedSwitchQuestion) != IDOK) return;
+  // This page ends without its own question; the formatted scan runs from here.
+  skipBackQuestion = 1;
+  GoBack();
+  g_AppState.formattedMode = 1;
+  RunScanPage();
 }
 
 void ViewDataInControls::Recover() {

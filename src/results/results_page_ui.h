@@ -38,6 +38,9 @@ inline constexpr char16_t kSelectingText[] = u"Please Wait - Selecting Data";
 inline constexpr char16_t kDeselectingText[] = u"Please Wait - De-Selecting Data";
 inline constexpr char16_t kGoBackQuestion[] = u"Do you want to go back to Previous Step.";
 inline constexpr char16_t kExitQuestion[] = u"Do you want to exit.";
+inline constexpr char16_t kFormattedSwitchQuestion[] =
+    u"Switching to Formatted data recovery for Lost files && folders. This will take long time.\r\n"
+    u"Are you sure you want to start this process";
 inline constexpr char16_t kFormattedHint[] =
     u"If you are unable to find the deleted/lost file's && folder's in the directory tree.\r\n\r\n"
     u"Please choose 'Formatted Data Recovery' under Data menu.";
@@ -96,6 +99,9 @@ class ViewDataInControls : public WizardPage {
   void WaitForPreview();
   // Toolbar "Search".
   void RunSearch();
+  // Menu "&Formatted Data Recovery": asks, ends this page and runs a
+  // formatted scan of the same selection.
+  void SwitchToFormattedRecovery();
 
   int openMode = 0;
   uint32_t workFolderKey = 0;
@@ -111,6 +117,7 @@ class ViewDataInControls : public WizardPage {
 
  private:
   void Layout();
+  void SetUpMenu();
   void AppendRow(const ResultRow& row);
   void SetRowsTicked(bool tick, const std::u16string& onlyId);
   void ListRowsRequest(uint32_t item, uint32_t key, bool tick);

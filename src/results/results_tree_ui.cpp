@@ -84,7 +84,10 @@ void CResultsTreeCtrl::SyncMarks(const TickModel& ticks) {
   QSignalBlocker block(this);
   syncing_ = true;
   for (auto& [id, item] : items_) {
-    const Qt::CheckState want = ticks.GetItemCheckState(id) == 1 ? Qt::Checked : Qt::Unchecked;
+    // A folder holding only part of its content ticked shows a partial tick.
+    const int state = ticks.GetItemCheckState(id);
+    const bool partial = (state == 1 && !ticks.AllChildrenChecked(id)) || (state == 0 && ticks.IsBold(id));
+    const Qt::CheckState want = partial ? Qt::PartiallyChecked : state == 1 ? Qt::Checked : Qt::Unchecked;
     if (item->checkState(0) != want) item->setCheckState(0, want);
     item->setData(0, kBoxRole, int(want));
     const bool bold = ticks.IsBold(id);
@@ -125,7 +128,11 @@ void CResultsTreeCtrl::keyPressEvent(QKeyEvent* event) {
     StartRename();
     return;
   }
+  QTreeWidgetItem* before = currentItem();
   QTreeWidget::keyPressEvent(event);
+  // Moving the selection by keyboard shows the folder as a click on it does.
+  if (QTreeWidgetItem* now = currentItem(); now && now != before && state() != EditingState)
+    emit folderRequested(IdOf(now));
 }
 
 void CResultsTreeCtrl::mousePressEvent(QMouseEvent* event) {

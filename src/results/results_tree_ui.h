@@ -21,7 +21,9 @@ class CResultsTreeCtrl : public QTreeWidget {
 
   // Recreates every item from the model; the root is "This PC".
   void Rebuild(const SelectionModel& tree);
-  // Check boxes and bold marks from the tick model.
+  // Check boxes and bold marks from the tick model; a ticked folder with
+  // an unticked sub-folder, or an unticked one holding ticked content,
+  // shows a partial tick.
   void SyncMarks(const TickModel& ticks);
 
   QTreeWidgetItem* ItemById(uint32_t id) const;

@@ -58,15 +58,12 @@ void SearchResultsHost::FolderRowTicked(uint32_t item, bool ticked) {
 }
 
 void SearchResultsHost::FileRowTicked(uint32_t folderItem, bool ticked) {
-  if (!ticked) return;
-  SelectionModel& tree = Tree();
-  // The folder and every ancestor up to the root, so the copy walk reaches it.
-  for (uint32_t id = folderItem; id != 0;) {
-    SelectionNode* node = tree.Node(id);
-    if (!node) break;
-    node->tickState = kTickTicked;
-    id = node->parent;
-  }
+  // The tree's marks follow as for a tick in the results list: an untick
+  // clears the folder and its ancestors until one still holds ticked content.
+  TickModel ticks(Tree());
+  ticks.SetOnResultsPage(false);
+  ticks.SetFileSystem(g_SelectedFileSystem);
+  ticks.FileTicked(folderItem, ticked);
 }
 
 void SearchResultsHost::SaveChecked() { RunDataCopyPath(&Tree()); }

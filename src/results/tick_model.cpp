@@ -484,8 +484,13 @@ void TickModel::UncheckUpward(uint32_t from) {
 
 void TickModel::FileRowToggled(FileRecord& file, bool ticked, uint32_t currentItem) {
   if (!tree_.Node(currentItem)) return;
-  suppressMarking = 1;
   file.checkFlag.store(ticked ? 'y' : 'n');
+  FileTicked(currentItem, ticked);
+}
+
+void TickModel::FileTicked(uint32_t currentItem, bool ticked) {
+  if (!tree_.Node(currentItem)) return;
+  suppressMarking = 1;
   if (ticked) {
     std::vector<uint32_t> ancestors;
     for (uint32_t up = currentItem == tree_.Root() ? 0 : tree_.Node(currentItem)->parent;

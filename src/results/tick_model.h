@@ -135,6 +135,10 @@ class TickModel {
   void SelectData(uint32_t item);
   // A list row's box changed. currentItem is the folder the list shows.
   void FileRowToggled(FileRecord& file, bool ticked, uint32_t currentItem);
+  // The marks that follow a file's new flag: ticked, its folder and every
+  // ancestor tick; unticked, the folder and its ancestors untick until one
+  // still holds ticked content.
+  void FileTicked(uint32_t folderItem, bool ticked);
   void FolderRowToggled(uint32_t item, bool ticked);
 
  private:

@@ -75,6 +75,7 @@ class LoadScanLogTest : public ::testing::Test {
     previous = CFileDialogST::SetRunner([this](QFileDialog& d) {
       ++dialogs;
       filter = d.nameFilters();
+      if (!several.isEmpty()) return several;
       return chosen.empty() ? QStringList() : QStringList{QString::fromStdString(chosen)};
     });
   }
@@ -96,6 +97,7 @@ class LoadScanLogTest : public ::testing::Test {
   CFileDialogST::Runner previous;
   std::vector<bool> pages;
   std::string chosen;
+  QStringList several;  // when set, the dialog answers with these files
   std::u16string model = u"Disk A";
   QStringList filter;
   int dialogs = 0;
@@ -211,6 +213,20 @@ TEST_F(LoadScanLogTest, EmptyModelLogLoadsBeforeAnyDiskIsShownAndASecondCommandW
   Load();
   EXPECT_EQ(dialogs, 1);
   EXPECT_EQ(pages.size(), 1u);
+}
+
+TEST_F(LoadScanLogTest, SeveralChosenFilesLoadTheFirstNeverTheFolder) {
+  const std::string first = dir.file("first.qmlg");
+  WriteLog(first, {});
+  const std::string second = dir.file("second.qmlg");
+  WriteLog(second, LogScan{.formatted = 1});
+  several = {QString::fromStdString(first), QString::fromStdString(second)};
+  Load();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_TRUE(prompt.messages.empty()) << std::string(prompt.messages.empty() ? "" : "message shown");
+  EXPECT_EQ(g_AppState.scanLogPath, first);
+  EXPECT_EQ(pages, std::vector<bool>{false});
+  EXPECT_EQ(g_AppState.formattedMode, 0);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "app/raw_recovery_page.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,7 +12,9 @@
 #include "app/scan_runner.h"
 #include "app/startup.h"
 #include "engines/carving_table.h"
+#include "results/data_copy_path_ui.h"
 #include "support/fakes.h"
+#include "support/temp_dir.h"
 
 namespace qm {
 namespace {
@@ -137,6 +141,47 @@ TEST_F(RawRecoveryPageTest, SectorSizeSetsTheLimits) {
   EXPECT_EQ(g_ExtensionGroups[2].maxSectors, 734003200 / 4096);
   ASSERT_EQ(g_ExtensionGroups[3].headers.size(), 1u);
   EXPECT_EQ(g_ExtensionGroups[3].headers[0].offset, 6);  // JPEG header at byte 6
+}
+
+TEST_F(RawRecoveryPageTest, NextTakesTheTargetThroughTheTargetFolderDialog) {
+  SetTargetFolderAsker({});
+  test::TempDir dir;
+  const std::string target = dir.file("carved/here");
+  int dialogs = 0;
+  bool cancel = true;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    DataCopyPath* d = g_RecoveryPathDialog;
+    if (!d || !d->isVisible()) return;
+    ++dialogs;
+    if (cancel) {
+      d->CancelButton().click();
+      return;
+    }
+    d->PathEdit().setText(QString::fromStdString(target));
+    d->OkButton().click();
+  });
+  answer.start(20);
+  ExtensionWiseRecovery p;
+  page = &p;
+  p.show();
+  p.SetTick(3, true);
+
+  // Cancelled: the page stays, nothing is made.
+  p.accept();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(scanRuns, 0);
+  EXPECT_FALSE(std::filesystem::exists(target));
+
+  // Accepted: the dialog made the missing levels, and the scan carves there.
+  cancel = false;
+  p.accept();
+  EXPECT_EQ(dialogs, 2);
+  EXPECT_EQ(folderQuestions, 0);
+  EXPECT_EQ(scanRuns, 1);
+  EXPECT_EQ(folderDuringScan, target);
+  EXPECT_TRUE(std::filesystem::is_directory(target));
+  page = nullptr;
 }
 
 }  // namespace

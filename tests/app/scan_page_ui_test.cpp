@@ -363,7 +363,7 @@ TEST_F(ScanPageTest, SizeTexts) {
   }
 }
 
-TEST_F(ScanPageTest, StatisticsActOnEveryThousandthReportAndWriteBothForms) {
+TEST_F(ScanPageTest, StatisticsActOnThe1000thThenEvery999thReportAndWriteBothForms) {
   g_SelectedFileSystem = u"UNKNOWN";  // no worker: the test reports itself
   RecoveryAnalysis page;
   page.StartScanEngine();
@@ -372,10 +372,10 @@ TEST_F(ScanPageTest, StatisticsActOnEveryThousandthReportAndWriteBothForms) {
     for (int i = 1; i <= 2500; ++i) page.UpdateScanStatistics(i, i, i + 1, u"x", &counter, 'n');
   }).join();
   QApplication::processEvents();
-  // The acting calls were the 1000th and the 2000th.
-  EXPECT_EQ(Text(page.secondValue), QStringLiteral("2000"));
-  EXPECT_EQ(Text(page.thirdValue), QStringLiteral("2001"));
-  EXPECT_EQ(counter, 500);
+  // The acting calls were the 1000th and the 1999th.
+  EXPECT_EQ(Text(page.secondValue), QStringLiteral("1999"));
+  EXPECT_EQ(Text(page.thirdValue), QStringLiteral("2000"));
+  EXPECT_EQ(counter, 502);
 
   auto report = [&](uint64_t value, uint32_t first, uint32_t second, std::u16string name, char form) {
     std::thread([&] {
@@ -431,6 +431,42 @@ TEST_F(ScanPageTest, StatisticsActOnEveryThousandthReportAndWriteBothForms) {
   EXPECT_FALSE(page.firstCaption->isHidden());
   report(1, 1, 1, u"shown", 'n');
   EXPECT_EQ(Text(page.nameValue), QStringLiteral("shown"));
+}
+
+TEST_F(ScanPageTest, HideDetailsHidesTheDeepScansSectorCounterToo) {
+  g_SelectedFileSystem = u"UNKNOWN";  // no worker: the test reports itself
+  g_AppState.formattedMode = 1;
+  RecoveryAnalysis page;
+  page.StartScanEngine();
+  page.show();
+  auto fromWorker = [&](const std::function<void()>& fn) {
+    std::thread(fn).join();
+    QApplication::processEvents();
+  };
+  // A formatted scan shows its sector line and counts in it.
+  fromWorker([&] {
+    page.ShowControl(kScanSectorLine, true);
+    page.SetControlText(kScanSectorLine, u"Analysing 10 of 100");
+  });
+  ASSERT_TRUE(page.sectorLine->isVisible());
+
+  page.detailsButton->click();
+  EXPECT_FALSE(page.sectorLine->isVisible());
+  EXPECT_FALSE(page.firstValue->isVisible());
+  // The worker's next step shows its line again: it stays hidden.
+  fromWorker([&] { page.ShowControl(kScanSectorLine, true); });
+  EXPECT_FALSE(page.sectorLine->isVisible());
+
+  page.detailsButton->click();
+  EXPECT_TRUE(page.sectorLine->isVisible());
+  EXPECT_TRUE(page.firstCaption->isVisible());
+
+  // A button text that the desktop re-marked does not turn the button around.
+  page.detailsButton->setText(QStringLiteral("Hide &Details"));
+  page.detailsButton->click();
+  EXPECT_EQ(page.detailsHidden, 1);
+  EXPECT_FALSE(page.sectorLine->isVisible());
+  EXPECT_EQ(page.detailsButton->text(), QStringLiteral("&Show Details"));
 }
 
 TEST_F(ScanPageTest, ElapsedTimeCountsWithoutPausesAndSurvivesLateTicks) {

@@ -2,21 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFont>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QTest>
+#include <QTimer>
 
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 
 #include "app/app_state.h"
+#include "app/page_chain.h"
+#include "app/scan_runner.h"
 #include "app/startup.h"
 #include "controls/colored_list.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
 #include "engines/fat_quick_scan.h"
+#include "engines/scan_log.h"
 #include "engines/partition_geometry.h"
 #include "platform/byte_reader.h"
 #include "results/list_views_ui.h"
@@ -168,8 +176,10 @@ TEST_F(ResultsPageTest, ListRowTicksClimbTheTree) {
   page.ShowFolderContents(Folder("SUB").treeItem);
   Row(page, "D.TXT")->setCheckState(kColName, Qt::Checked);
   EXPECT_EQ(File("D.TXT").checkFlag.load(), 'y');
-  for (uint32_t id : {Folder("SUB").treeItem, Folder("DOCS").treeItem, page.Selection().Root()})
+  for (uint32_t id : {Folder("SUB").treeItem, Folder("DOCS").treeItem})
     EXPECT_EQ(page.Tree().ItemById(id)->checkState(0), Qt::Checked) << id;
+  // The root is ticked with OLD unticked: a partial tick.
+  EXPECT_EQ(page.Tree().RootItem()->checkState(0), Qt::PartiallyChecked);
   Row(page, "D.TXT")->setCheckState(kColName, Qt::Unchecked);
   for (uint32_t id : {Folder("SUB").treeItem, Folder("DOCS").treeItem, page.Selection().Root()})
     EXPECT_EQ(page.Tree().ItemById(id)->checkState(0), Qt::Unchecked) << id;
@@ -217,6 +227,175 @@ TEST_F(ResultsPageTest, ViewModesAndFonts) {
   EXPECT_EQ(CurrentViewMode(page.List()), ListViewMode::kSmallIcons);
   ShowDetails(page.List());
   EXPECT_FALSE(page.List().isColumnHidden(kColId));
+}
+
+// Runs fn and closes every modal dialog it opens, returning their class names.
+std::vector<std::string> ClosingModals(const std::function<void()>& fn) {
+  std::vector<std::string> seen;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      seen.push_back(modal->metaObject()->className());
+      modal->close();
+    }
+  });
+  timer.start(20);
+  fn();
+  return seen;
+}
+
+TEST_F(ResultsPageTest, MenuCommandsReachTheirHandlers) {
+  test::TempDir dir;
+  int about = 0, help = 0;
+  SetPageRunner(PageHook::kAboutBox, [&] { return ++about, IDOK; });
+  SetPageRunner(PageHook::kHelpPage, [&] { return ++help, IDOK; });
+  ViewDataInControls page;
+  page.show();
+  QApplication::processEvents();
+
+  // Grayed: loading (the log is loaded already) and, after a formatted scan, the switch to one.
+  for (int id : {kCmdLoadLog, kCmdFormattedRecovery}) {
+    EXPECT_FALSE(page.MenuAction(id)->isEnabled()) << id;
+    EXPECT_FALSE(page.TriggerMenuCommand(id)) << id;
+  }
+  EXPECT_TRUE(page.MenuAction(kCmdDetails)->isChecked());
+
+  struct Dialog {
+    int id;
+    const char* dialog;
+  } dialogs[] = {
+      {kCmdRecoverSelected, "qm::DataCopyPath"},
+      {kCmdSearchData, "qm::AdvanceSearchFile"},
+      {kCmdRecoveryFilter, "qm::DataSavingSettings"},
+  };
+  for (const Dialog& d : dialogs) {
+    std::vector<std::string> seen = ClosingModals([&] { EXPECT_TRUE(page.TriggerMenuCommand(d.id)); });
+    ASSERT_FALSE(seen.empty()) << d.dialog;
+    EXPECT_EQ(seen.front(), d.dialog);
+  }
+
+  // The view modes, each with its own check mark.
+  struct View {
+    int id;
+    ListViewMode mode;
+  } views[] = {{kCmdLargeIcons, ListViewMode::kLargeIcons},
+               {kCmdSmallIcons, ListViewMode::kSmallIcons},
+               {kCmdDetails, ListViewMode::kDetails}};
+  for (const View& v : views) {
+    EXPECT_TRUE(page.TriggerMenuCommand(v.id));
+    EXPECT_EQ(CurrentViewMode(page.List()), v.mode) << v.id;
+    for (const View& other : views) EXPECT_EQ(page.MenuAction(other.id)->isChecked(), other.id == v.id);
+  }
+
+  // Rename edits the one selected row.
+  page.List().setCurrentItem(page.List().topLevelItem(2));
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdRenameData));
+  QLineEdit* editor = nullptr;
+  for (QLineEdit* e : page.List().findChildren<QLineEdit*>())
+    if (e->isVisible()) editor = e;
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->text(), "A.TXT");
+  QTest::keyClick(editor, Qt::Key_Escape);
+
+  // Save Log writes a log where the user says.
+  prompt_.savePath = dir.file("saved");
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdSaveLog));
+  WaitForScanLogWriter();
+  EXPECT_FALSE(QDir(QString::fromStdString(dir.path())).isEmpty());
+
+  // Exit asks; No keeps the page. About and help.
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdExit));
+  ASSERT_FALSE(prompt_.questions.empty());
+  EXPECT_EQ(prompt_.questions.back(), kExitQuestion);
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdAbout));
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdViewHelp));
+  EXPECT_EQ(about, 1);
+  EXPECT_EQ(help, 1);
+  SetPageRunner(PageHook::kAboutBox, {});
+  SetPageRunner(PageHook::kHelpPage, {});
+}
+
+TEST_F(ResultsPageTest, FormattedSwitchAsksThenEndsThePageAndScansAgain) {
+  g_AppState.formattedMode = 0;
+  prompt_.defaultAnswer = IDOK;  // the hint box of a quick scan's results is not a question
+  int scans = 0;
+  int formattedDuringScan = -1;
+  SetScanPageRunner([&] {
+    ++scans;
+    formattedDuringScan = g_AppState.formattedMode;
+    return IDOK;
+  });
+  ViewDataInControls page;
+  ASSERT_TRUE(page.MenuAction(kCmdFormattedRecovery)->isEnabled());
+
+  prompt_.answers.push_back(IDCANCEL);
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdFormattedRecovery));
+  ASSERT_EQ(prompt_.questions.size(), 1u);
+  EXPECT_EQ(prompt_.questions[0],
+            u"Switching to Formatted data recovery for Lost files && folders. This will take long time.\r\n"
+            u"Are you sure you want to start this process");
+  EXPECT_EQ(scans, 0);
+  EXPECT_EQ(g_AppState.folderCount, 3);
+
+  prompt_.answers.push_back(IDOK);
+  EXPECT_TRUE(page.TriggerMenuCommand(kCmdFormattedRecovery));
+  // No second question: Back's own question is skipped.
+  EXPECT_EQ(prompt_.questions.size(), 2u);
+  EXPECT_EQ(scans, 1);
+  EXPECT_EQ(formattedDuringScan, 1);
+  EXPECT_EQ(g_AppState.folderCount, 0);
+  EXPECT_EQ(page.result(), IDOK);
+  SetScanPageRunner({});
+
+  // After a partition scan there is nothing to switch to.
+  g_AppState.formattedMode = 0;
+  g_AppState.partitionMode = 1;
+  ViewDataInControls partition;
+  EXPECT_FALSE(partition.MenuAction(kCmdFormattedRecovery)->isEnabled());
+}
+
+TEST_F(ResultsPageTest, KeyboardMovesInTheTreeShowTheFolderAsAClickDoes) {
+  ViewDataInControls page;
+  page.show();
+  CResultsTreeCtrl& tree = page.Tree();
+  tree.setCurrentItem(tree.RootItem());
+  tree.setFocus();
+  struct Step {
+    Qt::Key key;
+    const char* folder;
+    std::vector<const char*> rows;
+  } steps[] = {
+      {Qt::Key_Down, "DOCS", {"SUB", "B.DOC", "C.DOC"}},
+      {Qt::Key_Down, "SUB", {"D.TXT"}},
+      {Qt::Key_Up, "DOCS", {"SUB", "B.DOC", "C.DOC"}},
+  };
+  tree.expandAll();
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.folder);
+    QTest::keyClick(&tree, s.key);
+    ASSERT_NE(tree.currentItem(), nullptr);
+    EXPECT_EQ(tree.currentItem()->text(0), s.folder);
+    EXPECT_EQ(page.CurrentItem(), Folder(s.folder).treeItem);
+    ASSERT_EQ(page.List().topLevelItemCount(), static_cast<int>(s.rows.size()));
+    for (size_t i = 0; i < s.rows.size(); ++i)
+      EXPECT_EQ(Text(page.List().topLevelItem(static_cast<int>(i)), kColName), s.rows[i]);
+  }
+}
+
+TEST_F(ResultsPageTest, FoldersWithPartOfTheirContentTickedShowAPartialTick) {
+  ViewDataInControls page;
+  CResultsTreeCtrl& tree = page.Tree();
+  auto box = [&](const char* name) { return tree.ItemById(Folder(name).treeItem)->checkState(0); };
+  page.SelectData(Folder("SUB").treeItem);
+  EXPECT_EQ(box("SUB"), Qt::Checked);
+  EXPECT_EQ(box("DOCS"), Qt::Checked);  // its one sub-folder is ticked
+  EXPECT_EQ(tree.RootItem()->checkState(0), Qt::PartiallyChecked);  // OLD is not
+  EXPECT_EQ(box("OLD"), Qt::Unchecked);
+
+  // A click on a partial box goes by the model: the ticked root unticks.
+  page.SelectData(page.Selection().Root());
+  EXPECT_EQ(tree.RootItem()->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(box("SUB"), Qt::Unchecked);
 }
 
 TEST_F(ResultsPageTest, QuickScanResultsPointToFormattedRecovery) {

@@ -165,6 +165,18 @@ TEST_F(SearchDialogTest, RowTicksWriteThroughToRecordsAndTree) {
 
   dlg.List().topLevelItem(RowOf(dlg, "NOTE.TXT"))->setCheckState(0, Qt::Unchecked);
   EXPECT_EQ(File("NOTE.TXT").checkFlag.load(), 'n');
+  // As a tree untick: the folder and its ancestors, which hold nothing else ticked.
+  EXPECT_EQ(host.tree.Node(oldItem)->tickState.load(), kTickUnticked);
+  EXPECT_EQ(host.tree.Node(Folder("DOCS").treeItem)->tickState.load(), kTickUnticked);
+  EXPECT_EQ(host.tree.Node(host.tree.Root())->tickState.load(), kTickUnticked);
+
+  // A ticked sibling keeps the shared folder ticked.
+  dlg.List().topLevelItem(RowOf(dlg, "REPORT.DOC"))->setCheckState(0, Qt::Checked);
+  dlg.List().topLevelItem(RowOf(dlg, "NOTE.TXT"))->setCheckState(0, Qt::Checked);
+  dlg.List().topLevelItem(RowOf(dlg, "NOTE.TXT"))->setCheckState(0, Qt::Unchecked);
+  EXPECT_EQ(host.tree.Node(oldItem)->tickState.load(), kTickUnticked);
+  EXPECT_EQ(host.tree.Node(Folder("DOCS").treeItem)->tickState.load(), kTickTicked);
+  dlg.List().topLevelItem(RowOf(dlg, "REPORT.DOC"))->setCheckState(0, Qt::Unchecked);
 
   dlg.List().topLevelItem(RowOf(dlg, "DOCS"))->setCheckState(0, Qt::Checked);
   EXPECT_EQ(Folder("DOCS").checkFlag.load(), 'y');
