@@ -718,7 +718,12 @@ bool WriteScanLog(const std::string& path, ScanLogOrigin origin) {
     File file;
     if (file.open(temp, File::Mode::CreateTruncate)) {
       LogOutput out(file);
-      WriteBody(out, origin);
+      {
+        // Pages and workers stay live while the log is written: the walk
+        // makes every change to the catalogue wait until the lists are out.
+        CatalogWalk walk;
+        WriteBody(out, origin);
+      }
       ok = out.flush() && file.sync();
       tooLarge = out.tooLarge();
       file.close();

@@ -120,8 +120,11 @@ bool WriteScanLog(const std::string& path, ScanLogOrigin origin);
 int SaveScanLogThread(ScanLogOrigin origin, const std::function<void()>& done = {});
 
 // g_SaveLogThread: starts SaveScanLogThread on its own worker unless one is
-// running (false then). The pages call WaitForScanLogWriter before they free
-// or rename catalogue records, and ScanLogWriterRunning to refuse a rename.
+// running (false then). The writer holds a CatalogWalk while it reads the
+// catalogue, so the catalogue itself makes every insert, rename and
+// ClearCatalog wait for it (catalog.h); no page has to remember to. The
+// deep-scan lists have no such guard: a page that frees them calls
+// WaitForScanLogWriter first, which waits for the whole save.
 bool StartSaveScanLog(ScanLogOrigin origin, std::function<void()> done = {});
 bool ScanLogWriterRunning();
 void WaitForScanLogWriter();

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -482,6 +483,70 @@ TEST_F(ScanLogTest, OneWriterAtATimeAndPagesCanWaitForIt) {
   EXPECT_EQ(repaints.load(), 1);
   ClearAll();  // safe now: the writer has left
   EXPECT_EQ(ReadAll(dir.file("w.qmlg")), GoldenLog());
+}
+
+// A page or a worker that changes the catalogue while a log is being written
+// waits for the writer: the log holds the catalogue as it stood when writing
+// began, and nothing is freed or renamed under the writer (under ASan a free
+// in the middle of the walk is a use-after-free).
+TEST_F(ScanLogTest, ChangesDuringAWriteWaitForTheWriter) {
+  constexpr int kFiles = 200000;
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    std::function<void()> check;
+  } cases[] = {
+      {"the results page's Back frees everything", [] { ClearCatalog(); },
+       [] { EXPECT_EQ(AllFiles().begin(), AllFiles().end()); }},
+      {"a second pass inserts behind the last file",
+       [] { InsertFileRecord("LATE.TXT", u"", 'n', 1, 0xFFFFFF, 1, 0, {}); },
+       [] { EXPECT_EQ(g_AppState.fileCount, kFiles + 1); }},
+      {"a second pass inserts a folder", [] { InsertFolderRecord("LATE", u"", 'n', 0xFFFFFF, 0x7777, 0, {}, 0); },
+       [] { EXPECT_EQ(g_AppState.folderCount, 101); }},
+      {"the last file is renamed",
+       [] {
+         FileRecord* last = nullptr;
+         for (FileRecord& f : AllFiles()) last = &f;
+         SetRecordName(*last, {}, u"renamed while saving");
+       },
+       [] {
+         FileRecord* last = nullptr;
+         for (FileRecord& f : AllFiles()) last = &f;
+         EXPECT_EQ(last->wideName, u"renamed while saving");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearAll();
+    for (int i = 0; i < 100; ++i) InsertFolderRecord("D", u"", 'n', 0, static_cast<uint32_t>(i + 2), 0, {}, 0);
+    for (int i = 0; i < kFiles; ++i)
+      InsertFileRecord("", u"file name", 'n', 10, static_cast<uint32_t>(i % 100 + 2), static_cast<uint32_t>(i), 0,
+                       {});
+    ASSERT_TRUE(WriteScanLog(dir.file("expected.qmlg"), ScanLogOrigin::ResultsPage));
+
+    GatedPrompt gated;
+    gated.savePath = dir.file("during");
+    PromptScope s(&gated);
+    ASSERT_TRUE(StartSaveScanLog(ScanLogOrigin::ResultsPage));
+    {
+      std::unique_lock l(gated.gate);
+      ASSERT_TRUE(gated.cv.wait_for(l, std::chrono::seconds(30), [&] { return gated.asked; }));
+      gated.open = true;
+      gated.cv.notify_all();
+    }
+    // The first part of the log is on disk: the writer is in its walk.
+    bool writing = false;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!writing && ScanLogWriterRunning() && std::chrono::steady_clock::now() < giveUp) {
+      for (auto& e : fs::directory_iterator(dir.path()))
+        if (e.path().filename().string().rfind("during.qmlg.part", 0) == 0 && e.file_size() > 0) writing = true;
+    }
+    EXPECT_TRUE(writing) << "the change did not meet a writer in its walk";
+    c.change();
+    WaitForScanLogWriter();
+    c.check();
+    EXPECT_TRUE(ReadAll(dir.file("during.qmlg")) == ReadAll(dir.file("expected.qmlg")));
+  }
 }
 
 // --- Header reader ----------------------------------------------------------
