@@ -490,7 +490,7 @@ TEST_F(ScanLogTest, OneWriterAtATimeAndPagesCanWaitForIt) {
 // began, and nothing is freed or renamed under the writer (under ASan a free
 // in the middle of the walk is a use-after-free).
 TEST_F(ScanLogTest, ChangesDuringAWriteWaitForTheWriter) {
-  constexpr int kFiles = 200000;
+  constexpr int kFiles = 100000;
   struct Case {
     const char* what;
     std::function<void()> change;
@@ -637,6 +637,83 @@ TEST_F(ScanLogTest, HeaderChecks) {
   EXPECT_TRUE(ScanLogHeaderMessage(ScanLogHeaderStatus::BadMode).empty());
   ScanLogHeader h;
   EXPECT_EQ(ReadScanLogHeader(dir.file("absent.qmlg"), h), ScanLogHeaderStatus::CannotOpen);
+}
+
+// A log is chosen by the user: geometry no volume can have (a buffer of
+// 2^31 sectors per MFT record, a FAT beyond the volume) is refused before
+// anything of it is applied, as an invalid log.
+TEST_F(ScanLogTest, ImpossibleGeometryIsRefused) {
+  GoldenMarks m;
+  const std::vector<uint8_t> golden = GoldenLog(&m);
+  const size_t partitionGeometryAt = 116, scanGeometryAt = 164;
+  const size_t rangeAt = 100;
+  const size_t fileSystemAt = m.countOffsets[0] + 4;
+  auto refused = [](const std::vector<uint8_t>& b) {
+    ScanLogHeader h;
+    return ReadScanLogHeader(b, h) == ScanLogHeaderStatus::Invalid;
+  };
+  {
+    ScanLogHeader h;
+    ASSERT_EQ(ReadScanLogHeader(golden, h), ScanLogHeaderStatus::Ok);
+    ASSERT_EQ(h.scanGeometry.sectorsPerMftRecord, 200);  // the offsets above are right
+  }
+  // Every size the geometry carries, in stored order: sectors per FAT, per
+  // cluster, root-directory sectors, reserved sectors, per MFT record, per
+  // index block; too large and negative.
+  for (size_t at : {partitionGeometryAt, scanGeometryAt})
+    for (size_t slot : {0, 1, 2, 4, 10, 11})
+      for (uint32_t v : {0x7FFFFFFFu, 0xFFFFFFFFu, 0x01000000u}) {
+        std::vector<uint8_t> b = golden;
+        PutU32(b, at + 4 * slot, v);
+        EXPECT_TRUE(refused(b)) << "geometry at " << at << ", slot " << slot << ", value " << v;
+      }
+  // The same sizes of a found file system, and its sector range.
+  for (size_t field : {size_t{16}, size_t{28}, size_t{32}, size_t{44}, size_t{68}, size_t{72}}) {
+    std::vector<uint8_t> b = golden;
+    PutU32(b, fileSystemAt + field, 0x7FFFFFFF);
+    EXPECT_TRUE(refused(b)) << "file system field " << field;
+  }
+  {
+    std::vector<uint8_t> b = golden;
+    PutU32(b, fileSystemAt + 8, 0x7FFFFFFF);  // first sector beyond the end
+    PutU32(b, fileSystemAt + 12, 0x7FFFFFFF);
+    EXPECT_TRUE(refused(b)) << "file system that ends before it starts";
+  }
+
+  // A results-page log of a volume from sector 0x800 to 0x10000: the
+  // geometry's sectors must lie on it.
+  std::vector<uint8_t> volume = golden;
+  volume[62] = 0;
+  PutU32(volume, m.countOffsets[0] - 12, 0);  // partition mode off
+  PutU32(volume, rangeAt, 0x800);
+  PutU32(volume, rangeAt + 4, 0);
+  PutU32(volume, rangeAt + 8, 0x10000);
+  PutU32(volume, rangeAt + 12, 0);
+  struct Case {
+    const char* what;
+    size_t at;
+    uint32_t value;
+    bool ok;
+  } cases[] = {
+      {"as on the volume", scanGeometryAt, 200 + 5, true},
+      {"MFT beyond the volume", partitionGeometryAt + 4 * 8, 0x10001, false},
+      {"MFT mirror beyond the volume", scanGeometryAt + 4 * 9, 0x7FFFFFFF, false},
+      {"first FAT beyond the volume", scanGeometryAt + 4 * 6, 0x20000, false},
+      {"second FAT at a negative sector", partitionGeometryAt + 4 * 7, 0xFFFFFFFF, false},
+      {"range that ends before it starts", rangeAt, 0x20000, false},
+      {"FAT on the last sector", scanGeometryAt + 4 * 6, 0x10000, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> b = volume;
+    PutU32(b, c.at, c.value);
+    ScanLogHeader h;
+    EXPECT_EQ(ReadScanLogHeader(b, h), c.ok ? ScanLogHeaderStatus::Ok : ScanLogHeaderStatus::Invalid) << c.what;
+  }
+  // Without an end sector the volume's size is not known: sectors pass.
+  std::vector<uint8_t> open = volume;
+  PutU32(open, rangeAt + 8, 0);
+  PutU32(open, scanGeometryAt + 4 * 8, 0x7FFFFFFF);
+  EXPECT_FALSE(refused(open));
 }
 
 TEST_F(ScanLogTest, FileSystemNameIsAlwaysTerminated) {
