@@ -2,6 +2,7 @@
 // The process-wide state shared by pages and engines, and the selection
 // globals that the device page writes and the engines read. All zero at
 // start. Each group is owned by the module named beside it; others only read.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,29 @@ struct NtfsFileRecord;
 struct FileSystemRecord;
 class ScanHost;
 class Worker;
+
+// A 32-bit field that a worker writes while a page reads it: each access is
+// one atomic load or store. Copies take the value, so AppState stays a plain
+// value type.
+class SharedInt32 {
+ public:
+  constexpr SharedInt32(int32_t v = 0) noexcept : v_(v) {}
+  SharedInt32(const SharedInt32& other) noexcept : v_(other.load()) {}
+  SharedInt32& operator=(const SharedInt32& other) noexcept {
+    store(other.load());
+    return *this;
+  }
+  SharedInt32& operator=(int32_t v) noexcept {
+    store(v);
+    return *this;
+  }
+  operator int32_t() const noexcept { return load(); }
+  int32_t load() const noexcept { return v_.load(); }
+  void store(int32_t v) noexcept { v_.store(v); }
+
+ private:
+  std::atomic<int32_t> v_;
+};
 
 // Twelve numbers that locate a volume's structures (see engines/partition_geometry).
 struct PartitionGeometry {
@@ -71,7 +95,9 @@ struct AppState {
   // --- Modes (mode page, scan page, scan-log loader) ---
   int32_t recoveryMode = 0;
   int32_t wholeDiskMode = 0;
-  int32_t formattedMode = 0;
+  // The NTFS quick scan turns it on from its worker when it hands over to
+  // the deep scan; the scan page reads it meanwhile.
+  SharedInt32 formattedMode = 0;
   int32_t partitionMode = 0;
   int32_t partitionPass = 0;
   int32_t diskImageMode = 0;

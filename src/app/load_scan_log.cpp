@@ -2,15 +2,12 @@
 
 #include <QDialog>
 
-#include <cstdio>
-
 #include "app/app_state.h"
 #include "app/found_partitions_page.h"
 #include "app/page_chain.h"
 #include "app/scan_page.h"
 #include "app/startup.h"
 #include "controls/file_dialog_st.h"
-#include "diskio/sector_io.h"
 #include "engines/scan_log.h"
 #include "platform/prompt.h"
 
@@ -38,11 +35,6 @@ LoadedLogPages& Pages() {
   return pages;
 }
 
-template <typename T>
-void SetLowByte(T& value, uint8_t low) {
-  value = static_cast<T>((static_cast<uint16_t>(value) & 0xFF00u) | low);
-}
-
 }  // namespace
 
 void SetLoadedLogPages(LoadedLogPages pages) { Pages() = pages ? std::move(pages) : RunLoadedLogPagesDefault; }
@@ -62,33 +54,7 @@ bool ApplyScanLogFile(const std::string& path) {
     return false;
   }
 
-  g_AppState.wholeDiskMode = h.mode;
-  SetLowByte(g_SelectedDiskIndex, h.diskIndex);
-  g_SelectedDriveLetter = static_cast<char>(h.driveLetter);
-  if (h.driveLetter == 0) {
-    std::snprintf(g_DevicePathTable[0], sizeof g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
-  } else {
-    std::snprintf(g_DevicePathTable[0], sizeof g_DevicePathTable[0], "\\\\.\\%c:", static_cast<char>(h.driveLetter));
-  }
-  g_BytesPerSector = h.bytesPerSector;
-  SetLowByte(g_PartitionDiskIndex, h.partitionDiskIndex);
-  SetLowByte(g_SelectedPartitionIndex, h.partitionIndex);
-  g_SelectedFileSystem = h.fileSystem;
-  g_SelectedVolumeText = h.volumeText;
-  g_RangeFirstSector = h.rangeFirstSector;
-  g_RangeEndSector = h.rangeEndSector;
-  g_PartitionGeometry = h.partitionGeometry;
-  g_AppState.scanGeometry = h.scanGeometry;
-  g_AppState.scanFileSystem = h.scanFileSystem;
-  g_AppState.formattedMode = h.formattedMode;
-  g_AppState.partitionMode = h.partitionMode;
-  g_AppState.currentVolume = h.currentVolume;
-  if (h.partitionMode != 0) {
-    g_AppState.fileSystemCount = h.fileSystemCount;
-    AppendScanLogFileSystems(h);
-  }
-  g_AppState.partitionPass = 0;
-  g_AppState.scanLogRecordsOffset = static_cast<int64_t>(h.recordsOffset);
+  ApplyScanLogHeader(h);
   g_AppState.scanLogPath = path;
   return true;
 }

@@ -59,7 +59,7 @@ ModeFields ModeFieldsFor(int buttonId) {
 }
 
 void ApplyModeFields(const ModeFields& f) {
-  auto set = [](int32_t& field, int value) {
+  auto set = [](auto& field, int value) {
     if (value != kKeepField) field = value;
   };
   set(g_AppState.recoveryMode, f.recoveryMode);

@@ -14,6 +14,7 @@
 #include "app/setup_pages.h"
 #include "platform/prompt.h"
 #include "platform/registry.h"
+#include "results/preview_ui.h"
 #include "results/results_page_ui.h"
 
 namespace qm {
@@ -65,7 +66,11 @@ void LoadStartupSettings() {
   g_AppState.baseTitle = g_AppState.windowTitle;
 }
 
-void ExitApplication() { std::_Exit(0); }
+void ExitApplication() {
+  // Nothing runs after _Exit: the preview copies go first.
+  RemovePreviewTempFolder();
+  std::_Exit(0);
+}
 
 void ConfirmExit() {
   if (AskQuestion(u"Do you want to exit.") == IDOK) ExitApplication();
@@ -82,6 +87,7 @@ int RunWizard(QApplication& app) {
   InstallResultsPageRunner();
   CRecoveryMode page;
   page.DoModal();
+  RemovePreviewTempFolder();
   SetPrompt(nullptr);
   return 0;
 }

@@ -18,6 +18,12 @@ struct CatalogAccess {
 
 namespace {
 
+// Walks share it; every change takes it alone.
+std::shared_mutex& CatalogGuard() {
+  static std::shared_mutex m;
+  return m;
+}
+
 // The counters of the sparse index that older readers test: one entry per
 // 10000 records, at most 1000, recounted each time the list passes the next
 // multiple of 10000.
@@ -190,6 +196,7 @@ void ApplyRebuildRule(int32_t count, int32_t& skipCount, int32_t& threshold) {
 void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, char deletedFlag, uint32_t parentKey,
                         uint32_t ownKey, uint64_t recordSector, const RecordTimes& times, int16_t fileSystemNumber) {
   try {
+    CatalogEdit edit;
     FolderStore& st = Folders();
     FolderRecord*& head = g_AppState.folderList;
     if (head == nullptr) {
@@ -256,6 +263,7 @@ void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, ch
 void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char deletedFlag, uint64_t size,
                       uint32_t parentKey, uint32_t dataKey, uint64_t recordSector, const RecordTimes& times) {
   try {
+    CatalogEdit edit;
     SortedList<FileRecord>& st = Files();
     FileRecord*& head = g_AppState.fileList;
     if (head == nullptr) {
@@ -293,6 +301,7 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
 }
 
 void ClearCatalog() {
+  CatalogEdit edit;
   Folders().list.Clear();
   std::unordered_map<uint64_t, FolderRecord*>().swap(Folders().byOwnKey);
   Files().Clear();
@@ -305,6 +314,22 @@ void ClearCatalog() {
   Folders().list.skipThreshold = kSkipStride;
   Files().skipThreshold = kSkipStride;
 }
+
+void SetRecordName(FolderRecord& record, std::string_view name8, std::u16string_view wideName) {
+  CatalogEdit edit;
+  StoreName(record, name8, wideName);
+}
+
+void SetRecordName(FileRecord& record, std::string_view name8, std::u16string_view wideName) {
+  CatalogEdit edit;
+  StoreName(record, name8, wideName);
+}
+
+CatalogWalk::CatalogWalk() : lock_(CatalogGuard()) {}
+CatalogWalk::~CatalogWalk() = default;
+
+CatalogEdit::CatalogEdit() : lock_(CatalogGuard()) {}
+CatalogEdit::~CatalogEdit() = default;
 
 FolderRange AllFolders() { return FolderRange(g_AppState.folderList, nullptr); }
 FileRange AllFiles() { return FileRange(g_AppState.fileList, nullptr); }

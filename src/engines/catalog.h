@@ -10,12 +10,19 @@
 // never move in memory while the catalogue holds them, so pointers to them
 // stay valid until ClearCatalog().
 //
-// One worker inserts at a time; readers run only after it has finished.
+// One worker inserts at a time; readers run only after it has finished. The
+// one reader that runs beside the pages and workers is the scan-log writer:
+// it holds a CatalogWalk while it reads, and every change made here (the
+// inserts, ClearCatalog, SetRecordName) and every in-place edit made under a
+// CatalogEdit waits until that walk is over. So no page or worker can free,
+// move or rename a record under the writer, whatever it does meanwhile.
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -94,6 +101,39 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
 
 // Frees every record, sets both heads to null and the counts to 0.
 void ClearCatalog();
+
+// Renames a record in place, as the inserts store names: a non-empty name8
+// is kept and the wide name dropped, otherwise the wide name is kept.
+void SetRecordName(FolderRecord& record, std::string_view name8, std::u16string_view wideName);
+void SetRecordName(FileRecord& record, std::string_view name8, std::u16string_view wideName);
+
+// Held by a reader on another thread for as long as it follows the lists:
+// changes to the catalogue wait until it is released.
+class CatalogWalk {
+ public:
+  CatalogWalk();
+  ~CatalogWalk();
+  CatalogWalk(const CatalogWalk&) = delete;
+  CatalogWalk& operator=(const CatalogWalk&) = delete;
+
+ private:
+  std::shared_lock<std::shared_mutex> lock_;
+};
+
+// Held around an edit of record fields made outside this module (a scan
+// correcting what it inserted, the results tree numbering its folders):
+// waits for a walk to end and keeps the next one out until released. Not to
+// be held across the inserts or ClearCatalog, which take it themselves.
+class CatalogEdit {
+ public:
+  CatalogEdit();
+  ~CatalogEdit();
+  CatalogEdit(const CatalogEdit&) = delete;
+  CatalogEdit& operator=(const CatalogEdit&) = delete;
+
+ private:
+  std::unique_lock<std::shared_mutex> lock_;
+};
 
 // A forward range over records linked by `next`, from first up to (not
 // including) stop.

@@ -137,6 +137,7 @@ void DumpSelectedFileSystem(int32_t key) {
     else
       InsertFolderRecord({}, kLostName16, 'n', rootKey, kLostFolderKey, 0, RecordTimes{}, fs);
   } else if (g_AppState.folderList != nullptr) {
+    CatalogEdit edit;
     g_AppState.folderList->fileSystemNumber = fs;
   }
 

@@ -308,12 +308,8 @@ class FatLostFolderScan {
       auto it = byParentAndOwn_.find(PairKey(parent, cluster));
       if (it != byParentAndOwn_.end()) {
         FolderRecord& f = *it->second;
-        f.name8 = name8;
-        if (name8.empty()) {
-          f.wideName = wide;
-        } else {
-          f.wideName.clear();
-        }
+        SetRecordName(f, name8, wide);
+        CatalogEdit edit;
         f.deletedFlag = flag;
       }
     } else {

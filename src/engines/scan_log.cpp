@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "engines/catalog.h"
+#include "diskio/sector_io.h"
 #include "engines/deep_lists.h"
 #include "platform/file.h"
 #include "platform/job_control.h"
@@ -263,6 +264,58 @@ bool IsSectorSize(int32_t v) {
   return v >= kMinBytesPerSector && v <= kMaxBytesPerSector && (v & (v - 1)) == 0;
 }
 
+// --- Geometry checks ------------------------------------------------------
+
+// The geometry sizes the readers' buffers and names the sectors they read,
+// so a log may set only what a volume can have (0: not known). The limits
+// are those of the boot-sector fields the values come from.
+constexpr int64_t kMaxSectorsPerCluster = 255;      // a one-byte field
+constexpr int64_t kMaxMftRecordBytes = 1 << 20;     // records are 1 or 4 KiB
+constexpr int64_t kMaxIndexBlockBytes = 32 << 20;   // 127 clusters of 255 sectors
+constexpr int64_t kMaxFatBytes = int64_t{1} << 31;  // 2^28 entries of 4 bytes, with room
+constexpr int64_t kMaxRootDirBytes = 65536 * 32;    // 16-bit entry count
+constexpr int64_t kMaxReservedSectors = 65535;      // a 16-bit field
+
+bool Within(int64_t v, int64_t max) { return v >= 0 && v <= max; }
+
+// Sizes, for the geometry and for the file-system entries alike.
+bool SizesSane(int64_t sectorsPerCluster, int64_t sectorsPerMftRecord, int64_t sectorsPerIndexBlock,
+               int64_t sectorsPerFat, int64_t rootDirSectors, int64_t reservedSectors, int64_t bps) {
+  return Within(sectorsPerCluster, kMaxSectorsPerCluster) && Within(sectorsPerMftRecord, kMaxMftRecordBytes / bps) &&
+         Within(sectorsPerIndexBlock, kMaxIndexBlockBytes / bps) && Within(sectorsPerFat, kMaxFatBytes / bps) &&
+         Within(rootDirSectors, kMaxRootDirBytes / bps) && Within(reservedSectors, kMaxReservedSectors);
+}
+
+bool GeometrySane(const PartitionGeometry& g, const ScanLogHeader& h) {
+  if (!SizesSane(g.sectorsPerCluster, g.sectorsPerMftRecord, g.sectorsPerIndexBlock, g.sectorsPerFat,
+                 g.rootDirSectors, g.reservedSectors, h.bytesPerSector))
+    return false;
+  // Outside partition recovery the geometry was read from the volume the
+  // range names, so its sectors lie on it. They are kept in 32 bits: only a
+  // volume that ends below 2^32 can be checked this way. (A partition log
+  // keeps what the found-partitions page set, which may be older.)
+  if (h.partitionMode == 0 && h.rangeEndSector != 0 && h.rangeEndSector <= UINT32_MAX) {
+    for (int32_t sector : {g.mftSector, g.mftMirrorSector, g.fat1Sector, g.fat2Sector})
+      if (static_cast<uint32_t>(sector) > h.rangeEndSector) return false;
+  }
+  return true;
+}
+
+bool FileSystemSane(const ScanLogFileSystem& fs, int64_t bps) {
+  return SizesSane(fs.sectorsPerCluster, fs.sectorsPerMftRecord, fs.sectorsPerIndexBlock, fs.sectorsPerFat,
+                   fs.rootDirSectors, fs.reservedSectors, bps) &&
+         (fs.endSector == 0 || fs.firstSector <= fs.endSector);
+}
+
+// Everything the loader would apply, checked before any of it is.
+bool HeaderSane(const ScanLogHeader& h) {
+  if (h.rangeEndSector != 0 && h.rangeFirstSector > h.rangeEndSector) return false;
+  if (!GeometrySane(h.partitionGeometry, h) || !GeometrySane(h.scanGeometry, h)) return false;
+  for (const ScanLogFileSystem& fs : h.fileSystems)
+    if (!FileSystemSane(fs, h.bytesPerSector)) return false;
+  return true;
+}
+
 ScanLogHeaderStatus DecodeHeader(LogInput& in, ScanLogHeader& out) {
   ScanLogHeader h;
   if (!in.seek(kModeOffset)) return ScanLogHeaderStatus::Invalid;
@@ -316,6 +369,7 @@ ScanLogHeaderStatus DecodeHeader(LogInput& in, ScanLogHeader& out) {
     }
     if (in.failed()) return ScanLogHeaderStatus::Invalid;
   }
+  if (!HeaderSane(h)) return ScanLogHeaderStatus::Invalid;
   h.recordsOffset = in.position();
   out = std::move(h);
   return ScanLogHeaderStatus::Ok;
@@ -688,6 +742,40 @@ std::u16string_view ScanLogHeaderMessage(ScanLogHeaderStatus status) {
   return {};
 }
 
+void ApplyScanLogHeader(const ScanLogHeader& h) {
+  auto setLowByte = [](int16_t& value, uint8_t low) {
+    value = static_cast<int16_t>((static_cast<uint16_t>(value) & 0xFF00u) | low);
+  };
+  g_AppState.wholeDiskMode = h.mode;
+  setLowByte(g_SelectedDiskIndex, h.diskIndex);
+  g_SelectedDriveLetter = static_cast<char>(h.driveLetter);
+  if (h.driveLetter == 0) {
+    std::snprintf(g_DevicePathTable[0], sizeof g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
+  } else {
+    std::snprintf(g_DevicePathTable[0], sizeof g_DevicePathTable[0], "\\\\.\\%c:",
+                  static_cast<char>(h.driveLetter));
+  }
+  g_BytesPerSector = h.bytesPerSector;
+  setLowByte(g_PartitionDiskIndex, h.partitionDiskIndex);
+  setLowByte(g_SelectedPartitionIndex, h.partitionIndex);
+  g_SelectedFileSystem = h.fileSystem;
+  g_SelectedVolumeText = h.volumeText;
+  g_RangeFirstSector = h.rangeFirstSector;
+  g_RangeEndSector = h.rangeEndSector;
+  g_PartitionGeometry = h.partitionGeometry;
+  g_AppState.scanGeometry = h.scanGeometry;
+  g_AppState.scanFileSystem = h.scanFileSystem;
+  g_AppState.formattedMode = h.formattedMode;
+  g_AppState.partitionMode = h.partitionMode;
+  g_AppState.currentVolume = h.currentVolume;
+  if (h.partitionMode != 0) {
+    g_AppState.fileSystemCount = h.fileSystemCount;
+    AppendScanLogFileSystems(h);
+  }
+  g_AppState.partitionPass = 0;
+  g_AppState.scanLogRecordsOffset = static_cast<int64_t>(h.recordsOffset);
+}
+
 void AppendScanLogFileSystems(const ScanLogHeader& header) {
   for (const ScanLogFileSystem& fs : header.fileSystems) {
     AppendFileSystem(fs.firstSector, fs.endSector, fs.sectorsPerCluster, fs.Name(), fs.sectorsPerFat,
@@ -718,7 +806,12 @@ bool WriteScanLog(const std::string& path, ScanLogOrigin origin) {
     File file;
     if (file.open(temp, File::Mode::CreateTruncate)) {
       LogOutput out(file);
-      WriteBody(out, origin);
+      {
+        // Pages and workers stay live while the log is written: the walk
+        // makes every change to the catalogue wait until the lists are out.
+        CatalogWalk walk;
+        WriteBody(out, origin);
+      }
       ok = out.flush() && file.sync();
       tooLarge = out.tooLarge();
       file.close();

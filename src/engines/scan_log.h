@@ -14,8 +14,10 @@
 // Names longer than the 8-bit length field are cut to 255 units.
 //
 // Reading: every read and every count is checked against the bytes left in
-// the file; a record is inserted only once all of it has been read. A short
-// or corrupt log ends with kScanLogInvalidText.
+// the file; a record is inserted only once all of it has been read. The
+// header's geometry is checked against what a volume can have, and against
+// the sector range the header names, before any of it is applied. A short,
+// corrupt or impossible log ends with kScanLogInvalidText.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -106,6 +108,10 @@ ScanLogHeaderStatus ReadScanLogHeader(const std::string& path, ScanLogHeader& ou
 std::u16string_view ScanLogHeaderMessage(ScanLogHeaderStatus status);
 // Appends the header's file systems to g_AppState.fileSystemList.
 void AppendScanLogFileSystems(const ScanLogHeader& header);
+// Restores what a sound header holds: the selection, the geometry, the modes
+// (a partition log's file systems appended) and where the records begin.
+// The caller compares the disk model first.
+void ApplyScanLogHeader(const ScanLogHeader& header);
 
 // The path the log is written to: the chosen path with its case kept and
 // ".qmlg" appended unless it already ends so (compared without case).
@@ -120,8 +126,11 @@ bool WriteScanLog(const std::string& path, ScanLogOrigin origin);
 int SaveScanLogThread(ScanLogOrigin origin, const std::function<void()>& done = {});
 
 // g_SaveLogThread: starts SaveScanLogThread on its own worker unless one is
-// running (false then). The pages call WaitForScanLogWriter before they free
-// or rename catalogue records, and ScanLogWriterRunning to refuse a rename.
+// running (false then). The writer holds a CatalogWalk while it reads the
+// catalogue, so the catalogue itself makes every insert, rename and
+// ClearCatalog wait for it (catalog.h); no page has to remember to. The
+// deep-scan lists have no such guard: a page that frees them calls
+// WaitForScanLogWriter first, which waits for the whole save.
 bool StartSaveScanLog(ScanLogOrigin origin, std::function<void()> done = {});
 bool ScanLogWriterRunning();
 void WaitForScanLogWriter();

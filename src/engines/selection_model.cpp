@@ -44,7 +44,10 @@ uint32_t SelectionModel::AddItem(uint32_t parent, std::u16string text, FolderRec
   node->text = std::move(text);
   node->tickState = tickState;
   node->folder = folder;
-  if (folder) folder->treeItem = node->id;
+  if (folder) {
+    CatalogEdit edit;  // a scan log may be reading the tree items
+    folder->treeItem = node->id;
+  }
   const uint32_t id = node->id;
   p->children.push_back(id);
   nodes_.emplace(id, std::move(node));

@@ -9,10 +9,17 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <system_error>
 
 #include "app/app_state.h"
 #include "controls/colored_list.h"
@@ -67,12 +74,61 @@ PreviewKind PreviewKindOf(std::u16string_view name) {
   return PreviewKind::kNone;
 }
 
+namespace {
+
+constexpr std::string_view kPreviewFolderPrefix = "quillmoren-preview-";
+
+std::mutex g_previewFolderMutex;
+std::string g_previewFolder;  // with its trailing '/'; empty until made
+
+// The process id in a preview folder's name ("quillmoren-preview-<pid>-XXXXXX"),
+// or 0 when the name is not one of ours.
+pid_t OwnerOf(std::string_view name) {
+  if (name.substr(0, kPreviewFolderPrefix.size()) != kPreviewFolderPrefix) return 0;
+  name.remove_prefix(kPreviewFolderPrefix.size());
+  const size_t dash = name.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9) return 0;
+  pid_t pid = 0;
+  for (char c : name.substr(0, dash)) {
+    if (c < '0' || c > '9') return 0;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid;
+}
+
+// A run that crashed could not remove its folder: the next run does, for
+// every folder of ours whose process is gone.
+void RemoveStaleFolders(const std::string& temp) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec)) {
+    const pid_t owner = OwnerOf(it->path().filename().string());
+    if (owner <= 0 || owner == ::getpid()) continue;
+    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) continue;
+    std::error_code removeError;
+    std::filesystem::remove_all(it->path(), removeError);
+  }
+}
+
+}  // namespace
+
 std::string PreviewTempFolder() {
-  static const std::string folder = [] {
-    std::string pattern = QDir::tempPath().toStdString() + "/quillmoren-preview-XXXXXX";
-    return ::mkdtemp(pattern.data()) ? pattern + "/" : std::string();
-  }();
-  return folder;
+  std::lock_guard lock(g_previewFolderMutex);
+  if (!g_previewFolder.empty()) return g_previewFolder;
+  const std::string temp = QDir::tempPath().toStdString();
+  RemoveStaleFolders(temp);
+  std::string pattern = temp + "/" + std::string(kPreviewFolderPrefix) + std::to_string(::getpid()) + "-XXXXXX";
+  if (::mkdtemp(pattern.data())) g_previewFolder = pattern + "/";
+  return g_previewFolder;
+}
+
+void RemovePreviewTempFolder() {
+  std::lock_guard lock(g_previewFolderMutex);
+  if (g_previewFolder.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(g_previewFolder, ec);
+  g_previewFolder.clear();
 }
 
 void FillRtfDocument(QTextDocument& doc, const std::vector<RtfRun>& runs) {

@@ -34,9 +34,13 @@ inline constexpr char16_t kStopPreviewQuestion[] =
 // RTF files above this size are shown up to it.
 constexpr uint64_t kMaxRtfPreviewBytes = 16u << 20;
 
-// The private folder (made once per run) that extracted copies go to,
-// ending in '/'; empty when it cannot be made.
+// The private folder that extracted copies go to, ending in '/'; empty when
+// it cannot be made. Made on first use, named after this process; making it
+// also removes the folders that runs no longer alive left behind.
 std::string PreviewTempFolder();
+// Removes the private folder with the copies in it (the results page when it
+// closes, and the exit); the next preview makes a new one.
+void RemovePreviewTempFolder();
 
 // Fills doc with the runs, one text block per paragraph.
 void FillRtfDocument(QTextDocument& doc, const std::vector<RtfRun>& runs);

@@ -223,6 +223,8 @@ ViewDataInControls::~ViewDataInControls() {
   // A running extraction ends at its next block; nothing of it may outlive the page.
   previewSink_->previewCancel = 1;
   previewWorker_.join();
+  // The copies may hold recovered files: none stays behind the page.
+  RemovePreviewTempFolder();
   if (g_PreviewThread.load() == &previewWorker_) g_PreviewThread = nullptr;
   if (g_PreviewProgress.load() == previewSink_.get()) g_PreviewProgress = nullptr;
   if (g_ResultsPage == this) g_ResultsPage = nullptr;

@@ -15,6 +15,7 @@
 #include "engines/selection_model.h"
 #include "platform/prompt.h"
 #include "results/data_copy_path_ui.h"
+#include "results/preview_ui.h"
 #include "results/search_match.h"
 #include "results/tick_model.h"
 
@@ -39,14 +40,6 @@ void FillNumbers(QComboBox& box, int from, int to, int width) {
 }
 
 // The private folder that opened files are extracted to, one per run.
-std::string PrivateTempFolder() {
-  static const std::string folder = [] {
-    std::string pattern = QDir::tempPath().toStdString() + "/quillmoren-XXXXXX";
-    return ::mkdtemp(pattern.data()) ? pattern + "/" : std::string();
-  }();
-  return folder;
-}
-
 bool IsFolderType(const QString& type) { return type.right(6).compare(QLatin1String("Folder"), Qt::CaseInsensitive) == 0; }
 
 }  // namespace
@@ -69,7 +62,8 @@ void SearchResultsHost::FileRowTicked(uint32_t folderItem, bool ticked) {
 void SearchResultsHost::SaveChecked() { RunDataCopyPath(&Tree()); }
 
 void SearchResultsHost::OpenFile(const FileRecord& file, const std::u16string& name, uint64_t size) {
-  const std::string folder = PrivateTempFolder();
+  // The preview's folder, so that the copy goes with the results page.
+  const std::string folder = PreviewTempFolder();
   if (folder.empty()) return;
   const std::string path = folder + SafePathComponent(name);
   const std::u16string& fs = g_AppState.scanFileSystem;

@@ -154,24 +154,24 @@ bool RenameRowRecord(ResultRow& row, std::u16string_view newName, SelectionModel
   }
   *shown = std::u16string(newName);
   const bool changed = newName != oldName;
-  auto store = [&](std::string& name8, std::u16string& wide) {
+  // Through the catalogue, which holds the rename back while a scan log is
+  // being written from these names.
+  auto store = [&](auto& record) {
     if (!changed) return;
     const std::string narrow = Utf16ToCp1252(newName);
     // Only a name that survives the code page stays 8-bit; anything else
     // would be written with replacement characters.
-    if (!name8.empty() && Cp1252ToUtf16(narrow) == newName) {
-      name8 = narrow;
-    } else {
-      name8.clear();
-      wide = std::u16string(newName);
-    }
+    if (!record.name8.empty() && Cp1252ToUtf16(narrow) == newName)
+      SetRecordName(record, narrow, {});
+    else
+      SetRecordName(record, {}, newName);
   };
   if (row.folder) {
-    store(row.folder->name8, row.folder->wideName);
+    store(*row.folder);
     if (SelectionNode* node = tree.Node(row.folder->treeItem); node && node->folder == row.folder)
       node->text = std::u16string(newName);
   } else {
-    store(row.file->name8, row.file->wideName);
+    store(*row.file);
   }
   row.name = *shown;
   return changed;

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qm {
@@ -268,6 +272,50 @@ TEST_F(CatalogTest, RandomInsertsEqualAStableSort) {
     ASSERT_EQ(got, ids) << "file key " << k;
   }
   EXPECT_TRUE(FilesWithParent(5000).empty());
+}
+
+// Every change waits while another thread walks the lists, then happens.
+TEST_F(CatalogTest, ChangesWaitForAWalk) {
+  InsertFolderRecord("D", u"", 'n', 0, 2, 0, {}, 0);
+  InsertFileRecord("F", u"", 'n', 1, 2, 3, 0, {});
+  FolderRecord& folder = *AllFolders().begin();
+  FileRecord& file = *AllFiles().begin();
+  const std::pair<const char*, std::function<void()>> changes[] = {
+      {"insert folder", [] { InsertFolderRecord("E", u"", 'n', 0, 4, 0, {}, 0); }},
+      {"insert file", [] { InsertFileRecord("G", u"", 'n', 1, 2, 4, 0, {}); }},
+      {"rename folder", [&] { SetRecordName(folder, "X", u""); }},
+      {"rename file", [&] { SetRecordName(file, {}, u"y"); }},
+      {"edit", [&] { CatalogEdit edit; }},
+      {"clear", [] { ClearCatalog(); }},
+  };
+  for (const auto& [what, change] : changes) {
+    std::atomic<bool> done{false};
+    std::thread other;
+    {
+      CatalogWalk walk;
+      other = std::thread([&, change = change] {
+        change();
+        done = true;
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      EXPECT_FALSE(done.load()) << what;
+    }
+    other.join();
+    EXPECT_TRUE(done.load()) << what;
+  }
+  EXPECT_EQ(g_AppState.fileList, nullptr);
+}
+
+// A rename stores a name the way the inserts do.
+TEST_F(CatalogTest, RenameKeepsOneOfTheTwoNames) {
+  InsertFolderRecord("OLD", u"", 'n', 0, 2, 0, {}, 0);
+  FolderRecord& f = *AllFolders().begin();
+  SetRecordName(f, {}, u"wide");
+  EXPECT_EQ(f.name8, "");
+  EXPECT_EQ(f.wideName, u"wide");
+  SetRecordName(f, "NARROW", u"ignored");
+  EXPECT_EQ(f.name8, "NARROW");
+  EXPECT_EQ(f.wideName, u"");
 }
 
 }  // namespace

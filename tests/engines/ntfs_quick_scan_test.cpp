@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -357,6 +358,34 @@ TEST_F(NtfsQuickScanTest, EmptyMftHandsOverToTheDeepScanOnTheSameThread) {
   // "Lost" stays the one folder; no file.
   EXPECT_EQ(g_AppState.folderCount, 1);
   EXPECT_EQ(g_AppState.fileCount, 0);
+}
+
+// The hand-over turns the formatted mode on from the worker while the scan
+// page reads it (its Back, its timers): the field is safe to read meanwhile
+// (a race here is what the thread sanitizer reports).
+TEST_F(NtfsQuickScanTest, FormattedModeIsReadableWhileTheWorkerHandsOver) {
+  const std::string image = dir_.file("zeros.img");
+  ASSERT_EQ(test::Run("truncate -s 1M " + ShellQuote(image)), 0);
+  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image});
+  g_BytesPerSector = 512;
+  g_AppState.scanGeometry.sectorsPerMftRecord = 2;
+  g_AppState.scanGeometry.sectorsPerCluster = 8;
+  g_MftRunSectors = {64};
+  g_MftRunLengths = {128};
+  g_MftRunCount = 1;
+  g_NtfsDeepScanHandOver = &RecordHandOver;
+  g_handOvers = 0;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    NtfsQuickScanThread();
+    done = true;
+  });
+  int32_t seen = 0;
+  while (!done.load()) seen = g_AppState.formattedMode;
+  worker.join();
+  EXPECT_EQ(g_handOvers, 1);
+  EXPECT_EQ(g_AppState.formattedMode, 1);
+  EXPECT_GE(seen, 0);
 }
 
 TEST_F(NtfsQuickScanTest, StopEndsTheWalkWithoutHandOver) {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -484,6 +485,70 @@ TEST_F(ScanLogTest, OneWriterAtATimeAndPagesCanWaitForIt) {
   EXPECT_EQ(ReadAll(dir.file("w.qmlg")), GoldenLog());
 }
 
+// A page or a worker that changes the catalogue while a log is being written
+// waits for the writer: the log holds the catalogue as it stood when writing
+// began, and nothing is freed or renamed under the writer (under ASan a free
+// in the middle of the walk is a use-after-free).
+TEST_F(ScanLogTest, ChangesDuringAWriteWaitForTheWriter) {
+  constexpr int kFiles = 100000;
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    std::function<void()> check;
+  } cases[] = {
+      {"the results page's Back frees everything", [] { ClearCatalog(); },
+       [] { EXPECT_EQ(AllFiles().begin(), AllFiles().end()); }},
+      {"a second pass inserts behind the last file",
+       [] { InsertFileRecord("LATE.TXT", u"", 'n', 1, 0xFFFFFF, 1, 0, {}); },
+       [] { EXPECT_EQ(g_AppState.fileCount, kFiles + 1); }},
+      {"a second pass inserts a folder", [] { InsertFolderRecord("LATE", u"", 'n', 0xFFFFFF, 0x7777, 0, {}, 0); },
+       [] { EXPECT_EQ(g_AppState.folderCount, 101); }},
+      {"the last file is renamed",
+       [] {
+         FileRecord* last = nullptr;
+         for (FileRecord& f : AllFiles()) last = &f;
+         SetRecordName(*last, {}, u"renamed while saving");
+       },
+       [] {
+         FileRecord* last = nullptr;
+         for (FileRecord& f : AllFiles()) last = &f;
+         EXPECT_EQ(last->wideName, u"renamed while saving");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearAll();
+    for (int i = 0; i < 100; ++i) InsertFolderRecord("D", u"", 'n', 0, static_cast<uint32_t>(i + 2), 0, {}, 0);
+    for (int i = 0; i < kFiles; ++i)
+      InsertFileRecord("", u"file name", 'n', 10, static_cast<uint32_t>(i % 100 + 2), static_cast<uint32_t>(i), 0,
+                       {});
+    ASSERT_TRUE(WriteScanLog(dir.file("expected.qmlg"), ScanLogOrigin::ResultsPage));
+
+    GatedPrompt gated;
+    gated.savePath = dir.file("during");
+    PromptScope s(&gated);
+    ASSERT_TRUE(StartSaveScanLog(ScanLogOrigin::ResultsPage));
+    {
+      std::unique_lock l(gated.gate);
+      ASSERT_TRUE(gated.cv.wait_for(l, std::chrono::seconds(30), [&] { return gated.asked; }));
+      gated.open = true;
+      gated.cv.notify_all();
+    }
+    // The first part of the log is on disk: the writer is in its walk.
+    bool writing = false;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!writing && ScanLogWriterRunning() && std::chrono::steady_clock::now() < giveUp) {
+      for (auto& e : fs::directory_iterator(dir.path()))
+        if (e.path().filename().string().rfind("during.qmlg.part", 0) == 0 && e.file_size() > 0) writing = true;
+    }
+    EXPECT_TRUE(writing) << "the change did not meet a writer in its walk";
+    c.change();
+    WaitForScanLogWriter();
+    c.check();
+    EXPECT_TRUE(ReadAll(dir.file("during.qmlg")) == ReadAll(dir.file("expected.qmlg")));
+  }
+}
+
 // --- Header reader ----------------------------------------------------------
 
 TEST_F(ScanLogTest, HeaderReaderReadsTheGoldenLogFieldForField) {
@@ -572,6 +637,83 @@ TEST_F(ScanLogTest, HeaderChecks) {
   EXPECT_TRUE(ScanLogHeaderMessage(ScanLogHeaderStatus::BadMode).empty());
   ScanLogHeader h;
   EXPECT_EQ(ReadScanLogHeader(dir.file("absent.qmlg"), h), ScanLogHeaderStatus::CannotOpen);
+}
+
+// A log is chosen by the user: geometry no volume can have (a buffer of
+// 2^31 sectors per MFT record, a FAT beyond the volume) is refused before
+// anything of it is applied, as an invalid log.
+TEST_F(ScanLogTest, ImpossibleGeometryIsRefused) {
+  GoldenMarks m;
+  const std::vector<uint8_t> golden = GoldenLog(&m);
+  const size_t partitionGeometryAt = 116, scanGeometryAt = 164;
+  const size_t rangeAt = 100;
+  const size_t fileSystemAt = m.countOffsets[0] + 4;
+  auto refused = [](const std::vector<uint8_t>& b) {
+    ScanLogHeader h;
+    return ReadScanLogHeader(b, h) == ScanLogHeaderStatus::Invalid;
+  };
+  {
+    ScanLogHeader h;
+    ASSERT_EQ(ReadScanLogHeader(golden, h), ScanLogHeaderStatus::Ok);
+    ASSERT_EQ(h.scanGeometry.sectorsPerMftRecord, 200);  // the offsets above are right
+  }
+  // Every size the geometry carries, in stored order: sectors per FAT, per
+  // cluster, root-directory sectors, reserved sectors, per MFT record, per
+  // index block; too large and negative.
+  for (size_t at : {partitionGeometryAt, scanGeometryAt})
+    for (size_t slot : {0, 1, 2, 4, 10, 11})
+      for (uint32_t v : {0x7FFFFFFFu, 0xFFFFFFFFu, 0x01000000u}) {
+        std::vector<uint8_t> b = golden;
+        PutU32(b, at + 4 * slot, v);
+        EXPECT_TRUE(refused(b)) << "geometry at " << at << ", slot " << slot << ", value " << v;
+      }
+  // The same sizes of a found file system, and its sector range.
+  for (size_t field : {size_t{16}, size_t{28}, size_t{32}, size_t{44}, size_t{68}, size_t{72}}) {
+    std::vector<uint8_t> b = golden;
+    PutU32(b, fileSystemAt + field, 0x7FFFFFFF);
+    EXPECT_TRUE(refused(b)) << "file system field " << field;
+  }
+  {
+    std::vector<uint8_t> b = golden;
+    PutU32(b, fileSystemAt + 8, 0x7FFFFFFF);  // first sector beyond the end
+    PutU32(b, fileSystemAt + 12, 0x7FFFFFFF);
+    EXPECT_TRUE(refused(b)) << "file system that ends before it starts";
+  }
+
+  // A results-page log of a volume from sector 0x800 to 0x10000: the
+  // geometry's sectors must lie on it.
+  std::vector<uint8_t> volume = golden;
+  volume[62] = 0;
+  PutU32(volume, m.countOffsets[0] - 12, 0);  // partition mode off
+  PutU32(volume, rangeAt, 0x800);
+  PutU32(volume, rangeAt + 4, 0);
+  PutU32(volume, rangeAt + 8, 0x10000);
+  PutU32(volume, rangeAt + 12, 0);
+  struct Case {
+    const char* what;
+    size_t at;
+    uint32_t value;
+    bool ok;
+  } cases[] = {
+      {"as on the volume", scanGeometryAt, 200 + 5, true},
+      {"MFT beyond the volume", partitionGeometryAt + 4 * 8, 0x10001, false},
+      {"MFT mirror beyond the volume", scanGeometryAt + 4 * 9, 0x7FFFFFFF, false},
+      {"first FAT beyond the volume", scanGeometryAt + 4 * 6, 0x20000, false},
+      {"second FAT at a negative sector", partitionGeometryAt + 4 * 7, 0xFFFFFFFF, false},
+      {"range that ends before it starts", rangeAt, 0x20000, false},
+      {"FAT on the last sector", scanGeometryAt + 4 * 6, 0x10000, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> b = volume;
+    PutU32(b, c.at, c.value);
+    ScanLogHeader h;
+    EXPECT_EQ(ReadScanLogHeader(b, h), c.ok ? ScanLogHeaderStatus::Ok : ScanLogHeaderStatus::Invalid) << c.what;
+  }
+  // Without an end sector the volume's size is not known: sectors pass.
+  std::vector<uint8_t> open = volume;
+  PutU32(open, rangeAt + 8, 0);
+  PutU32(open, scanGeometryAt + 4 * 8, 0x7FFFFFFF);
+  EXPECT_FALSE(refused(open));
 }
 
 TEST_F(ScanLogTest, FileSystemNameIsAlwaysTerminated) {

@@ -16,8 +16,11 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/app_state.h"
+#include "app/startup.h"
 #include "controls/colored_list.h"
 #include "controls/picture_ctrl.h"
 #include "diskio/sector_io.h"
@@ -278,6 +281,79 @@ TEST_F(PreviewPageTest, OpenHandsTheCopyToTheOpenerAndShowsNoPreview) {
   // Stop answered No changes nothing; Stop with nothing running asks nothing.
   page.StopPreview();
   EXPECT_TRUE(prompt_.questions.empty());
+}
+
+// Preview copies can be recovered files: they leave with the results page,
+// and a folder left by a run that crashed goes when the next one makes its own.
+TEST_F(PreviewPageTest, PreviewCopiesDoNotOutliveThePage) {
+  std::string folder;
+  {
+    ViewDataInControls page;
+    page.List().setCurrentItem(Row(page, "PIC.PNG"));
+    page.WaitForPreview();
+    folder = PreviewTempFolder();
+    ASSERT_FALSE(folder.empty());
+    ASSERT_FALSE(ReadAll(folder + "PIC.PNG").empty());
+  }
+  EXPECT_FALSE(QDir(QString::fromStdString(folder)).exists()) << folder;
+
+  // Another page makes a new folder and extracts again.
+  ViewDataInControls page;
+  page.List().setCurrentItem(Row(page, "PIC.PNG"));
+  page.WaitForPreview();
+  EXPECT_EQ(ReadAll(PreviewTempFolder() + "PIC.PNG"), ReadAll(dir_.path() + "/pic.png"));
+}
+
+TEST(PreviewTempFolder, FoldersOfEndedRunsAreRemovedLiveOnesKept) {
+  const pid_t child = ::fork();
+  if (child == 0) std::_Exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);  // its id now names no process
+  const std::string temp = QDir::tempPath().toStdString() + "/";
+  const std::string dead = temp + "quillmoren-preview-" + std::to_string(child) + "-crash1";
+  const std::string live = temp + "quillmoren-preview-" + std::to_string(::getppid()) + "-other1";
+  const std::string foreign = temp + "quillmoren-preview-x" + std::to_string(child) + "-keep1";
+  for (const std::string& d : {dead, live, foreign}) {
+    ASSERT_EQ(::mkdir(d.c_str(), 0700), 0) << d;
+    WriteFile(d + "/photo.jpg", "bytes");
+  }
+  RemovePreviewTempFolder();
+  const std::string own = PreviewTempFolder();
+  ASSERT_FALSE(own.empty());
+  EXPECT_FALSE(QDir(QString::fromStdString(dead)).exists());
+  EXPECT_TRUE(QDir(QString::fromStdString(live)).exists());
+  EXPECT_TRUE(QDir(QString::fromStdString(foreign)).exists());
+  EXPECT_NE(own.find("quillmoren-preview-" + std::to_string(::getpid()) + "-"), std::string::npos);
+  RemovePreviewTempFolder();
+  EXPECT_FALSE(QDir(QString::fromStdString(own)).exists());
+  QDir(QString::fromStdString(live)).removeRecursively();
+  QDir(QString::fromStdString(foreign)).removeRecursively();
+}
+
+// The exit ends the process at once; the copies go before it.
+TEST(PreviewTempFolder, ExitRemovesIt) {
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const std::string folder = PreviewTempFolder();
+    WriteFile(folder + "photo.jpg", "bytes");
+    ssize_t ignored = ::write(pipeEnds[1], folder.data(), folder.size());
+    (void)ignored;
+    ::close(pipeEnds[1]);
+    ExitApplication();
+  }
+  ASSERT_GT(child, 0);
+  ::close(pipeEnds[1]);
+  char buffer[4096] = {};
+  const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer - 1);
+  ::close(pipeEnds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_GT(n, 0);
+  const std::string folder(buffer, static_cast<size_t>(n));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(QDir(QString::fromStdString(folder)).exists()) << folder;
 }
 
 }  // namespace
