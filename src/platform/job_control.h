@@ -27,7 +27,6 @@ class JobControl {
     abandoned_.store(true);
     requestStop();
   }
-  bool abandoned() const { return abandoned_.load(); }
   bool stopRequested() const { return stop.load() != 0 || abandoned_.load(); }
 
   void pause() {

@@ -609,28 +609,32 @@ TEST_F(ScanPageTest, StopAndBackStopAndJoinOnYesAndResumeOnNo) {
 TEST_F(ScanPageTest, BackAndStopReleaseAWorkerThatGoesOnAfterAStop) {
   struct Case {
     const char* name;
-    int formatted, partition, loading;
+    const char16_t* fs;
+    int formatted, partition, pass, loading;
     bool back;
     int answer;
   };
   const Case cases[] = {
-      {"formatted, back yes", 1, 0, 0, true, IDOK},
-      {"partition search, back yes", 0, 1, 0, true, IDOK},
-      {"log load, back yes", 0, 0, 1, true, IDOK},
-      {"quick, back yes", 0, 0, 0, true, IDOK},
-      {"formatted, back no", 1, 0, 0, true, IDCANCEL},
-      {"partition search, stop yes", 0, 1, 0, false, IDOK},
-      {"formatted, stop yes", 1, 0, 0, false, IDOK},
-      {"formatted, stop no", 1, 0, 0, false, IDCANCEL},
+      {"FAT lost folders, back yes", u"FAT32", 1, 0, 0, 0, true, IDOK},
+      {"NTFS deep scan, back yes", u"NTFS", 1, 0, 0, 0, true, IDOK},
+      {"partition search, back yes", u"FAT32", 0, 1, 0, 0, true, IDOK},
+      {"second pass, back yes", u"NTFS", 0, 1, 1, 0, true, IDOK},
+      {"log load, back yes", u"FAT32", 0, 0, 0, 1, true, IDOK},
+      {"quick, back yes", u"FAT32", 0, 0, 0, 0, true, IDOK},
+      {"FAT lost folders, back no", u"FAT32", 1, 0, 0, 0, true, IDCANCEL},
+      {"partition search, stop yes", u"FAT32", 0, 1, 0, 0, false, IDOK},
+      {"NTFS deep scan, stop yes", u"NTFS", 1, 0, 0, 0, false, IDOK},
+      {"FAT lost folders, stop no", u"FAT32", 1, 0, 0, 0, false, IDCANCEL},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ClearCatalog();
     ResetAppState();
     LoadStartupSettings();
-    g_SelectedFileSystem = u"FAT32";
+    g_SelectedFileSystem = c.fs;
     g_AppState.formattedMode = c.formatted;
     g_AppState.partitionMode = c.partition;
+    g_AppState.partitionPass = c.pass;
     g_AppState.loadingScanLog = c.loading;
     std::atomic<int> firstStep{0}, secondStep{0};
     const ScanWorkerProc stepwise = [&] {
