@@ -563,12 +563,15 @@ void RecoveryAnalysis::OnBack() {
   if (!g_AppState.formattedMode) KillTimer(kMarqueeTimer);
   if (AskQuestion(kBackQuestion) == IDOK) {
     finished_ = true;
+    // The question's own pause goes too: a worker that obeys the stop only
+    // to go on with its next step would otherwise park there for ever.
+    if (held) job.resume();
     StopAndWaitForWorker();
     // Only now that the worker has left is what it built freed.
     ClearCatalog();
     g_AppState.loadingScanLog = 0;
     busy_ = false;
-    done(QDialog::Rejected);
+    EndPage(*this, QDialog::Rejected);
     return;
   }
   if (!g_AppState.formattedMode) StartTimer(kMarqueeTimer, kMarqueeInterval);
@@ -657,7 +660,9 @@ void RecoveryAnalysis::ReleaseJobPauses() {
 
 void RecoveryAnalysis::StopAndWaitForWorker() {
   if (!worker_.joinable()) return;
-  job.requestStop();
+  // Not a plain stop request: the formatted and partition workers clear that
+  // one after a step and go on with the next.
+  job.abandon();
   ReleaseJobPauses();
   WaitForWorker();
 }
@@ -696,23 +701,23 @@ void RecoveryAnalysis::ActOnCompletion() {
     ReleaseJobPauses();
     WaitForWorker();
     ClearCatalog();
-    done(QDialog::Rejected);
+    EndPage(*this, QDialog::Rejected);
     return;
   }
   if (RawRecovery()) {
     if (closePage.load()) {
       finished_ = true;
-      done(QDialog::Rejected);
+      EndPage(*this, QDialog::Rejected);
     }
     return;
   }
   if (g_AppState.diskImageMode && closePage.load()) {
     finished_ = true;
-    done(QDialog::Rejected);
+    EndPage(*this, QDialog::Rejected);
   }
   if (backToPartitionList.load()) {
     finished_ = true;
-    done(QDialog::Rejected);
+    EndPage(*this, QDialog::Rejected);
     return;
   }
   const bool quick = !g_AppState.formattedMode && !g_AppState.partitionMode && !g_AppState.diskImageMode;

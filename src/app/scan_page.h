@@ -213,7 +213,7 @@ class RecoveryAnalysis : public WorkerPage {
   void KillJobTimers();
   void RestartJobTimers();
   void SetPauseText(bool pausedNow);
-  // Requests the stop and keeps the GUI thread's events running until the
+  // Ends the job for good and keeps the GUI thread's events running until the
   // worker has left (it may be waiting on a question to this thread).
   void StopAndWaitForWorker();
   void ReleaseJobPauses();

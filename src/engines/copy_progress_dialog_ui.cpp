@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <thread>
 
 #include "app/app_state.h"
 #include "app/page_base.h"
@@ -201,14 +202,29 @@ void DataCopyProgress::OnPause() {
 
 void DataCopyProgress::OnSkip() { g_SkipCurrentFile = 1; }
 
+bool DataCopyProgress::StoppedByUser() const {
+  // A question that is open decides the end first.
+  int copying = 0;
+  while (!stopState_.compare_exchange_weak(copying, 2)) {
+    if (copying == 2) break;
+    copying = 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return stoppedByUser_.load() != 0;
+}
+
 void DataCopyProgress::OnStop() {
   if (finished_.load()) return;
+  // Once the worker is ending, its own end message is the outcome.
+  int copying = 0;
+  if (!stopState_.compare_exchange_strong(copying, 1)) return;
   // The worker waits at its next block while the user decides.
   g_CopyJob.pause();
   if (AskQuestion(kStopQuestion) == IDOK) {
     stoppedByUser_ = 1;
     g_CopyJob.requestStop();
   }
+  stopState_.store(0);
   g_CopyJob.resume();
 }
 

@@ -52,7 +52,10 @@ class DataCopyProgress : public QDialog, public CopyProgressSink {
   int64_t NowSeconds() const override;
   int64_t PausedSeconds() const override { return pausedSeconds_.load(); }
   uint64_t SelectedBytes() const override;
-  bool StoppedByUser() const override { return stoppedByUser_.load() != 0; }
+  // Asked once, by the worker at the end of its walk: waits for a stop
+  // question that is open, and from then on Stop no longer asks, so the end
+  // has one outcome and one message.
+  bool StoppedByUser() const override;
   void Finish() override;
 
   QPushButton& PauseButton() { return pause_; }
@@ -84,6 +87,8 @@ class DataCopyProgress : public QDialog, public CopyProgressSink {
   std::atomic<int> finished_{0};
   std::atomic<int> detailsHidden_{0};
   std::atomic<int> stoppedByUser_{0};
+  // 0 copying, 1 the stop question is open, 2 the worker is ending.
+  mutable std::atomic<int> stopState_{0};
   std::atomic<int64_t> pausedSeconds_{0};
   int64_t pauseStart_ = 0;
   std::string targetFolder_;

@@ -20,7 +20,14 @@ class JobControl {
     std::lock_guard lock(mutex_);
     cv_.notify_all();
   }
-  bool stopRequested() const { return stop.load() != 0; }
+  // Ends the job for good (the page went back): unlike the stop request,
+  // which a worker clears to go on with its next step, this stays, and no
+  // pause holds the worker any more.
+  void abandon() {
+    abandoned_.store(true);
+    requestStop();
+  }
+  bool stopRequested() const { return stop.load() != 0 || abandoned_.load(); }
 
   void pause() {
     std::lock_guard lock(mutex_);
@@ -37,15 +44,15 @@ class JobControl {
   // requested. Workers call it in every long loop and progress report.
   bool checkpoint() {
     // Workers pass here per sector or per record: no lock unless paused.
-    if (pauseCount_.load(std::memory_order_acquire) == 0) return stop.load() != 0;
+    if (pauseCount_.load(std::memory_order_acquire) == 0) return stopRequested();
     std::unique_lock lock(mutex_);
-    if (pauseCount_.load() > 0) {
+    if (pauseCount_.load() > 0 && !abandoned_.load()) {
       parked_ = true;
       cv_.notify_all();
-      cv_.wait(lock, [this] { return pauseCount_.load() == 0 || stop.load() != 0; });
+      cv_.wait(lock, [this] { return pauseCount_.load() == 0 || stopRequested(); });
       parked_ = false;
     }
-    return stop.load() != 0;
+    return stopRequested();
   }
   // True once the worker sits at a checkpoint while paused (for tests).
   bool parked() const {
@@ -57,6 +64,7 @@ class JobControl {
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::atomic<int> pauseCount_{0};
+  std::atomic<bool> abandoned_{false};
   bool parked_ = false;
 };
 

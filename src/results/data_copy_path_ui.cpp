@@ -228,7 +228,9 @@ void DataCopyPath::AcceptRecoveryPath() {
     case RecoveryPathOutcome::kCopy:
       HideForNextPage(*this);
       ProgressRunner()(tree);
-      accept();
+      // Hidden while the copy ran: plain accept() would leave the modal
+      // loop running and the results page could never end.
+      EndPage(*this, QDialog::Accepted);
       return;
   }
 }

@@ -638,6 +638,103 @@ TEST_F(ScanPageTest, StopAndBackStopAndJoinOnYesAndResumeOnNo) {
   }
 }
 
+// The formatted, partition and log-loading workers obey a stop by ending
+// their current step and going on with the next. Every answer to Back and
+// Stop must leave such a worker released: gone after Back's Yes, running
+// after No, on to its next step after Stop's Yes.
+TEST_F(ScanPageTest, BackAndStopReleaseAWorkerThatGoesOnAfterAStop) {
+  struct Case {
+    const char* name;
+    const char16_t* fs;
+    int formatted, partition, pass, loading;
+    bool back;
+    int answer;
+  };
+  const Case cases[] = {
+      {"FAT lost folders, back yes", u"FAT32", 1, 0, 0, 0, true, IDOK},
+      {"NTFS deep scan, back yes", u"NTFS", 1, 0, 0, 0, true, IDOK},
+      {"partition search, back yes", u"FAT32", 0, 1, 0, 0, true, IDOK},
+      {"second pass, back yes", u"NTFS", 0, 1, 1, 0, true, IDOK},
+      {"log load, back yes", u"FAT32", 0, 0, 0, 1, true, IDOK},
+      {"quick, back yes", u"FAT32", 0, 0, 0, 0, true, IDOK},
+      {"FAT lost folders, back no", u"FAT32", 1, 0, 0, 0, true, IDCANCEL},
+      {"partition search, stop yes", u"FAT32", 0, 1, 0, 0, false, IDOK},
+      {"NTFS deep scan, stop yes", u"NTFS", 1, 0, 0, 0, false, IDOK},
+      {"FAT lost folders, stop no", u"FAT32", 1, 0, 0, 0, false, IDCANCEL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClearCatalog();
+    ResetAppState();
+    LoadStartupSettings();
+    g_SelectedFileSystem = c.fs;
+    g_AppState.formattedMode = c.formatted;
+    g_AppState.partitionMode = c.partition;
+    g_AppState.partitionPass = c.pass;
+    g_AppState.loadingScanLog = c.loading;
+    std::atomic<int> firstStep{0}, secondStep{0};
+    const ScanWorkerProc stepwise = [&] {
+      ScanHost& host = *g_AppState.scanPage;
+      int32_t counter = 0;
+      while (!host.job.checkpoint()) {
+        host.UpdateScanStatistics(0, 0, 0, u"", &counter, 'e');
+        ++firstStep;
+        std::this_thread::sleep_for(200us);
+      }
+      host.analysisFinished.store(0);
+      while (!host.job.checkpoint()) {
+        host.UpdateScanStatistics(0, 0, 0, u"", &counter, 'e');
+        ++secondStep;
+        std::this_thread::sleep_for(200us);
+        if (secondStep.load() > 20 && !c.back) break;
+      }
+      host.Complete(host.openResults);
+    };
+    for (ScanJob j : {ScanJob::kNtfsQuickScan, ScanJob::kNtfsDeepScan, ScanJob::kPartitionChoice,
+                      ScanJob::kFatPartitionSearch, ScanJob::kFatLostFolderScan, ScanJob::kFatQuickScan})
+      SetScanWorker(j, stepwise);
+    prompt.answers = {c.answer};
+    prompt.questions.clear();
+    resultsPages = 0;
+
+    RecoveryAnalysis page;
+    page.StartScanEngine();
+    page.show();
+    ASSERT_TRUE(page.WorkerRunning());
+    ASSERT_TRUE(ProcessUntil([&] { return firstStep.load() > 3; }));
+    // A page stuck waiting for a parked worker fails here instead of hanging.
+    std::atomic<bool> answered{false}, rescued{false};
+    std::thread watchdog([&] {
+      for (int i = 0; i < 500 && !answered.load(); ++i) std::this_thread::sleep_for(10ms);
+      if (!answered.load()) {
+        rescued = true;
+        page.job.requestStop();
+      }
+    });
+    if (c.back) page.OnBack();
+    else page.OnStop();
+    answered = true;
+    watchdog.join();
+    EXPECT_FALSE(rescued.load()) << "the worker stayed parked after the answer";
+    ASSERT_EQ(prompt.questions.size(), 1u);
+
+    if (c.back && c.answer == IDOK) {
+      EXPECT_FALSE(page.WorkerRunning());
+      EXPECT_EQ(secondStep.load(), 0) << "a worker sent back runs no further step";
+      EXPECT_EQ(page.result(), QDialog::Rejected);
+      EXPECT_EQ(resultsPages, 0);
+    } else if (c.answer == IDOK) {
+      // Stop ends the step; the worker goes on and ends its job itself.
+      EXPECT_TRUE(ProcessUntil([&] { return resultsPages == 1; }));
+      EXPECT_GT(secondStep.load(), 0);
+    } else {
+      const int at = firstStep.load();
+      EXPECT_TRUE(ProcessUntil([&] { return firstStep.load() > at + 3; })) << "No must resume the worker";
+      EXPECT_FALSE(page.job.paused());
+    }
+  }
+}
+
 // A prompt that shows its messages on the GUI thread, as the program's does:
 // a worker that asks blocks until the GUI thread gets to it.
 class GuiThreadPrompt : public test::ScriptedPrompt {

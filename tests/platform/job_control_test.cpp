@@ -60,5 +60,30 @@ TEST(JobControl, ResumeWithoutPauseIsHarmless) {
   EXPECT_FALSE(job.checkpoint());  // neither paused nor stopped: returns at once
 }
 
+// A worker that obeys a stop by ending one step and going on with the next
+// (the formatted and partition scans) must still leave once the job is
+// abandoned, though a pause is still held.
+TEST(JobControl, AbandonOutlastsAClearedStopAndAHeldPause) {
+  JobControl job;
+  std::atomic<int> steps{0};
+  std::atomic<int> secondStep{0};
+  Worker w;
+  w.start([&] {
+    while (!job.checkpoint()) ++steps;
+    job.stop.store(0);  // the step is over; the next one starts
+    while (!job.checkpoint()) ++secondStep;
+  });
+  ASSERT_TRUE(WaitFor([&] { return steps > 0; }));
+  job.pause();
+  ASSERT_TRUE(WaitFor([&] { return job.parked(); }));
+  job.abandon();
+  EXPECT_TRUE(WaitFor([&] { return !w.running(); }));
+  if (w.running()) job.resume();  // let a failing run end
+  w.join();
+  EXPECT_EQ(secondStep.load(), 0);
+  EXPECT_TRUE(job.stopRequested());
+  EXPECT_TRUE(job.checkpoint());  // still paused, but never parks again
+}
+
 }  // namespace
 }  // namespace qm
