@@ -74,6 +74,15 @@ extern std::atomic<int> g_CopyWriteErrors;
 extern std::atomic<int> g_CopyReadErrors;
 std::vector<std::string> UnreadableCopiedFiles();
 void NoteUnreadableCopiedFile(const std::string& path);
+// Target paths of files this copy-out left short, damaged or not written
+// (in copy order, each once): the user is told to distrust them.
+std::vector<std::string> IncompleteCopiedFiles();
+void NoteIncompleteCopiedFile(const std::string& path);
+// The list written into the target folder when some file is incomplete.
+inline constexpr char kIncompleteListName[] = "incomplete-files.txt";
+// Names of the incomplete files shown in the end message; the rest are
+// only counted there (the list file holds them all).
+inline constexpr size_t kIncompleteNamesShown = 10;
 // Start of the copy-out on the sink's clock, seconds.
 extern std::atomic<int64_t> g_CopyStartTime;
 // 1: the folder argument of CopyFolderFiles is a selection item; 0: a folder key.
@@ -97,8 +106,9 @@ inline constexpr std::u16string_view kSavingNotCompleted = u"Saving not complete
 inline constexpr std::u16string_view kSavingAborted = u"Saving aborted.";
 
 // The worker: walks the selection from its root, then (unless the user
-// stopped it) tells whether every selected byte was written, and finishes
-// the dialog. Returns 0.
+// stopped it) tells whether every selected byte was written, naming the
+// incomplete files (and writing their list into the target folder), and
+// finishes the dialog. Returns 0.
 int CopyThread(CopyProgressSink* dialog, SelectionModel& tree);
 
 // The walk below one item (the root for 0): depth first, a folder's own
@@ -111,6 +121,10 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
 
 // Creates every missing level of a path. True when it is a folder at the end.
 bool CreateFolderPath(const std::string& path);
+
+// True when a folder level of path below the target folder is a link: the
+// copy-out then writes nothing there, so a planted link never leads it out.
+bool LinkBelowTarget(const std::string& path);
 
 // The count and summed size of the catalogue files the copy-out would take
 // from the selection with the filter now in force (the size evaluation's

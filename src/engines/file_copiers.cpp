@@ -56,6 +56,7 @@ class PlainTargetFile : public TargetFile {
     return static_cast<size_t>(got);
   }
   bool Close() override { return file_.closeChecked(); }
+  int LastError() const override { return file_.lastError(); }
 
  private:
   File file_;
@@ -111,10 +112,15 @@ class Output {
       : path_(std::move(path)), name_(name), size_(size), normal_(normalCopy == 1), fileTime_(fileTime) {}
 
   bool Create() {
+    if (normal_ && LinkBelowTarget(path_)) {
+      Failed(ELOOP);
+      return false;
+    }
     file_ = NewTargetFile();
     if (file_->Create(path_)) return true;
+    const int cause = file_->LastError();
     file_.reset();
-    Failed();
+    Failed(cause);
     return false;
   }
   // Appends n bytes; false when the file must be given up.
@@ -123,16 +129,19 @@ class Output {
     written_ += got;
     g_CopiedBytes += got;
     if (got == n) return true;
-    Failed();
+    Failed(file_->LastError());
     return false;
   }
-  // Closes and sets the last-write time.
+  // Closes and sets the last-write time. A file left short is named at the
+  // end of the copy-out.
   void Finish() {
     if (!file_) return;
     const bool closed = file_->Close();
+    const int cause = file_->LastError();
     file_.reset();
-    if (!closed && !failed_) Failed();
+    if (!closed && !failed_) Failed(cause);
     SetLastWriteTime(path_, static_cast<uint32_t>(fileTime_ >> 32), static_cast<uint32_t>(fileTime_));
+    if (normal_ && written_ < size_) NoteIncompleteCopiedFile(path_);
   }
   // Reads source sectors for this file; a failed read leaves zeros and marks
   // the file as not fully recovered.
@@ -161,11 +170,12 @@ class Output {
   uint64_t written() const { return written_; }
 
  private:
-  void Failed() {
+  void Failed(int cause) {
     failed_ = true;
     ++g_CopyWriteErrors;
+    if (normal_) NoteIncompleteCopiedFile(path_);
     if (!normal_ || g_SkipAllCopyErrors.load()) return;
-    switch (CurrentPrompt().CopyErrorChoice(Utf8ToUtf16(path_))) {
+    switch (CurrentPrompt().CopyErrorChoiceFor(Utf8ToUtf16(path_), cause)) {
       case 1: g_SkipAllCopyErrors = 1; break;
       case 2: g_CopyJob.requestStop(); break;
       default: g_SkipCurrentFile = 1; break;
@@ -212,11 +222,16 @@ bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int no
       case 4:
       case 5:
         // Every name taken: the file is skipped rather than written over one.
-        if (!MakeUniqueName(fullPath, name)) return false;
+        if (!MakeUniqueName(fullPath, name)) {
+          NoteIncompleteCopiedFile(*fullPath);
+          return false;
+        }
         break;
       default: {
+        // lstat: a link in the file's place is left alone (its create then
+        // fails), never followed to change what it points at.
         struct stat st {};
-        if (::stat(fullPath->c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+        if (::lstat(fullPath->c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
           ::chmod(fullPath->c_str(), st.st_mode | S_IWUSR);
         break;
       }
@@ -260,6 +275,29 @@ class FatReader {
 };
 
 }  // namespace
+
+std::u16string CopyErrorText(int cause) {
+  const char16_t* what = nullptr;
+  switch (cause) {
+    case 0:
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return std::u16string(kCopyErrorSpaceText);
+    case EACCES:
+    case EPERM: what = u"Permission to write in the destination was denied."; break;
+    case EROFS: what = u"The destination is a read-only file system."; break;
+    case ENAMETOOLONG:
+    case EINVAL:
+    case EILSEQ: what = u"The destination does not allow this file name."; break;
+    case ELOOP: what = u"A link stands in the place of this file in the destination; it is not followed."; break;
+    case ENOTDIR:
+    case ENOENT: what = u"The destination folder could not be made."; break;
+    default: break;
+  }
+  std::u16string text = u"Problem encountered while copying file. ";
+  text += what ? std::u16string(what) : Utf8ToUtf16(std::strerror(cause)) + u".";
+  return text + u" Please take appropriate action.";
+}
 
 void SetTargetFileFactory(TargetFileFactory factory) {
   std::lock_guard lock(g_FactoryMutex);
@@ -500,7 +538,11 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   }
   const uint32_t bps = SourceSectorBytes();
   const int32_t spr = g_AppState.scanGeometry.sectorsPerMftRecord;
-  if (bps == 0 || spr <= 0 || recordSector == 0) return;
+  // Nothing of the file can be found: it is named as not recovered.
+  auto lost = [&] {
+    if (normalCopy == 1) NoteIncompleteCopiedFile(fullPath);
+  };
+  if (bps == 0 || spr <= 0 || recordSector == 0) return lost();
   std::vector<uint8_t> record = SectorBuffer(static_cast<size_t>(spr), bps);
   if (!ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data()))
     NoteUnreadableCopiedFile(fullPath);
@@ -512,7 +554,7 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
     const uint64_t start = offset + a.u16(offset + kResidentValueOffset);
     const uint64_t n = std::min(size, length);
     // A value that would run past the record writes nothing.
-    if (start + n > record.size()) return;
+    if (start + n > record.size()) return lost();
     Output out(fullPath, name, size, normalCopy, fileTime);
     if (!out.Create()) return;
     if (out.Put(record.data() + start, static_cast<size_t>(n))) out.Report();
@@ -525,7 +567,10 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
                recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)));
   g_CopyExtentList.clear();
   for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&g_CopyExtentList, runs.starts[i], runs.lengths[i]);
-  if (!g_CopyExtentList.empty()) CopyRunList(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow);
+  if (!g_CopyExtentList.empty())
+    CopyRunList(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow);
+  else
+    lost();
   g_CopyExtentList.clear();
 }
 

@@ -9,11 +9,15 @@
 #include <cstdlib>
 #include <ctime>
 #include <set>
+#include <sstream>
 #include <thread>
+#include <unistd.h>
 
 #include "copy_test_util.h"
+#include "engines/fat_directory.h"
 #include "engines/file_copiers.h"
 #include "engines/recovery_filter.h"
+#include "diskio/sector_io.h"
 #include "platform/file.h"
 #include "support/fakes.h"
 
@@ -38,7 +42,15 @@ class CopyPrompt : public test::ScriptedPrompt {
     errorAsked.emplace_back(path);
     return errorAnswer;
   }
+  int CopyErrorChoiceFor(std::u16string_view path, int cause) override {
+    {
+      std::lock_guard l(m);
+      errorCauses.push_back(cause);
+    }
+    return CopyErrorChoice(path);
+  }
   std::vector<std::u16string> replaceAsked, errorAsked;
+  std::vector<int> errorCauses;
   std::deque<int> replaceAnswers;
   int errorAnswer = 0;
 };
@@ -369,13 +381,17 @@ TEST_F(CopyOutTest, RenameWithEveryNameTakenSkipsInsteadOfOverwriting) {
   Copy(model, nullptr, false);
   EXPECT_EQ(test::FileBytes(out + "/README.TXT"), "old\n");
   EXPECT_EQ(test::FileBytes(out + "/README0.TXT"), "");
-  EXPECT_EQ(LastMessage(), kSavingNotCompleted);
+  // The file that found no free name is named as not recovered.
+  EXPECT_EQ(LastMessage().rfind(kSavingNotCompleted, 0), 0u);
+  EXPECT_NE(LastMessage().find(u"\nREADME.TXT"), std::u16string::npos);
 }
 
 // A target that takes only so many bytes, or fails on close.
 class FailingFile : public TargetFile {
  public:
-  FailingFile(std::atomic<int64_t>* room, bool failClose) : room_(room), failClose_(failClose) {}
+  FailingFile(std::atomic<int64_t>* room, bool failClose, int cause = ENOSPC)
+      : room_(room), failClose_(failClose), cause_(cause) {}
+  int LastError() const override { return cause_; }
   bool Create(const std::string& path) override { return file_.Create(path); }
   size_t Write(const void* data, size_t bytes) override {
     const int64_t left = room_->load();
@@ -388,6 +404,7 @@ class FailingFile : public TargetFile {
  private:
   std::atomic<int64_t>* room_;
   bool failClose_;
+  int cause_;
   // The real file underneath, so that what was written can be looked at.
   class Plain : public TargetFile {
    public:
@@ -432,7 +449,7 @@ TEST_F(CopyOutTest, AFullTargetIsReportedAndTheCopyEndsNotCompleted) {
     prompt_.errorAnswer = c.answer;
     const std::string out = Copy(model);
     SetTargetFileFactory(nullptr);
-    EXPECT_EQ(LastMessage(), kSavingNotCompleted);
+    EXPECT_EQ(LastMessage().rfind(kSavingNotCompleted, 0), 0u);
     ASSERT_FALSE(prompt_.errorAsked.empty());
     if (c.oneQuestion) {
       EXPECT_EQ(prompt_.errorAsked.size(), 1u);
@@ -450,6 +467,171 @@ TEST_F(CopyOutTest, AFullTargetIsReportedAndTheCopyEndsNotCompleted) {
     test::Run("rm -rf " + test::ShellQuote(out));
     if (c.walkStops) EXPECT_LT(created, items.size());
   }
+}
+
+// The lines of a text file.
+std::set<std::string> LinesOf(const std::string& path) {
+  std::set<std::string> lines;
+  std::istringstream in(test::FileBytes(path));
+  for (std::string line; std::getline(in, line);) lines.insert(line);
+  return lines;
+}
+
+struct IncompleteCase {
+  const char* name;
+  bool unreadable;  // reads of two files' first sectors fail
+  int64_t room;     // bytes the target takes
+};
+
+TEST_F(CopyOutTest, FilesLeftShortOrDamagedAreNamedInTheMessageAndTheTargetList) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat", "icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const IncompleteCase cases[] = {
+      {"unreadable sectors", true, INT64_MAX},
+      {"target fills up, each skipped", false, 100000},
+  };
+  for (const IncompleteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FreshState();
+    SelectionModel model;
+    const auto items = LoadFat("fat16", model);
+    std::set<uint64_t> badSectors;
+    const PartitionGeometry& g = g_AppState.scanGeometry;
+    for (const FileRecord& f : AllFiles())
+      if (f.wideName == u"README.TXT" || f.wideName == u"holiday picture 01.bin")
+        badSectors.insert(ClusterZeroBase(g.clusterZeroSector) + uint64_t{f.dataKey} * g.sectorsPerCluster);
+    ASSERT_EQ(badSectors.size(), 2u);
+    if (c.unreadable)
+      SetDeviceReadHook([&](File& device, void* buffer, size_t bytes, uint64_t offset) -> int64_t {
+        for (uint64_t s : badSectors)
+          if (offset <= s * 512 && s * 512 < offset + bytes) return -1;
+        return device.readAt(buffer, bytes, offset);
+      });
+    std::atomic<int64_t> room{c.room};
+    SetTargetFileFactory([&] { return std::make_unique<FailingFile>(&room, false); });
+    prompt_.errorAnswer = 0;
+    const std::string out = Copy(model);
+    SetTargetFileFactory(nullptr);
+    SetDeviceReadHook({});
+
+    // Every file that is not the source's bytes is listed, and no other.
+    std::set<std::string> wrong;
+    for (const CatalogItem& item : items) {
+      if (item.dir) continue;
+      const std::string path = out + "/" + item.path;
+      if (!test::Exists(path) || test::FileBytes(path) != test::IcatBytes(image_, item, item.deleted))
+        wrong.insert(item.path);
+    }
+    ASSERT_FALSE(wrong.empty());
+    EXPECT_EQ(LinesOf(out + "/incomplete-files.txt"), wrong);
+    const std::u16string message = LastMessage();
+    EXPECT_EQ(message.rfind(kSavingNotCompleted, 0), 0u) << Utf16ToUtf8(message);
+    size_t named = 0;
+    for (const std::string& path : wrong) named += message.find(Utf8ToUtf16(path)) != std::u16string::npos;
+    EXPECT_EQ(named, std::min(wrong.size(), kIncompleteNamesShown)) << Utf16ToUtf8(message);
+    EXPECT_NE(message.find(u"incomplete-files.txt"), std::u16string::npos);
+  }
+}
+
+TEST_F(CopyOutTest, AFileNamedLikeTheListIsNotWrittenOver) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  SelectionModel model;
+  LoadFat("fat16", model);
+  const std::string out = dir_.file("out");
+  test::Run("rm -rf " + test::ShellQuote(out) + " && mkdir -p " + test::ShellQuote(out));
+  std::ofstream(out + "/incomplete-files.txt") << "mine";
+  std::atomic<int64_t> room{1000};
+  SetTargetFileFactory([&] { return std::make_unique<FailingFile>(&room, false); });
+  prompt_.errorAnswer = 1;
+  Copy(model, nullptr, false);
+  SetTargetFileFactory(nullptr);
+  EXPECT_EQ(test::FileBytes(out + "/incomplete-files.txt"), "mine");
+  EXPECT_FALSE(LinesOf(out + "/incomplete-files0.txt").empty());
+  EXPECT_NE(LastMessage().find(u"incomplete-files0.txt"), std::u16string::npos);
+}
+
+// Why a target could not be written, and what the copy-error dialog says.
+struct CauseCase {
+  int cause;
+  const char16_t* says;  // a part of the text; nullptr: the text about space
+};
+
+TEST_F(CopyOutTest, TheCopyErrorSaysWhyTheTargetCouldNotBeWritten) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const CauseCase cases[] = {
+      {ENOSPC, nullptr},
+      {EDQUOT, nullptr},
+      {EACCES, u"Permission to write in the destination was denied."},
+      {EPERM, u"Permission to write in the destination was denied."},
+      {EROFS, u"read-only file system"},
+      {ENAMETOOLONG, u"does not allow this file name"},
+      {EINVAL, u"does not allow this file name"},
+      {EIO, u"Input/output error"},
+  };
+  for (const CauseCase& c : cases) {
+    SCOPED_TRACE(c.cause);
+    test::FreshState();
+    SelectionModel model;
+    LoadFat("fat16", model);
+    std::atomic<int64_t> room{1000};
+    SetTargetFileFactory([&] { return std::make_unique<FailingFile>(&room, false, c.cause); });
+    prompt_.errorCauses.clear();
+    prompt_.errorAnswer = 2;
+    Copy(model);
+    SetTargetFileFactory(nullptr);
+    ASSERT_EQ(prompt_.errorCauses, std::vector<int>{c.cause});
+    const std::u16string text = CopyErrorText(c.cause);
+    EXPECT_EQ(text.rfind(u"Problem encountered while copying file. ", 0), 0u);
+    if (!c.says) {
+      EXPECT_EQ(text, kCopyErrorSpaceText);
+    } else {
+      EXPECT_NE(text.find(c.says), std::u16string::npos) << Utf16ToUtf8(text);
+      EXPECT_EQ(text.find(u"space"), std::u16string::npos) << Utf16ToUtf8(text);
+    }
+  }
+  // A real refusal: the target folder is a file, so nothing can be made in it.
+  test::FreshState();
+  SelectionModel model;
+  LoadFat("fat16", model);
+  const std::string blocker = dir_.file("blocker");
+  std::ofstream(blocker) << "x";
+  EvaluateSelectedTotals(model);
+  test::StartCopyOut(blocker + "/out");
+  prompt_.errorCauses.clear();
+  prompt_.errorAnswer = 2;
+  CopyThread(nullptr, model);
+  ASSERT_EQ(prompt_.errorCauses.size(), 1u);
+  EXPECT_EQ(prompt_.errorCauses[0], ENOTDIR);
+  EXPECT_NE(CopyErrorText(ENOTDIR), kCopyErrorSpaceText);
+}
+
+// Links planted in the target: in a file's place, and in a folder's place.
+TEST_F(CopyOutTest, ALinkInTheTargetIsACopyErrorNeverFollowed) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  SelectionModel model;
+  LoadFat("fat16", model);
+  const std::string out = dir_.file("out"), elsewhere = dir_.file("elsewhere"), victim = dir_.file("victim");
+  test::Run("rm -rf " + test::ShellQuote(out) + " && mkdir -p " + test::ShellQuote(out) + " " +
+            test::ShellQuote(elsewhere));
+  std::ofstream(victim) << "precious";
+  ASSERT_EQ(::symlink(victim.c_str(), (out + "/README.TXT").c_str()), 0);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), (out + "/My Documents").c_str()), 0);
+  prompt_.replaceAnswers = {2};  // overwrite all: the link is still not followed
+  prompt_.errorAnswer = 1;
+  Copy(model, nullptr, false);
+  EXPECT_EQ(test::FileBytes(victim), "precious");
+  EXPECT_TRUE(test::TreeOf(elsewhere).empty());
+  ASSERT_FALSE(prompt_.errorCauses.empty());
+  EXPECT_EQ(prompt_.errorCauses[0], ELOOP);
+  EXPECT_EQ(LastMessage().rfind(kSavingNotCompleted, 0), 0u);
+  const std::set<std::string> listed = LinesOf(out + "/incomplete-files.txt");
+  EXPECT_TRUE(listed.count("README.TXT"));
+  EXPECT_TRUE(listed.count("My Documents/short.txt"));
+  // Everything else came through.
+  EXPECT_EQ(test::FileBytes(out + "/Pictures/holiday picture 01.bin").size(), 150000u);
 }
 
 TEST_F(CopyOutTest, HostileNamesStayInsideTheTarget) {
@@ -572,7 +754,8 @@ TEST_F(CopyOutTest, SkipEndsTheCurrentFileWithWhatItHas) {
   EXPECT_TRUE(test::SameBytes(picture, test::FixtureContent("picture", 150000).substr(0, picture.size())));
   // Later files are copied whole.
   EXPECT_EQ(test::FileBytes(out + "/README.TXT"), test::FixtureContent("readme", 300));
-  EXPECT_EQ(LastMessage(), kSavingNotCompleted);
+  EXPECT_EQ(LastMessage().rfind(kSavingNotCompleted, 0), 0u);
+  EXPECT_NE(LastMessage().find(u"Pictures/holiday picture 01.bin"), std::u16string::npos);
 }
 
 // --- The progress report ---
