@@ -264,10 +264,30 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
   const bool fat = IsFatName(fs);
   if (!fat && fs != u"NTFS") return;
 
+  // Names of the sub-folders the walk may make here: a file never takes one
+  // (the NTFS dump's empty "Lost" marker beside the folder "Lost").
+  std::set<std::string> folderNames;
+  const SelectionNode* node = tree.Node(g_FolderArgIsTreeItem.load() ? folder : tree.Root());
+  if (node)
+    for (uint32_t id : node->children)
+      if (const SelectionNode* child = tree.Node(id); child && !SkipsSubtree(child->tickState.load()))
+        folderNames.insert(SafePathComponent(child->text));
+
   for (const FileRecord& file : FilesWithParent(key)) {
     if (!TakenByCheckScope(file.checkFlag.load()) || !PassesDateFilter(file, fs)) continue;
-    const std::u16string name = RecordName(file);
-    const std::string fullPath = folderPath + SafePathComponent(name);
+    std::u16string name = RecordName(file);
+    std::string fullPath = folderPath + SafePathComponent(name);
+    struct stat st {};
+    if (folderNames.count(SafePathComponent(name)) ||
+        (::lstat(fullPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+      // The folder wins. An empty file loses nothing; one with data is
+      // written under a free name beside it.
+      if (file.size == 0) continue;
+      if (!MakeUniqueName(&fullPath, &name)) {
+        NoteIncompleteCopiedFile(fullPath);
+        continue;
+      }
+    }
     const int deleted = file.IsDeleted() ? 1 : 0;
     if (fat) {
       const auto size = static_cast<uint32_t>(std::min<uint64_t>(file.size, UINT32_MAX));

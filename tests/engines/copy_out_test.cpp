@@ -316,6 +316,40 @@ TEST_F(CopyOutTest, FilesUnderLostAreCopied) {
   EXPECT_EQ(LastMessage(), kSavingCompleted);
 }
 
+TEST_F(CopyOutTest, AFolderWinsOverAFileOfTheSameName) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  image_ = fat_->path("fat16.img");
+  present_.reset();
+  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+  ASSERT_TRUE(test::OpenFatImage(image_, u"FAT16"));
+  test::CatalogFat(image_);
+  uint32_t cluster = 0;
+  for (const FileRecord& f : AllFiles())
+    if (f.wideName == u"README.TXT") cluster = f.dataKey;
+  ASSERT_NE(cluster, 0u);
+  ClearCatalog();
+  // The empty marker file "Lost" beside the folder "Lost"; a file with data
+  // named like the folder "Docs".
+  InsertFileRecord("", u"Lost", 'n', 0, kFatRootKey, 0, 0, {});
+  InsertFileRecord("", u"Docs", 'n', 300, kFatRootKey, cluster, 0, {});
+  InsertFolderRecord("", u"Lost", 'n', kFatRootKey, kLostFolderKey, 0, {}, 0);
+  InsertFolderRecord("", u"Docs", 'n', kFatRootKey, 200, 0, {}, 0);
+  InsertFileRecord("", u"orphan.txt", 'y', 300, kLostFolderKey, cluster, 0, {});
+  InsertFileRecord("", u"inner.txt", 'n', 300, 200, cluster, 0, {});
+  test::TickAllFiles();
+  SelectionModel model;
+  model.SetTick(model.Root(), kTickTicked);
+  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  const std::string out = Copy(model);
+  const std::string readme = test::FixtureContent("readme", 300);
+  EXPECT_EQ(test::FileBytes(out + "/Lost/orphan.txt"), readme);
+  EXPECT_EQ(test::FileBytes(out + "/Docs/inner.txt"), readme);
+  EXPECT_EQ(test::FileBytes(out + "/Docs0"), readme);
+  EXPECT_TRUE(prompt_.errorAsked.empty());
+  EXPECT_EQ(LastMessage(), kSavingCompleted);
+}
+
 // Two files of the root exist in the target; how each collision ends.
 struct CollisionCase {
   const char* name;
