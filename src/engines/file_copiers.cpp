@@ -274,6 +274,34 @@ class FatReader {
   uint64_t cached_ = 0;
 };
 
+// The sector just past the selected volume, as its boot sector gives it
+// (FAT: total sectors at 0x13 or 0x20; NTFS: at 0x28), or UINT64_MAX when it
+// cannot be told. Clusters and runs at or past it are not the file's data:
+// a damaged table can claim terabytes there.
+uint64_t VolumeEndSector(bool fat) {
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  const uint32_t bps = SourceSectorBytes();
+  const int64_t start =
+      fat ? int64_t{g.fat1Sector} - g.reservedSectors : int64_t{g_PartitionGeometry.clusterZeroSector};
+  if (bps < 512 || start < 0 || (fat && g.fat1Sector <= 0)) return UINT64_MAX;
+  std::vector<uint8_t> boot(bps, 0);
+  if (!ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(start), 1, boot.data())) return UINT64_MAX;
+  const ByteReader r(boot.data(), boot.size());
+  if (r.u16(510) != 0xAA55) return UINT64_MAX;
+  uint64_t total = 0;
+  if (fat) {
+    total = r.u16(0x13) ? r.u16(0x13) : r.u32(0x20);
+  } else if (std::memcmp(boot.data() + 3, "NTFS    ", 8) == 0) {
+    total = r.u64(0x28);
+  }
+  // The count is in the volume's own sectors, which may differ from a read's.
+  const uint32_t volumeBps = r.u16(0x0B);
+  if (volumeBps >= 512 && volumeBps % bps == 0 && total <= UINT64_MAX / (volumeBps / bps))
+    total *= volumeBps / bps;
+  if (total == 0 || total > UINT64_MAX - static_cast<uint64_t>(start)) return UINT64_MAX;
+  return static_cast<uint64_t>(start) + total;
+}
+
 }  // namespace
 
 std::u16string CopyErrorText(int cause) {
@@ -462,12 +490,16 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
   uint64_t inCluster = 0;  // sectors of it already read
   auto has = [&](uint64_t i) { return chain.empty() || i < chain.size(); };
   auto clusterAt = [&](uint64_t i) -> uint64_t { return chain.empty() ? uint64_t{firstCluster} + i : chain[i]; };
-  while (out.written() < size && has(index)) {
+  const uint64_t volumeEnd = VolumeEndSector(true);
+  bool atVolumeEnd = false;
+  while (out.written() < size && has(index) && !atVolumeEnd) {
     if (!out.Proceed()) return;
     // One block: from the current sector on, across clusters that lie one
     // after another on the disk.
     const uint64_t needSectors = DivideUp(size - out.written(), bps);
     const uint64_t first = ClusterZeroBase(g.clusterZeroSector) + clusterAt(index) * spc + inCluster;
+    // A cluster past the volume is not data: the file ends short there.
+    if (first >= volumeEnd) break;
     uint64_t sectors = 0;
     for (;;) {
       const uint64_t take = std::min<uint64_t>({spc - inCluster, blockSectors - sectors, needSectors - sectors});
@@ -479,6 +511,10 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
       if (sectors == blockSectors || sectors == needSectors || !has(index) ||
           clusterAt(index) != clusterAt(index - 1) + 1)
         break;
+    }
+    if (sectors > volumeEnd - first) {
+      sectors = volumeEnd - first;
+      atVolumeEnd = true;
     }
     std::fill(buf.begin(), buf.end(), 0);
     out.ReadSource(first, static_cast<uint32_t>(sectors), buf.data());
@@ -504,9 +540,21 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
   }
   const size_t blockSectors = BlockSectors(bps);
   std::vector<uint8_t> buf = SectorBuffer(blockSectors, bps);
+  const uint64_t volumeEnd = VolumeEndSector(false);
   for (const ExtentNode& extent : g_CopyExtentList) {
     int64_t sectors = extent.length;
     if (spc > 0) sectors -= sectors % spc;
+    // A run reaching past the volume is not data: the file ends short at
+    // the volume's end.
+    bool pastEnd = false;
+    if (!extent.sparse() && sectors > 0) {
+      const uint64_t start = static_cast<uint64_t>(std::max<int64_t>(0, extent.start));
+      if (start >= volumeEnd) break;
+      if (static_cast<uint64_t>(sectors) > volumeEnd - start) {
+        sectors = static_cast<int64_t>(volumeEnd - start);
+        pastEnd = true;
+      }
+    }
     for (int64_t at = 0; at < sectors && out.written() < size;) {
       if (!out.Proceed()) return;
       const uint64_t n = std::min<uint64_t>(blockSectors, static_cast<uint64_t>(sectors - at));
@@ -522,7 +570,7 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
       out.Report();
       at += static_cast<int64_t>(n);
     }
-    if (out.written() >= size) break;
+    if (out.written() >= size || pastEnd) break;
   }
   out.Finish();
 }

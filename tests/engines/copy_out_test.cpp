@@ -350,6 +350,43 @@ TEST_F(CopyOutTest, AFolderWinsOverAFileOfTheSameName) {
   EXPECT_EQ(LastMessage(), kSavingCompleted);
 }
 
+// A damaged directory entry claims far more than the volume holds.
+TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat", "fsstat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  image_ = fat_->path("fat16.img");
+  present_.reset();
+  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+  ASSERT_TRUE(test::OpenFatImage(image_, u"FAT16"));
+  test::CatalogFat(image_);
+  uint32_t cluster = 0;
+  for (const FileRecord& f : AllFiles())
+    if (f.wideName == u"README.TXT") cluster = f.dataKey;
+  ASSERT_NE(cluster, 0u);
+  // The volume's last sector as sleuthkit reads it.
+  const std::string fsstat = test::Capture("fsstat " + test::ShellQuote(image_));
+  const std::string range = test::After(fsstat, "Total Range: 0 - ");
+  ASSERT_FALSE(range.empty()) << fsstat;
+  const uint64_t volumeEnd = std::stoull(range) + 1;
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  const uint64_t firstSector = ClusterZeroBase(g.clusterZeroSector) + uint64_t{cluster} * g.sectorsPerCluster;
+  const uint64_t claimed = volumeEnd * 512 + (uint64_t{1} << 20);
+  ClearCatalog();
+  InsertFileRecord("", u"huge.bin", 'y', claimed, kFatRootKey, cluster, 0, {});
+  test::TickAllFiles();
+  SelectionModel model;
+  model.SetTick(model.Root(), kTickTicked);
+  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  const std::string out = Copy(model);
+  // Exactly the volume from the first cluster on, nothing invented past it.
+  const std::string got = test::FileBytes(out + "/huge.bin");
+  ASSERT_EQ(got.size(), (volumeEnd - firstSector) * 512);
+  const std::string disk = test::FileBytes(image_);
+  EXPECT_TRUE(test::SameBytes(got, disk.substr(firstSector * 512, got.size())));
+  EXPECT_EQ(LastMessage().rfind(kSavingNotCompleted, 0), 0u);
+  EXPECT_NE(LastMessage().find(u"\nhuge.bin"), std::u16string::npos);
+}
+
 // Two files of the root exist in the target; how each collision ends.
 struct CollisionCase {
   const char* name;
