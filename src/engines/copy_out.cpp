@@ -20,13 +20,29 @@
 
 namespace qm {
 
-std::atomic<uint64_t> g_CopiedBytes{0};
+CopyJobState g_CopyOutJob;
+CopyJobState g_PreviewJob;
+std::atomic<uint64_t>& g_CopiedBytes = g_CopyOutJob.copiedBytes;
+ExtentList& g_CopyExtentList = g_CopyOutJob.extents;
+
+namespace {
+thread_local CopyJobState* t_CopyJob = nullptr;
+}  // namespace
+
+CopyJobState& CurrentCopyJob(int normalCopy) {
+  if (t_CopyJob) return *t_CopyJob;
+  return normalCopy == 1 ? g_CopyOutJob : g_PreviewJob;
+}
+
+CopyJobScope::CopyJobScope(CopyJobState& job) : previous_(t_CopyJob) { t_CopyJob = &job; }
+CopyJobScope::~CopyJobScope() { t_CopyJob = previous_; }
+
 std::atomic<int> g_FilesCopied{0};
 std::atomic<int> g_ReplaceDecision{0};
-JobControl g_CopyJob;
-std::atomic<int>& g_StopCopy = g_CopyJob.stop;
-std::atomic<int> g_SkipCurrentFile{0};
-std::atomic<int> g_SkipAllCopyErrors{0};
+JobControl& g_CopyJob = g_CopyOutJob.control;
+std::atomic<int>& g_StopCopy = g_CopyOutJob.control.stop;
+std::atomic<int>& g_SkipCurrentFile = g_CopyOutJob.skipCurrentFile;
+std::atomic<int>& g_SkipAllCopyErrors = g_CopyOutJob.skipAllCopyErrors;
 std::atomic<int> g_CopyWriteErrors{0};
 std::atomic<int> g_CopyReadErrors{0};
 

@@ -109,7 +109,12 @@ uint64_t DivideUp(uint64_t a, uint64_t b) { return b == 0 ? 0 : a / b + (a % b !
 class Output {
  public:
   Output(std::string path, std::u16string_view name, uint64_t size, int normalCopy, uint64_t fileTime)
-      : path_(std::move(path)), name_(name), size_(size), normal_(normalCopy == 1), fileTime_(fileTime) {}
+      : path_(std::move(path)),
+        name_(name),
+        size_(size),
+        normal_(normalCopy == 1),
+        fileTime_(fileTime),
+        job_(CurrentCopyJob(normalCopy)) {}
 
   bool Create() {
     if (normal_ && LinkBelowTarget(path_)) {
@@ -127,7 +132,7 @@ class Output {
   bool Put(const uint8_t* data, size_t n) {
     const size_t got = n ? file_->Write(data, n) : 0;
     written_ += got;
-    g_CopiedBytes += got;
+    job_.copiedBytes += got;
     if (got == n) return true;
     Failed(file_->LastError());
     return false;
@@ -146,16 +151,16 @@ class Output {
   // Reads source sectors for this file; a failed read leaves zeros and marks
   // the file as not fully recovered.
   void ReadSource(uint64_t first, uint32_t count, uint8_t* buf) {
-    if (!ReadSectors(SelectedDevicePath(), first, count, buf)) NoteUnreadableCopiedFile(path_);
+    if (!ReadSectors(SelectedDevicePath(), first, count, buf) && normal_) NoteUnreadableCopiedFile(path_);
   }
   // Before each block: false when the file is to end here (skip, stop,
   // preview cancelled); it keeps what was written.
   bool Proceed() {
-    const bool stop = g_CopyJob.checkpoint();
+    const bool stop = job_.control.checkpoint();
     PreviewProgress* preview = g_PreviewProgress.load();
-    if (stop || g_SkipCurrentFile.load() || (!normal_ && preview && preview->previewCancel.load())) {
+    if (stop || job_.skipCurrentFile.load() || (!normal_ && preview && preview->previewCancel.load())) {
       Finish();
-      g_SkipCurrentFile = 0;
+      job_.skipCurrentFile = 0;
       return false;
     }
     return true;
@@ -172,13 +177,15 @@ class Output {
  private:
   void Failed(int cause) {
     failed_ = true;
+    // The preview's failures are its own; the copy-out's totals stay true.
+    if (!normal_) return;
     ++g_CopyWriteErrors;
-    if (normal_) NoteIncompleteCopiedFile(path_);
-    if (!normal_ || g_SkipAllCopyErrors.load()) return;
+    NoteIncompleteCopiedFile(path_);
+    if (job_.skipAllCopyErrors.load()) return;
     switch (CurrentPrompt().CopyErrorChoiceFor(Utf8ToUtf16(path_), cause)) {
-      case 1: g_SkipAllCopyErrors = 1; break;
-      case 2: g_CopyJob.requestStop(); break;
-      default: g_SkipCurrentFile = 1; break;
+      case 1: job_.skipAllCopyErrors = 1; break;
+      case 2: job_.control.requestStop(); break;
+      default: job_.skipCurrentFile = 1; break;
     }
   }
 
@@ -187,6 +194,7 @@ class Output {
   uint64_t size_;
   bool normal_;
   uint64_t fileTime_;
+  CopyJobState& job_;
   std::unique_ptr<TargetFile> file_;
   uint64_t written_ = 0;
   int counter_ = 0;
@@ -203,7 +211,8 @@ bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int no
     sink->SetControlText(kCopyDataNameValue, *name);
     sink->SetControlText(kCopyDataSizeValue, SizeText3(sink->SelectedBytes(), " size in"));
   }
-  g_SkipCurrentFile = 0;
+  CopyJobState& job = CurrentCopyJob(normalCopy);
+  job.skipCurrentFile = 0;
   if (normalCopy != 1) return true;
   if (!PassesDeletedOption(deleted) || !PassesExtensionList(*name)) return false;
 
@@ -218,7 +227,7 @@ bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int no
     }
     switch (decision) {
       case 1:
-      case 3: g_CopiedBytes += size; return false;
+      case 3: job.copiedBytes += size; return false;
       case 4:
       case 5:
         // Every name taken: the file is skipped rather than written over one.
@@ -541,7 +550,7 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
   const size_t blockSectors = BlockSectors(bps);
   std::vector<uint8_t> buf = SectorBuffer(blockSectors, bps);
   const uint64_t volumeEnd = VolumeEndSector(false);
-  for (const ExtentNode& extent : g_CopyExtentList) {
+  for (const ExtentNode& extent : CurrentCopyJob(normalCopy).extents) {
     int64_t sectors = extent.length;
     if (spc > 0) sectors -= sectors % spc;
     // A run reaching past the volume is not data: the file ends short at
@@ -592,7 +601,8 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   };
   if (bps == 0 || spr <= 0 || recordSector == 0) return lost();
   std::vector<uint8_t> record = SectorBuffer(static_cast<size_t>(spr), bps);
-  if (!ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data()))
+  if (!ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data()) &&
+      normalCopy == 1)
     NoteUnreadableCopiedFile(fullPath);
   ApplyFixups(record);
   size_t offset = 0;
@@ -613,13 +623,14 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   RunTable runs;
   LoadFileRuns(static_cast<uint64_t>(std::max(0, g_PartitionGeometry.clusterZeroSector)), SelectedDevicePath(),
                recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)));
-  g_CopyExtentList.clear();
-  for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&g_CopyExtentList, runs.starts[i], runs.lengths[i]);
-  if (!g_CopyExtentList.empty())
+  ExtentList& extents = CurrentCopyJob(normalCopy).extents;
+  extents.clear();
+  for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&extents, runs.starts[i], runs.lengths[i]);
+  if (!extents.empty())
     CopyRunList(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow);
   else
     lost();
-  g_CopyExtentList.clear();
+  extents.clear();
 }
 
 }  // namespace qm

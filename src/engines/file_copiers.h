@@ -100,7 +100,8 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector,
                   uint32_t parentKey, uint32_t mftRecord, int normalCopy, int deleted, uint32_t fileTimeHigh,
                   uint32_t fileTimeLow);
-// Writes the file from g_CopyExtentList (sparse extents as zeros), at most
+// Writes the file from its job's extent list (g_CopyExtentList for the
+// copy-out; sparse extents as zeros), at most
 // size bytes; a file whose runs cover less ends short.
 void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t size, int normalCopy,
                  uint32_t fileTimeHigh, uint32_t fileTimeLow);

@@ -222,6 +222,56 @@ TEST_F(CopyOutTest, EveryNtfsFileMatchesIcatIncludingSparseFragmentedAndResident
   }
 }
 
+// The preview extracts while the copy-out runs: each job keeps its own
+// runs, flags and byte count.
+TEST_F(CopyOutTest, APreviewDuringTheCopyOutLeavesBothJobsBytesRight) {
+  if (!test::HaveTools({"fls", "icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  test::TempDir dir;
+  auto set = test::UnpackNtfs(dir, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  image_ = set.path("ntfs.img");
+  present_.reset();
+  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+  const test::NtfsVolume v = test::OpenNtfsImage(image_);
+  ASSERT_TRUE(v.ok);
+  const auto items = test::CatalogNtfs(v);
+  test::TickAllFiles();
+  SelectionModel model;
+  model.SetTick(model.Root(), kTickTicked);
+  model.BuildFromCatalog(kNtfsRootKey, kTickTicked);
+  const FileRecord* frag = nullptr;
+  for (const FileRecord& f : AllFiles())
+    if (f.wideName == u"interleaved one.bin") frag = &f;
+  ASSERT_NE(frag, nullptr);
+  std::string want;
+  for (const CatalogItem& item : items)
+    if (item.path == "frag/interleaved one.bin") want = test::IcatBytes(image_, item, false);
+  ASSERT_FALSE(want.empty());
+
+  std::atomic<bool> copying{true};
+  std::atomic<int> extracted{0}, wrong{0};
+  std::thread preview([&] {
+    const std::string path = dir.file("preview.bin");
+    while (copying.load() || extracted.load() < 5) {
+      CopyNtfsFile(path, frag->wideName, frag->size, MftRecordToSector(frag->dataKey), frag->parentKey,
+                   frag->dataKey, 0, 0, frag->modifiedTime[1], frag->modifiedTime[0]);
+      ++extracted;
+      if (test::FileBytes(path) != want) ++wrong;
+    }
+  });
+  const std::string out = Copy(model);
+  copying = false;
+  preview.join();
+  EXPECT_GE(extracted.load(), 5);
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(LastMessage(), kSavingCompleted);
+  for (const CatalogItem& item : items) {
+    if (item.dir) continue;
+    EXPECT_TRUE(test::SameBytes(test::FileBytes(out + "/" + item.path), test::IcatBytes(image_, item, false)))
+        << item.path;
+  }
+}
+
 // Tick states of the fixture's folders and what lands in the target.
 struct WalkCase {
   const char* name;
