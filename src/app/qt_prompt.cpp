@@ -44,6 +44,11 @@ int QtPrompt::CopyErrorChoice(std::u16string_view) {
   return RunOnGuiThread<int>([] { return RunErrorCopying(); }, 2);
 }
 
+int QtPrompt::CopyErrorChoiceFor(std::u16string_view, int cause) {
+  const std::u16string text = CopyErrorText(cause);
+  return RunOnGuiThread<int>([&] { return RunErrorCopying(text); }, 2);
+}
+
 int QtPrompt::FileReplaceChoice(std::u16string_view) {
   return RunOnGuiThread<int>([] { return RunFileReplaceOptions(); }, 1);
 }

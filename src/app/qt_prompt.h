@@ -19,6 +19,7 @@ class QtPrompt : public Prompt {
   int ViewQuestionMsg(std::u16string_view text) override;
   int BadSectorChoice() override;
   int CopyErrorChoice(std::u16string_view path) override;
+  int CopyErrorChoiceFor(std::u16string_view path, int cause) override;
   int FileReplaceChoice(std::u16string_view path) override;
   std::optional<std::string> ChooseFolder(std::u16string_view title) override;
   std::optional<std::string> SaveFilePath(std::u16string_view title, std::u16string_view filter) override;

@@ -17,9 +17,6 @@ constexpr int kLabelPoints = 9;
 constexpr QSize kDialogSize(420, 150);
 
 const char kReplaceText[] = "The destination already has this file. Please choose appropriate action.";
-const char kErrorText[] =
-    "Problem encountered while copying file. This may be due to insufficient space in destination. Please take "
-    "appropriate action.";
 
 QString ImagePath(const char* file) { return QString::fromStdString(g_AppState.imagesFolder) + QLatin1String(file); }
 
@@ -76,9 +73,9 @@ int FileReplaceOptions::DoModal() {
   return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }
 
-ErrorCopying::ErrorCopying(QWidget* parent)
+ErrorCopying::ErrorCopying(QWidget* parent, std::u16string_view text)
     : QDialog(parent),
-      message_(QString::fromLatin1(kErrorText), this),
+      message_(QString::fromStdU16String(std::u16string(text)), this),
       picture_(this),
       abort_(QStringLiteral("&Abort"), this),
       skip_(QStringLiteral("&Skip"), this),
@@ -125,8 +122,8 @@ int RunFileReplaceOptions() {
   return dialog.DoModal() == IDOK ? g_ReplaceDecision.load() : 1;
 }
 
-int RunErrorCopying() {
-  ErrorCopying dialog;
+int RunErrorCopying(std::u16string_view text) {
+  ErrorCopying dialog(nullptr, text);
   dialog.DoModal();
   return dialog.Choice();
 }

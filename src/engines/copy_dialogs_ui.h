@@ -9,6 +9,7 @@
 
 #include "controls/hover_button.h"
 #include "controls/label.h"
+#include "engines/file_copiers.h"
 
 namespace qm {
 
@@ -16,8 +17,8 @@ namespace qm {
 // without an answer: 1, skip this file (g_ReplaceDecision is left as it was).
 int RunFileReplaceOptions();
 // Runs ErrorCopying modally: 0 Skip, 1 Skip All, 2 Abort. Closed without an
-// answer: 0, and no flag is set.
-int RunErrorCopying();
+// answer: 0, and no flag is set. text is what the dialog says happened.
+int RunErrorCopying(std::u16string_view text = kCopyErrorSpaceText);
 
 class FileReplaceOptions : public QDialog {
   Q_OBJECT
@@ -62,7 +63,7 @@ class ErrorCopying : public QDialog {
   static constexpr int kSkipAllId = 1156;
   static constexpr int kPictureId = 1304;
 
-  explicit ErrorCopying(QWidget* parent = nullptr);
+  explicit ErrorCopying(QWidget* parent = nullptr, std::u16string_view text = kCopyErrorSpaceText);
   // IDOK after a button (flags set), IDCANCEL when closed.
   int DoModal();
   // 0 Skip, 1 Skip All, 2 Abort; 0 when closed.

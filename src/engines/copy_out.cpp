@@ -1,11 +1,10 @@
 #include "engines/copy_out.h"
 
-#include <mutex>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <vector>
 
@@ -15,25 +14,58 @@
 #include "engines/ntfs_runs.h"
 #include "engines/recovery_filter.h"
 #include "engines/selection_model.h"
+#include "platform/file.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
 
 namespace qm {
 
-std::atomic<uint64_t> g_CopiedBytes{0};
+CopyJobState g_CopyOutJob;
+CopyJobState g_PreviewJob;
+std::atomic<uint64_t>& g_CopiedBytes = g_CopyOutJob.copiedBytes;
+ExtentList& g_CopyExtentList = g_CopyOutJob.extents;
+
+namespace {
+thread_local CopyJobState* t_CopyJob = nullptr;
+}  // namespace
+
+CopyJobState& CurrentCopyJob(int normalCopy) {
+  if (t_CopyJob) return *t_CopyJob;
+  return normalCopy == 1 ? g_CopyOutJob : g_PreviewJob;
+}
+
+CopyJobScope::CopyJobScope(CopyJobState& job) : previous_(t_CopyJob) { t_CopyJob = &job; }
+CopyJobScope::~CopyJobScope() { t_CopyJob = previous_; }
+
 std::atomic<int> g_FilesCopied{0};
 std::atomic<int> g_ReplaceDecision{0};
-JobControl g_CopyJob;
-std::atomic<int>& g_StopCopy = g_CopyJob.stop;
-std::atomic<int> g_SkipCurrentFile{0};
-std::atomic<int> g_SkipAllCopyErrors{0};
+JobControl& g_CopyJob = g_CopyOutJob.control;
+std::atomic<int>& g_StopCopy = g_CopyOutJob.control.stop;
+std::atomic<int>& g_SkipCurrentFile = g_CopyOutJob.skipCurrentFile;
+std::atomic<int>& g_SkipAllCopyErrors = g_CopyOutJob.skipAllCopyErrors;
 std::atomic<int> g_CopyWriteErrors{0};
 std::atomic<int> g_CopyReadErrors{0};
 
 namespace {
 std::mutex g_UnreadableMutex;
 std::vector<std::string> g_UnreadableFiles;
+std::vector<std::string> g_IncompleteFiles;
+std::set<std::string> g_IncompleteSeen;
+
+void NoteIncompleteLocked(const std::string& path) {
+  if (g_IncompleteSeen.insert(path).second) g_IncompleteFiles.push_back(path);
+}
 }  // namespace
+
+std::vector<std::string> IncompleteCopiedFiles() {
+  std::lock_guard lock(g_UnreadableMutex);
+  return g_IncompleteFiles;
+}
+
+void NoteIncompleteCopiedFile(const std::string& path) {
+  std::lock_guard lock(g_UnreadableMutex);
+  NoteIncompleteLocked(path);
+}
 
 std::vector<std::string> UnreadableCopiedFiles() {
   std::lock_guard lock(g_UnreadableMutex);
@@ -44,6 +76,7 @@ void NoteUnreadableCopiedFile(const std::string& path) {
   std::lock_guard lock(g_UnreadableMutex);
   ++g_CopyReadErrors;
   if (g_UnreadableFiles.empty() || g_UnreadableFiles.back() != path) g_UnreadableFiles.push_back(path);
+  NoteIncompleteLocked(path);
 }
 std::atomic<int64_t> g_CopyStartTime{0};
 std::atomic<int> g_FolderArgIsTreeItem{0};
@@ -163,6 +196,8 @@ void ResetCopyTotals() {
   std::lock_guard lock(g_UnreadableMutex);
   g_CopyReadErrors = 0;
   g_UnreadableFiles.clear();
+  g_IncompleteFiles.clear();
+  g_IncompleteSeen.clear();
 }
 
 std::u16string MinutesText(int64_t seconds) {
@@ -204,6 +239,8 @@ void UpdateCopyProgress(std::u16string_view, std::u16string_view, uint64_t writt
 }
 
 bool CreateFolderPath(const std::string& path) {
+  const std::string root = TargetRoot();
+  const bool belowRoot = path.rfind(root, 0) == 0;
   std::string sofar;
   size_t at = 0;
   while (at <= path.size()) {
@@ -212,12 +249,27 @@ bool CreateFolderPath(const std::string& path) {
     sofar = path.substr(0, slash);
     if (!sofar.empty()) {
       struct stat st {};
-      if (::stat(sofar.c_str(), &st) != 0) ::mkdir(sofar.c_str(), 0755);
+      if (::lstat(sofar.c_str(), &st) != 0) {
+        ::mkdir(sofar.c_str(), 0755);
+      } else if (S_ISLNK(st.st_mode) && belowRoot && sofar.size() >= root.size()) {
+        // A link planted below the target is never gone through.
+        return false;
+      }
     }
     at = slash + 1;
   }
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool LinkBelowTarget(const std::string& path) {
+  const std::string root = TargetRoot();
+  if (path.rfind(root, 0) != 0) return false;
+  for (size_t slash = path.find('/', root.size()); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    struct stat st {};
+    if (::lstat(path.substr(0, slash).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return true;
+  }
+  return false;
 }
 
 void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32_t folder) {
@@ -228,10 +280,30 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
   const bool fat = IsFatName(fs);
   if (!fat && fs != u"NTFS") return;
 
+  // Names of the sub-folders the walk may make here: a file never takes one
+  // (the NTFS dump's empty "Lost" marker beside the folder "Lost").
+  std::set<std::string> folderNames;
+  const SelectionNode* node = tree.Node(g_FolderArgIsTreeItem.load() ? folder : tree.Root());
+  if (node)
+    for (uint32_t id : node->children)
+      if (const SelectionNode* child = tree.Node(id); child && !SkipsSubtree(child->tickState.load()))
+        folderNames.insert(SafePathComponent(child->text));
+
   for (const FileRecord& file : FilesWithParent(key)) {
     if (!TakenByCheckScope(file.checkFlag.load()) || !PassesDateFilter(file, fs)) continue;
-    const std::u16string name = RecordName(file);
-    const std::string fullPath = folderPath + SafePathComponent(name);
+    std::u16string name = RecordName(file);
+    std::string fullPath = folderPath + SafePathComponent(name);
+    struct stat st {};
+    if (folderNames.count(SafePathComponent(name)) ||
+        (::lstat(fullPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+      // The folder wins. An empty file loses nothing; one with data is
+      // written under a free name beside it.
+      if (file.size == 0) continue;
+      if (!MakeUniqueName(&fullPath, &name)) {
+        NoteIncompleteCopiedFile(fullPath);
+        continue;
+      }
+    }
     const int deleted = file.IsDeleted() ? 1 : 0;
     if (fat) {
       const auto size = static_cast<uint32_t>(std::min<uint64_t>(file.size, UINT32_MAX));
@@ -303,13 +375,56 @@ void EvaluateSelectedTotals(SelectionModel& tree) {
   tree.selectedBytes = bytes;
 }
 
+namespace {
+
+// A target path as the user finds it below the target folder.
+std::string BelowTarget(const std::string& path) {
+  const std::string root = TargetRoot();
+  return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
+}
+
+// Writes the names into the list file of the target folder; a recovered file
+// of the same name is never written over. The list's own name, or empty when
+// it could not be written.
+std::string WriteIncompleteList(const std::vector<std::string>& names) {
+  std::string path = TargetRoot() + kIncompleteListName;
+  std::u16string shown = Utf8ToUtf16(kIncompleteListName);
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !MakeUniqueName(&path, &shown)) return {};
+  std::string text;
+  for (const std::string& name : names) text += name + '\n';
+  File file;
+  if (!file.open(path, File::Mode::CreateTruncate)) return {};
+  const bool written = file.writeAt(text.data(), text.size(), 0) == static_cast<int64_t>(text.size());
+  if (!file.closeChecked() || !written) return {};
+  return Utf16ToUtf8(shown);
+}
+
+// The not-completed message with the incomplete files named.
+std::u16string NotCompletedText(const std::vector<std::string>& names, const std::string& listName) {
+  std::u16string text(kSavingNotCompleted);
+  if (names.empty()) return text;
+  text += u"\n\nThese files were not fully recovered:";
+  for (size_t i = 0; i < names.size() && i < kIncompleteNamesShown; ++i) text += u"\n" + Utf8ToUtf16(names[i]);
+  if (names.size() > kIncompleteNamesShown)
+    text += FormatW("\n... and %zu more.", names.size() - kIncompleteNamesShown);
+  if (!listName.empty()) text += u"\n\nTheir list is in " + Utf8ToUtf16(listName) + u" in the target folder.";
+  return text;
+}
+
+}  // namespace
+
 int CopyThread(CopyProgressSink* dialog, SelectionModel& tree) {
   g_CopyStartTime = dialog ? dialog->NowSeconds() : SteadySeconds();
   RecoverCheckedItems(tree, 0);
+  std::vector<std::string> incomplete;
+  for (const std::string& path : IncompleteCopiedFiles()) incomplete.push_back(BelowTarget(path));
+  // Kept even after a stop: the user still needs to know what to distrust.
+  const std::string listName = incomplete.empty() ? std::string() : WriteIncompleteList(incomplete);
   if (!dialog || !dialog->StoppedByUser()) {
     const bool complete = g_CopiedBytes.load() == tree.selectedBytes.load() && g_CopyWriteErrors.load() == 0 &&
-                          g_CopyReadErrors.load() == 0;
-    ShowMessage(complete ? kSavingCompleted : kSavingNotCompleted);
+                          g_CopyReadErrors.load() == 0 && incomplete.empty();
+    ShowMessage(complete ? std::u16string(kSavingCompleted) : NotCompletedText(incomplete, listName));
   }
   if (dialog) dialog->Finish();
   return 0;

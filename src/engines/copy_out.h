@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engines/ntfs_runs.h"
 #include "platform/job_control.h"
 
 namespace qm {
@@ -52,20 +53,51 @@ class CopyProgressSink {
   virtual void Finish() {}
 };
 
-// --- Copy-out state (all zero at start) ---
+// --- The state of one copy job ---
+// The copy-out and the preview's extraction each have their own, so that one
+// never stops, skips, counts or reads the runs of the other.
+struct CopyJobState {
+  // Stop and pause of the job.
+  JobControl control;
+  // Give up the current file at its next block.
+  std::atomic<int> skipCurrentFile{0};
+  // Give up silently on every later file that cannot be written.
+  std::atomic<int> skipAllCopyErrors{0};
+  // Bytes written so far, plus the sizes of files skipped at a collision.
+  std::atomic<uint64_t> copiedBytes{0};
+  // The runs of the NTFS file being copied.
+  ExtentList extents;
+};
+extern CopyJobState g_CopyOutJob;
+extern CopyJobState g_PreviewJob;
+// The job the copiers on this thread serve: the one a CopyJobScope put in
+// force, else the copy-out for a normal copy and the preview for a silent one.
+CopyJobState& CurrentCopyJob(int normalCopy);
+class CopyJobScope {
+ public:
+  explicit CopyJobScope(CopyJobState& job);
+  ~CopyJobScope();
+  CopyJobScope(const CopyJobScope&) = delete;
+  CopyJobScope& operator=(const CopyJobScope&) = delete;
+
+ private:
+  CopyJobState* previous_;
+};
+
+// --- Copy-out state (all zero at start); the copy-out job's own fields ---
 // Bytes written so far, plus the sizes of files skipped at a name collision.
-extern std::atomic<uint64_t> g_CopiedBytes;
+extern std::atomic<uint64_t>& g_CopiedBytes;
 // Files that passed the filter and reached the writing stage.
 extern std::atomic<int> g_FilesCopied;
 // Last answer of the file-replace dialog, 0 to 5 (see Prompt::FileReplaceChoice).
 extern std::atomic<int> g_ReplaceDecision;
 // Stop and pause of the running copy-out; g_StopCopy is its stop flag.
-extern JobControl g_CopyJob;
+extern JobControl& g_CopyJob;
 extern std::atomic<int>& g_StopCopy;
 // Give up the current file at its next block (Skip, copy-error Skip).
-extern std::atomic<int> g_SkipCurrentFile;
+extern std::atomic<int>& g_SkipCurrentFile;
 // Give up silently on every later file that cannot be written.
-extern std::atomic<int> g_SkipAllCopyErrors;
+extern std::atomic<int>& g_SkipAllCopyErrors;
 // Writes or closes that failed in this copy-out: the end message then says
 // "not completed" even when the byte total matches.
 extern std::atomic<int> g_CopyWriteErrors;
@@ -74,6 +106,15 @@ extern std::atomic<int> g_CopyWriteErrors;
 extern std::atomic<int> g_CopyReadErrors;
 std::vector<std::string> UnreadableCopiedFiles();
 void NoteUnreadableCopiedFile(const std::string& path);
+// Target paths of files this copy-out left short, damaged or not written
+// (in copy order, each once): the user is told to distrust them.
+std::vector<std::string> IncompleteCopiedFiles();
+void NoteIncompleteCopiedFile(const std::string& path);
+// The list written into the target folder when some file is incomplete.
+inline constexpr char kIncompleteListName[] = "incomplete-files.txt";
+// Names of the incomplete files shown in the end message; the rest are
+// only counted there (the list file holds them all).
+inline constexpr size_t kIncompleteNamesShown = 10;
 // Start of the copy-out on the sink's clock, seconds.
 extern std::atomic<int64_t> g_CopyStartTime;
 // 1: the folder argument of CopyFolderFiles is a selection item; 0: a folder key.
@@ -97,8 +138,9 @@ inline constexpr std::u16string_view kSavingNotCompleted = u"Saving not complete
 inline constexpr std::u16string_view kSavingAborted = u"Saving aborted.";
 
 // The worker: walks the selection from its root, then (unless the user
-// stopped it) tells whether every selected byte was written, and finishes
-// the dialog. Returns 0.
+// stopped it) tells whether every selected byte was written, naming the
+// incomplete files (and writing their list into the target folder), and
+// finishes the dialog. Returns 0.
 int CopyThread(CopyProgressSink* dialog, SelectionModel& tree);
 
 // The walk below one item (the root for 0): depth first, a folder's own
@@ -111,6 +153,10 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
 
 // Creates every missing level of a path. True when it is a folder at the end.
 bool CreateFolderPath(const std::string& path);
+
+// True when a folder level of path below the target folder is a link: the
+// copy-out then writes nothing there, so a planted link never leads it out.
+bool LinkBelowTarget(const std::string& path);
 
 // The count and summed size of the catalogue files the copy-out would take
 // from the selection with the filter now in force (the size evaluation's

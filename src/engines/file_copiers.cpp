@@ -56,6 +56,7 @@ class PlainTargetFile : public TargetFile {
     return static_cast<size_t>(got);
   }
   bool Close() override { return file_.closeChecked(); }
+  int LastError() const override { return file_.lastError(); }
 
  private:
   File file_;
@@ -108,45 +109,58 @@ uint64_t DivideUp(uint64_t a, uint64_t b) { return b == 0 ? 0 : a / b + (a % b !
 class Output {
  public:
   Output(std::string path, std::u16string_view name, uint64_t size, int normalCopy, uint64_t fileTime)
-      : path_(std::move(path)), name_(name), size_(size), normal_(normalCopy == 1), fileTime_(fileTime) {}
+      : path_(std::move(path)),
+        name_(name),
+        size_(size),
+        normal_(normalCopy == 1),
+        fileTime_(fileTime),
+        job_(CurrentCopyJob(normalCopy)) {}
 
   bool Create() {
+    if (normal_ && LinkBelowTarget(path_)) {
+      Failed(ELOOP);
+      return false;
+    }
     file_ = NewTargetFile();
     if (file_->Create(path_)) return true;
+    const int cause = file_->LastError();
     file_.reset();
-    Failed();
+    Failed(cause);
     return false;
   }
   // Appends n bytes; false when the file must be given up.
   bool Put(const uint8_t* data, size_t n) {
     const size_t got = n ? file_->Write(data, n) : 0;
     written_ += got;
-    g_CopiedBytes += got;
+    job_.copiedBytes += got;
     if (got == n) return true;
-    Failed();
+    Failed(file_->LastError());
     return false;
   }
-  // Closes and sets the last-write time.
+  // Closes and sets the last-write time. A file left short is named at the
+  // end of the copy-out.
   void Finish() {
     if (!file_) return;
     const bool closed = file_->Close();
+    const int cause = file_->LastError();
     file_.reset();
-    if (!closed && !failed_) Failed();
+    if (!closed && !failed_) Failed(cause);
     SetLastWriteTime(path_, static_cast<uint32_t>(fileTime_ >> 32), static_cast<uint32_t>(fileTime_));
+    if (normal_ && written_ < size_) NoteIncompleteCopiedFile(path_);
   }
   // Reads source sectors for this file; a failed read leaves zeros and marks
   // the file as not fully recovered.
   void ReadSource(uint64_t first, uint32_t count, uint8_t* buf) {
-    if (!ReadSectors(SelectedDevicePath(), first, count, buf)) NoteUnreadableCopiedFile(path_);
+    if (!ReadSectors(SelectedDevicePath(), first, count, buf) && normal_) NoteUnreadableCopiedFile(path_);
   }
   // Before each block: false when the file is to end here (skip, stop,
   // preview cancelled); it keeps what was written.
   bool Proceed() {
-    const bool stop = g_CopyJob.checkpoint();
+    const bool stop = job_.control.checkpoint();
     PreviewProgress* preview = g_PreviewProgress.load();
-    if (stop || g_SkipCurrentFile.load() || (!normal_ && preview && preview->previewCancel.load())) {
+    if (stop || job_.skipCurrentFile.load() || (!normal_ && preview && preview->previewCancel.load())) {
       Finish();
-      g_SkipCurrentFile = 0;
+      job_.skipCurrentFile = 0;
       return false;
     }
     return true;
@@ -161,14 +175,17 @@ class Output {
   uint64_t written() const { return written_; }
 
  private:
-  void Failed() {
+  void Failed(int cause) {
     failed_ = true;
+    // The preview's failures are its own; the copy-out's totals stay true.
+    if (!normal_) return;
     ++g_CopyWriteErrors;
-    if (!normal_ || g_SkipAllCopyErrors.load()) return;
-    switch (CurrentPrompt().CopyErrorChoice(Utf8ToUtf16(path_))) {
-      case 1: g_SkipAllCopyErrors = 1; break;
-      case 2: g_CopyJob.requestStop(); break;
-      default: g_SkipCurrentFile = 1; break;
+    NoteIncompleteCopiedFile(path_);
+    if (job_.skipAllCopyErrors.load()) return;
+    switch (CurrentPrompt().CopyErrorChoiceFor(Utf8ToUtf16(path_), cause)) {
+      case 1: job_.skipAllCopyErrors = 1; break;
+      case 2: job_.control.requestStop(); break;
+      default: job_.skipCurrentFile = 1; break;
     }
   }
 
@@ -177,6 +194,7 @@ class Output {
   uint64_t size_;
   bool normal_;
   uint64_t fileTime_;
+  CopyJobState& job_;
   std::unique_ptr<TargetFile> file_;
   uint64_t written_ = 0;
   int counter_ = 0;
@@ -193,7 +211,8 @@ bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int no
     sink->SetControlText(kCopyDataNameValue, *name);
     sink->SetControlText(kCopyDataSizeValue, SizeText3(sink->SelectedBytes(), " size in"));
   }
-  g_SkipCurrentFile = 0;
+  CopyJobState& job = CurrentCopyJob(normalCopy);
+  job.skipCurrentFile = 0;
   if (normalCopy != 1) return true;
   if (!PassesDeletedOption(deleted) || !PassesExtensionList(*name)) return false;
 
@@ -208,15 +227,20 @@ bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int no
     }
     switch (decision) {
       case 1:
-      case 3: g_CopiedBytes += size; return false;
+      case 3: job.copiedBytes += size; return false;
       case 4:
       case 5:
         // Every name taken: the file is skipped rather than written over one.
-        if (!MakeUniqueName(fullPath, name)) return false;
+        if (!MakeUniqueName(fullPath, name)) {
+          NoteIncompleteCopiedFile(*fullPath);
+          return false;
+        }
         break;
       default: {
+        // lstat: a link in the file's place is left alone (its create then
+        // fails), never followed to change what it points at.
         struct stat st {};
-        if (::stat(fullPath->c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+        if (::lstat(fullPath->c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
           ::chmod(fullPath->c_str(), st.st_mode | S_IWUSR);
         break;
       }
@@ -259,7 +283,58 @@ class FatReader {
   uint64_t cached_ = 0;
 };
 
+// The sector just past the selected volume, as its boot sector gives it
+// (FAT: total sectors at 0x13 or 0x20; NTFS: at 0x28), or UINT64_MAX when it
+// cannot be told. Clusters and runs at or past it are not the file's data:
+// a damaged table can claim terabytes there.
+uint64_t VolumeEndSector(bool fat) {
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  const uint32_t bps = SourceSectorBytes();
+  const int64_t start =
+      fat ? int64_t{g.fat1Sector} - g.reservedSectors : int64_t{g_PartitionGeometry.clusterZeroSector};
+  if (bps < 512 || start < 0 || (fat && g.fat1Sector <= 0)) return UINT64_MAX;
+  std::vector<uint8_t> boot(bps, 0);
+  if (!ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(start), 1, boot.data())) return UINT64_MAX;
+  const ByteReader r(boot.data(), boot.size());
+  if (r.u16(510) != 0xAA55) return UINT64_MAX;
+  uint64_t total = 0;
+  if (fat) {
+    total = r.u16(0x13) ? r.u16(0x13) : r.u32(0x20);
+  } else if (std::memcmp(boot.data() + 3, "NTFS    ", 8) == 0) {
+    total = r.u64(0x28);
+  }
+  // The count is in the volume's own sectors, which may differ from a read's.
+  const uint32_t volumeBps = r.u16(0x0B);
+  if (volumeBps >= 512 && volumeBps % bps == 0 && total <= UINT64_MAX / (volumeBps / bps))
+    total *= volumeBps / bps;
+  if (total == 0 || total > UINT64_MAX - static_cast<uint64_t>(start)) return UINT64_MAX;
+  return static_cast<uint64_t>(start) + total;
+}
+
 }  // namespace
+
+std::u16string CopyErrorText(int cause) {
+  const char16_t* what = nullptr;
+  switch (cause) {
+    case 0:
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return std::u16string(kCopyErrorSpaceText);
+    case EACCES:
+    case EPERM: what = u"Permission to write in the destination was denied."; break;
+    case EROFS: what = u"The destination is a read-only file system."; break;
+    case ENAMETOOLONG:
+    case EINVAL:
+    case EILSEQ: what = u"The destination does not allow this file name."; break;
+    case ELOOP: what = u"A link stands in the place of this file in the destination; it is not followed."; break;
+    case ENOTDIR:
+    case ENOENT: what = u"The destination folder could not be made."; break;
+    default: break;
+  }
+  std::u16string text = u"Problem encountered while copying file. ";
+  text += what ? std::u16string(what) : Utf8ToUtf16(std::strerror(cause)) + u".";
+  return text + u" Please take appropriate action.";
+}
 
 void SetTargetFileFactory(TargetFileFactory factory) {
   std::lock_guard lock(g_FactoryMutex);
@@ -424,12 +499,16 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
   uint64_t inCluster = 0;  // sectors of it already read
   auto has = [&](uint64_t i) { return chain.empty() || i < chain.size(); };
   auto clusterAt = [&](uint64_t i) -> uint64_t { return chain.empty() ? uint64_t{firstCluster} + i : chain[i]; };
-  while (out.written() < size && has(index)) {
+  const uint64_t volumeEnd = VolumeEndSector(true);
+  bool atVolumeEnd = false;
+  while (out.written() < size && has(index) && !atVolumeEnd) {
     if (!out.Proceed()) return;
     // One block: from the current sector on, across clusters that lie one
     // after another on the disk.
     const uint64_t needSectors = DivideUp(size - out.written(), bps);
     const uint64_t first = ClusterZeroBase(g.clusterZeroSector) + clusterAt(index) * spc + inCluster;
+    // A cluster past the volume is not data: the file ends short there.
+    if (first >= volumeEnd) break;
     uint64_t sectors = 0;
     for (;;) {
       const uint64_t take = std::min<uint64_t>({spc - inCluster, blockSectors - sectors, needSectors - sectors});
@@ -441,6 +520,10 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
       if (sectors == blockSectors || sectors == needSectors || !has(index) ||
           clusterAt(index) != clusterAt(index - 1) + 1)
         break;
+    }
+    if (sectors > volumeEnd - first) {
+      sectors = volumeEnd - first;
+      atVolumeEnd = true;
     }
     std::fill(buf.begin(), buf.end(), 0);
     out.ReadSource(first, static_cast<uint32_t>(sectors), buf.data());
@@ -466,9 +549,21 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
   }
   const size_t blockSectors = BlockSectors(bps);
   std::vector<uint8_t> buf = SectorBuffer(blockSectors, bps);
-  for (const ExtentNode& extent : g_CopyExtentList) {
+  const uint64_t volumeEnd = VolumeEndSector(false);
+  for (const ExtentNode& extent : CurrentCopyJob(normalCopy).extents) {
     int64_t sectors = extent.length;
     if (spc > 0) sectors -= sectors % spc;
+    // A run reaching past the volume is not data: the file ends short at
+    // the volume's end.
+    bool pastEnd = false;
+    if (!extent.sparse() && sectors > 0) {
+      const uint64_t start = static_cast<uint64_t>(std::max<int64_t>(0, extent.start));
+      if (start >= volumeEnd) break;
+      if (static_cast<uint64_t>(sectors) > volumeEnd - start) {
+        sectors = static_cast<int64_t>(volumeEnd - start);
+        pastEnd = true;
+      }
+    }
     for (int64_t at = 0; at < sectors && out.written() < size;) {
       if (!out.Proceed()) return;
       const uint64_t n = std::min<uint64_t>(blockSectors, static_cast<uint64_t>(sectors - at));
@@ -484,7 +579,7 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
       out.Report();
       at += static_cast<int64_t>(n);
     }
-    if (out.written() >= size) break;
+    if (out.written() >= size || pastEnd) break;
   }
   out.Finish();
 }
@@ -500,9 +595,14 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   }
   const uint32_t bps = SourceSectorBytes();
   const int32_t spr = g_AppState.scanGeometry.sectorsPerMftRecord;
-  if (bps == 0 || spr <= 0 || recordSector == 0) return;
+  // Nothing of the file can be found: it is named as not recovered.
+  auto lost = [&] {
+    if (normalCopy == 1) NoteIncompleteCopiedFile(fullPath);
+  };
+  if (bps == 0 || spr <= 0 || recordSector == 0) return lost();
   std::vector<uint8_t> record = SectorBuffer(static_cast<size_t>(spr), bps);
-  if (!ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data()))
+  if (!ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data()) &&
+      normalCopy == 1)
     NoteUnreadableCopiedFile(fullPath);
   ApplyFixups(record);
   size_t offset = 0;
@@ -512,7 +612,7 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
     const uint64_t start = offset + a.u16(offset + kResidentValueOffset);
     const uint64_t n = std::min(size, length);
     // A value that would run past the record writes nothing.
-    if (start + n > record.size()) return;
+    if (start + n > record.size()) return lost();
     Output out(fullPath, name, size, normalCopy, fileTime);
     if (!out.Create()) return;
     if (out.Put(record.data() + start, static_cast<size_t>(n))) out.Report();
@@ -523,10 +623,14 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   RunTable runs;
   LoadFileRuns(static_cast<uint64_t>(std::max(0, g_PartitionGeometry.clusterZeroSector)), SelectedDevicePath(),
                recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)));
-  g_CopyExtentList.clear();
-  for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&g_CopyExtentList, runs.starts[i], runs.lengths[i]);
-  if (!g_CopyExtentList.empty()) CopyRunList(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow);
-  g_CopyExtentList.clear();
+  ExtentList& extents = CurrentCopyJob(normalCopy).extents;
+  extents.clear();
+  for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&extents, runs.starts[i], runs.lengths[i]);
+  if (!extents.empty())
+    CopyRunList(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow);
+  else
+    lost();
+  extents.clear();
 }
 
 }  // namespace qm

@@ -29,10 +29,22 @@ class TargetFile {
   virtual size_t Write(const void* data, size_t bytes) = 0;
   // Closes; false when the system reports an error.
   virtual bool Close() = 0;
+  // Why the last call failed: an errno value, 0 when not known.
+  virtual int LastError() const { return 0; }
 };
 using TargetFileFactory = std::function<std::unique_ptr<TargetFile>()>;
 // Test seam: an empty function restores plain files.
 void SetTargetFileFactory(TargetFileFactory factory);
+
+// --- The copy-error text ---
+// What the copy-error dialog says for a target that cannot be written, by
+// the system's reason: a full disk (and an unknown reason) keeps the text
+// about space; a refused permission, a read-only file system, a name the
+// target does not allow and a link in the file's place are said as such.
+inline constexpr std::u16string_view kCopyErrorSpaceText =
+    u"Problem encountered while copying file. This may be due to insufficient space in destination. Please take "
+    u"appropriate action.";
+std::u16string CopyErrorText(int cause);
 
 // --- Names on the target ---
 // A name read off a disk as one safe path component (UTF-8): "/", NUL and
@@ -88,7 +100,8 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector,
                   uint32_t parentKey, uint32_t mftRecord, int normalCopy, int deleted, uint32_t fileTimeHigh,
                   uint32_t fileTimeLow);
-// Writes the file from g_CopyExtentList (sparse extents as zeros), at most
+// Writes the file from its job's extent list (g_CopyExtentList for the
+// copy-out; sparse extents as zeros), at most
 // size bytes; a file whose runs cover less ends short.
 void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t size, int normalCopy,
                  uint32_t fileTimeHigh, uint32_t fileTimeLow);

@@ -16,7 +16,6 @@ namespace qm {
 std::vector<int64_t> g_MftRunSectors;
 std::vector<int64_t> g_MftRunLengths;
 int32_t g_MftRunCount = 0;
-ExtentList g_CopyExtentList;
 
 namespace {
 

@@ -47,7 +47,7 @@ struct ExtentNode {
   bool sparse() const { return start == kSparseRunStart; }
 };
 using ExtentList = std::vector<ExtentNode>;
-extern ExtentList g_CopyExtentList;
+extern ExtentList& g_CopyExtentList;  // the copy-out job's (engines/copy_out)
 
 // Decodes the run list at [offset, endOffset) of buffer, appending to runs
 // (at most maxRuns runs in total in the table). The list's first run is

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <unistd.h>
 
 #include "engines/catalog.h"
@@ -703,8 +704,18 @@ Worker g_SaveLogThread;
 
 std::atomic<uint32_t> g_tempCounter{0};
 
+// A name beside path that nobody can guess ahead (it is created with
+// O_EXCL, so a guessed one would only make the save fail, never redirect it).
 std::string TempPathFor(const std::string& path) {
-  return path + Format(".part-%d-%u", static_cast<int>(::getpid()), g_tempCounter.fetch_add(1));
+  static std::mt19937_64 random{std::random_device{}()};
+  static std::mutex randomMutex;
+  uint64_t bits = 0;
+  {
+    std::lock_guard lock(randomMutex);
+    bits = random();
+  }
+  return path + Format(".part-%d-%u-%016llx", static_cast<int>(::getpid()), g_tempCounter.fetch_add(1),
+                       static_cast<unsigned long long>(bits));
 }
 
 }  // namespace
@@ -802,9 +813,11 @@ bool WriteScanLog(const std::string& path, ScanLogOrigin origin) {
   const std::string temp = TempPathFor(path);
   bool tooLarge = false;
   bool ok = false;
+  bool created = false;
   {
     File file;
-    if (file.open(temp, File::Mode::CreateTruncate)) {
+    if (file.open(temp, File::Mode::CreateNew)) {
+      created = true;
       LogOutput out(file);
       {
         // Pages and workers stay live while the log is written: the walk
@@ -819,7 +832,8 @@ bool WriteScanLog(const std::string& path, ScanLogOrigin origin) {
     }
   }
   if (!ok) {
-    std::remove(temp.c_str());
+    // Only what this save made is removed; a name found taken is not ours.
+    if (created) std::remove(temp.c_str());
     ShowMessage(tooLarge ? kScanLogTooLargeText : kScanLogCreateErrorText);
   }
   return ok;

@@ -29,7 +29,8 @@ bool File::open(const std::string& path, Mode mode) {
   switch (mode) {
     case Mode::Read: flags |= O_RDONLY; break;
     case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case Mode::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW; break;
+    case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     // O_EXCL on a block device fails when it is mounted or held open exclusively.
     case Mode::DeviceWriteExclusive: flags |= O_WRONLY | O_EXCL; break;
   }

@@ -10,7 +10,10 @@ namespace qm {
 
 class File {
  public:
-  enum class Mode { Read, ReadWrite, CreateTruncate, DeviceWriteExclusive };
+  // The create modes never follow a link in the file's place (the open fails
+  // with ELOOP): the program runs with rights a planted link could borrow.
+  // CreateNew also fails when anything exists there (for temporary names).
+  enum class Mode { Read, ReadWrite, CreateTruncate, DeviceWriteExclusive, CreateNew };
 
   File() = default;
   ~File();

@@ -28,6 +28,9 @@ class Prompt {
   // closed without an answer counts as Skip. With nobody to ask, Abort: a
   // write that failed must not be passed over silently.
   virtual int CopyErrorChoice(std::u16string_view path) { return 2; }
+  // The same question with the system's reason (an errno value, 0 when not
+  // known), so that the dialog can say what happened.
+  virtual int CopyErrorChoiceFor(std::u16string_view path, int cause) { return CopyErrorChoice(path); }
   // The file-replace dialog for a target file that exists: 0 overwrite,
   // 1 skip, 2 overwrite all, 3 skip all, 4 rename, 5 rename all. A dialog
   // closed without an answer counts as Skip. With nobody to ask, Skip: an

@@ -577,9 +577,9 @@ void ViewDataInControls::OpenListRow(bool fromDoubleClick) {
 
 void ViewDataInControls::StopPreview() {
   if (g_PreviewThread.load() == nullptr) return;
-  g_CopyJob.pause();
+  g_PreviewJob.control.pause();
   if (CurrentPrompt().ViewQuestionMsg(kStopPreviewQuestion) == IDOK) previewSink_->previewCancel = 1;
-  g_CopyJob.resume();
+  g_PreviewJob.control.resume();
 }
 
 void ViewDataInControls::WaitForPreview() {

@@ -111,6 +111,31 @@ TEST(ErrorCopyingDialog, ButtonsSetTheCopyFlags) {
   ResetCopyFlags();
 }
 
+TEST(ErrorCopyingDialog, SaysWhatHappened) {
+  UseSkin();
+  QtPrompt prompt;
+  const struct {
+    int cause;
+    std::u16string text;
+  } cases[] = {{ENOSPC, std::u16string(kCopyErrorSpaceText)}, {EROFS, CopyErrorText(EROFS)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cause);
+    QString shown;
+    ActOnNext<ErrorCopying>([&](ErrorCopying* d) {
+      shown = d->MessageLabel().text();
+      QTest::mouseClick(&d->SkipButton(), Qt::LeftButton);
+    });
+    int answer = -1;
+    std::thread worker([&] { answer = prompt.CopyErrorChoiceFor(u"/t/a.txt", c.cause); });
+    while (answer < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    worker.join();
+    EXPECT_EQ(answer, 0);
+    EXPECT_EQ(shown.toStdU16String(), c.text);
+  }
+  EXPECT_NE(CopyErrorText(EROFS), kCopyErrorSpaceText);
+  ResetCopyFlags();
+}
+
 TEST(CopyQuestionsFromAWorker, RunOnTheGuiThread) {
   UseSkin();
   QtPrompt prompt;

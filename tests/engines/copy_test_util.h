@@ -96,6 +96,7 @@ inline bool OpenFatImage(const std::string& image, const std::u16string& fsName)
   g = PartitionGeometry{};
   g.sectorsPerCluster = static_cast<int32_t>(spc);
   g.sectorsPerFat = static_cast<int32_t>(fatSize);
+  g.reservedSectors = static_cast<int32_t>(reserved);
   g.fat1Sector = static_cast<int32_t>(fat1);
   g.fat2Sector = static_cast<int32_t>(fat1 + fatSize);
   g.rootDirSectors = static_cast<int32_t>(rootSectors);
