@@ -400,7 +400,9 @@ void CFolderTreeCtrl::ClickDiskOrCategory(QTreeWidgetItem* item) {
       if (StartsWithNoCase(GeometryValue(kGeometryMediaTypeKey, k), u"Virtual File")) g_VirtualDiskSource = 1;
       const uint64_t size = ParseStoredSize(GeometryValue(kGeometrySizeKey, k));
       g_RangeEndSector = g_BytesPerSector > 0 ? size / static_cast<uint64_t>(g_BytesPerSector) : 0;
-      g_RangeFirstSector = 63;
+      // Scans start past the MBR's track; an image of the whole disk must
+      // hold the MBR, or loading it back shows no partitions.
+      g_RangeFirstSector = g_AppState.diskImageMode == 1 ? 0 : 63;
       g_SelectedFileSystem = u"UNKNOWN";
       if (host_) host_->ShowDiskInformation(k);
     }

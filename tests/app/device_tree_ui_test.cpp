@@ -194,6 +194,18 @@ TEST_F(DeviceTreeTest, ListsDisksWithTheirPartitionsAndAClickSelectsOne) {
   ASSERT_FALSE(panels.disks.empty());
   EXPECT_EQ(panels.disks.back(), 1);
 
+  // Imaging a whole disk starts at sector 0, so the image keeps the MBR.
+  g_AppState.recoveryMode = 5;
+  g_AppState.wholeDiskMode = 1;
+  g_AppState.diskImageMode = 1;
+  tree.OnLButtonDown(tree.TopItem()->child(1), CFolderTreeCtrl::kOnLabel);
+  EXPECT_EQ(g_RangeFirstSector, 0u);
+  EXPECT_EQ(g_RangeEndSector, 80u * 1024 * 1024 / 512);
+  g_AppState.recoveryMode = 3;
+  g_AppState.diskImageMode = 0;
+  tree.OnLButtonDown(tree.TopItem()->child(1), CFolderTreeCtrl::kOnLabel);
+  EXPECT_EQ(g_RangeFirstSector, 63u);
+
   // A category clears the panel.
   tree.OnLButtonDown(tree.TopItem(), CFolderTreeCtrl::kOnLabel);
   EXPECT_EQ(g_SelectedItemText, u"Physical Disks");
