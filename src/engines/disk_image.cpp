@@ -294,10 +294,18 @@ void DiskImageThread() {
     current += n;
     pieceSectors += n;
     if (end != 0) page.SetProgressPos(kScanProgressBar, static_cast<int>(std::min<uint64_t>(current * 100 / end, 100)));
+    // What was written reaches the disk before a pause that may last.
+    if (toDisk && page.job.paused() && !SyncSectorWriter()) {
+      aborted = true;
+      break;
+    }
     if (page.job.checkpoint()) break;
   }
   buffer = {};
-  const bool closed = ClosePiece(piece, pieceSectors * static_cast<uint64_t>(bps));
+  bool closed = ClosePiece(piece, pieceSectors * static_cast<uint64_t>(bps));
+  // The target disk was written through one handle; only its final sync
+  // tells whether the writes reached it.
+  if (toDisk && !EndSectorWriting()) closed = false;
   if (aborted || !closed || current != end) finish(kAbortedText);
   else if (unwritten == 0) finish(kCreatedText);
   else finish(NotCompletedText(unwritten));

@@ -354,6 +354,11 @@ TEST_F(DiskImageTest, DiskToDiskCopiesTheRangeToSectorZeroOfTheTarget) {
   EXPECT_EQ(now.substr(1400 * 512), old.substr(1400 * 512));
   EXPECT_EQ(Slurp(src), bytes);
   EXPECT_FALSE(fs::exists(dir.file("never")));
+  // The job let go of the target disk when it ended.
+  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    EXPECT_NE(fs::read_symlink(e.path(), ec), fs::canonical(tgt));
+  }
 }
 
 // The target disk is found by its number even while entry 0 of the device
