@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QStyle>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -382,6 +383,13 @@ int CFolderTreeCtrl::SelectedDiskNumber(QTreeWidgetItem*) {
   return k;
 }
 
+std::u16string UnreadableDiskText(const std::string& hostPath, int error) {
+  const std::u16string disk = u"The disk " + Utf8ToUtf16(hostPath) + u" cannot be read: ";
+  if (error == EACCES || error == EPERM)
+    return disk + u"permission denied. Reading disks needs root or membership of the disk group.";
+  return disk + Utf8ToUtf16(std::strerror(error)) + u".";
+}
+
 void CFolderTreeCtrl::ClickDiskOrCategory(QTreeWidgetItem* item) {
   g_VirtualDiskSource = 0;
   g_SelectedFileSystem.clear();
@@ -398,6 +406,18 @@ void CFolderTreeCtrl::ClickDiskOrCategory(QTreeWidgetItem* item) {
       ClearDiskPanel();
     } else {
       if (StartsWithNoCase(GeometryValue(kGeometryMediaTypeKey, k), u"Virtual File")) g_VirtualDiskSource = 1;
+      // A disk this user may not open would read as zeros and look empty:
+      // say why, and show nothing as found.
+      if (!g_ImageSource && !g_VirtualDiskSource) {
+        const std::string host = DeviceMap::Instance().Resolve("\\\\.\\PhysicalDrive" + std::to_string(k));
+        const int error = host.empty() ? 0 : DeviceMap::ReadAccessError(host);
+        if (error != 0) {
+          ShowMessage(UnreadableDiskText(host, error));
+          ClearDiskPanel();
+          SelectTreeItem(item);
+          return;
+        }
+      }
       const uint64_t size = ParseStoredSize(GeometryValue(kGeometrySizeKey, k));
       g_RangeEndSector = g_BytesPerSector > 0 ? size / static_cast<uint64_t>(g_BytesPerSector) : 0;
       // Scans start past the MBR's track; an image of the whole disk must
