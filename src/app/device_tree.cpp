@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QStyle>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -383,6 +384,13 @@ int CFolderTreeCtrl::SelectedDiskNumber(QTreeWidgetItem*) {
   return k;
 }
 
+std::u16string UnreadableDiskText(const std::string& hostPath, int error) {
+  const std::u16string disk = u"The disk " + Utf8ToUtf16(hostPath) + u" cannot be read: ";
+  if (error == EACCES || error == EPERM)
+    return disk + u"permission denied. Reading disks needs root or membership of the disk group.";
+  return disk + Utf8ToUtf16(std::strerror(error)) + u".";
+}
+
 void CFolderTreeCtrl::ClickDiskOrCategory(QTreeWidgetItem* item) {
   g_VirtualDiskSource = 0;
   g_SelectedFileSystem.clear();
@@ -399,9 +407,23 @@ void CFolderTreeCtrl::ClickDiskOrCategory(QTreeWidgetItem* item) {
       ClearDiskPanel();
     } else {
       if (StartsWithNoCase(GeometryValue(kGeometryMediaTypeKey, k), u"Virtual File")) g_VirtualDiskSource = 1;
+      // A disk this user may not open would read as zeros and look empty:
+      // say why, and show nothing as found.
+      if (!g_ImageSource && !g_VirtualDiskSource) {
+        const std::string host = DeviceMap::Instance().Resolve("\\\\.\\PhysicalDrive" + std::to_string(k));
+        const int error = host.empty() ? 0 : DeviceMap::ReadAccessError(host);
+        if (error != 0) {
+          ShowMessage(UnreadableDiskText(host, error));
+          ClearDiskPanel();
+          SelectTreeItem(item);
+          return;
+        }
+      }
       const uint64_t size = ParseStoredSize(GeometryValue(kGeometrySizeKey, k));
       g_RangeEndSector = g_BytesPerSector > 0 ? size / static_cast<uint64_t>(g_BytesPerSector) : 0;
-      g_RangeFirstSector = 63;
+      // Scans start past the MBR's track; an image of the whole disk must
+      // hold the MBR, or loading it back shows no partitions.
+      g_RangeFirstSector = g_AppState.diskImageMode == 1 ? 0 : 63;
       g_SelectedFileSystem = u"UNKNOWN";
       if (host_) host_->ShowDiskInformation(k);
     }

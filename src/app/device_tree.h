@@ -26,6 +26,8 @@ inline constexpr char16_t kFloppyDriveText[] = u"Floppy Drive";
 inline constexpr char16_t kFileSystemRootText[] = u"File System";
 inline constexpr char16_t kImageFirstPiece[] = u"DiskImage0.dmg";
 inline constexpr char16_t kImagePathNotFound[] = u"Image path not found. Please specify image path.";
+// Why the disk at hostPath cannot be read, for the errno of its open.
+std::u16string UnreadableDiskText(const std::string& hostPath, int error);
 inline constexpr char16_t kSelectImageFolderTitle[] = u"Select Folder of Image File";
 inline constexpr char16_t kImageAlreadyListed[] = u"Choose different file, This image file already exists.";
 // The file dialog's filter of the keyboard's way to an image file.

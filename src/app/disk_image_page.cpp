@@ -68,6 +68,11 @@ std::string ImageTargetFolder(const std::string& path) {
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+std::string ImageTargetPathFor(const std::string& typed) {
+  if (!typed.empty() && QFileInfo(QString::fromStdString(typed)).isDir()) return ImagePathForFolder(typed);
+  return typed;
+}
+
 CreateDiskImage::CreateDiskImage(QWidget* parent)
     : WizardPage(parent),
       chart_(this),
@@ -284,7 +289,7 @@ void CreateDiskImage::StartDiskImaging() {
     return;
   }
   g_ImageToDisk = 0;
-  g_ImageTargetPath = pathField_.text().toStdString();
+  g_ImageTargetPath = ImageTargetPathFor(pathField_.text().toStdString());
   const std::string folder = ImageTargetFolder(g_ImageTargetPath);
   if (folder.empty() || !QFileInfo::exists(QString::fromStdString(folder))) {
     ShowMessage(kTargetPathMissingText);

@@ -38,6 +38,9 @@ std::string ImagePathForFolder(const std::string& folder);
 // The folder whose existence and free space a typed image path is checked
 // against: the path's folder when it names a ".dmg" file, else the path.
 std::string ImageTargetFolder(const std::string& path);
+// The image path for what the user typed: an existing folder is used like a
+// browsed one (its "DiskImage.dmg"); anything else is used as given.
+std::string ImageTargetPathFor(const std::string& typed);
 
 class CreateDiskImage : public WizardPage {
   Q_OBJECT

@@ -5,6 +5,7 @@
 #include "diskio/sector_io.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -164,37 +165,85 @@ int ReadSectors(const char* devicePath, uint64_t firstSector, uint32_t count, ui
   return ok ? 1 : 0;
 }
 
+namespace {
+
+// The writer's target: opened by the first write of a job and kept until the
+// job ends it, so that imaging does not pay an open, a sync and a close per
+// chunk. A block device is held exclusively all that time.
+std::mutex g_WriterMutex;
+File g_WriterFile;
+std::string g_WriterName;
+std::string g_WriterHost;
+
+// Special files that cannot be synced are not a failure.
+bool SyncWriter() {
+  if (!g_WriterFile.isOpen() || g_WriterFile.sync()) return true;
+  return g_WriterFile.lastError() == EINVAL || g_WriterFile.lastError() == EROFS;
+}
+
+bool CloseWriter() {
+  if (!g_WriterFile.isOpen()) return true;
+  const bool synced = SyncWriter();
+  const bool closed = g_WriterFile.closeChecked();
+  g_WriterName.clear();
+  g_WriterHost.clear();
+  return synced && closed;
+}
+
+// The open target for devicePath, opening it (and ending another one) when
+// needed; null when it cannot be opened. A failed open is not remembered.
+File* WriterFor(const char* devicePath) {
+  const std::string host = DeviceMap::Instance().Resolve(devicePath);
+  if (g_WriterFile.isOpen() && g_WriterName == devicePath && g_WriterHost == host) return &g_WriterFile;
+  CloseWriter();
+  struct stat st {};
+  if (host.empty() || ::stat(host.c_str(), &st) != 0) return nullptr;
+  if (S_ISBLK(st.st_mode)) {
+    // Exclusive: a mounted or otherwise held disk is refused.
+    if (!g_WriterFile.open(host, File::Mode::DeviceWriteExclusive)) return nullptr;
+  } else if (S_ISREG(st.st_mode)) {
+    if (!g_WriterFile.open(host, File::Mode::ReadWrite)) return nullptr;
+  } else {
+    return nullptr;
+  }
+  g_WriterName = devicePath;
+  g_WriterHost = host;
+  return &g_WriterFile;
+}
+
+}  // namespace
+
 int WriteSectors(const char* devicePath, uint64_t firstSector, uint32_t count, const uint8_t* buffer) {
   if (!devicePath || g_BytesPerSector <= 0 || static_cast<uint32_t>(g_BytesPerSector) > kLargestSectorBytes) return 0;
   if (buffer == nullptr && count > 0) return 0;
   const auto bps = static_cast<uint32_t>(g_BytesPerSector);
   if (!RequestFits(firstSector, count, bps)) return 0;
-  const std::string host = DeviceMap::Instance().Resolve(devicePath);
-  struct stat st {};
-  if (host.empty() || ::stat(host.c_str(), &st) != 0) return 0;
-  File file;
-  if (S_ISBLK(st.st_mode)) {
-    // Exclusive: a mounted or otherwise held disk is refused.
-    if (!file.open(host, File::Mode::DeviceWriteExclusive)) return 0;
-  } else if (S_ISREG(st.st_mode)) {
-    if (!file.open(host, File::Mode::ReadWrite)) return 0;
-  } else {
-    return 0;
-  }
+  std::lock_guard lock(g_WriterMutex);
+  File* file = WriterFor(devicePath);
+  if (!file) return 0;
   bool ok = true;
   for (uint32_t done = 0; done < count;) {
     const uint32_t n = std::min(kReadChunkSectors, count - done);
     const uint8_t* src = buffer + size_t{done} * bps;
     const uint64_t offset = (firstSector + done) * bps;
-    if (file.writeAt(src, size_t{n} * bps, offset) != static_cast<int64_t>(size_t{n} * bps)) {
+    if (file->writeAt(src, size_t{n} * bps, offset) != static_cast<int64_t>(size_t{n} * bps)) {
       ok = false;
       // Get as much of the span onto the target as will go.
-      for (uint32_t i = 0; i < n; ++i) file.writeAt(src + size_t{i} * bps, bps, offset + uint64_t{i} * bps);
+      for (uint32_t i = 0; i < n; ++i) file->writeAt(src + size_t{i} * bps, bps, offset + uint64_t{i} * bps);
     }
     done += n;
   }
-  if (!file.sync()) ok = false;
   return ok ? 1 : 0;
+}
+
+bool SyncSectorWriter() {
+  std::lock_guard lock(g_WriterMutex);
+  return SyncWriter();
+}
+
+bool EndSectorWriting() {
+  std::lock_guard lock(g_WriterMutex);
+  return CloseWriter();
 }
 
 int64_t SeekFile64(File& file, int64_t offset, int moveMethod) {

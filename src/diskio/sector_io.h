@@ -26,8 +26,17 @@ constexpr uint32_t kReadChunkSectors = 40;
 // read. Whatever could not be read (beyond the read limit, past the end,
 // skipped or failed on the retry, a missing image piece) is zero bytes.
 int ReadSectors(const char* devicePath, uint64_t firstSector, uint32_t count, uint8_t* buffer);
-// Writes count sectors to a disk. Nonzero only when every byte was written and synced.
+// Writes count sectors to a disk. Nonzero only when every byte was written.
+// The target stays open (a block device exclusively) for the next call and
+// is synced only by SyncSectorWriter and EndSectorWriting, which the job
+// calls at pauses and at its end; writing to another path ends the old one.
 int WriteSectors(const char* devicePath, uint64_t firstSector, uint32_t count, const uint8_t* buffer);
+// Puts what was written on stable storage; true when it got there (or
+// nothing is open).
+bool SyncSectorWriter();
+// Syncs and closes the writer's target; true when both succeeded (or nothing
+// was open). Every job that writes with WriteSectors ends with it.
+bool EndSectorWriting();
 
 // The bad-sector question of a failed read: asks through the prompt unless
 // an All answer stands, stores the answer in g_BadSectorChoice and returns

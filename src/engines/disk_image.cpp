@@ -38,6 +38,7 @@ constexpr int64_t kChunkSectors = 400;
 constexpr int64_t kSmallChunkSectors = 8;
 constexpr char kSectorSizeFile[] = "bps.dmg";
 constexpr char kImageSuffix[] = ".dmg";
+constexpr char kImageFileName[] = "DiskImage.dmg";
 constexpr char kDiskPathPrefix[] = "\\\\.\\PhysicalDrive";
 
 constexpr char16_t kCreatedText[] = u"Disk Image created successfully.";
@@ -58,9 +59,19 @@ int64_t Bps() { return g_BytesPerSector > 0 ? g_BytesPerSector : 512; }
 
 std::string TargetDiskPath() { return kDiskPathPrefix + std::to_string(g_ImageTargetDisk); }
 
+// The image path the pieces are named after: an existing folder stands for
+// "DiskImage.dmg" inside it, as a browsed folder does; anything else as given.
+std::string ImageBasePath() {
+  const std::string& p = g_ImageTargetPath;
+  struct stat st {};
+  if (p.empty() || ::stat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return p;
+  return (p.back() == '/' ? p : p + '/') + kImageFileName;
+}
+
 std::string SectorSizeFilePath() {
-  const auto slash = g_ImageTargetPath.rfind('/');
-  return (slash == std::string::npos ? std::string() : g_ImageTargetPath.substr(0, slash + 1)) + kSectorSizeFile;
+  const std::string base = ImageBasePath();
+  const auto slash = base.rfind('/');
+  return (slash == std::string::npos ? std::string() : base.substr(0, slash + 1)) + kSectorSizeFile;
 }
 
 // Clears a read-only mark left on an earlier image's file, as the writer needs it.
@@ -164,9 +175,12 @@ bool WriteSectorSizeFile(int64_t bps) {
 }  // namespace
 
 std::string ImagePiecePath(int64_t n) {
-  const std::string& p = g_ImageTargetPath;
-  const size_t cut = p.size() >= 4 ? p.size() - 4 : 0;
-  return p.substr(0, cut) + std::to_string(n) + kImageSuffix;
+  const std::string p = ImageBasePath();
+  // Only a ".dmg" ending gives way to the piece number; any other name is
+  // kept whole, never cut into.
+  const size_t suffix = sizeof kImageSuffix - 1;
+  const bool dmg = p.size() >= suffix && p.compare(p.size() - suffix, suffix, kImageSuffix) == 0;
+  return p.substr(0, dmg ? p.size() - suffix : p.size()) + std::to_string(n) + kImageSuffix;
 }
 
 int WriteImageChunk(const uint8_t* buffer, uint32_t count, uint64_t position, File* piece, ScanHost* page) {
@@ -280,10 +294,18 @@ void DiskImageThread() {
     current += n;
     pieceSectors += n;
     if (end != 0) page.SetProgressPos(kScanProgressBar, static_cast<int>(std::min<uint64_t>(current * 100 / end, 100)));
+    // What was written reaches the disk before a pause that may last.
+    if (toDisk && page.job.paused() && !SyncSectorWriter()) {
+      aborted = true;
+      break;
+    }
     if (page.job.checkpoint()) break;
   }
   buffer = {};
-  const bool closed = ClosePiece(piece, pieceSectors * static_cast<uint64_t>(bps));
+  bool closed = ClosePiece(piece, pieceSectors * static_cast<uint64_t>(bps));
+  // The target disk was written through one handle; only its final sync
+  // tells whether the writes reached it.
+  if (toDisk && !EndSectorWriting()) closed = false;
   if (aborted || !closed || current != end) finish(kAbortedText);
   else if (unwritten == 0) finish(kCreatedText);
   else finish(NotCompletedText(unwritten));

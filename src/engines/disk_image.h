@@ -31,8 +31,9 @@ void DiskImageThread();
 // or of the target disk. 1 on success, 0 when anything was not written.
 int WriteImageChunk(const uint8_t* buffer, uint32_t count, uint64_t position, File* piece, ScanHost* page);
 
-// Path of piece n for g_ImageTargetPath: the path less its last four
-// characters (".dmg"), then n, then ".dmg".
+// Path of piece n for g_ImageTargetPath: the path less its ".dmg" ending,
+// then n, then ".dmg". A path naming an existing folder stands for
+// "DiskImage.dmg" inside it.
 std::string ImagePiecePath(int64_t n);
 
 }  // namespace qm

@@ -6,7 +6,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -22,8 +21,6 @@
 #include "platform/file.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
-
-extern char** environ;
 
 namespace qm {
 
@@ -408,19 +405,6 @@ uint64_t FatTimeToFileTime(uint16_t fatDate, uint16_t fatTime) {
   t.tm_isdst = -1;  // the zone's rules decide daylight saving
   const time_t utc = ::mktime(&t);
   return UnixToFileTime(static_cast<int64_t>(utc));
-}
-
-int OpenWithDefaultApp(const std::string& path) {
-  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
-  pid_t pid = 0;
-  if (::posix_spawnp(&pid, "xdg-open", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return 0;
-  // Reaped in the background: the opener may run as long as it likes.
-  std::thread([pid] {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
-  return 1;
 }
 
 void BuildFatChain(ClusterChain* chain, std::u16string_view fileSystem, uint32_t firstCluster, uint64_t fatSector,

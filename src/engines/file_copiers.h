@@ -65,8 +65,9 @@ int SetLastWriteTime(const std::string& path, uint32_t fileTimeHigh, uint32_t fi
 // A FAT date and time (local time, invalid fields clamped) as a UTC FILETIME.
 uint64_t FatTimeToFileTime(uint16_t fatDate, uint16_t fatTime);
 
-// Hands a file to the desktop's program for it (xdg-open). Nonzero when the
-// opener could be started.
+// Hands a file to the desktop's program for it (xdg-open; as the invoking
+// user, on a copy, when running as root through sudo or pkexec). Nonzero
+// when it was opened; a failure is said and the folder offered.
 int OpenWithDefaultApp(const std::string& path);
 
 // --- The preview's side of a silent copy ---

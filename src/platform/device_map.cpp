@@ -1,6 +1,7 @@
 #include "platform/device_map.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -125,6 +126,14 @@ DiskInfo DeviceMap::Probe(const std::string& path) {
   if (::ioctl(fd, BLKSSZGET, &ssz) == 0 && ssz > 0) d.sectorSize = static_cast<uint32_t>(ssz);
   ::close(fd);
   return d;
+}
+
+int DeviceMap::ReadAccessError(const std::string& path) {
+  // Non-blocking, so that a path that is no disk cannot hold the caller.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == 0 ? EIO : errno;
+  ::close(fd);
+  return 0;
 }
 
 void DeviceMap::Refresh(const std::string& sysfsRoot, const std::string& mountinfo, const std::string& devRoot) {

@@ -48,6 +48,9 @@ class DeviceMap {
 
   // Probes one path: size and sector size of a block device or a file.
   static DiskInfo Probe(const std::string& path);
+  // Whether this process may read path: 0, or the errno of a failed
+  // read-only open (EACCES for a disk of a user outside the disk group).
+  static int ReadAccessError(const std::string& path);
 
  private:
   void RefreshLocked(const std::string& sysfsRoot, const std::string& mountinfo, const std::string& devRoot);

@@ -1,6 +1,9 @@
 #include "vdisk/vmdk_reader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -80,6 +83,14 @@ void ParseExtentLine(std::string_view line, VmdkDescriptor& out) {
 }
 
 std::u16string Ascii(std::string_view s) { return Utf8ToUtf16(s); }
+
+// True for a regular file (links followed) and for a name that does not
+// exist yet: a missing extent is noticed by the reads, as before.
+bool IsRegularOrMissing(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+  return S_ISREG(st.st_mode);
+}
 std::u16string Decimal(uint64_t v) { return FormatW("%llu", static_cast<unsigned long long>(v)); }
 
 }  // namespace
@@ -195,12 +206,17 @@ bool VmdkReader::UseExtent(size_t i) {
   current_.index = i;
   current_.sparse = false;
   const Extent& x = extents_[i];
-  // A descriptor may name any path: only files and disks are read, never a
-  // pipe or terminal that could block the read.
+  // Only files are read as extents, never a disk, or a pipe or terminal that
+  // could block the read; checked again on the open handle, as the name may
+  // have been replaced since.
   std::error_code ec;
-  auto kind = std::filesystem::status(x.path, ec).type();
-  if (ec || (kind != std::filesystem::file_type::regular && kind != std::filesystem::file_type::block)) return false;
+  if (std::filesystem::status(x.path, ec).type() != std::filesystem::file_type::regular || ec) return false;
   if (!current_.file.open(x.path, File::Mode::Read)) return false;
+  struct stat st {};
+  if (::fstat(current_.file.fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    current_.file.close();
+    return false;
+  }
   if (x.type == "SPARSE") {
     int64_t size = current_.file.size();
     uint8_t magic[4] = {};
@@ -298,6 +314,9 @@ int VmdkReader::Open(std::u16string& info, const std::string& path) {
       if (e.sectors > kMaxSectors - capacity) return kVdDamaged;
       std::filesystem::path name(e.fileName);
       std::string full = name.is_absolute() ? e.fileName : (std::filesystem::path(folder) / name).string();
+      // An extent is part of the image: a file. A descriptor naming a disk,
+      // a pipe or a socket is not a valid image, whatever the path.
+      if (e.type != "ZERO" && !IsRegularOrMissing(full)) return kVdDamaged;
       extents_.push_back({full, e.type, capacity, e.sectors, e.offset});
       capacity += e.sectors;
     }

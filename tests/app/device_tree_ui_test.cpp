@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include "diskio/geometry_store.h"
 #include "diskio/partition_table.h"
 #include "diskio/sector_io.h"
+#include "platform/device_map.h"
 #include "support/fakes.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
@@ -194,11 +196,62 @@ TEST_F(DeviceTreeTest, ListsDisksWithTheirPartitionsAndAClickSelectsOne) {
   ASSERT_FALSE(panels.disks.empty());
   EXPECT_EQ(panels.disks.back(), 1);
 
+  // Imaging a whole disk starts at sector 0, so the image keeps the MBR.
+  g_AppState.recoveryMode = 5;
+  g_AppState.wholeDiskMode = 1;
+  g_AppState.diskImageMode = 1;
+  tree.OnLButtonDown(tree.TopItem()->child(1), CFolderTreeCtrl::kOnLabel);
+  EXPECT_EQ(g_RangeFirstSector, 0u);
+  EXPECT_EQ(g_RangeEndSector, 80u * 1024 * 1024 / 512);
+  g_AppState.recoveryMode = 3;
+  g_AppState.diskImageMode = 0;
+  tree.OnLButtonDown(tree.TopItem()->child(1), CFolderTreeCtrl::kOnLabel);
+  EXPECT_EQ(g_RangeFirstSector, 63u);
+
   // A category clears the panel.
   tree.OnLButtonDown(tree.TopItem(), CFolderTreeCtrl::kOnLabel);
   EXPECT_EQ(g_SelectedItemText, u"Physical Disks");
   EXPECT_EQ(panels.disks.back(), -1);
   EXPECT_EQ(g_RangeEndSector, 0u);
+}
+
+// A disk that cannot be opened would read as zeros and pass for an empty
+// disk: the click says why, names the device, and nothing is found on it.
+TEST_F(DeviceTreeTest, UnreadableDiskSaysWhyAndShowsNothing) {
+  test::TempDir fake;
+  const std::string sys = fake.file("block");
+  std::filesystem::create_directories(sys + "/sdz");
+  std::ofstream(sys + "/sdz/size") << "2048\n";
+  std::filesystem::create_directories(fake.file("dev"));  // no sdz node in it
+  test::PresentImages restore({});
+  ::unsetenv("QUILLMOREN_DISKS");
+  DeviceMap::Instance().Refresh(sys, fake.file("mountinfo"), fake.file("dev"));
+  CFolderTreeCtrl tree;
+  RecordingPanels panels;
+  tree.SetHost(&panels);
+  tree.InitTreeRoots();
+  tree.FillDeviceTree();
+  ASSERT_EQ(ChildTexts(tree.TopItem()), std::vector<std::u16string>{u"Disk0"});
+  EXPECT_EQ(tree.TopItem()->child(0)->childCount(), 0);
+
+  test::ScriptedPrompt prompt;
+  test::PromptScope scope(&prompt);
+  g_RangeFirstSector = 7;
+  tree.OnLButtonDown(tree.TopItem()->child(0), CFolderTreeCtrl::kOnLabel);
+  EXPECT_EQ(prompt.messages, std::vector<std::u16string>{UnreadableDiskText(fake.file("dev") + "/sdz", ENOENT)});
+  EXPECT_EQ(g_RangeFirstSector, 0u);
+  EXPECT_EQ(g_RangeEndSector, 0u);
+  EXPECT_TRUE(g_SelectedFileSystem.empty());
+  ASSERT_FALSE(panels.disks.empty());
+  EXPECT_EQ(panels.disks.back(), -1);
+}
+
+TEST(DeviceTreeTexts, UnreadableDiskNamesTheDeviceAndTheCause) {
+  EXPECT_EQ(UnreadableDiskText("/dev/sdb", EACCES),
+            u"The disk /dev/sdb cannot be read: permission denied. Reading disks needs root or membership of the "
+            u"disk group.");
+  EXPECT_EQ(UnreadableDiskText("/dev/sdb", EPERM), UnreadableDiskText("/dev/sdb", EACCES));
+  EXPECT_EQ(UnreadableDiskText("/dev/sdc", ENOENT), u"The disk /dev/sdc cannot be read: No such file or directory.");
 }
 
 TEST_F(DeviceTreeTest, LogicalDriveClickSelectsTheVolume) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -170,10 +171,17 @@ TEST_F(DiskImagePageTest, ImageTargetChecks) {
     std::u16string message;
     size_t questions;
     bool runs;
+    std::string target = "";  // the image path the job gets, when not the typed one
   };
+  std::filesystem::create_directories(dir.file("chosen.dmg.d"));
   const Case cases[] = {
       {"image in an existing folder", dir.file("DiskImage.dmg"), 4 * kMiB, true, {}, u"", 0, true},
-      {"folder path without a file name", dir.path(), 4 * kMiB, false, {}, u"", 0, true},
+      // A typed folder is used like a browsed one, never as a name prefix.
+      {"folder path without a file name", dir.path(), 4 * kMiB, false, {}, u"", 0, true, dir.file("DiskImage.dmg")},
+      {"folder path with a slash", dir.path() + "/", 4 * kMiB, false, {}, u"", 0, true, dir.file("DiskImage.dmg")},
+      {"folder whose name holds .dmg", dir.file("chosen.dmg.d"), 4 * kMiB, false, {}, u"", 0, true,
+       dir.file("chosen.dmg.d/DiskImage.dmg")},
+      {"own file name", dir.file("backup.dmg"), 4 * kMiB, false, {}, u"", 0, true},
       {"missing folder", dir.path() + "/nope/DiskImage.dmg", 4 * kMiB, false, {}, kTargetPathMissingText, 0, false},
       {"empty path", "", 4 * kMiB, false, {}, kTargetPathMissingText, 0, false},
       {"more than the free space, stop", dir.file("DiskImage.dmg"), free + (1ull << 30), false, {IDCANCEL}, u"", 1,
@@ -202,7 +210,7 @@ TEST_F(DiskImagePageTest, ImageTargetChecks) {
     if (c.questions) EXPECT_EQ(prompt.questions[0], kNoAdequateSpaceText);
     EXPECT_EQ(scanRuns, c.runs ? 1 : 0);
     EXPECT_EQ(g_ImageToDisk, 0);
-    EXPECT_EQ(g_ImageTargetPath, c.path);
+    EXPECT_EQ(g_ImageTargetPath, c.target.empty() ? c.path : c.target);
     if (c.runs) EXPECT_EQ(g_ImageSplit, c.split ? 1 : 0);
   }
 }

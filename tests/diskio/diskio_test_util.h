@@ -96,6 +96,7 @@ class ReaderStateTest : public ::testing::Test {
     ResetAppState();
     g_BadSectorChoice = 0;
     SetDeviceReadHook({});
+    EndSectorWriting();
   }
 };
 

@@ -272,6 +272,51 @@ TEST_F(SectorIo, WriteSectorsWritesChunksAndRest) {
   EXPECT_EQ(WriteSectors("\\\\.\\PhysicalDrive5", 0, 1, data.data()), 0);
 }
 
+// How many of this process's open descriptors name path.
+int OpenHandlesOf(const std::string& path) {
+  const auto want = std::filesystem::canonical(path);
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink(e.path(), ec) == want) ++n;
+  }
+  return n;
+}
+
+// A job's writes go through one handle that stays open between calls and is
+// synced and closed once, when the job ends its writing.
+TEST_F(SectorIo, WriteSectorsKeepsOneHandleUntilTheJobEnds) {
+  test::TempDir dir;
+  const std::string a = dir.file("a.img"), b = dir.file("b.img");
+  test::WriteBytes(a, 0, {});
+  test::WriteBytes(b, 0, {});
+  DisksScope disks(a + ":" + b);
+  const auto data = PatternSectors(0, 120, kBps, 3);
+  for (uint32_t at = 0; at < 120; at += 40) {
+    EXPECT_EQ(WriteSectors(kDrive0, at, 40, data.data() + size_t{at} * kBps), 1);
+    EXPECT_EQ(OpenHandlesOf(a), 1);
+  }
+  EXPECT_TRUE(SyncSectorWriter());
+  EXPECT_EQ(OpenHandlesOf(a), 1);
+  // Another target ends the first one.
+  EXPECT_EQ(WriteSectors(kDrive1, 0, 1, data.data()), 1);
+  EXPECT_EQ(OpenHandlesOf(a), 0);
+  EXPECT_EQ(OpenHandlesOf(b), 1);
+  EXPECT_TRUE(EndSectorWriting());
+  EXPECT_EQ(OpenHandlesOf(b), 0);
+  EXPECT_TRUE(EndSectorWriting());  // nothing open: nothing to fail
+  std::vector<uint8_t> back(120 * kBps);
+  EXPECT_EQ(ReadSectors(kDrive0, 0, 120, back.data()), 1);
+  EXPECT_EQ(back, data);
+  // A target that cannot be opened fails each call and holds nothing.
+  std::filesystem::remove(b);
+  EXPECT_EQ(WriteSectors(kDrive1, 0, 1, data.data()), 0);
+  EXPECT_EQ(WriteSectors(kDrive1, 0, 1, data.data()), 0);
+  test::WriteBytes(b, 0, {});
+  EXPECT_EQ(WriteSectors(kDrive1, 0, 1, data.data()), 1);
+  EXPECT_TRUE(EndSectorWriting());
+}
+
 TEST_F(SectorIo, WriteSectorsReportsAFailedChunkAndWritesWhatFits) {
   test::TempDir dir;
   const std::string target = dir.file("target.img");

@@ -295,6 +295,41 @@ TEST_F(DiskImageTest, FailedWritesAskTheCopyErrorDialog) {
   }
 }
 
+// The pieces land inside a folder named as the target, like a browsed one,
+// and a name of the user's own keeps every character.
+TEST_F(DiskImageTest, PiecesLandWhereTheTargetNamesThem) {
+  const std::string src = dir.file("src.img");
+  const std::string bytes = Noise(1000 * 512, 37);
+  Spill(src, bytes);
+  Present(src);
+  Select(0, 500, 1024);  // sectors of 1024 bytes, so "bps.dmg" is written too
+  struct Case {
+    std::string target, piece0, bps;
+  };
+  fs::create_directories(dir.file("typed/diskimage"));
+  const Case cases[] = {
+      {dir.file("typed/diskimage"), dir.file("typed/diskimage/DiskImage0.dmg"), dir.file("typed/diskimage/bps.dmg")},
+      {dir.file("typed/diskimage/"), dir.file("typed/diskimage/DiskImage0.dmg"), dir.file("typed/diskimage/bps.dmg")},
+      {dir.file("typed/mine.dmg"), dir.file("typed/mine0.dmg"), dir.file("typed/bps.dmg")},
+      {dir.file("typed/mine.img"), dir.file("typed/mine.img0.dmg"), dir.file("typed/bps.dmg")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    prompt.messages.clear();
+    g_ImageTargetPath = c.target;
+    DiskImageThread();
+    EXPECT_EQ(messages(), std::vector<std::u16string>{u"Disk Image created successfully."});
+    EXPECT_TRUE(Slurp(c.piece0) == bytes);
+    EXPECT_TRUE(fs::exists(c.bps));
+    fs::remove(c.piece0);
+    fs::remove(c.bps);
+  }
+  // Nothing landed beside the chosen folder.
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir.file("typed"))) left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"diskimage"});
+}
+
 TEST_F(DiskImageTest, PieceThatCannotBeCreatedEndsWithAbortedAndClosesThePage) {
   const std::string src = dir.file("src.img");
   Spill(src, Noise(100 * 512, 1));
@@ -324,6 +359,11 @@ TEST_F(DiskImageTest, DiskToDiskCopiesTheRangeToSectorZeroOfTheTarget) {
   EXPECT_EQ(now.substr(1400 * 512), old.substr(1400 * 512));
   EXPECT_EQ(Slurp(src), bytes);
   EXPECT_FALSE(fs::exists(dir.file("never")));
+  // The job let go of the target disk when it ended.
+  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    EXPECT_NE(fs::read_symlink(e.path(), ec), fs::canonical(tgt));
+  }
 }
 
 // The target disk is found by its number even while entry 0 of the device

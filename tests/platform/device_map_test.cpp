@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +168,29 @@ TEST(DeviceMap, LettersStopAtZ) {
   EnvScope listed("QUILLMOREN_VOLUMES", volumes.c_str());
   map.Refresh(dir.file("no-sysfs"), dir.file("mountinfo"));
   EXPECT_EQ(map.Volumes().size(), 24u);
+}
+
+// A user outside the disk group gets EACCES for a disk; root gets through
+// everything, so the check runs in a child that gives up root first.
+TEST(DeviceMap, ReadAccessErrorReportsWhatAnOpenSays) {
+  test::TempDir dir;
+  const std::string file = dir.file("disk.img");
+  Write(file, "x");
+  EXPECT_EQ(DeviceMap::ReadAccessError(file), 0);
+  EXPECT_EQ(DeviceMap::ReadAccessError(dir.file("missing")), ENOENT);
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give it up";
+  ::chmod(file.c_str(), 0600);
+  ::chmod(dir.path().c_str(), 0755);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    ::_exit(DeviceMap::ReadAccessError(file) == EACCES ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -2,6 +2,12 @@
 // patches; the expected bytes come from the unpatched images.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -280,6 +286,61 @@ TEST_F(VmdkDescriptors, KeysCountOnlyAtTheFirstCharacter) {
   std::vector<uint8_t> buf(512, 0xCC);
   EXPECT_EQ(ReadVirtualSectors('N', 0, 1, buf.data()), 0) << "no extent: nothing to read";
   EXPECT_EQ(buf[0], 0);
+}
+
+// The path of some block device of this machine, or empty.
+std::string AnyBlockDevice() {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/sys/class/block", ec)) {
+    const std::string dev = "/dev/" + e.path().filename().string();
+    struct stat st {};
+    if (::stat(dev.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) return dev;
+  }
+  return {};
+}
+
+// Extents are files of the image: a descriptor that names a disk, a pipe or
+// a socket (directly, through a link, by an absolute or a ".." path) is not
+// a valid image. Relative names are taken from the descriptor's folder.
+TEST_F(VmdkDescriptors, ExtentsMustBeFiles) {
+  std::filesystem::create_directories(dir.file("sub/inner"));
+  std::filesystem::copy_file(flat, dir.file("sub/f-flat.vmdk"));
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink(dir.file("fifo"), dir.file("sub/link-to-fifo"));
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string sockPath = dir.file("sock");
+  ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+  std::strcpy(addr.sun_path, sockPath.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string block = AnyBlockDevice();
+  struct Case {
+    std::string extent;
+    int open;
+  };
+  std::vector<Case> cases = {
+      {"/dev/null", kVdDamaged},
+      {dir.file("fifo"), kVdDamaged},
+      {"../fifo", kVdDamaged},
+      {"link-to-fifo", kVdDamaged},
+      {sockPath, kVdDamaged},
+      {"inner", kVdDamaged},
+      {"f-flat.vmdk", kVdOpened},         // beside the descriptor, not the working folder
+      {"../f-flat.vmdk", kVdOpened},      // a file outside its folder is still a file
+      {dir.file("f-flat.vmdk"), kVdOpened},
+  };
+  if (!block.empty()) cases.push_back({block, kVdDamaged});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extent);
+    std::ofstream(dir.file("sub/x.vmdk"), std::ios::binary)
+        << "# Disk DescriptorFile\ncreateType=\"monolithicFlat\"\nRW 16384 FLAT \"" << c.extent << "\" 0\n";
+    std::u16string info;
+    EXPECT_EQ(g_VmdkReader.Open(info, dir.file("sub/x.vmdk")), c.open);
+    if (c.open == kVdOpened) ExpectSameAsOracle('N', raw, 300, 1);
+    g_VmdkReader.Close();
+  }
+  ::close(sock);
 }
 
 TEST_F(VmdkDescriptors, BareFilesAndTheirNames) {
