@@ -76,26 +76,26 @@ FatKind ScanFatKind() {
 }
 
 int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
-                     uint64_t previousSector) {
+                     const SectorsBefore& before) {
   std::vector<uint8_t> local(sector.begin(), sector.end());
   size_t usable = local.size() - local.size() % kDirEntrySize;
   if (entryOffset % kDirEntrySize != 0 || entryOffset >= usable) return 1;
   std::u16string collected;
   size_t pos = entryOffset;
-  bool movedBack = false;
+  uint32_t back = 0;
   // Each pass consumes one entry and the walk stops past 255 characters, so
   // it ends within 21 entries.
   for (;;) {
     if (pos == 0) {
-      // The name continues in the directory's previous sector, if it has one;
+      // The name continues in the directory's earlier sector, if it has one;
       // a name we cannot see whole is no name.
-      if (movedBack || previousSector == kNoPreviousSector) return 1;
+      const uint64_t previous = before ? before(++back) : kNoPreviousSector;
+      if (previous == kNoPreviousSector) return 1;
       local.assign(SectorBytes(), 0);
-      if (!ReadSectors(SelectedDevicePath(), previousSector, 1, local.data())) return 1;
+      if (!ReadSectors(SelectedDevicePath(), previous, 1, local.data())) return 1;
       usable = local.size() - local.size() % kDirEntrySize;
       if (usable == 0) return 1;
       pos = usable;
-      movedBack = true;
     }
     pos -= kDirEntrySize;
     ByteReader entry(local.data() + pos, kDirEntrySize);
@@ -115,6 +115,12 @@ int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint
       return 0;
     }
   }
+}
+
+int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
+                     uint64_t previousSector) {
+  return ReadLongFileName(sector, name, entryOffset,
+                          [previousSector](uint32_t back) { return back == 1 ? previousSector : kNoPreviousSector; });
 }
 
 int IsPlainFileName(std::u16string_view name, NameKind kind) {
@@ -183,6 +189,24 @@ uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint
   if (sectorInCluster > 0) return zero + uint64_t{chain[clusterIndex]} * spc + sectorInCluster - 1;
   if (clusterIndex == 0) return kNoPreviousSector;
   return zero + uint64_t{chain[clusterIndex - 1]} * spc + spc - 1;
+}
+
+SectorsBefore ChainSectorsBefore(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster) {
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  const uint64_t spc = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
+  const uint64_t zero = ClusterZeroBase(g.clusterZeroSector);
+  return [&chain, clusterIndex, sectorInCluster, spc, zero](uint32_t back) {
+    if (spc == 0 || clusterIndex >= chain.size()) return kNoPreviousSector;
+    // Position of the sector within the directory, counted over the chain.
+    const uint64_t at = uint64_t{clusterIndex} * spc + sectorInCluster;
+    if (back > at) return kNoPreviousSector;
+    const uint64_t t = at - back;
+    return zero + uint64_t{chain[t / spc]} * spc + t % spc;
+  };
+}
+
+SectorsBefore RunSectorsBefore(uint64_t firstSector, uint64_t index) {
+  return [firstSector, index](uint32_t back) { return back > index ? kNoPreviousSector : firstSector + index - back; };
 }
 
 void AppendClusterNode(ClusterList* list, uint32_t cluster) {

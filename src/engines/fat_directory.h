@@ -4,6 +4,7 @@
 // for FAT12, FAT16 and FAT32. Every byte comes from the source untrusted.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -51,12 +52,20 @@ inline constexpr size_t kLongNameMaxChars = 255;
 // "No sector before this one belongs to the directory."
 inline constexpr uint64_t kNoPreviousSector = ~0ull;
 
+// The directory's sectors before a given one: back 1 is the sector just
+// before it, back 2 the one before that, and so on; kNoPreviousSector once
+// the directory's first sector is passed.
+using SectorsBefore = std::function<uint64_t(uint32_t back)>;
+
 // Collects the long name whose entries precede the short entry at
 // entryOffset of sector (one directory sector, a multiple of 32 bytes). When
-// the entries reach back past the sector's start they continue in
-// previousSector (the directory's preceding sector in its chain, read through
-// ReadSectors), never further. Returns 0 with the name in *name when a long
-// name was collected, 1 when there is none (name untouched).
+// the entries reach back past the sector's start they continue in the
+// directory's earlier sectors (read through ReadSectors), as far back as
+// the entries go. Returns 0 with the name in *name when a long name was
+// collected, 1 when there is none (name untouched).
+int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
+                     const SectorsBefore& before);
+// The same where only previousSector may precede the sector.
 int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
                      uint64_t previousSector);
 
@@ -84,6 +93,13 @@ void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFl
 // last sector of the chain's previous cluster, or kNoPreviousSector at the
 // directory's first sector.
 uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster);
+
+// The sectors before sector k of the chain's cluster at index i, back
+// through the chain's earlier clusters.
+SectorsBefore ChainSectorsBefore(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster);
+// The sectors before sector `index` of a directory stored in consecutive
+// sectors from firstSector (the FAT12/16 root).
+SectorsBefore RunSectorsBefore(uint64_t firstSector, uint64_t index);
 
 // Appends one cluster at the end of the list.
 void AppendClusterNode(ClusterList* list, uint32_t cluster);

@@ -242,6 +242,39 @@ TEST_F(FatQuickScanTest, SubfolderContentsWithANegativeClusterZeroSector) {
   EXPECT_TRUE(paths.count("DIR/SUB/INNER.TXT")) << "file in a subfolder lost";
 }
 
+// --- Long names whose entries reach back over two sector boundaries ---
+
+TEST_F(FatQuickScanTest, LongNamesSpanningThreeSectors) {
+  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  const std::string img = dir_.file("long.img"), file = dir_.file("x.txt");
+  std::ofstream(file, std::ios::binary) << "x";
+  const std::string q = ShellQuote(img), x = ShellQuote(file);
+  // 31 entries come before the name in the root (D and 30 files) and in D
+  // (".", ".." and 29 files): its 17 long-name entries take the last entry of sector 1 and all
+  // of sector 2, and its short entry opens sector 3. In D, with two sectors
+  // per cluster, sector 1 lies in the chain's previous cluster.
+  const std::string name(216, 'L');
+  std::string cmd = "truncate -s 16M " + q + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 2 " + q +
+                    " >/dev/null && mmd -i " + q + " ::/D";
+  for (int i = 1; i <= 30; ++i) cmd += " && mcopy -i " + q + " " + x + " ::/R" + std::to_string(i) + ".TXT";
+  for (int i = 1; i <= 29; ++i) cmd += " && mcopy -i " + q + " " + x + " ::/D/F" + std::to_string(i) + ".TXT";
+  cmd += " && mcopy -i " + q + " " + x + " ::/" + name + ".txt && mcopy -i " + q + " " + x + " ::/D/" + name + ".txt";
+  ASSERT_EQ(test::Run(cmd), 0);
+  Present(img);
+  LoadFatGeometry(img, u"FAT16");
+
+  // The names put in (sleuthkit itself shows only the 208 characters of the
+  // entries in the short entry's previous sector).
+  std::set<std::string> want = {"D", name + ".txt", "D/" + name + ".txt"};
+  for (int i = 1; i <= 30; ++i) want.insert("R" + std::to_string(i) + ".TXT");
+  for (int i = 1; i <= 29; ++i) want.insert("D/F" + std::to_string(i) + ".TXT");
+
+  EXPECT_EQ(FatQuickScanThread(), 1);
+  std::set<std::string> got;
+  for (const Listed& l : Listing(kFatRootKey)) got.insert(l.path);
+  EXPECT_EQ(got, want);
+}
+
 // --- Nothing found: hand-over to the lost-folder scan ---
 
 std::thread::id g_handOverThread;
