@@ -1,5 +1,6 @@
 #include "engines/fat_directory.h"
 
+#include <algorithm>
 #include <new>
 #include <unordered_set>
 
@@ -67,13 +68,7 @@ bool AppendLongNameChars(const ByteReader& entry, std::u16string* out) {
 
 }  // namespace
 
-FatKind ScanFatKind() {
-  const std::u16string& fs = g_AppState.scanFileSystem;
-  if (fs == u"FAT12") return FatKind::kFat12;
-  if (fs == u"FAT16") return FatKind::kFat16;
-  if (fs == u"FAT32") return FatKind::kFat32;
-  return FatKind::kNone;
-}
+FatKind ScanFatKind() { return FatKindOf(g_AppState.scanFileSystem); }
 
 int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
                      const SectorsBefore& before) {
@@ -138,30 +133,51 @@ int IsPlainFileName(std::u16string_view name, NameKind kind) {
   return 1;
 }
 
-void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFlag) {
-  if (!list) return;
-  const FatKind kind = ScanFatKind();
-  if (kind == FatKind::kNone) return;
-  AppendClusterNode(list, firstCluster);
+FatKind FatKindOf(std::u16string_view fileSystem) {
+  if (fileSystem == u"FAT12") return FatKind::kFat12;
+  if (fileSystem == u"FAT16") return FatKind::kFat16;
+  if (fileSystem == u"FAT32") return FatKind::kFat32;
+  return FatKind::kNone;
+}
 
+uint64_t FatClusterLimit(FatKind kind) {
+  if (kind == FatKind::kNone) return 0;
   const PartitionGeometry& g = g_AppState.scanGeometry;
-  if (g.fat1Sector <= 0 || g.sectorsPerFat <= 0) return;
-  const size_t bps = SectorBytes();
-  const uint64_t fatBytes = static_cast<uint64_t>(g.sectorsPerFat) * bps;
-  // Clusters the FAT can describe; a value at or past this is not a cluster.
-  uint64_t clusters = kind == FatKind::kFat12 ? fatBytes * 2 / 3 : kind == FatKind::kFat16 ? fatBytes / 2 : fatBytes / 4;
-  const uint32_t endMark = kind == FatKind::kFat12 ? kFat12EndMark : kind == FatKind::kFat16 ? kFat16EndMark : kFat32EndMark;
-  if (clusters > endMark) clusters = endMark;
-  const bool limited = limitFlag == kChainLimitFlag && kind != FatKind::kFat12;
+  uint64_t limit = kind == FatKind::kFat12 ? kFat12EndMark : kind == FatKind::kFat16 ? kFat16EndMark : kFat32EndMark;
+  const uint64_t bps = SourceSectorBytes();
+  if (g.sectorsPerFat > 0 && bps > 0) {
+    // Entries the FAT holds; a number past them names no cluster.
+    const uint64_t fatBytes = uint64_t{static_cast<uint32_t>(g.sectorsPerFat)} * bps;
+    const uint64_t entries =
+        kind == FatKind::kFat12 ? fatBytes * 2 / 3 : kind == FatKind::kFat16 ? fatBytes / 2 : fatBytes / 4;
+    limit = std::min(limit, entries);
+  }
+  // Clusters that start inside the selected range.
+  const uint64_t spc = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
+  const int64_t zero = static_cast<int64_t>(ClusterZeroBase(g.clusterZeroSector));
+  const int64_t end = static_cast<int64_t>(std::min<uint64_t>(g_RangeEndSector, INT64_MAX));
+  if (spc > 0 && g_RangeEndSector > 0 && end > zero)
+    limit = std::min<uint64_t>(limit, static_cast<uint64_t>(end - zero - 1) / spc + 1);
+  return limit;
+}
 
-  FatWindow fat(static_cast<uint32_t>(g.fat1Sector), bps);
-  std::unordered_set<uint32_t> seen{firstCluster};
+void WalkFatChain(ClusterList* list, FatKind kind, uint64_t fatSector, uint32_t firstCluster, size_t maxClusters) {
+  if (!list || kind == FatKind::kNone) return;
+  AppendClusterNode(list, firstCluster);
+  const uint32_t bps = SourceSectorBytes();
+  if (fatSector == 0 || bps == 0) return;
+  const uint64_t clusters = FatClusterLimit(kind);
+  const uint32_t endMark = kind == FatKind::kFat12 ? kFat12EndMark : kind == FatKind::kFat16 ? kFat16EndMark : kFat32EndMark;
+  // Without a bound the walk ends at a cluster already listed, so it ends
+  // within the volume's cluster count even on a cyclic FAT.
+  const bool bounded = maxClusters != kNoChainBound;
+  std::unordered_set<uint32_t> seen;
+  if (!bounded) seen.insert(firstCluster);
+
+  FatWindow fat(fatSector, bps);
   uint32_t c = firstCluster;
   size_t listed = 1;
-  // Every step lists a cluster not seen before and below `clusters`, so the
-  // walk ends within the volume's cluster count even on a cyclic FAT.
-  while (c >= kFirstDataCluster && c < clusters) {
-    if (limited && listed >= kLimitedChainClusters) break;
+  while (c >= kFirstDataCluster && c < clusters && listed < maxClusters) {
     uint32_t next = 0;
     if (kind == FatKind::kFat12) {
       uint32_t v = 0;
@@ -173,12 +189,28 @@ void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFl
       if (!fat.read(uint64_t{c} * 4, 4, &next)) break;
       next &= kFat32EntryMask;
     }
+    // A free entry, an end or bad mark, or a number that names no cluster
+    // of the volume ends the chain.
     if (next < kFirstDataCluster || next >= endMark || next >= clusters) break;
-    if (!seen.insert(next).second) break;
+    if (!bounded && !seen.insert(next).second) break;
     AppendClusterNode(list, next);
     ++listed;
     c = next;
   }
+}
+
+void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFlag) {
+  if (!list) return;
+  const FatKind kind = ScanFatKind();
+  if (kind == FatKind::kNone) return;
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  if (g.fat1Sector == 0 || g.sectorsPerFat <= 0) {
+    AppendClusterNode(list, firstCluster);
+    return;
+  }
+  const bool limited = limitFlag == kChainLimitFlag && kind != FatKind::kFat12;
+  WalkFatChain(list, kind, static_cast<uint32_t>(g.fat1Sector), firstCluster,
+               limited ? kLimitedChainClusters : kNoChainBound);
 }
 
 uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster) {

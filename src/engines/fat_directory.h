@@ -26,6 +26,8 @@ inline constexpr uint32_t kFirstDataCluster = 2;
 inline uint64_t ClusterZeroBase(int64_t clusterZeroSector) { return static_cast<uint64_t>(clusterZeroSector); }
 
 enum class FatKind { kNone, kFat12, kFat16, kFat32 };
+// The FAT kind of a file-system name ("FAT12", "FAT16", "FAT32").
+FatKind FatKindOf(std::u16string_view fileSystem);
 // The FAT kind of the scan, from g_AppState.scanFileSystem.
 FatKind ScanFatKind();
 
@@ -82,10 +84,26 @@ using ClusterList = std::vector<uint32_t>;
 inline constexpr uint32_t kChainLimitFlag = 0x0FFFFFFF;
 inline constexpr size_t kLimitedChainClusters = 26;
 
-// Appends the chain from firstCluster (itself first) using the first FAT of
-// scanGeometry and scanFileSystem. Ends at a free entry, an end-of-chain or
-// bad-cluster mark, a cluster outside the FAT, a cluster already listed, or a
-// failed read.
+// One past the highest cluster number of the scanned volume: bounded by the
+// end marks, the entries the FAT holds (scanGeometry's sectors per FAT) and
+// the clusters that start before g_RangeEndSector (when it and the cluster
+// size are known).
+uint64_t FatClusterLimit(FatKind kind);
+
+// "No bound on the number of clusters listed."
+inline constexpr size_t kNoChainBound = ~size_t{0};
+
+// The one FAT chain walk: appends the chain of firstCluster (itself first)
+// as the FAT at fatSector gives it, read in sectors of the source's size.
+// Ends at a free entry, an end-of-chain or bad-cluster mark, an entry that
+// names no cluster of the volume (FatClusterLimit), a failed read, or once
+// the list holds maxClusters clusters; a walk without a bound also ends at
+// a cluster already listed.
+void WalkFatChain(ClusterList* list, FatKind kind, uint64_t fatSector, uint32_t firstCluster, size_t maxClusters);
+
+// The directory walk's form: the first FAT of scanGeometry and the kind of
+// scanFileSystem; with the limit flag a FAT16/FAT32 walk stops after 26
+// clusters.
 void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFlag);
 
 // The directory sector before sector k of the chain's cluster at index i

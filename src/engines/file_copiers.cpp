@@ -231,34 +231,6 @@ std::vector<uint8_t> SectorBuffer(size_t sectors, uint32_t bps) { return std::ve
 
 size_t BlockSectors(uint32_t bps) { return std::max<size_t>(1, kCopyBlockBytes / bps); }
 
-// Reads FAT entries through a window of two sectors, so that a chain that
-// stays inside one FAT sector costs one read.
-class FatReader {
- public:
-  FatReader(uint64_t fatSector, uint32_t bps) : fatSector_(fatSector), bps_(bps), buf_(size_t{2} * bps) {}
-  // The n-byte little-endian value at offset of the FAT; false when unreadable.
-  bool Value(uint64_t offset, size_t n, uint32_t* value) {
-    const uint64_t windowStart = cached_ * bps_;
-    if (!loaded_ || offset < windowStart || offset + n > windowStart + buf_.size()) {
-      cached_ = offset / bps_;
-      std::fill(buf_.begin(), buf_.end(), 0);
-      loaded_ = ReadSectors(SelectedDevicePath(), fatSector_ + cached_, 2, buf_.data()) != 0;
-      if (!loaded_) return false;
-    }
-    const ByteReader r(buf_.data(), buf_.size());
-    const size_t at = static_cast<size_t>(offset - cached_ * bps_);
-    *value = n == 2 ? r.u16(at) : r.u32(at);
-    return true;
-  }
-
- private:
-  uint64_t fatSector_;
-  uint32_t bps_;
-  std::vector<uint8_t> buf_;
-  bool loaded_ = false;
-  uint64_t cached_ = 0;
-};
-
 }  // namespace
 
 void SetTargetFileFactory(TargetFileFactory factory) {
@@ -351,38 +323,15 @@ int OpenWithDefaultApp(const std::string& path) {
 void BuildFatChain(ClusterChain* chain, std::u16string_view fileSystem, uint32_t firstCluster, uint64_t fatSector,
                    uint64_t expectedCount) {
   if (!chain) return;
-  chain->push_back(firstCluster);
-  const uint32_t bps = SourceSectorBytes();
-  const bool fat12 = fileSystem == u"FAT12", fat16 = fileSystem == u"FAT16", fat32 = fileSystem == u"FAT32";
-  if (bps == 0 || (!fat12 && !fat16 && !fat32) || fatSector == 0) return;
-  const int32_t perFat = g_AppState.scanGeometry.sectorsPerFat;
-  const uint64_t fatBytes = perFat > 0 ? uint64_t(perFat) * bps : UINT64_MAX;
-  FatReader fat(fatSector, bps);
-  uint32_t c = firstCluster;
-  size_t added = 1;
-  while (added <= expectedCount) {
-    if (c < kFirstDataCluster) return;
-    uint32_t entry = 0;
-    if (fat12) {
-      const uint64_t offset = uint64_t{c} * 3 / 2;
-      if (offset + 2 > fatBytes || !fat.Value(offset, 2, &entry)) return;
-      entry = (c & 1) ? entry >> 4 : entry & 0xFFF;
-      if (entry >= kFat12EndMark) return;
-    } else if (fat16) {
-      const uint64_t offset = uint64_t{c} * 2;
-      if (offset + 2 > fatBytes || !fat.Value(offset, 2, &entry)) return;
-      if (entry >= kFat16EndMark) return;
-    } else {
-      const uint64_t offset = uint64_t{c} * 4;
-      if (offset + 4 > fatBytes || !fat.Value(offset, 4, &entry)) return;
-      entry &= kFat32EntryMask;
-      if (entry >= kFat32EndMark) return;
-    }
-    if (entry < kFirstDataCluster) return;
-    chain->push_back(entry);
-    ++added;
-    c = entry;
+  // One past the expected count at most, so that a chain that loops or runs
+  // on is seen to be of the wrong length.
+  const uint64_t most = std::min<uint64_t>(expectedCount, kNoChainBound - 2) + 1;
+  const FatKind kind = FatKindOf(fileSystem);
+  if (kind == FatKind::kNone) {
+    chain->push_back(firstCluster);
+    return;
   }
+  WalkFatChain(chain, kind, fatSector, firstCluster, static_cast<size_t>(most));
 }
 
 void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint32_t firstCluster, int normalCopy,
