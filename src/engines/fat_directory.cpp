@@ -133,6 +133,13 @@ int IsPlainFileName(std::u16string_view name, NameKind kind) {
   return 1;
 }
 
+uint64_t ClusterZeroBase(const PartitionGeometry& g) {
+  const int64_t spc = g.sectorsPerCluster;
+  if (spc <= 0) return static_cast<uint64_t>(int64_t{g.clusterZeroSector});
+  const uint32_t dataStart = static_cast<uint32_t>(g.clusterZeroSector) + static_cast<uint32_t>(2 * spc);
+  return uint64_t{dataStart} - static_cast<uint64_t>(2 * spc);
+}
+
 FatKind FatKindOf(std::u16string_view fileSystem) {
   if (fileSystem == u"FAT12") return FatKind::kFat12;
   if (fileSystem == u"FAT16") return FatKind::kFat16;
@@ -154,7 +161,7 @@ uint64_t FatClusterLimit(FatKind kind) {
   }
   // Clusters that start inside the selected range.
   const uint64_t spc = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
-  const int64_t zero = static_cast<int64_t>(ClusterZeroBase(g.clusterZeroSector));
+  const int64_t zero = static_cast<int64_t>(ClusterZeroBase(g));
   const int64_t end = static_cast<int64_t>(std::min<uint64_t>(g_RangeEndSector, INT64_MAX));
   if (spc > 0 && g_RangeEndSector > 0 && end > zero)
     limit = std::min<uint64_t>(limit, static_cast<uint64_t>(end - zero - 1) / spc + 1);
@@ -217,7 +224,7 @@ uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint
   const PartitionGeometry& g = g_AppState.scanGeometry;
   if (clusterIndex >= chain.size() || g.sectorsPerCluster <= 0) return kNoPreviousSector;
   const uint64_t spc = static_cast<uint32_t>(g.sectorsPerCluster);
-  const uint64_t zero = ClusterZeroBase(g.clusterZeroSector);
+  const uint64_t zero = ClusterZeroBase(g);
   if (sectorInCluster > 0) return zero + uint64_t{chain[clusterIndex]} * spc + sectorInCluster - 1;
   if (clusterIndex == 0) return kNoPreviousSector;
   return zero + uint64_t{chain[clusterIndex - 1]} * spc + spc - 1;
@@ -226,7 +233,7 @@ uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint
 SectorsBefore ChainSectorsBefore(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster) {
   const PartitionGeometry& g = g_AppState.scanGeometry;
   const uint64_t spc = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
-  const uint64_t zero = ClusterZeroBase(g.clusterZeroSector);
+  const uint64_t zero = ClusterZeroBase(g);
   return [&chain, clusterIndex, sectorInCluster, spc, zero](uint32_t back) {
     if (spc == 0 || clusterIndex >= chain.size()) return kNoPreviousSector;
     // Position of the sector within the directory, counted over the chain.

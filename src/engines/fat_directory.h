@@ -20,10 +20,13 @@ inline constexpr uint32_t kFat32EndMark = 0x0FFFFFF7;
 inline constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
 inline constexpr uint32_t kFirstDataCluster = 2;
 
+struct PartitionGeometry;
 // The sector where cluster 0 would start, as a base for base + cluster x spc.
-// With large clusters and small FATs it lies before the volume (a negative
-// value); unsigned wrap-around keeps the sum right for every data cluster.
-inline uint64_t ClusterZeroBase(int64_t clusterZeroSector) { return static_cast<uint64_t>(clusterZeroSector); }
+// The geometry holds its low 32 bits; the first data sector (two clusters
+// on) is a sector number below 2^32, which settles the rest. With large
+// clusters and small FATs it lies before the volume (a negative value);
+// unsigned wrap-around keeps the sum right for every data cluster.
+uint64_t ClusterZeroBase(const PartitionGeometry& g);
 
 enum class FatKind { kNone, kFat12, kFat16, kFat32 };
 // The FAT kind of a file-system name ("FAT12", "FAT16", "FAT32").

@@ -97,7 +97,7 @@ class FatLostFolderScan {
     page_.SetControlText(kScanStatusLine, kLostFolderStep1Text);
     std::vector<FoundFolder> found;
     const uint64_t spc = static_cast<uint32_t>(g_PartitionGeometry.sectorsPerCluster);
-    const uint64_t zero = ClusterZeroBase(g_PartitionGeometry.clusterZeroSector);
+    const uint64_t zero = ClusterZeroBase(g_PartitionGeometry);
     const uint64_t end = g_RangeEndSector;
     const uint64_t clusterBytes = spc * bps_;
     const uint64_t perRead = std::max<uint64_t>(1, kSearchReadBytes / clusterBytes);
@@ -162,7 +162,7 @@ class FatLostFolderScan {
     kind_ = ScanFatKind();
     const PartitionGeometry& g = g_AppState.scanGeometry;
     spc_ = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
-    zero_ = ClusterZeroBase(g.clusterZeroSector);
+    zero_ = ClusterZeroBase(g);
     if (bps_ == 0 || bps_ % kDirEntrySize != 0 || spc_ == 0) kind_ = FatKind::kNone;
     clustersPerRead_ =
         static_cast<uint32_t>(std::max<uint64_t>(1, kDirReadBytes / (uint64_t{bps_} * std::max<uint32_t>(spc_, 1))));

@@ -71,7 +71,7 @@ class FatQuickScan {
     bps_ = SourceSectorBytes();
     const PartitionGeometry& g = g_AppState.scanGeometry;
     spc_ = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
-    clusterZero_ = ClusterZeroBase(g.clusterZeroSector);
+    clusterZero_ = ClusterZeroBase(g);
     if (kind_ == FatKind::kNone || bps_ == 0 || bps_ % kDirEntrySize != 0) {
       kind_ = FatKind::kNone;
       return;
@@ -85,7 +85,7 @@ class FatQuickScan {
           kind_ == FatKind::kFat12 ? fatBytes * 2 / 3 : kind_ == FatKind::kFat16 ? fatBytes / 2 : fatBytes / 4;
       limit = std::min(limit, entries);
     }
-    const int64_t zero = g.clusterZeroSector;
+    const int64_t zero = static_cast<int64_t>(clusterZero_);
     if (spc_ > 0 && static_cast<int64_t>(g_RangeEndSector) > zero)
       limit = std::min(limit, static_cast<uint64_t>(static_cast<int64_t>(g_RangeEndSector) - zero) / spc_ + 1);
     clusterLimit_ = spc_ > 0 ? limit : 0;

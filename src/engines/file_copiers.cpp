@@ -345,9 +345,11 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
   // other FAT, else consecutive clusters.
   ClusterChain chain;
   const uint64_t expected = DivideUp(size, spc * bps);
+  // The geometry holds sector numbers as their low 32 bits.
   auto tryFat = [&](int32_t fatSector) {
     chain.clear();
-    if (fatSector > 0) BuildFatChain(&chain, g_AppState.scanFileSystem, firstCluster, uint64_t(fatSector), expected);
+    const uint64_t sector = static_cast<uint32_t>(fatSector);
+    if (sector != 0) BuildFatChain(&chain, g_AppState.scanFileSystem, firstCluster, sector, expected);
     if (chain.size() != expected) chain.clear();
     return !chain.empty();
   };
@@ -378,7 +380,7 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
     // One block: from the current sector on, across clusters that lie one
     // after another on the disk.
     const uint64_t needSectors = DivideUp(size - out.written(), bps);
-    const uint64_t first = ClusterZeroBase(g.clusterZeroSector) + clusterAt(index) * spc + inCluster;
+    const uint64_t first = ClusterZeroBase(g) + clusterAt(index) * spc + inCluster;
     uint64_t sectors = 0;
     for (;;) {
       const uint64_t take = std::min<uint64_t>({spc - inCluster, blockSectors - sectors, needSectors - sectors});
@@ -470,7 +472,7 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   }
 
   RunTable runs;
-  LoadFileRuns(static_cast<uint64_t>(std::max(0, g_PartitionGeometry.clusterZeroSector)), SelectedDevicePath(),
+  LoadFileRuns(uint64_t{static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector)}, SelectedDevicePath(),
                recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)));
   g_CopyExtentList.clear();
   for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&g_CopyExtentList, runs.starts[i], runs.lengths[i]);

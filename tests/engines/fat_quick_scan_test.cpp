@@ -13,6 +13,7 @@
 #include "app/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/partition_geometry.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"
@@ -272,6 +273,41 @@ TEST_F(FatQuickScanTest, LongNamesSpanningThreeSectors) {
   EXPECT_EQ(FatQuickScanThread(), 1);
   std::set<std::string> got;
   for (const Listed& l : Listing(kFatRootKey)) got.insert(l.path);
+  EXPECT_EQ(got, want);
+}
+
+// --- A volume past sector 2^31, read through the device page's geometry ---
+
+TEST_F(FatQuickScanTest, VolumePastSector2To31IsListedAsFlsListsIt) {
+  auto set = test::MakeFatImages(dir_, {"fat16"});
+  QM_REQUIRE_FIXTURE(set);
+  if (!test::HaveTools({"fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const uint64_t first = (1ULL << 31) + 2048;
+  const std::string img = dir_.file("far.img");
+  ASSERT_EQ(test::Run("dd if=" + ShellQuote(set.path("fat16.img")) + " of=" + ShellQuote(img) +
+                      " bs=512 seek=" + std::to_string(first) + " conv=sparse status=none"),
+            0);
+  Present(img);
+  g_SelectedFileSystem = u"FAT16";
+  g_RangeFirstSector = first;
+  std::ifstream in(img, std::ios::binary | std::ios::ate);
+  g_RangeEndSector = static_cast<uint64_t>(in.tellg()) / 512;
+  ASSERT_EQ(ReadPartitionGeometry(), 1);
+  g_AppState.scanGeometry = g_PartitionGeometry;
+  g_AppState.scanFileSystem = u"FAT16";
+
+  std::set<std::string> want;
+  for (const test::FlsEntry& e :
+       test::ParseFls(Capture("fls -r -p -o " + std::to_string(first) + " " + ShellQuote(img)))) {
+    if (e.type == "v/v" || e.type == "V/V" || e.path.find("(Volume Label Entry)") != std::string::npos) continue;
+    // Left out by rule: an empty file, and an 8.3-only name with a character above 127.
+    if (e.path == "empty.dat" || e.path == "caf^.txt") continue;
+    want.insert(Lower(e.path));
+  }
+  ASSERT_GE(want.size(), 20u);
+  EXPECT_EQ(FatQuickScanThread(), 1);
+  std::set<std::string> got;
+  for (const Listed& l : Listing(kFatRootKey)) got.insert(Lower(l.path));
   EXPECT_EQ(got, want);
 }
 
