@@ -28,6 +28,7 @@
 #include "engines/ntfs_deep_scan.h"
 #include "engines/ntfs_quick_scan.h"
 #include "engines/ntfs_runs.h"
+#include "engines/partition_geometry.h"
 #include "engines/raw_carving.h"
 #include "platform/prompt.h"
 
@@ -294,7 +295,7 @@ bool RecoveryAnalysis::StartScanEngine() {
   switch (plan.copyGeometry) {
     case ScanPlan::GeometryCopy::kAll:
       g_AppState.scanGeometry = g_PartitionGeometry;
-      g_AppState.scanFileSystem = g_SelectedFileSystem;
+      g_AppState.scanFileSystem = ScanFileSystemName();
       break;
     case ScanPlan::GeometryCopy::kFatMembers: {
       PartitionGeometry& to = g_AppState.scanGeometry;
@@ -307,7 +308,7 @@ bool RecoveryAnalysis::StartScanEngine() {
       to.clusterZeroSector = from.clusterZeroSector;
       to.fat1Sector = from.fat1Sector;
       to.fat2Sector = from.fat2Sector;
-      g_AppState.scanFileSystem = g_SelectedFileSystem;
+      g_AppState.scanFileSystem = ScanFileSystemName();
       break;
     }
     case ScanPlan::GeometryCopy::kNone: break;

@@ -1,5 +1,6 @@
 #include "engines/fat_directory.h"
 
+#include <algorithm>
 #include <new>
 #include <unordered_set>
 
@@ -67,35 +68,29 @@ bool AppendLongNameChars(const ByteReader& entry, std::u16string* out) {
 
 }  // namespace
 
-FatKind ScanFatKind() {
-  const std::u16string& fs = g_AppState.scanFileSystem;
-  if (fs == u"FAT12") return FatKind::kFat12;
-  if (fs == u"FAT16") return FatKind::kFat16;
-  if (fs == u"FAT32") return FatKind::kFat32;
-  return FatKind::kNone;
-}
+FatKind ScanFatKind() { return FatKindOf(g_AppState.scanFileSystem); }
 
 int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
-                     uint64_t previousSector) {
+                     const SectorsBefore& before) {
   std::vector<uint8_t> local(sector.begin(), sector.end());
   size_t usable = local.size() - local.size() % kDirEntrySize;
   if (entryOffset % kDirEntrySize != 0 || entryOffset >= usable) return 1;
   std::u16string collected;
   size_t pos = entryOffset;
-  bool movedBack = false;
+  uint32_t back = 0;
   // Each pass consumes one entry and the walk stops past 255 characters, so
   // it ends within 21 entries.
   for (;;) {
     if (pos == 0) {
-      // The name continues in the directory's previous sector, if it has one;
+      // The name continues in the directory's earlier sector, if it has one;
       // a name we cannot see whole is no name.
-      if (movedBack || previousSector == kNoPreviousSector) return 1;
+      const uint64_t previous = before ? before(++back) : kNoPreviousSector;
+      if (previous == kNoPreviousSector) return 1;
       local.assign(SectorBytes(), 0);
-      if (!ReadSectors(SelectedDevicePath(), previousSector, 1, local.data())) return 1;
+      if (!ReadSectors(SelectedDevicePath(), previous, 1, local.data())) return 1;
       usable = local.size() - local.size() % kDirEntrySize;
       if (usable == 0) return 1;
       pos = usable;
-      movedBack = true;
     }
     pos -= kDirEntrySize;
     ByteReader entry(local.data() + pos, kDirEntrySize);
@@ -117,6 +112,12 @@ int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint
   }
 }
 
+int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
+                     uint64_t previousSector) {
+  return ReadLongFileName(sector, name, entryOffset,
+                          [previousSector](uint32_t back) { return back == 1 ? previousSector : kNoPreviousSector; });
+}
+
 int IsPlainFileName(std::u16string_view name, NameKind kind) {
   for (char16_t c : name) {
     if (c == 0) break;
@@ -132,30 +133,58 @@ int IsPlainFileName(std::u16string_view name, NameKind kind) {
   return 1;
 }
 
-void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFlag) {
-  if (!list) return;
-  const FatKind kind = ScanFatKind();
-  if (kind == FatKind::kNone) return;
-  AppendClusterNode(list, firstCluster);
+uint64_t ClusterZeroBase(const PartitionGeometry& g) {
+  const int64_t spc = g.sectorsPerCluster;
+  if (spc <= 0) return static_cast<uint64_t>(int64_t{g.clusterZeroSector});
+  const uint32_t dataStart = static_cast<uint32_t>(g.clusterZeroSector) + static_cast<uint32_t>(2 * spc);
+  return uint64_t{dataStart} - static_cast<uint64_t>(2 * spc);
+}
 
+FatKind FatKindOf(std::u16string_view fileSystem) {
+  if (fileSystem == u"FAT12") return FatKind::kFat12;
+  if (fileSystem == u"FAT16") return FatKind::kFat16;
+  if (fileSystem == u"FAT32") return FatKind::kFat32;
+  return FatKind::kNone;
+}
+
+uint64_t FatClusterLimit(FatKind kind) {
+  if (kind == FatKind::kNone) return 0;
   const PartitionGeometry& g = g_AppState.scanGeometry;
-  if (g.fat1Sector <= 0 || g.sectorsPerFat <= 0) return;
-  const size_t bps = SectorBytes();
-  const uint64_t fatBytes = static_cast<uint64_t>(g.sectorsPerFat) * bps;
-  // Clusters the FAT can describe; a value at or past this is not a cluster.
-  uint64_t clusters = kind == FatKind::kFat12 ? fatBytes * 2 / 3 : kind == FatKind::kFat16 ? fatBytes / 2 : fatBytes / 4;
-  const uint32_t endMark = kind == FatKind::kFat12 ? kFat12EndMark : kind == FatKind::kFat16 ? kFat16EndMark : kFat32EndMark;
-  if (clusters > endMark) clusters = endMark;
-  const bool limited = limitFlag == kChainLimitFlag && kind != FatKind::kFat12;
+  uint64_t limit = kind == FatKind::kFat12 ? kFat12EndMark : kind == FatKind::kFat16 ? kFat16EndMark : kFat32EndMark;
+  const uint64_t bps = SourceSectorBytes();
+  if (g.sectorsPerFat > 0 && bps > 0) {
+    // Entries the FAT holds; a number past them names no cluster.
+    const uint64_t fatBytes = uint64_t{static_cast<uint32_t>(g.sectorsPerFat)} * bps;
+    const uint64_t entries =
+        kind == FatKind::kFat12 ? fatBytes * 2 / 3 : kind == FatKind::kFat16 ? fatBytes / 2 : fatBytes / 4;
+    limit = std::min(limit, entries);
+  }
+  // Clusters that start inside the selected range.
+  const uint64_t spc = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
+  const int64_t zero = static_cast<int64_t>(ClusterZeroBase(g));
+  const int64_t end = static_cast<int64_t>(std::min<uint64_t>(g_RangeEndSector, INT64_MAX));
+  if (spc > 0 && g_RangeEndSector > 0 && end > zero)
+    limit = std::min<uint64_t>(limit, static_cast<uint64_t>(end - zero - 1) / spc + 1);
+  return limit;
+}
 
-  FatWindow fat(static_cast<uint32_t>(g.fat1Sector), bps);
-  std::unordered_set<uint32_t> seen{firstCluster};
+void WalkFatChain(ClusterList* list, FatKind kind, uint64_t fatSector, uint32_t firstCluster, size_t maxClusters) {
+  if (!list || kind == FatKind::kNone) return;
+  AppendClusterNode(list, firstCluster);
+  const uint32_t bps = SourceSectorBytes();
+  if (fatSector == 0 || bps == 0) return;
+  const uint64_t clusters = FatClusterLimit(kind);
+  const uint32_t endMark = kind == FatKind::kFat12 ? kFat12EndMark : kind == FatKind::kFat16 ? kFat16EndMark : kFat32EndMark;
+  // Without a bound the walk ends at a cluster already listed, so it ends
+  // within the volume's cluster count even on a cyclic FAT.
+  const bool bounded = maxClusters != kNoChainBound;
+  std::unordered_set<uint32_t> seen;
+  if (!bounded) seen.insert(firstCluster);
+
+  FatWindow fat(fatSector, bps);
   uint32_t c = firstCluster;
   size_t listed = 1;
-  // Every step lists a cluster not seen before and below `clusters`, so the
-  // walk ends within the volume's cluster count even on a cyclic FAT.
-  while (c >= kFirstDataCluster && c < clusters) {
-    if (limited && listed >= kLimitedChainClusters) break;
+  while (c >= kFirstDataCluster && c < clusters && listed < maxClusters) {
     uint32_t next = 0;
     if (kind == FatKind::kFat12) {
       uint32_t v = 0;
@@ -167,22 +196,56 @@ void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFl
       if (!fat.read(uint64_t{c} * 4, 4, &next)) break;
       next &= kFat32EntryMask;
     }
+    // A free entry, an end or bad mark, or a number that names no cluster
+    // of the volume ends the chain.
     if (next < kFirstDataCluster || next >= endMark || next >= clusters) break;
-    if (!seen.insert(next).second) break;
+    if (!bounded && !seen.insert(next).second) break;
     AppendClusterNode(list, next);
     ++listed;
     c = next;
   }
 }
 
+void ListClusterChain(ClusterList* list, uint32_t firstCluster, uint32_t limitFlag) {
+  if (!list) return;
+  const FatKind kind = ScanFatKind();
+  if (kind == FatKind::kNone) return;
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  if (g.fat1Sector == 0 || g.sectorsPerFat <= 0) {
+    AppendClusterNode(list, firstCluster);
+    return;
+  }
+  const bool limited = limitFlag == kChainLimitFlag && kind != FatKind::kFat12;
+  WalkFatChain(list, kind, static_cast<uint32_t>(g.fat1Sector), firstCluster,
+               limited ? kLimitedChainClusters : kNoChainBound);
+}
+
 uint64_t PreviousChainSector(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster) {
   const PartitionGeometry& g = g_AppState.scanGeometry;
   if (clusterIndex >= chain.size() || g.sectorsPerCluster <= 0) return kNoPreviousSector;
   const uint64_t spc = static_cast<uint32_t>(g.sectorsPerCluster);
-  const uint64_t zero = ClusterZeroBase(g.clusterZeroSector);
+  const uint64_t zero = ClusterZeroBase(g);
   if (sectorInCluster > 0) return zero + uint64_t{chain[clusterIndex]} * spc + sectorInCluster - 1;
   if (clusterIndex == 0) return kNoPreviousSector;
   return zero + uint64_t{chain[clusterIndex - 1]} * spc + spc - 1;
+}
+
+SectorsBefore ChainSectorsBefore(const ClusterList& chain, size_t clusterIndex, uint32_t sectorInCluster) {
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  const uint64_t spc = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
+  const uint64_t zero = ClusterZeroBase(g);
+  return [&chain, clusterIndex, sectorInCluster, spc, zero](uint32_t back) {
+    if (spc == 0 || clusterIndex >= chain.size()) return kNoPreviousSector;
+    // Position of the sector within the directory, counted over the chain.
+    const uint64_t at = uint64_t{clusterIndex} * spc + sectorInCluster;
+    if (back > at) return kNoPreviousSector;
+    const uint64_t t = at - back;
+    return zero + uint64_t{chain[t / spc]} * spc + t % spc;
+  };
+}
+
+SectorsBefore RunSectorsBefore(uint64_t firstSector, uint64_t index) {
+  return [firstSector, index](uint32_t back) { return back > index ? kNoPreviousSector : firstSector + index - back; };
 }
 
 void AppendClusterNode(ClusterList* list, uint32_t cluster) {

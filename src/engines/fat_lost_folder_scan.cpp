@@ -97,7 +97,7 @@ class FatLostFolderScan {
     page_.SetControlText(kScanStatusLine, kLostFolderStep1Text);
     std::vector<FoundFolder> found;
     const uint64_t spc = static_cast<uint32_t>(g_PartitionGeometry.sectorsPerCluster);
-    const uint64_t zero = ClusterZeroBase(g_PartitionGeometry.clusterZeroSector);
+    const uint64_t zero = ClusterZeroBase(g_PartitionGeometry);
     const uint64_t end = g_RangeEndSector;
     const uint64_t clusterBytes = spc * bps_;
     const uint64_t perRead = std::max<uint64_t>(1, kSearchReadBytes / clusterBytes);
@@ -162,7 +162,7 @@ class FatLostFolderScan {
     kind_ = ScanFatKind();
     const PartitionGeometry& g = g_AppState.scanGeometry;
     spc_ = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
-    zero_ = ClusterZeroBase(g.clusterZeroSector);
+    zero_ = ClusterZeroBase(g);
     if (bps_ == 0 || bps_ % kDirEntrySize != 0 || spc_ == 0) kind_ = FatKind::kNone;
     clustersPerRead_ =
         static_cast<uint32_t>(std::max<uint64_t>(1, kDirReadBytes / (uint64_t{bps_} * std::max<uint32_t>(spc_, 1))));
@@ -205,8 +205,7 @@ class FatLostFolderScan {
       const uint32_t n = std::min(perRead, count - i);
       Read(uint64_t{first} + i, n);
       for (uint32_t k = 0; k < n; ++k) {
-        const uint64_t prev = (i + k == 0) ? kNoPreviousSector : uint64_t{first} + i + k - 1;
-        if (ScanSector(SectorAt(k), prev, kFatRootKey, 'n', EndRule::kSector) == SectorResult::kStop) return;
+        if (ScanSector(SectorAt(k), RunSectorsBefore(first, uint64_t{i} + k), kFatRootKey, 'n', EndRule::kSector) == SectorResult::kStop) return;
       }
     }
   }
@@ -251,7 +250,7 @@ class FatLostFolderScan {
       for (size_t c = i; c < j; ++c) {
         for (uint32_t s = 0; s < spc_; ++s) {
           const SectorResult r =
-              ScanSector(SectorAt((c - i) * spc_ + s), PreviousChainSector(chain, c, s), parent, deleted, rule);
+              ScanSector(SectorAt((c - i) * spc_ + s), ChainSectorsBefore(chain, c, s), parent, deleted, rule);
           if (r != SectorResult::kNext) return;
         }
       }
@@ -259,7 +258,7 @@ class FatLostFolderScan {
     }
   }
 
-  SectorResult ScanSector(std::span<const uint8_t> sector, uint64_t previous, uint32_t parent, char parentDeleted,
+  SectorResult ScanSector(std::span<const uint8_t> sector, const SectorsBefore& previous, uint32_t parent, char parentDeleted,
                           EndRule rule) {
     for (size_t off = 0; off + kDirEntrySize <= sector.size(); off += kDirEntrySize) {
       ByteReader e(sector.data() + off, kDirEntrySize);
@@ -273,7 +272,7 @@ class FatLostFolderScan {
     return SectorResult::kNext;
   }
 
-  void Entry(std::span<const uint8_t> sector, const ByteReader& e, uint32_t offset, uint64_t previous,
+  void Entry(std::span<const uint8_t> sector, const ByteReader& e, uint32_t offset, const SectorsBefore& previous,
              uint32_t parent, char parentDeleted) {
     const uint8_t b0 = e.u8(kDirNameOffset);
     const uint8_t attr = e.u8(kDirAttrOffset);
@@ -292,14 +291,17 @@ class FatLostFolderScan {
 
     uint32_t cluster = e.u16(kDirClusterLowOffset);
     if (kind_ == FatKind::kFat32) cluster |= uint32_t{e.u16(kDirClusterHighOffset)} << 16;
-    std::u16string wide = Widen(name8);
-    if (!IsPlainFileName(wide, NameKind::kShort) || cluster == 0) return;
+    if (cluster == 0) return;
 
-    std::u16string longName;
-    if (ReadLongFileName(sector, &longName, offset, previous) == 0) {
-      if (!IsPlainFileName(longName, NameKind::kLong)) return;
-      wide = std::move(longName);
+    // The 8.3 name is tested only when it is the name shown: a valid long
+    // name stands for a short one in any code page.
+    std::u16string wide;
+    if (ReadLongFileName(sector, &wide, offset, previous) == 0) {
+      if (!IsPlainFileName(wide, NameKind::kLong)) return;
       name8.clear();
+    } else {
+      wide = Widen(name8);
+      if (!IsPlainFileName(wide, NameKind::kShort)) return;
     }
 
     const char flag = (deleted || parentDeleted == 'y') ? 'y' : 'n';

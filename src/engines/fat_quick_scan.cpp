@@ -71,7 +71,7 @@ class FatQuickScan {
     bps_ = SourceSectorBytes();
     const PartitionGeometry& g = g_AppState.scanGeometry;
     spc_ = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
-    clusterZero_ = ClusterZeroBase(g.clusterZeroSector);
+    clusterZero_ = ClusterZeroBase(g);
     if (kind_ == FatKind::kNone || bps_ == 0 || bps_ % kDirEntrySize != 0) {
       kind_ = FatKind::kNone;
       return;
@@ -85,7 +85,7 @@ class FatQuickScan {
           kind_ == FatKind::kFat12 ? fatBytes * 2 / 3 : kind_ == FatKind::kFat16 ? fatBytes / 2 : fatBytes / 4;
       limit = std::min(limit, entries);
     }
-    const int64_t zero = g.clusterZeroSector;
+    const int64_t zero = static_cast<int64_t>(clusterZero_);
     if (spc_ > 0 && static_cast<int64_t>(g_RangeEndSector) > zero)
       limit = std::min(limit, static_cast<uint64_t>(static_cast<int64_t>(g_RangeEndSector) - zero) / spc_ + 1);
     clusterLimit_ = spc_ > 0 ? limit : 0;
@@ -113,8 +113,7 @@ class FatQuickScan {
       const uint32_t n = std::min(perRead, count - i);
       Read(uint64_t{first} + i, n);
       for (uint32_t k = 0; k < n; ++k) {
-        const uint64_t prev = (i + k == 0) ? kNoPreviousSector : uint64_t{first} + i + k - 1;
-        SectorResult r = ScanSector(SectorAt(k), prev, kFatRootKey, 'n', /*highHalf=*/false, EndRule::kSector);
+        SectorResult r = ScanSector(SectorAt(k), RunSectorsBefore(first, uint64_t{i} + k), kFatRootKey, 'n', /*highHalf=*/false, EndRule::kSector);
         if (r == SectorResult::kStop) return false;
       }
     }
@@ -147,7 +146,7 @@ class FatQuickScan {
       if (i == 0 && checkDots && !StartsWithDotEntries(SectorAt(0))) return true;
       for (size_t c = i; c < j; ++c) {
         for (uint32_t s = 0; s < spc_; ++s) {
-          SectorResult r = ScanSector(SectorAt((c - i) * spc_ + s), PreviousChainSector(chain, c, s), parent, deleted,
+          SectorResult r = ScanSector(SectorAt((c - i) * spc_ + s), ChainSectorsBefore(chain, c, s), parent, deleted,
                                       highHalf, rule);
           if (r == SectorResult::kStop) return false;
           if (r == SectorResult::kEnd) return true;
@@ -165,7 +164,7 @@ class FatQuickScan {
     return r.u8(0) == '.' && r.u8(1) == ' ' && r.u8(32) == '.' && r.u8(33) == '.' && r.u8(34) == ' ' && !r.fail();
   }
 
-  SectorResult ScanSector(std::span<const uint8_t> sector, uint64_t previous, uint32_t parent, char parentDeleted,
+  SectorResult ScanSector(std::span<const uint8_t> sector, const SectorsBefore& previous, uint32_t parent, char parentDeleted,
                           bool highHalf, EndRule rule) {
     for (size_t off = 0; off + kDirEntrySize <= sector.size(); off += kDirEntrySize) {
       ByteReader e(sector.data() + off, kDirEntrySize);
@@ -177,7 +176,7 @@ class FatQuickScan {
     return SectorResult::kNext;
   }
 
-  void Entry(std::span<const uint8_t> sector, const ByteReader& e, uint32_t offset, uint64_t previous,
+  void Entry(std::span<const uint8_t> sector, const ByteReader& e, uint32_t offset, const SectorsBefore& previous,
              uint32_t parent, char parentDeleted, bool highHalf) {
     const uint8_t b0 = e.u8(kDirNameOffset);
     const uint8_t attr = e.u8(kDirAttrOffset);

@@ -252,34 +252,6 @@ std::vector<uint8_t> SectorBuffer(size_t sectors, uint32_t bps) { return std::ve
 
 size_t BlockSectors(uint32_t bps) { return std::max<size_t>(1, kCopyBlockBytes / bps); }
 
-// Reads FAT entries through a window of two sectors, so that a chain that
-// stays inside one FAT sector costs one read.
-class FatReader {
- public:
-  FatReader(uint64_t fatSector, uint32_t bps) : fatSector_(fatSector), bps_(bps), buf_(size_t{2} * bps) {}
-  // The n-byte little-endian value at offset of the FAT; false when unreadable.
-  bool Value(uint64_t offset, size_t n, uint32_t* value) {
-    const uint64_t windowStart = cached_ * bps_;
-    if (!loaded_ || offset < windowStart || offset + n > windowStart + buf_.size()) {
-      cached_ = offset / bps_;
-      std::fill(buf_.begin(), buf_.end(), 0);
-      loaded_ = ReadSectors(SelectedDevicePath(), fatSector_ + cached_, 2, buf_.data()) != 0;
-      if (!loaded_) return false;
-    }
-    const ByteReader r(buf_.data(), buf_.size());
-    const size_t at = static_cast<size_t>(offset - cached_ * bps_);
-    *value = n == 2 ? r.u16(at) : r.u32(at);
-    return true;
-  }
-
- private:
-  uint64_t fatSector_;
-  uint32_t bps_;
-  std::vector<uint8_t> buf_;
-  bool loaded_ = false;
-  uint64_t cached_ = 0;
-};
-
 // The sector just past the selected volume, as its boot sector gives it
 // (FAT: total sectors at 0x13 or 0x20; NTFS: at 0x28), or UINT64_MAX when it
 // cannot be told. Clusters and runs at or past it are not the file's data:
@@ -287,9 +259,10 @@ class FatReader {
 uint64_t VolumeEndSector(bool fat) {
   const PartitionGeometry& g = g_AppState.scanGeometry;
   const uint32_t bps = SourceSectorBytes();
-  const int64_t start =
-      fat ? int64_t{g.fat1Sector} - g.reservedSectors : int64_t{g_PartitionGeometry.clusterZeroSector};
-  if (bps < 512 || start < 0 || (fat && g.fat1Sector <= 0)) return UINT64_MAX;
+  // The geometry holds the low 32 bits of sector numbers.
+  const int64_t start = fat ? int64_t{static_cast<uint32_t>(g.fat1Sector)} - static_cast<uint32_t>(g.reservedSectors)
+                            : int64_t{static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector)};
+  if (bps < 512 || start < 0 || (fat && g.fat1Sector == 0)) return UINT64_MAX;
   std::vector<uint8_t> boot(bps, 0);
   if (!ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(start), 1, boot.data())) return UINT64_MAX;
   const ByteReader r(boot.data(), boot.size());
@@ -410,38 +383,15 @@ uint64_t FatTimeToFileTime(uint16_t fatDate, uint16_t fatTime) {
 void BuildFatChain(ClusterChain* chain, std::u16string_view fileSystem, uint32_t firstCluster, uint64_t fatSector,
                    uint64_t expectedCount) {
   if (!chain) return;
-  chain->push_back(firstCluster);
-  const uint32_t bps = SourceSectorBytes();
-  const bool fat12 = fileSystem == u"FAT12", fat16 = fileSystem == u"FAT16", fat32 = fileSystem == u"FAT32";
-  if (bps == 0 || (!fat12 && !fat16 && !fat32) || fatSector == 0) return;
-  const int32_t perFat = g_AppState.scanGeometry.sectorsPerFat;
-  const uint64_t fatBytes = perFat > 0 ? uint64_t(perFat) * bps : UINT64_MAX;
-  FatReader fat(fatSector, bps);
-  uint32_t c = firstCluster;
-  size_t added = 1;
-  while (added <= expectedCount) {
-    if (c < kFirstDataCluster) return;
-    uint32_t entry = 0;
-    if (fat12) {
-      const uint64_t offset = uint64_t{c} * 3 / 2;
-      if (offset + 2 > fatBytes || !fat.Value(offset, 2, &entry)) return;
-      entry = (c & 1) ? entry >> 4 : entry & 0xFFF;
-      if (entry >= kFat12EndMark) return;
-    } else if (fat16) {
-      const uint64_t offset = uint64_t{c} * 2;
-      if (offset + 2 > fatBytes || !fat.Value(offset, 2, &entry)) return;
-      if (entry >= kFat16EndMark) return;
-    } else {
-      const uint64_t offset = uint64_t{c} * 4;
-      if (offset + 4 > fatBytes || !fat.Value(offset, 4, &entry)) return;
-      entry &= kFat32EntryMask;
-      if (entry >= kFat32EndMark) return;
-    }
-    if (entry < kFirstDataCluster) return;
-    chain->push_back(entry);
-    ++added;
-    c = entry;
+  // One past the expected count at most, so that a chain that loops or runs
+  // on is seen to be of the wrong length.
+  const uint64_t most = std::min<uint64_t>(expectedCount, kNoChainBound - 2) + 1;
+  const FatKind kind = FatKindOf(fileSystem);
+  if (kind == FatKind::kNone) {
+    chain->push_back(firstCluster);
+    return;
   }
+  WalkFatChain(chain, kind, fatSector, firstCluster, static_cast<size_t>(most));
 }
 
 void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint32_t firstCluster, int normalCopy,
@@ -455,9 +405,11 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
   // other FAT, else consecutive clusters.
   ClusterChain chain;
   const uint64_t expected = DivideUp(size, spc * bps);
+  // The geometry holds sector numbers as their low 32 bits.
   auto tryFat = [&](int32_t fatSector) {
     chain.clear();
-    if (fatSector > 0) BuildFatChain(&chain, g_AppState.scanFileSystem, firstCluster, uint64_t(fatSector), expected);
+    const uint64_t sector = static_cast<uint32_t>(fatSector);
+    if (sector != 0) BuildFatChain(&chain, g_AppState.scanFileSystem, firstCluster, sector, expected);
     if (chain.size() != expected) chain.clear();
     return !chain.empty();
   };
@@ -490,7 +442,7 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
     // One block: from the current sector on, across clusters that lie one
     // after another on the disk.
     const uint64_t needSectors = DivideUp(size - out.written(), bps);
-    const uint64_t first = ClusterZeroBase(g.clusterZeroSector) + clusterAt(index) * spc + inCluster;
+    const uint64_t first = ClusterZeroBase(g) + clusterAt(index) * spc + inCluster;
     // A cluster past the volume is not data: the file ends short there.
     if (first >= volumeEnd) break;
     uint64_t sectors = 0;
@@ -605,7 +557,7 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   }
 
   RunTable runs;
-  LoadFileRuns(static_cast<uint64_t>(std::max(0, g_PartitionGeometry.clusterZeroSector)), SelectedDevicePath(),
+  LoadFileRuns(uint64_t{static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector)}, SelectedDevicePath(),
                recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)));
   ExtentList& extents = CurrentCopyJob(normalCopy).extents;
   extents.clear();

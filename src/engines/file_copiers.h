@@ -83,9 +83,10 @@ extern std::atomic<PreviewProgress*> g_PreviewProgress;
 // --- FAT ---
 using ClusterChain = std::vector<uint32_t>;
 // Appends the chain of firstCluster (itself first) as the FAT at fatSector
-// ("FAT12", "FAT16", "FAT32") gives it, read in sectors of the source's
-// size. Ends at a free entry, an end or bad mark, a cluster outside the FAT,
-// or once the list holds more than expectedCount entries (so a loop ends).
+// ("FAT12", "FAT16", "FAT32") gives it, through the FAT chain walk of the
+// directory readers. Ends at a free entry, an end or bad mark, an entry that
+// names no cluster of the volume, or once the list holds more than
+// expectedCount entries (so a loop ends).
 void BuildFatChain(ClusterChain* chain, std::u16string_view fileSystem, uint32_t firstCluster, uint64_t fatSector,
                    uint64_t expectedCount);
 

@@ -273,7 +273,7 @@ void CollectDataExtentRecords(std::span<const uint8_t> record) {
   bool hasList = WalkAttributes(limited, FirstAttribute(record), bound,
                                 [](const Attribute& a) { return a.type() == kAttrAttributeList; });
   if (!hasList) return;
-  uint64_t volumeStart = g.clusterZeroSector < 0 ? 0 : static_cast<uint64_t>(static_cast<uint32_t>(g.clusterZeroSector));
+  uint64_t volumeStart = static_cast<uint32_t>(g.clusterZeroSector);
   uint32_t spc = g.sectorsPerCluster > 0 ? static_cast<uint32_t>(g.sectorsPerCluster) : 0;
   // Every entry's record may hold what the scan needs (names of many hard
   // links live in extension records too), so every entry counts.

@@ -18,7 +18,9 @@ constexpr size_t kOffSectorsPerCluster = 13;  // 8-bit
 constexpr size_t kOffReservedSectors = 14;    // 16-bit
 constexpr size_t kOffNumberOfFats = 16;       // 8-bit
 constexpr size_t kOffRootEntries = 17;        // 16-bit
+constexpr size_t kOffTotalSectors16 = 19;     // 16-bit
 constexpr size_t kOffFatSize16 = 22;          // 16-bit
+constexpr size_t kOffTotalSectors32 = 32;     // 32-bit
 constexpr size_t kOffFatSize32 = 36;          // 32-bit
 constexpr size_t kOffRootCluster = 44;        // 32-bit
 constexpr size_t kOffMftCluster = 48;         // 64-bit
@@ -35,6 +37,8 @@ constexpr uint8_t kFixedDiskMedia = 0xF8;
 constexpr uint64_t kFat32BackupOffset = 6;
 constexpr uint32_t kDirEntryBytes = 32;
 constexpr uint32_t kMinFats = 2;
+// A FAT volume with fewer clusters than this has 12-bit FAT entries.
+constexpr uint64_t kFat12ClusterLimit = 4085;
 
 // NTFS: the encoded sizes the volume may use instead of a cluster count.
 constexpr uint32_t kRecordSizeCode = 0xF6;      // 1024-byte MFT records
@@ -66,16 +70,23 @@ class SectorBuffer {
   std::vector<uint8_t> bytes_;
 };
 
-// Collects the members to store; any value outside the member's 32-bit
-// range spoils the whole result.
+// Collects the members to store. A member holds the low 32 bits of its
+// value: sector numbers up to 2^32 - 1, and the FAT cluster-0 sector, which
+// may lie up to two clusters before the volume (readers recover it from
+// the first data sector, see ClusterZeroBase). A value that 32 bits cannot
+// hold spoils the whole result.
 class Members {
  public:
   int32_t Fit(int64_t v) {
-    if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
+    if (v < std::numeric_limits<int32_t>::min() || v > int64_t{std::numeric_limits<uint32_t>::max()}) {
       tooLarge_ = true;
       return 0;
     }
-    return static_cast<int32_t>(v);
+    return static_cast<int32_t>(static_cast<uint32_t>(v));
+  }
+  // A sector number that is not stored but must be addressable.
+  void Check(uint64_t v) {
+    if (v > std::numeric_limits<uint32_t>::max()) tooLarge_ = true;
   }
   bool tooLarge() const { return tooLarge_; }
 
@@ -139,6 +150,7 @@ int ReadFat16Geometry() {
   g.rootDirSectors = m.Fit(static_cast<int64_t>(rootDirSectors));
   g.fat1Sector = m.Fit(static_cast<int64_t>(fat1));
   g.fat2Sector = m.Fit(static_cast<int64_t>(fat2));
+  m.Check(root + rootDirSectors);
   g.clusterZeroSector = m.Fit(static_cast<int64_t>(root + rootDirSectors) - 2 * static_cast<int64_t>(b.spc));
   g.sectorsPerFat = m.Fit(static_cast<int64_t>(b.fatSize));
   if (m.tooLarge()) return RefuseTooLarge();
@@ -179,6 +191,7 @@ int ReadFat32Geometry() {
   g.reservedSectors = m.Fit(b.reserved);
   g.fat1Sector = m.Fit(static_cast<int64_t>(fat1));
   g.fat2Sector = m.Fit(static_cast<int64_t>(fat2));
+  m.Check(data);
   g.clusterZeroSector = m.Fit(static_cast<int64_t>(data) - 2 * static_cast<int64_t>(b.spc));
   g.sectorsPerFat = m.Fit(static_cast<int64_t>(b.fatSize));
   if (m.tooLarge()) return RefuseTooLarge();
@@ -294,6 +307,23 @@ int ReadNtfsGeometry() {
 }
 
 }  // namespace
+
+std::u16string ScanFileSystemName() {
+  // A partition search's range starts at no boot sector.
+  if (g_SelectedFileSystem != u"FAT16" || g_AppState.partitionMode) return g_SelectedFileSystem;
+  SectorBuffer buf;
+  buf.Read(g_RangeFirstSector);
+  if (!buf.HasBootSignature()) return g_SelectedFileSystem;
+  const ByteReader r = buf.reader();
+  const FatBoot b = ParseFatBoot(r, false);
+  const uint64_t bps = g_BytesPerSector > 0 ? static_cast<uint64_t>(g_BytesPerSector) : 0;
+  if (!b.Sane() || bps == 0) return g_SelectedFileSystem;
+  const uint64_t total = r.u16(kOffTotalSectors16) ? r.u16(kOffTotalSectors16) : r.u32(kOffTotalSectors32);
+  const uint64_t data =
+      b.reserved + uint64_t{b.fats} * b.fatSize + (uint64_t{b.entries} * kDirEntryBytes + bps - 1) / bps;
+  if (total <= data) return g_SelectedFileSystem;
+  return (total - data) / b.spc < kFat12ClusterLimit ? u"FAT12" : g_SelectedFileSystem;
+}
 
 int ReadPartitionGeometry() {
   if (g_SelectedFileSystem == u"FAT16") return ReadFat16Geometry();

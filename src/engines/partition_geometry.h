@@ -8,6 +8,7 @@
 // sector), g_RangeEndSector (where the NTFS boot-sector copy is looked for
 // first), the selected device path and g_BytesPerSector.
 #include <cstdint>
+#include <string>
 
 #include "app/app_state.h"
 
@@ -16,7 +17,14 @@ namespace qm {
 // 1 when g_PartitionGeometry was filled for the selected volume, 0 otherwise.
 // The geometry is written only when every check passed (a FAT16 volume
 // without a boot signature clears it); a value that does not fit the
-// geometry's 32-bit members is refused.
+// geometry's unsigned 32-bit members is refused.
 int ReadPartitionGeometry();
+
+// The name the engines read the selected volume by: g_SelectedFileSystem,
+// except that a volume selected as "FAT16" whose boot sector gives fewer
+// than 4085 clusters has 12-bit FAT entries and is read as "FAT12" (a FAT12
+// logical partition carries the "FAT16" label). The selection keeps its name.
+// A partition search (partitionMode) keeps the selected name.
+std::u16string ScanFileSystemName();
 
 }  // namespace qm

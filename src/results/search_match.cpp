@@ -167,6 +167,8 @@ void SearchFileRecords(const SearchCriteria& c, const SearchOutput& out, int* ma
   // The first folder (any volume) with each own key, in list order.
   std::unordered_map<uint32_t, const FolderRecord*> folderByKey;
   for (const FolderRecord& folder : AllFolders()) folderByKey.emplace(folder.ownKey, &folder);
+  const bool hasRoot = IsFatName(c.fileSystem) || c.fileSystem == u"NTFS";
+  const uint32_t rootKey = IsFatName(c.fileSystem) ? kFatRootKey : kNtfsRootKey;
 
   for (const FileRecord& file : AllFiles()) {
     if (Stopped(job)) return;
@@ -175,13 +177,16 @@ void SearchFileRecords(const SearchCriteria& c, const SearchOutput& out, int* ma
     if (c.sizeHigh != 0 && (file.size < c.sizeLow || file.size > c.sizeHigh)) continue;
     if (!PassesDeleted(c, file.IsDeleted())) continue;
     if (!PassesDate(c, DateSlot(c.dateKind, file.createdTime, file.modifiedTime, file.accessedTime))) continue;
-    // Files directly under a root have no folder path and are not listed.
-    if (file.parentKey == kFatRootKey || file.parentKey == kNtfsRootKey) continue;
-    const auto found = folderByKey.find(file.parentKey);
-    if (found == folderByKey.end()) continue;
+    // A file directly under the volume's root is listed with the root's
+    // (empty) path; any other parent key is a folder of the catalogue, on
+    // FAT a key of 5 too.
     SearchRow row;
-    row.path = out.itemPath ? out.itemPath(found->second->treeItem) : std::u16string();
-    if (row.path.empty()) continue;
+    if (!(hasRoot && file.parentKey == rootKey)) {
+      const auto found = folderByKey.find(file.parentKey);
+      if (found == folderByKey.end()) continue;
+      row.path = out.itemPath ? out.itemPath(found->second->treeItem) : std::u16string();
+      if (row.path.empty()) continue;
+    }
     row.file = &file;
     row.name = name;
     row.type = file.IsDeleted() ? u"Deleted File" : u"File";

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -30,6 +32,7 @@
 #include "support/fakes.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
+#include "engines/quick_scan_util.h"
 
 namespace qm {
 namespace {
@@ -901,6 +904,59 @@ TEST_F(ScanPageTest, ARealQuickScanEndsInTheResultsPage) {
   EXPECT_GT(folders, 0);
   EXPECT_GT(files, 0);
   EXPECT_EQ(g_AppState.scanFileSystem, u"FAT16");
+}
+
+// A FAT12 logical partition (type 0x01) is selected under the name "FAT16";
+// the scan reads its FAT with 12-bit entries, as its cluster count says.
+TEST_F(ScanPageTest, AFat12LogicalPartitionIsScannedWithTwelveBitEntries) {
+  if (!test::HaveTools({"sfdisk", "mkfs.fat", "mmd", "mcopy", "fls"})) GTEST_SKIP() << "fixture tools missing";
+  test::TempDir dir;
+  const std::string image = dir.file("disk.img"), file = dir.file("x.txt");
+  std::ofstream(file, std::ios::binary) << "twelve";
+  const uint64_t start = 4096, sectors = 4096;
+  const std::string q = test::ShellQuote(image), at = q + "@@" + std::to_string(start * 512);
+  // One sector per cluster: the folder's 40 entries fill three clusters.
+  std::string cmd = "truncate -s 8M " + q + " && printf 'label: dos\\n2048,,5\\n" + std::to_string(start) + "," +
+                    std::to_string(sectors) + ",1\\n' | PATH=$PATH:/usr/sbin:/sbin sfdisk -q " + q +
+                    " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 12 -s 1 --offset " + std::to_string(start) + " " + q +
+                    " " + std::to_string(sectors / 2) + " >/dev/null 2>&1 && mmd -i " + at + " ::/DIR";
+  for (int i = 1; i <= 40; ++i)
+    cmd += " && mcopy -i " + at + " " + test::ShellQuote(file) + " ::/DIR/F" + std::to_string(i) + ".TXT";
+  ASSERT_EQ(test::Run(cmd), 0);
+  std::set<std::string> want;
+  for (const test::FlsEntry& e :
+       test::ParseFls(test::Capture("fls -r -p -o " + std::to_string(start) + " " + q)))
+    if (e.type == "r/r" || e.type == "d/d") want.insert(e.path);
+  ASSERT_EQ(want.size(), 41u);
+
+  setenv("QUILLMOREN_DISKS", image.c_str(), 1);
+  DeviceMap::Instance().Refresh();
+  g_SelectedDiskIndex = 0;
+  g_SelectedFileSystem = u"FAT16";  // the name of type 0x01 in the extended chain
+  g_RangeFirstSector = start;
+  g_RangeEndSector = start + sectors;
+  ASSERT_EQ(ReadPartitionGeometry(), 1);
+  g_AppState.recoveryMode = 1;
+  std::set<std::string> got;
+  SetPageRunner(PageHook::kResultsPage, [&] {
+    ++resultsPages;
+    for (const test::Listed& l : test::Listing(kFatRootKey)) got.insert(l.path);
+    return IDOK;
+  });
+  {
+    RecoveryAnalysis page;
+    QTimer::singleShot(30000, &page, [&] {
+      ADD_FAILURE() << "the scan page did not close";
+      EndPage(page, QDialog::Rejected);
+    });
+    page.DoModal();
+  }
+  setenv("QUILLMOREN_DISKS", "", 1);
+  DeviceMap::Instance().Refresh();
+  EXPECT_EQ(resultsPages, 1);
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(g_AppState.scanFileSystem, u"FAT12");
+  EXPECT_EQ(g_SelectedFileSystem, u"FAT16");
 }
 
 TEST_F(ScanPageTest, LayoutOfAFullHdDesktop) {

@@ -427,6 +427,45 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FatFormattedTest,
                                          FormatCase{"fat32", u"FAT32", "mkfs.fat -F 32 -s 1"}),
                          [](const auto& info) { return std::string(info.param.kind); });
 
+// A folder whose 8.3 name holds a character from 128 to 255 keeps its long
+// name after a format, as the quick scan would show it.
+TEST_F(FatLostFolderTest, NonAsciiShortNameWithALongNameIsNamedAfterFormat) {
+  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd", "fls"})) GTEST_SKIP() << "mtools/mkfs.fat/sleuthkit missing";
+  const std::string img = dir_.file("accents.img"), file = dir_.file("f.txt");
+  std::ofstream(file, std::ios::binary) << "notes";
+  const std::string q = ShellQuote(img);
+  // mtools gives "Crème" an 8.3 name in its code page (a byte above 127) and a long name.
+  ASSERT_EQ(test::Run("truncate -s 16M " + q + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 4 " + q +
+                      " >/dev/null && mmd -i " + q + " ::/Top && mmd -i " + q + " '::/Top/Crème' && mcopy -i " + q +
+                      " " + ShellQuote(file) + " '::/Top/Crème/Plain notes.txt'"),
+            0);
+  // What was there before the format, below the first level.
+  std::set<std::string> want;
+  for (const test::FlsEntry& e : test::ParseFls(test::Capture("fls -r -p " + q))) {
+    const size_t slash = e.path.find('/');
+    if (slash != std::string::npos && (e.type == "d/d" || e.type == "r/r")) want.insert("*" + e.path.substr(slash));
+  }
+  ASSERT_EQ(want, (std::set<std::string>{"*/Crème", "*/Crème/Plain notes.txt"}));
+
+  ASSERT_EQ(test::Run("PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 4 " + q + " >/dev/null"), 0);
+  Present(img);
+  g_SelectedFileSystem = u"FAT16";
+  g_RangeFirstSector = 0;
+  g_RangeEndSector = SizeOf(img) / kSector;
+  ASSERT_EQ(ReadPartitionGeometry(), 1);
+  g_AppState.scanGeometry = g_PartitionGeometry;
+  g_AppState.scanFileSystem = u"FAT16";
+  FatLostFolderThread();
+  ASSERT_EQ(host_.openResults.load(), 1);
+
+  std::set<std::string> got;
+  for (const Listed& l : Listing(kFatRootKey)) {
+    const size_t slash = l.path.find('/');
+    if (slash != std::string::npos && l.path.rfind("Lost/", 0) != 0) got.insert("*" + l.path.substr(slash));
+  }
+  EXPECT_EQ(got, want);
+}
+
 // Random sectors overwritten all over a volume: the scan ends normally.
 TEST_F(FatLostFolderTest, DamagedVolumeScansToTheEnd) {
   auto set = test::MakeFatImages(dir_, {"fat32"});

@@ -13,6 +13,7 @@
 #include "app/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/partition_geometry.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"
@@ -240,6 +241,74 @@ TEST_F(FatQuickScanTest, SubfolderContentsWithANegativeClusterZeroSector) {
   for (const Listed& l : Listing(kFatRootKey)) paths.insert(l.path);
   EXPECT_TRUE(paths.count("DIR/SUB")) << "subfolder lost";
   EXPECT_TRUE(paths.count("DIR/SUB/INNER.TXT")) << "file in a subfolder lost";
+}
+
+// --- Long names whose entries reach back over two sector boundaries ---
+
+TEST_F(FatQuickScanTest, LongNamesSpanningThreeSectors) {
+  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  const std::string img = dir_.file("long.img"), file = dir_.file("x.txt");
+  std::ofstream(file, std::ios::binary) << "x";
+  const std::string q = ShellQuote(img), x = ShellQuote(file);
+  // 31 entries come before the name in the root (D and 30 files) and in D
+  // (".", ".." and 29 files): its 17 long-name entries take the last entry of sector 1 and all
+  // of sector 2, and its short entry opens sector 3. In D, with two sectors
+  // per cluster, sector 1 lies in the chain's previous cluster.
+  const std::string name(216, 'L');
+  std::string cmd = "truncate -s 16M " + q + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 2 " + q +
+                    " >/dev/null && mmd -i " + q + " ::/D";
+  for (int i = 1; i <= 30; ++i) cmd += " && mcopy -i " + q + " " + x + " ::/R" + std::to_string(i) + ".TXT";
+  for (int i = 1; i <= 29; ++i) cmd += " && mcopy -i " + q + " " + x + " ::/D/F" + std::to_string(i) + ".TXT";
+  cmd += " && mcopy -i " + q + " " + x + " ::/" + name + ".txt && mcopy -i " + q + " " + x + " ::/D/" + name + ".txt";
+  ASSERT_EQ(test::Run(cmd), 0);
+  Present(img);
+  LoadFatGeometry(img, u"FAT16");
+
+  // The names put in (sleuthkit itself shows only the 208 characters of the
+  // entries in the short entry's previous sector).
+  std::set<std::string> want = {"D", name + ".txt", "D/" + name + ".txt"};
+  for (int i = 1; i <= 30; ++i) want.insert("R" + std::to_string(i) + ".TXT");
+  for (int i = 1; i <= 29; ++i) want.insert("D/F" + std::to_string(i) + ".TXT");
+
+  EXPECT_EQ(FatQuickScanThread(), 1);
+  std::set<std::string> got;
+  for (const Listed& l : Listing(kFatRootKey)) got.insert(l.path);
+  EXPECT_EQ(got, want);
+}
+
+// --- A volume past sector 2^31, read through the device page's geometry ---
+
+TEST_F(FatQuickScanTest, VolumePastSector2To31IsListedAsFlsListsIt) {
+  auto set = test::MakeFatImages(dir_, {"fat16"});
+  QM_REQUIRE_FIXTURE(set);
+  if (!test::HaveTools({"fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+  const uint64_t first = (1ULL << 31) + 2048;
+  const std::string img = dir_.file("far.img");
+  ASSERT_EQ(test::Run("dd if=" + ShellQuote(set.path("fat16.img")) + " of=" + ShellQuote(img) +
+                      " bs=512 seek=" + std::to_string(first) + " conv=sparse status=none"),
+            0);
+  Present(img);
+  g_SelectedFileSystem = u"FAT16";
+  g_RangeFirstSector = first;
+  std::ifstream in(img, std::ios::binary | std::ios::ate);
+  g_RangeEndSector = static_cast<uint64_t>(in.tellg()) / 512;
+  ASSERT_EQ(ReadPartitionGeometry(), 1);
+  g_AppState.scanGeometry = g_PartitionGeometry;
+  g_AppState.scanFileSystem = u"FAT16";
+
+  std::set<std::string> want;
+  for (const test::FlsEntry& e :
+       test::ParseFls(Capture("fls -r -p -o " + std::to_string(first) + " " + ShellQuote(img)))) {
+    if (e.type == "v/v" || e.type == "V/V" || e.path.find("(Volume Label Entry)") != std::string::npos) continue;
+    // Left out by rule: an empty file, and an 8.3-only name with a character above 127.
+    if (e.path == "empty.dat" || e.path == "caf^.txt") continue;
+    want.insert(Lower(e.path));
+  }
+  ASSERT_GE(want.size(), 20u);
+  EXPECT_EQ(FatQuickScanThread(), 1);
+  std::set<std::string> got;
+  for (const Listed& l : Listing(kFatRootKey)) got.insert(Lower(l.path));
+  EXPECT_EQ(got, want);
 }
 
 // --- Nothing found: hand-over to the lost-folder scan ---

@@ -248,6 +248,38 @@ TEST_F(FatChainTest, EndMarksLoopsAndReservedBits) {
   }
 }
 
+// A first-FAT entry that names a cluster past the volume's last one ends the
+// chain as bad; the chain is then one short and the second FAT's is copied.
+TEST_F(FatChainTest, EntryPastTheVolumesClustersEndsTheChain) {
+  QM_REQUIRE_FIXTURE(fixture_);
+  if (!test::HaveTools({"fls", "istat", "icat", "fsstat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  for (const char* kind : {"fat16", "fat32"}) {
+    SCOPED_TRACE(kind);
+    const auto a = Open(kind, "frag/A.bin");
+    ASSERT_GT(a.size(), 2u);
+    // The volume as the device page selects it, and its last cluster as fsstat sees it.
+    g_RangeEndSector = std::stoull(test::Capture("fsstat " + test::ShellQuote(image_) +
+                                                 " | sed -n 's/^Total Range: 0 - \\([0-9]*\\)$/\\1/p'")) + 1;
+    const uint32_t last = static_cast<uint32_t>(std::stoul(test::Capture(
+        "fsstat " + test::ShellQuote(image_) + " | sed -n 's/^Total Cluster Range: 2 - \\([0-9]*\\)$/\\1/p'")));
+    std::string inode;
+    for (const test::FlsEntry& e : test::UserEntries(test::Capture("fls -r -p " + test::ShellQuote(image_))))
+      if (e.path == "frag/A.bin") inode = e.inode;
+    const std::string want = test::Capture("icat " + test::ShellQuote(image_) + " " + inode);
+    ASSERT_FALSE(want.empty());
+
+    const bool fat16 = std::string(kind) == "fat16";
+    PatchFat1(a[a.size() - 2], last + 1, fat16 ? 2 : 4);
+    std::vector<uint32_t> cut(a.begin(), a.end() - 1);
+    EXPECT_EQ(Chain(a[0], a.size()), cut);
+    EXPECT_EQ(Chain(a[0], a.size(), /*secondFat=*/true), a);
+
+    const std::string out = dir_.file(std::string(kind) + "-A.bin");
+    CopyFatFile(out, u"A.bin", static_cast<uint32_t>(want.size()), a[0], 0, 0, 0, 0);
+    EXPECT_TRUE(test::SameBytes(test::FileBytes(out), want));
+  }
+}
+
 TEST(CopyNtfsFile, ResidentValuePastTheRecordWritesNoFile) {
   if (!test::HaveTools({"fls"})) GTEST_SKIP() << "sleuthkit is not installed";
   test::FreshState();

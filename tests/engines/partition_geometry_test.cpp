@@ -275,9 +275,38 @@ TEST_F(PartitionGeometryTest, DamagedVolumes) {
   }
 }
 
-TEST_F(PartitionGeometryTest, VolumesBeyondThirtyTwoBitsAreRefused) {
+// Sector numbers are held as unsigned 32-bit values: a volume past sector
+// 2^31 is read (its members hold the low 32 bits), one past 2^32 is refused.
+TEST_F(PartitionGeometryTest, VolumesPastSector2To31AreRead) {
+  const std::string f16 = MakeFat("f16.img", "20M", "-F 16 -s 4 -r 512", 0);
+  const std::string f32 = MakeFat("f32.img", "40M", "-F 32 -s 1", 0);
+  const std::string ntfs = MakeNtfs("ntfs", 4096, 0);
+  const struct {
+    const std::string& small;
+    const char16_t* fs;
+  } cases[] = {{f16, u"FAT16"}, {f32, u"FAT32"}, {ntfs, u"NTFS"}};
+  const uint64_t first = (1ULL << 31) + 8;
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.small));
+    const FsStat s = FsStat::Of(c.small, 0, 512);
+    const std::string img = dir_.file("far" + std::to_string(n++) + ".img");
+    ASSERT_EQ(test::Run("dd if='" + c.small + "' of='" + img + "' bs=512 seek=" + std::to_string(first) +
+                        " conv=sparse status=none"),
+              0);
+    test::ScriptedPrompt prompt;
+    test::PromptScope scope(&prompt);
+    Select(img, c.fs, first, SizeOf(img) / 512);
+    ASSERT_EQ(ReadPartitionGeometry(), 1);
+    EXPECT_EQ(Members(g_PartitionGeometry),
+              std::u16string_view(c.fs) == u"NTFS" ? ExpectedNtfs(s, first) : ExpectedFat(s, first, c.fs[3] == u'3'));
+    EXPECT_TRUE(prompt.messages.empty());
+  }
+}
+
+TEST_F(PartitionGeometryTest, VolumesPastSector2To32AreRefused) {
   const std::string small = MakeFat("f16.img", "20M", "-F 16 -s 4 -r 512", 0);
-  const uint64_t first = (1ULL << 31) + 8;  // FAT sectors past the signed 32-bit range
+  const uint64_t first = (1ULL << 32) + 8;  // FAT sectors past the unsigned 32-bit range
   const std::string img = dir_.file("far.img");
   ASSERT_EQ(test::Run("dd if='" + small + "' of='" + img + "' bs=512 seek=" + std::to_string(first) +
                 " conv=sparse status=none"),

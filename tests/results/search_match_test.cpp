@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
+#include <set>
 
 #include "app/app_state.h"
 #include "engines/catalog.h"
+#include "engines/copy_test_util.h"
 #include "engines/selection_model.h"
 #include "platform/job_control.h"
 #include "platform/text.h"
@@ -129,10 +132,10 @@ class SearchPassTest : public ::testing::Test {
   SelectionModel tree_;
 };
 
-TEST_F(SearchPassTest, EverythingListsFoldersOfTheVolumeAndFilesBelowFolders) {
+TEST_F(SearchPassTest, EverythingListsFoldersOfTheVolumeAndFilesInTheRootAndBelow) {
   EXPECT_EQ(Search(Criteria(u"*")),
             (std::vector<std::string>{"Folder|DOCS|DOCS|0", "Deleted Folder|DELETED|DOCS\\DELETED|0",
-                                      "File|REPORT.DOC|DOCS|100", "Deleted File|OLD.DOC|DOCS|101",
+                                      "File|ROOT.TXT||5", "File|REPORT.DOC|DOCS|100", "Deleted File|OLD.DOC|DOCS|101",
                                       "File|BIG.BIN|DOCS|6442450944", "File|note.txt|DOCS\\DELETED|7"}));
 }
 
@@ -166,9 +169,55 @@ TEST_F(SearchPassTest, CriteriaTable) {
             }),
        true, {"Deleted Folder|DELETED|DOCS\\DELETED|0", "Deleted File|OLD.DOC|DOCS|101"}},
       {"wide names match upper-cased", Criteria(u"NOTE.*"), true, {"File|note.txt|DOCS\\DELETED|7"}},
-      {"root and lost files are never listed", Criteria(u".TXT"), true, {"File|note.txt|DOCS\\DELETED|7"}},
+      {"root files are listed with the root's empty path, lost files are not", Criteria(u".TXT"), true,
+       {"File|ROOT.TXT||5", "File|note.txt|DOCS\\DELETED|7"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Search(c.c, c.folders), c.rows) << c.name;
+}
+
+// A volume made by mkfs.fat and mtools: files in the root, and a folder on
+// cluster 5 (the NTFS root's key). Every file fls lists is found.
+TEST(SearchFatVolume, EveryFileOfTheVolumeIsListed) {
+  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd", "fls", "istat"})) GTEST_SKIP() << "mtools/sleuthkit missing";
+  test::TempDir dir;
+  const std::string img = dir.file("search.img"), file = dir.file("x.txt");
+  std::ofstream(file, std::ios::binary) << "x";
+  const std::string q = test::ShellQuote(img), x = test::ShellQuote(file);
+  ASSERT_EQ(test::Run("truncate -s 16M " + q + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 4 " + q +
+                      " >/dev/null && mmd -i " + q + " ::/A ::/B ::/C ::/D && mcopy -i " + q + " " + x +
+                      " ::/ROOT.TXT && mcopy -i " + q + " " + x + " ::/D/IN5.TXT && mcopy -i " + q + " " + x +
+                      " ::/A/INA.TXT"),
+            0);
+  ResetAppState();
+  ClearCatalog();
+  ASSERT_TRUE(test::OpenFatImage(img, u"FAT16"));
+  test::CatalogFat(img);
+  bool folderOnFive = false;
+  for (const FolderRecord& f : AllFolders()) folderOnFive |= f.ownKey == kNtfsRootKey;
+  ASSERT_TRUE(folderOnFive) << "the image does not show the case";
+  SelectionModel tree;
+  tree.BuildFromCatalog(kFatRootKey);
+
+  std::set<std::string> want;
+  for (const test::FlsEntry& e : test::UserEntries(test::Capture("fls -r -p " + q))) {
+    if (e.type.back() == 'd') continue;
+    const size_t slash = e.path.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : e.path.substr(0, slash);
+    for (char& ch : folder)
+      if (ch == '/') ch = '\\';
+    want.insert(folder + "|" + e.path.substr(slash == std::string::npos ? 0 : slash + 1));
+  }
+  std::set<std::string> got;
+  int count = 0;
+  SearchCriteria c;
+  c.pattern = u"*";
+  c.fileSystem = u"FAT16";
+  SearchFileRecords(c,
+                    {[&tree](uint32_t item) { return BuildItemPath(tree, item); },
+                     [&](const SearchRow& r, int) { got.insert(Utf16ToUtf8(r.path + u"|" + r.name)); }},
+                    &count);
+  EXPECT_EQ(got, want);
+  ClearCatalog();
 }
 
 TEST_F(SearchPassTest, PathsDropThePcPrefixAndAStopEndsThePass) {
