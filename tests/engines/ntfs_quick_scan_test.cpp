@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -219,6 +220,69 @@ TEST_F(NtfsQuickScanTest, RecordsAcrossRunBoundariesAreAssembledAndNumbered) {
   for (const Listed& l : split) mftMirr |= l.path == "$MFTMirr" && l.key == 1;
   EXPECT_TRUE(mftMirr) << "the straddling record 1 was not put together";
 }
+
+// --- A damaged $MFT run list ---
+
+struct MftRunDamage {
+  const char* what;
+  std::vector<uint8_t> runs;  // written over record 0's $DATA run list (8 bytes)
+  uint64_t rangeEnd;          // g_RangeEndSector; 0 leaves it unset
+  int64_t length;             // sectors the one run keeps
+};
+
+void PrintTo(const MftRunDamage& d, std::ostream* os) { *os << d.what; }
+
+class NtfsMftRunDamageTest : public NtfsQuickScanTest, public testing::WithParamInterface<MftRunDamage> {};
+
+// Record 0 claims a run far beyond the volume: the run is cut at the end of
+// the volume (or of the selected range), a run that begins outside ends the
+// list, and the walk ends in moments with every file of the volume listed.
+TEST_P(NtfsMftRunDamageTest, RunIsClippedToTheRangeAndTheVolume) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  auto v = Open(image);
+  ASSERT_TRUE(v.ok);
+  ASSERT_EQ(g_MftRunCount, 1);
+  ASSERT_EQ(g_MftRunSectors[0], 32);
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  std::vector<Listed> plain = Listing(kNtfsRootKey);
+  ClearCatalog();
+
+  // The fixture's record 0 at sector 32 keeps its $DATA runs at byte 320.
+  std::vector<uint8_t> rec = test::ReadRecord(v, 0);
+  ASSERT_EQ(rec[320], 0x11);
+  {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(32 * 512 + 320);
+    f.write(reinterpret_cast<const char*>(GetParam().runs.data()), static_cast<std::streamsize>(GetParam().runs.size()));
+  }
+  g_RangeFirstSector = 0;
+  g_RangeEndSector = GetParam().rangeEnd;
+  v = Open(image);
+  ASSERT_EQ(g_MftRunCount, 1);
+  EXPECT_EQ(g_MftRunSectors[0], 32);
+  ASSERT_EQ(g_MftRunLengths[0], GetParam().length);
+
+  host_.analysisFinished.store(0);
+  const auto began = std::chrono::steady_clock::now();
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+  EXPECT_EQ(host_.analysisFinished.load(), 1);
+  std::set<std::pair<std::string, uint32_t>> found;
+  for (const Listed& l : Listing(kNtfsRootKey)) found.insert({l.path, l.key});
+  for (const Listed& l : plain) EXPECT_TRUE(found.count({l.path, l.key})) << l.path << " is missing";
+  g_RangeEndSector = 0;
+}
+
+// The volume holds 32767 sectors; its $MFT begins at sector 32.
+INSTANTIATE_TEST_SUITE_P(
+    Damage, NtfsMftRunDamageTest,
+    testing::Values(MftRunDamage{"OneTebibyteRun", {0x14, 0, 0, 0, 0x10, 0x04, 0, 0}, 0, 32767 - 32},
+                    MftRunDamage{"RunOfTwoToThe32Clusters", {0x15, 0, 0, 0, 0, 0x01, 0x04, 0}, 0, 32767 - 32},
+                    MftRunDamage{"HugeRunCutAtTheRangeEnd", {0x14, 0, 0, 0, 0x10, 0x04, 0, 0}, 20000, 20000 - 32},
+                    MftRunDamage{"SecondRunBeyondTheVolume", {0x11, 0x1B, 0x04, 0x21, 0x10, 0x00, 0x10, 0}, 0, 27 * 8}),
+    [](const testing::TestParamInfo<MftRunDamage>& i) { return std::string(i.param.what); });
 
 // --- Folders whose parent is not found go under "Lost" ---
 
