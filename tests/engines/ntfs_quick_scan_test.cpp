@@ -15,6 +15,7 @@
 #include "app/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/ntfs_record_builder.h"
 #include "engines/ntfs_runs.h"
 #include "engines/ntfs_volume_util.h"
 #include "engines/quick_scan_util.h"
@@ -381,6 +382,76 @@ TEST_F(NtfsQuickScanTest, FileWhoseParentIsGoneLandsUnderLost) {
     EXPECT_LE(last, f.parentKey);
     last = f.parentKey;
   }
+}
+
+// --- Extension records named by an attribute list ---
+
+// One entry of a resident $ATTRIBUTE_LIST.
+std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record) {
+  std::vector<uint8_t> e(32, 0);
+  PutLe32(&e[0], type);
+  PutLe16(&e[4], 32);
+  e[7] = 26;
+  PutLe64(&e[16], record | (uint64_t{1} << 48));
+  return e;
+}
+
+// A small MFT of crafted records at sector 64 of a zero image (1 KiB
+// records, 512-byte sectors); records not given stay empty.
+class CraftedMftTest : public NtfsQuickScanTest {
+ protected:
+  void Build(const std::map<uint32_t, std::vector<uint8_t>>& records) {
+    image_ = dir_.file("crafted.img");
+    ASSERT_EQ(test::Run("truncate -s 1M " + ShellQuote(image_)), 0);
+    std::fstream f(image_, std::ios::in | std::ios::out | std::ios::binary);
+    for (const auto& [n, bytes] : records) {
+      f.seekp(static_cast<std::streamoff>((64 + 2 * n) * 512));
+      f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    f.close();
+    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+    g_BytesPerSector = 512;
+    g_AppState.scanGeometry.sectorsPerMftRecord = 2;
+    g_AppState.scanGeometry.sectorsPerCluster = 8;
+    g_MftRunSectors = {64};
+    g_MftRunLengths = {128};
+    g_MftRunCount = 1;
+  }
+  std::string image_;
+};
+
+// A base record whose attribute list names records for its attributes.
+std::vector<uint8_t> BaseWithList(uint8_t flags, const std::vector<std::vector<uint8_t>>& entries) {
+  test::RecordBuilder r;
+  r.bytes()[22] = flags;
+  r.Resident(kAttrStandardInformation, test::StandardInfo(1, 2, 3));
+  std::vector<uint8_t> list;
+  for (const auto& e : entries) list.insert(list.end(), e.begin(), e.end());
+  r.Resident(kAttrAttributeList, list);
+  r.Resident(kAttrData, {'a', 'b', 'c'});
+  return r.Protected();
+}
+
+// An extension record holding a name, owned by base.
+std::vector<uint8_t> NameExtension(uint64_t base, std::u16string_view name) {
+  test::RecordBuilder r;
+  PutLe64(&r.bytes()[32], base | (uint64_t{1} << 48));
+  r.Resident(kAttrFileName, test::FileNameValue(kNtfsRootKey, name, kNamespaceWin32));
+  return r.Protected();
+}
+
+// A stale attribute list names a record that now belongs to another file:
+// its name is not taken for the file; a record that belongs to it is.
+TEST_F(CraftedMftTest, ExtensionRecordOfAnotherFileGivesNoName) {
+  Build({{30, BaseWithList(0, {ListEntry(kAttrFileName, 31), ListEntry(kAttrData, 30)})},
+         {31, NameExtension(40, u"stale.txt")},
+         {32, BaseWithList(1, {ListEntry(kAttrFileName, 33), ListEntry(kAttrData, 32)})},
+         {33, NameExtension(32, u"mine.txt")}});
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  std::map<uint32_t, std::string> listed;
+  for (const Listed& l : Listing(kNtfsRootKey))
+    if (!l.folder) listed[l.key] = l.path;
+  EXPECT_EQ(listed, (std::map<uint32_t, std::string>{{32, "mine.txt"}}));
 }
 
 // --- Nothing found: hand-over to the deep scan ---
