@@ -254,7 +254,8 @@ void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, ch
 }
 
 void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char deletedFlag, uint64_t size,
-                      uint32_t parentKey, uint32_t dataKey, uint64_t recordSector, const RecordTimes& times) {
+                      uint32_t parentKey, uint32_t dataKey, uint64_t recordSector, const RecordTimes& times,
+                      uint32_t recordOffset) {
   try {
     SortedList<FileRecord>& st = Files();
     FileRecord*& head = g_AppState.fileList;
@@ -274,6 +275,7 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
     r.parentKey = parentKey;
     r.dataKey = dataKey;
     r.recordSector = recordSector;
+    r.recordOffset = recordOffset;
     r.checkFlag.store('n');
     const bool first = (head == nullptr);
     st.Link(&r, head);

@@ -95,7 +95,7 @@ void AppendNtfsFolderNoCount(std::u16string_view name, char deletedFlag, uint32_
 }
 
 void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, uint32_t parentKey, uint32_t ownKey,
-                    uint64_t recordSector, const RecordTimes& times) {
+                    uint64_t recordSector, const RecordTimes& times, uint32_t recordOffset) {
   try {
     NtfsFileRecord& r = AppendTo(FileStore(), g_AppState.ntfsFileList, g_AppState.ntfsFileTail);
     r.name.assign(UpToNul(name));
@@ -106,6 +106,7 @@ void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, u
     r.parentKey = parentKey;
     r.ownKey = ownKey;
     r.recordSector = recordSector;
+    r.recordOffset = recordOffset;
     ++g_AppState.ntfsFileCount;
   } catch (const std::bad_alloc&) {
     OutOfMemory();

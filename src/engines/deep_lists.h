@@ -45,6 +45,7 @@ struct NtfsFileRecord {
   uint32_t parentKey = 0;
   uint32_t ownKey = 0;
   uint64_t recordSector = 0;
+  uint32_t recordOffset = 0;  // byte offset of the record within recordSector
   NtfsFileRecord* next = nullptr;
 };
 
@@ -148,7 +149,7 @@ void AppendNtfsFolderNoCount(std::u16string_view name, char deletedFlag, uint32_
                              int32_t fileSystemNumber);
 // Appends to g_AppState.ntfsFileList, stamps g_AppState.fileCount, counts the record.
 void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, uint32_t parentKey, uint32_t ownKey,
-                    uint64_t recordSector, const RecordTimes& times);
+                    uint64_t recordSector, const RecordTimes& times, uint32_t recordOffset = 0);
 // Boot sectors: each adds 1 to g_AppState.bootSectorCount.
 void AppendNtfsBoot(NtfsBootList& list, uint64_t bootSector, uint32_t sectorsPerCluster,
                     uint32_t sectorsPerIndexBlock, uint32_t sectorsPerMftRecord, uint64_t totalSectors,

@@ -490,7 +490,8 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
 }
 
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector, uint32_t,
-                  uint32_t, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow) {
+                  uint32_t, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow,
+                  uint32_t recordOffset) {
   if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0)) return;
   const uint64_t fileTime = uint64_t{fileTimeHigh} << 32 | fileTimeLow;
   if (size == 0) {
@@ -501,9 +502,13 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   const uint32_t bps = SourceSectorBytes();
   const int32_t spr = g_AppState.scanGeometry.sectorsPerMftRecord;
   if (bps == 0 || spr <= 0 || recordSector == 0) return;
-  std::vector<uint8_t> record = SectorBuffer(static_cast<size_t>(spr), bps);
-  if (!ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data()))
-    NoteUnreadableCopiedFile(fullPath);
+  if (recordOffset >= bps) return;
+  // The record may begin inside its sector and reach into the next one.
+  const uint32_t count = static_cast<uint32_t>(spr) + (recordOffset > 0 ? 1 : 0);
+  std::vector<uint8_t> record = SectorBuffer(count, bps);
+  if (!ReadSectors(SelectedDevicePath(), recordSector, count, record.data())) NoteUnreadableCopiedFile(fullPath);
+  record.erase(record.begin(), record.begin() + recordOffset);
+  record.resize(size_t{static_cast<uint32_t>(spr)} * bps);
   ApplyFixups(record);
   size_t offset = 0;
   if (FindDataAttribute(record, &offset) == kDataResident) {
@@ -522,7 +527,8 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
 
   RunTable runs;
   LoadFileRuns(static_cast<uint64_t>(std::max(0, g_PartitionGeometry.clusterZeroSector)), SelectedDevicePath(),
-               recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)));
+               recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)),
+               recordOffset);
   g_CopyExtentList.clear();
   for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&g_CopyExtentList, runs.starts[i], runs.lengths[i]);
   if (!g_CopyExtentList.empty()) CopyRunList(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow);

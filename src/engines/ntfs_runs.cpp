@@ -76,10 +76,16 @@ size_t SectorBytes() {
 
 // Reads one FILE record and restores its sector ends; empty when it does not
 // carry the signature.
-std::vector<uint8_t> ReadFileRecord(const char* devicePath, uint64_t sector) {
+std::vector<uint8_t> ReadFileRecord(const char* devicePath, uint64_t sector, uint32_t offset = 0) {
   uint32_t spr = RecordSectors();
-  std::vector<uint8_t> buf(size_t{spr} * SectorBytes(), 0);
-  ReadSectors(devicePath, sector, spr, buf.data());
+  const size_t bytes = size_t{spr} * SectorBytes();
+  if (offset >= SectorBytes()) return {};
+  // A record that begins inside its sector may reach into the next one.
+  const uint32_t count = spr + (offset > 0 ? 1 : 0);
+  std::vector<uint8_t> buf(size_t{count} * SectorBytes(), 0);
+  ReadSectors(devicePath, sector, count, buf.data());
+  buf.erase(buf.begin(), buf.begin() + offset);
+  buf.resize(bytes);
   if (buf.size() < 4 || buf[0] != 'F' || buf[1] != 'I' || buf[2] != 'L' || buf[3] != 'E') return {};
   ApplyFixups(buf);
   return buf;
@@ -178,10 +184,10 @@ using RecordMapper = std::function<uint64_t(uint64_t)>;
 // extents in VCN order. mapper turns an MFT record number into its sector
 // (0 when unknown).
 size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
-                    uint32_t spc, const RecordMapper& mapper) {
+                    uint32_t spc, const RecordMapper& mapper, uint32_t recordOffset = 0) {
   table.clear();
   if (spc == 0) return 0;
-  std::vector<uint8_t> base = ReadFileRecord(devicePath, recordSector);
+  std::vector<uint8_t> base = ReadFileRecord(devicePath, recordSector, recordOffset);
   if (base.empty()) return 0;
 
   // The base record's own first extent.
@@ -424,9 +430,10 @@ void CollectAttributeListRecords(uint64_t sector, const char* devicePath, std::v
 }
 
 size_t LoadFileRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
-                    uint32_t sectorsPerCluster) {
-  return LoadDataRuns(volumeStart, devicePath, recordSector, table, sectorsPerCluster,
-                      [](uint64_t number) { return MftRecordToSector(number); });
+                    uint32_t sectorsPerCluster, uint32_t recordOffset) {
+  return LoadDataRuns(
+      volumeStart, devicePath, recordSector, table, sectorsPerCluster,
+      [](uint64_t number) { return MftRecordToSector(number); }, recordOffset);
 }
 
 void ClearMftRuns() {

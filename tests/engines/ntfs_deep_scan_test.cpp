@@ -19,7 +19,9 @@
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
 #include "engines/deep_scan_dump.h"
+#include "engines/file_copiers.h"
 #include "engines/ntfs_records.h"
+#include "engines/ntfs_volume_util.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"
 #include "platform/file.h"
@@ -437,6 +439,69 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeGivesBackItsOldTree) {
     std::vector<uint8_t> rec(4096);
     ReadSectors(SelectedDevicePath(), found.at("Pictures/holiday picture 01.bin")->recordSector, 1, rec.data());
     EXPECT_EQ(std::string(rec.begin(), rec.begin() + 4), "FILE");
+  }
+}
+
+// After a quick format the old records keep the numbers NTFS 3.1 wrote into
+// them, whatever was zeroed before them: every file and folder gets its old
+// record number, and every file copied from the record found for it comes
+// back with its own bytes, also where 1 KiB records share 4096-byte sectors
+// (the 512-byte volume read as one of 4096-byte sectors).
+TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
+  if (!test::HaveTools({"mkntfs", "sha256sum"})) GTEST_SKIP() << "mkntfs or sha256sum is not installed";
+  struct Case {
+    const char* name;
+    uint32_t readAs;  // bytes per sector the source is read with
+  };
+  for (const Case c : {Case{"ntfs", 512}, Case{"ntfs4k", 4096}, Case{"ntfs", 4096}}) {
+    SCOPED_TRACE(std::string(c.name) + " read with " + std::to_string(c.readAs));
+    Reset();
+    g_AppState.scanPage = &host_;
+    test::TempDir dir;
+    auto set = test::UnpackNtfs(dir, c.name);
+    QM_REQUIRE_FIXTURE(set);
+    const std::string img = FormattedFixture(set, c.name);
+    ASSERT_FALSE(img.empty());
+    Select(img, c.readAs);
+    ASSERT_EQ(NtfsDeepScanThread(), 0);
+
+    const std::string fls = test::NtfsFixtureDir() + "/" + c.name + ".fls.txt";
+    const std::map<std::string, const FileRecord*> found = CatalogPaths();
+    size_t numbered = 0;
+    for (const auto& [inode, paths] : ReadFlsTree(fls).filesByInode)
+      for (const std::string& p : paths)
+        if (found.count(p)) {
+          EXPECT_EQ(found.at(p)->dataKey, std::stoul(inode)) << p;
+          ++numbered;
+        }
+    EXPECT_GT(numbered, 10u);
+    std::map<uint32_t, const FolderRecord*> folders;
+    for (const FolderRecord& r : AllFolders()) folders.emplace(r.ownKey, &r);
+    for (const test::FlsEntry& e : test::ParseFls(test::ReadText(fls))) {
+      if (e.type.back() != 'd' || e.path.empty() || e.path[0] == '$') continue;
+      const uint32_t inode = static_cast<uint32_t>(std::stoul(e.inode));
+      ASSERT_TRUE(folders.count(inode)) << e.path << " has lost its number " << inode;
+      EXPECT_EQ(Utf8(folders.at(inode)->wideName), e.path.substr(e.path.rfind('/') + 1));
+    }
+
+    // The geometry of the volume, in sectors of the size it is read with.
+    const test::NtfsVolume v = test::OpenNtfsImage(img);
+    ASSERT_TRUE(v.ok);
+    g_BytesPerSector = static_cast<int32_t>(c.readAs);
+    g_AppState.scanGeometry.sectorsPerCluster = static_cast<int32_t>(v.sectorsPerCluster * v.bytesPerSector / c.readAs);
+    g_AppState.scanGeometry.sectorsPerMftRecord =
+        static_cast<int32_t>(std::max<uint32_t>(1, v.sectorsPerRecord * v.bytesPerSector / c.readAs));
+    g_AppState.formattedMode = 1;
+    size_t copied = 0;
+    for (const test::ManifestEntry& m : test::ReadManifest(test::NtfsFixtureDir() + "/ntfs-files.txt")) {
+      if (!found.count(m.path)) continue;
+      const FileRecord& f = *found.at(m.path);
+      const std::string out = dir.file("copy-" + std::to_string(copied++));
+      CopyNtfsFile(out, f.wideName, f.size, f.recordSector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+                   f.modifiedTime[0], f.recordOffset);
+      EXPECT_EQ(test::Sha256OfFile(out), m.sha256) << m.path;
+    }
+    EXPECT_GT(copied, 5u);
   }
 }
 
