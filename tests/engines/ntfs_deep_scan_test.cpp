@@ -19,6 +19,7 @@
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
 #include "engines/deep_scan_dump.h"
+#include "engines/fat_partition_search.h"
 #include "engines/file_copiers.h"
 #include "engines/ntfs_records.h"
 #include "engines/ntfs_volume_util.h"
@@ -527,6 +528,37 @@ TEST_F(NtfsDeepScanTest, ReportsItsStepsAndEndsWithTheResults) {
   EXPECT_EQ(host_.stats.front().form, 'e');
   EXPECT_EQ(host_.openResults.load(), 1);
   EXPECT_GT(g_AppState.fileCount, 20);
+}
+
+// A file system picked again after Back (the found lists are kept for that,
+// the results page keeps its catalogue) shows each file and folder once.
+TEST_F(NtfsDeepScanTest, PickingAFileSystemAgainShowsEachFileOnce) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  Select(set.path("ntfs.img"), 512);
+  g_AppState.formattedMode = 0;
+  g_AppState.partitionMode = 1;
+  NtfsDeepScanThread();
+  ASSERT_EQ(g_AppState.fileSystemCount, 1);
+  g_AppState.partitionPass = 1;
+  g_SelectedVolumeText = u"File System 1 - NTFS";
+  std::vector<std::pair<int32_t, int32_t>> counts;
+  std::vector<uint64_t> bytes;
+  std::vector<std::map<std::string, const FileRecord*>> paths;
+  for (int pick = 0; pick < 3; ++pick) {
+    host_.openResults.store(0);
+    ASSERT_EQ(PartitionChoiceThread(), 0);
+    EXPECT_EQ(host_.openResults.load(), 1);
+    counts.push_back({g_AppState.folderCount, g_AppState.fileCount});
+    bytes.push_back(g_AppState.foundBytes);
+    paths.push_back(CatalogPaths());
+  }
+  EXPECT_GT(counts[0].second, 20);
+  EXPECT_EQ(counts[1], counts[0]);
+  EXPECT_EQ(counts[2], counts[0]);
+  EXPECT_EQ(bytes[2], bytes[0]);
+  EXPECT_EQ(paths[2].size(), paths[0].size());
+  EXPECT_FALSE(paths[0].empty());
 }
 
 TEST_F(NtfsDeepScanTest, PartitionSearchReturnsToTheListWithoutDumping) {
