@@ -10,6 +10,7 @@
 // the boot-sector and INDX-block lists belong to the scan that builds them.
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -190,7 +191,17 @@ int32_t FindUnassignedFolder(int32_t n);
 // folder as its owner; the INDX-block entry of that sector is marked claimed.
 // Returns 1 when at least one folder was claimed, else 0. Stops early when
 // the scan page's job is stopped.
+//
+// known, when given, holds what a scan saw of the sectors [first, end): the
+// owner of each INDX block it found at the start of a sector. Such sectors
+// are looked up there instead of read, so that many candidate file systems
+// do not read the same folders' blocks again and again.
+struct KnownIndexBlocks {
+  uint64_t first = 0;
+  uint64_t end = 0;
+  std::unordered_map<uint64_t, uint32_t> owners;
+};
 int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
-                              uint64_t endSector);
+                              uint64_t endSector, const KnownIndexBlocks* known = nullptr);
 
 }  // namespace qm

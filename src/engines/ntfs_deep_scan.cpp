@@ -368,6 +368,7 @@ bool NtfsSectorExaminer::TakeIndexBlock(std::span<const uint8_t> bytes, size_t o
   uint32_t owner = 0, vcn = 0;
   if (!ReadIndexBlockOwner(head, &owner, &vcn)) return false;
   AppendIndexBlock(indexBlocks_, sector, owner, vcn, -1);
+  if (byteOffset % bps_ == 0) known_.owners.emplace(sector, owner);
   std::vector<IndexDirectoryEntry>& entries = blockEntries_.emplace_back();
   const size_t span = IndexBlockSpan(head.first(std::min(head.size(), kIndxHeaderBytes)));
   if (span == 0) return true;
@@ -381,6 +382,10 @@ bool NtfsSectorExaminer::TakeIndexBlock(std::span<const uint8_t> bytes, size_t o
 void NtfsSectorExaminer::Examine(std::span<const uint8_t> bytes, uint64_t firstSector) {
   ScanHost* page = g_AppState.scanPage;
   const size_t usable = bytes.size() - bytes.size() % step_;
+  // Chunks come in order, one after the other.
+  if (!examined_) known_.first = firstSector;
+  examined_ = true;
+  known_.end = firstSector + bytes.size() / bps_;
   for (size_t off = 0; off < usable; off += step_) {
     const uint64_t sector = firstSector + off / bps_;
     const uint64_t byteOffset = firstSector * bps_ + off;
@@ -432,7 +437,7 @@ class NtfsDeepScan {
     NumberByPosition(examiner);
     IndexBlockList firstBlocks;
     KeepFirstBlocks(examiner.indexBlocks(), firstBlocks);
-    FindFileSystems(examiner.bootSectors(), firstBlocks);
+    FindFileSystems(examiner.bootSectors(), firstBlocks, examiner.knownIndexBlocks());
     Finish(true);
     return 0;
   }
@@ -541,10 +546,10 @@ class NtfsDeepScan {
   }
 
   // Step 4.1: the file systems whose folders their INDX blocks confirm.
-  void FindFileSystems(const NtfsBootList& boots, IndexBlockList& blocks) {
+  void FindFileSystems(const NtfsBootList& boots, IndexBlockList& blocks, const KnownIndexBlocks& known) {
     page_.SetControlText(kScanStatusLine, kDeepStep41Text);
     auto found = [&](uint64_t firstSector, uint64_t endSector, uint32_t spc, uint32_t perRecord, uint32_t perIndex) {
-      if (AssignFoldersToFileSystem(blocks, spc, firstSector, endSector)) {
+      if (AssignFoldersToFileSystem(blocks, spc, firstSector, endSector, &known)) {
         ++g_AppState.fileSystemCount;
         AppendFileSystem(firstSector, endSector, spc, u"NTFS", 0, 0, 0, 0, 0, 0, 0, perRecord, perIndex);
       }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "engines/deep_scan_dump.h"
 #include "engines/fat_partition_search.h"
 #include "engines/file_copiers.h"
+#include "engines/ntfs_record_builder.h"
 #include "engines/ntfs_records.h"
 #include "engines/ntfs_volume_util.h"
 #include "platform/byte_reader.h"
@@ -660,6 +662,38 @@ TEST_F(NtfsDeepScanTest, LargeSectorsStillShowEveryRecord) {
   std::multiset<std::u16string> names4k;
   for (const NtfsFileRecord& f : NtfsFiles()) names4k.insert(f.name);
   EXPECT_EQ(names4k, names);
+}
+
+// 16 MiB of NTFS boot sectors, each followed by a folder record whose index
+// allocation names no INDX block: every boot sector is a candidate file
+// system for every folder after it, and the scan still ends in seconds.
+TEST_F(NtfsDeepScanTest, ManyBootSectorsWithFoldersEndInSeconds) {
+  constexpr size_t kUnits = 10922;  // boot sector + 2-sector record
+  const std::string img = dir_.file("boots.img");
+  {
+    std::vector<uint8_t> disk(16u << 20, 0);
+    const std::vector<uint8_t> boot = BootSector(1, 0xF6, 0xF4, 32768);
+    test::RecordBuilder folder;
+    folder.bytes()[22] = 3;
+    folder.Resident(kAttrFileName, test::FileNameValue(5, u"dir", kNamespaceWin32));
+    folder.NonResident(kAttrIndexAllocation, {0x11, 0x01, 0x05}, 4096, u"$I30");
+    const std::vector<uint8_t> record = folder.Protected();
+    for (size_t u = 0; u < kUnits; ++u) {
+      std::copy(boot.begin(), boot.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536));
+      std::copy(record.begin(), record.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536 + 512));
+    }
+    File f;
+    ASSERT_TRUE(f.open(img, File::Mode::CreateTruncate));
+    ASSERT_EQ(f.writeAt(disk.data(), disk.size(), 0), static_cast<int64_t>(disk.size()));
+  }
+  Select(img, 512);
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(NtfsDeepScanThread(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15));
+  EXPECT_EQ(host_.openResults.load(), 1);
+  EXPECT_EQ(g_AppState.bootSectorCount, static_cast<int32_t>(kUnits));
+  EXPECT_EQ(g_AppState.ntfsFolderCount, static_cast<int32_t>(kUnits));
+  EXPECT_EQ(g_AppState.fileSystemCount, 0);
 }
 
 TEST_F(NtfsDeepScanTest, DamagedVolumeScansToTheEnd) {
