@@ -509,7 +509,11 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   if (!ReadSectors(SelectedDevicePath(), recordSector, count, record.data())) NoteUnreadableCopiedFile(fullPath);
   record.erase(record.begin(), record.begin() + recordOffset);
   record.resize(size_t{static_cast<uint32_t>(spr)} * bps);
-  ApplyFixups(record);
+  // A record that fails its fix-up check holds a sector not written with it:
+  // what is copied from it is not the file as it was.
+  bool intact = false;
+  ApplyFixups(record, &intact);
+  if (!intact) NoteUnreadableCopiedFile(fullPath);
   size_t offset = 0;
   if (FindDataAttribute(record, &offset) == kDataResident) {
     const ByteReader a(record.data(), record.size());
