@@ -261,7 +261,8 @@ void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, ch
 }
 
 void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char deletedFlag, uint64_t size,
-                      uint32_t parentKey, uint32_t dataKey, uint64_t recordSector, const RecordTimes& times) {
+                      uint32_t parentKey, uint32_t dataKey, uint64_t recordSector, const RecordTimes& times,
+                      uint32_t recordOffset) {
   try {
     CatalogEdit edit;
     SortedList<FileRecord>& st = Files();
@@ -282,6 +283,7 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
     r.parentKey = parentKey;
     r.dataKey = dataKey;
     r.recordSector = recordSector;
+    r.recordOffset = recordOffset;
     r.checkFlag.store('n');
     const bool first = (head == nullptr);
     st.Link(&r, head);

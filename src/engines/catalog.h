@@ -78,6 +78,7 @@ struct FileRecord {
   uint32_t parentKey = 0;     // sort key of the list
   uint32_t dataKey = 0;       // FAT: first cluster; NTFS: MFT record number
   uint64_t recordSector = 0;  // sector of the FILE record (deep scans); 0 in the quick scans
+  uint32_t recordOffset = 0;  // byte offset of the FILE record within that sector (sectors above 512 bytes)
   std::atomic<char> checkFlag{'n'};
   FileRecord* next = nullptr;
 
@@ -97,7 +98,8 @@ void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, ch
 // g_AppState.fileCount, then counts it. Files have no duplicate test. The
 // caller adds the size to g_AppState.foundBytes.
 void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char deletedFlag, uint64_t size,
-                      uint32_t parentKey, uint32_t dataKey, uint64_t recordSector, const RecordTimes& times);
+                      uint32_t parentKey, uint32_t dataKey, uint64_t recordSector, const RecordTimes& times,
+                      uint32_t recordOffset = 0);
 
 // Frees every record, sets both heads to null and the counts to 0.
 void ClearCatalog();

@@ -313,8 +313,9 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
       const uint64_t sector = (g_AppState.formattedMode || g_AppState.partitionMode)
                                   ? file.recordSector
                                   : MftRecordToSector(file.dataKey);
+      const uint32_t within = (g_AppState.formattedMode || g_AppState.partitionMode) ? file.recordOffset : 0;
       CopyNtfsFile(fullPath, name, file.size, sector, file.parentKey, file.dataKey, 1, deleted, file.modifiedTime[1],
-                   file.modifiedTime[0]);
+                   file.modifiedTime[0], within);
     }
     if (g_StopCopy.load()) return;
   }

@@ -95,7 +95,7 @@ void AppendNtfsFolderNoCount(std::u16string_view name, char deletedFlag, uint32_
 }
 
 void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, uint32_t parentKey, uint32_t ownKey,
-                    uint64_t recordSector, const RecordTimes& times) {
+                    uint64_t recordSector, const RecordTimes& times, uint32_t recordOffset) {
   try {
     NtfsFileRecord& r = AppendTo(FileStore(), g_AppState.ntfsFileList, g_AppState.ntfsFileTail);
     r.name.assign(UpToNul(name));
@@ -106,6 +106,7 @@ void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, u
     r.parentKey = parentKey;
     r.ownKey = ownKey;
     r.recordSector = recordSector;
+    r.recordOffset = recordOffset;
     ++g_AppState.ntfsFileCount;
   } catch (const std::bad_alloc&) {
     OutOfMemory();
@@ -230,7 +231,7 @@ int32_t FindUnassignedFolder(int32_t n) {
 }
 
 int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
-                              uint64_t endSector) {
+                              uint64_t endSector, const KnownIndexBlocks* known) {
   if (g_AppState.ntfsFolderList == nullptr) return 0;
 
   ScanHost* host = g_AppState.scanPage;
@@ -291,13 +292,20 @@ int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster
       continue;
     }
     const uint64_t at = firstSector + static_cast<uint64_t>(folder.indexLcn) * sectorsPerCluster;
-    std::fill(sector.begin(), sector.end(), 0);
-    // A failed read leaves zeros, which fail the signature test.
-    ReadSectors(SelectedDevicePath(), at, 1, sector.data());
-    uint32_t owner = 0, vcn = 0;
-    if (std::memcmp(sector.data(), kIndxSignature, sizeof kIndxSignature) == 0 &&
-        ReadIndexBlockOwner(std::span<const uint8_t>(sector.data(), kIndexHeaderBytes), &owner, &vcn) != 0 &&
-        owner == folder.ownKey) {
+    bool owned = false;
+    if (known != nullptr && known->first <= at && at < known->end) {
+      auto it = known->owners.find(at);
+      owned = it != known->owners.end() && it->second == folder.ownKey;
+    } else {
+      std::fill(sector.begin(), sector.end(), 0);
+      // A failed read leaves zeros, which fail the signature test.
+      ReadSectors(SelectedDevicePath(), at, 1, sector.data());
+      uint32_t owner = 0, vcn = 0;
+      owned = std::memcmp(sector.data(), kIndxSignature, sizeof kIndxSignature) == 0 &&
+              ReadIndexBlockOwner(std::span<const uint8_t>(sector.data(), kIndexHeaderBytes), &owner, &vcn) != 0 &&
+              owner == folder.ownKey;
+    }
+    if (owned) {
       folder.fileSystemNumber = newNumber;
       claimBlock(at);
       result = 1;

@@ -10,6 +10,7 @@
 // the boot-sector and INDX-block lists belong to the scan that builds them.
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -45,6 +46,7 @@ struct NtfsFileRecord {
   uint32_t parentKey = 0;
   uint32_t ownKey = 0;
   uint64_t recordSector = 0;
+  uint32_t recordOffset = 0;  // byte offset of the record within recordSector
   NtfsFileRecord* next = nullptr;
 };
 
@@ -148,7 +150,7 @@ void AppendNtfsFolderNoCount(std::u16string_view name, char deletedFlag, uint32_
                              int32_t fileSystemNumber);
 // Appends to g_AppState.ntfsFileList, stamps g_AppState.fileCount, counts the record.
 void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, uint32_t parentKey, uint32_t ownKey,
-                    uint64_t recordSector, const RecordTimes& times);
+                    uint64_t recordSector, const RecordTimes& times, uint32_t recordOffset = 0);
 // Boot sectors: each adds 1 to g_AppState.bootSectorCount.
 void AppendNtfsBoot(NtfsBootList& list, uint64_t bootSector, uint32_t sectorsPerCluster,
                     uint32_t sectorsPerIndexBlock, uint32_t sectorsPerMftRecord, uint64_t totalSectors,
@@ -189,7 +191,17 @@ int32_t FindUnassignedFolder(int32_t n);
 // folder as its owner; the INDX-block entry of that sector is marked claimed.
 // Returns 1 when at least one folder was claimed, else 0. Stops early when
 // the scan page's job is stopped.
+//
+// known, when given, holds what a scan saw of the sectors [first, end): the
+// owner of each INDX block it found at the start of a sector. Such sectors
+// are looked up there instead of read, so that many candidate file systems
+// do not read the same folders' blocks again and again.
+struct KnownIndexBlocks {
+  uint64_t first = 0;
+  uint64_t end = 0;
+  std::unordered_map<uint64_t, uint32_t> owners;
+};
 int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
-                              uint64_t endSector);
+                              uint64_t endSector, const KnownIndexBlocks* known = nullptr);
 
 }  // namespace qm

@@ -169,7 +169,8 @@ void DumpSelectedFileSystem(int32_t key) {
     for (NtfsFileRecord& f : NtfsFiles()) {
       // A file without a parent cannot be placed in the tree.
       if (f.parentKey != 0) {
-        InsertFileRecord({}, f.name, f.deletedFlag, f.size, f.parentKey, f.ownKey, f.recordSector, f.times);
+        InsertFileRecord({}, f.name, f.deletedFlag, f.size, f.parentKey, f.ownKey, f.recordSector, f.times,
+                         f.recordOffset);
         g_AppState.foundBytes += f.size;
       }
       ++done;

@@ -454,6 +454,12 @@ int PartitionChoiceThread() {
   ScanHost& page = CurrentScanPage();
   std::optional<int32_t> n = TakeChosenVolume(page);
   if (!n) return 0;
+  // The findings are kept for another pick and the results page keeps what
+  // an earlier pick dumped: the catalogue is built from them anew.
+  if (g_AppState.ntfsFolderList != nullptr || g_AppState.ntfsFileList != nullptr) {
+    ClearCatalog();
+    g_AppState.foundBytes = 0;
+  }
   DumpSelectedFileSystem(*n);
   page.Complete(page.openResults);
   return 0;

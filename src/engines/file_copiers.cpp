@@ -521,7 +521,8 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
 }
 
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector, uint32_t,
-                  uint32_t, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow) {
+                  uint32_t, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow,
+                  uint32_t recordOffset) {
   if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0)) return;
   const uint64_t fileTime = uint64_t{fileTimeHigh} << 32 | fileTimeLow;
   if (size == 0) {
@@ -535,12 +536,19 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   auto lost = [&] {
     if (normalCopy == 1) NoteIncompleteCopiedFile(fullPath);
   };
-  if (bps == 0 || spr <= 0 || recordSector == 0) return lost();
-  std::vector<uint8_t> record = SectorBuffer(static_cast<size_t>(spr), bps);
-  if (!ReadSectors(SelectedDevicePath(), recordSector, static_cast<uint32_t>(spr), record.data()) &&
-      normalCopy == 1)
+  if (bps == 0 || spr <= 0 || recordSector == 0 || recordOffset >= bps) return lost();
+  // The record may begin inside its sector and reach into the next one.
+  const uint32_t count = static_cast<uint32_t>(spr) + (recordOffset > 0 ? 1 : 0);
+  std::vector<uint8_t> record = SectorBuffer(count, bps);
+  if (!ReadSectors(SelectedDevicePath(), recordSector, count, record.data()) && normalCopy == 1)
     NoteUnreadableCopiedFile(fullPath);
-  ApplyFixups(record);
+  record.erase(record.begin(), record.begin() + recordOffset);
+  record.resize(size_t{static_cast<uint32_t>(spr)} * bps);
+  // A record that fails its fix-up check holds a sector not written with it:
+  // what is copied from it is not the file as it was.
+  bool intact = false;
+  ApplyFixups(record, &intact);
+  if (!intact && normalCopy == 1) NoteUnreadableCopiedFile(fullPath);
   size_t offset = 0;
   if (FindDataAttribute(record, &offset) == kDataResident) {
     const ByteReader a(record.data(), record.size());
@@ -558,7 +566,8 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
 
   RunTable runs;
   LoadFileRuns(uint64_t{static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector)}, SelectedDevicePath(),
-               recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)));
+               recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)),
+               recordOffset);
   ExtentList& extents = CurrentCopyJob(normalCopy).extents;
   extents.clear();
   for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&extents, runs.starts[i], runs.lengths[i]);

@@ -97,11 +97,12 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
                  int deleted, uint16_t fatTime, uint16_t fatDate);
 
 // --- NTFS ---
-// Writes one NTFS file from its MFT record at recordSector: resident data
+// Writes one NTFS file from its MFT record at recordSector (recordOffset
+// bytes into it, where a sector holds several records): resident data
 // as it stands, non-resident data through its runs.
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector,
                   uint32_t parentKey, uint32_t mftRecord, int normalCopy, int deleted, uint32_t fileTimeHigh,
-                  uint32_t fileTimeLow);
+                  uint32_t fileTimeLow, uint32_t recordOffset = 0);
 // Writes the file from its job's extent list (g_CopyExtentList for the
 // copy-out; sparse extents as zeros), at most
 // size bytes; a file whose runs cover less ends short.

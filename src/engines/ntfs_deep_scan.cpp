@@ -30,6 +30,15 @@ constexpr size_t kSignatureStep = 512;
 constexpr size_t kRecordFlagsField = 0x16;
 constexpr size_t kRecordAllocatedField = 0x1C;
 constexpr size_t kRecordHeaderBytes = 0x1E;
+// NTFS 3.1 headers carry the record's own number at 0x2C; their update
+// sequence array then begins at 0x30 or later.
+constexpr size_t kUsaOffsetField = 4;
+constexpr size_t kBaseReferenceField = 0x20;
+constexpr size_t kOwnNumberField = 0x2C;
+constexpr uint16_t kUsaOffsetWithNumber = 0x30;
+constexpr uint64_t kReferenceMask = 0x0000FFFFFFFFFFFFull;
+// Keys at or above this are the catalogue's own ("Lost" is 0x0FFFFFFF).
+constexpr uint64_t kStatedNumberLimit = 0x0FFFFFFF;
 constexpr uint8_t kFolderInUse = 3;
 constexpr uint8_t kFolderDeleted = 2;
 constexpr uint8_t kFileDeleted = 0;
@@ -296,6 +305,24 @@ std::span<const uint8_t> NtfsSectorExaminer::View(std::span<const uint8_t> bytes
   return spare;
 }
 
+namespace {
+
+// The MFT number a record states for the file it belongs to: the base record
+// named by an extension record, else the record's own number where its
+// header holds one. 0 when it states none (or names record 0, which the
+// system-file names cover).
+uint32_t StatedRecordNumber(std::span<const uint8_t> record) {
+  ByteReader r(record);
+  const uint64_t base = r.u64(kBaseReferenceField) & kReferenceMask;
+  if (r.fail()) return 0;
+  if (base != 0) return base < kStatedNumberLimit ? static_cast<uint32_t>(base) : 0;
+  if (r.u16(kUsaOffsetField) < kUsaOffsetWithNumber) return 0;
+  const uint32_t own = r.u32(kOwnNumberField);
+  return !r.fail() && own < kStatedNumberLimit ? own : 0;
+}
+
+}  // namespace
+
 bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t offset, uint64_t byteOffset,
                                        uint64_t sector) {
   const size_t span = MftRecordSpan(bytes.subspan(offset, std::min(kRecordHeaderBytes, bytes.size() - offset)));
@@ -311,7 +338,10 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   ReadMftRecordName(record_, &name, &parent, &times);
   const uint8_t flags = record_[kRecordFlagsField];
   if (flags == kFolderInUse || flags == kFolderDeleted) {
-    const uint32_t own = GetIndexRootOwner(record_);
+    // The index root's owner, else the number the record states.
+    const uint32_t rootOwner = GetIndexRootOwner(record_);
+    const uint32_t stated = StatedRecordNumber(record_);
+    const uint32_t own = rootOwner != 0 ? rootOwner : stated;
     const uint64_t lcn = GetIndexAllocationLcn(record_.size(), record_);
     // The list keeps 32-bit clusters; a larger one cannot be checked later.
     const uint32_t lcn32 = lcn <= UINT32_MAX ? static_cast<uint32_t>(lcn) : 0;
@@ -321,8 +351,11 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
     int64_t size = 0;
     if (!GetDataAttributeSize(record_, &size, RecordBound::kHeader)) size = 0;
     if (size < 0) return false;
-    AppendNtfsFile(name, flags == kFileDeleted ? 'y' : 'n', static_cast<uint64_t>(size), parent,
-                   SystemFileNumber(name), sector, SlotTimes(times));
+    // System files keep their fixed numbers; any other record the number it
+    // states, so that numbering by position is left to records without one.
+    uint32_t own = SystemFileNumber(name);
+    if (own == 0) own = StatedRecordNumber(record_);
+    AppendNtfsFile(name, flags == kFileDeleted ? 'y' : 'n', static_cast<uint64_t>(size), parent, own, sector, SlotTimes(times), static_cast<uint32_t>(byteOffset % bps_));
     filePositions_.push_back(byteOffset);
   }
   lastName_ = std::move(name);
@@ -335,6 +368,7 @@ bool NtfsSectorExaminer::TakeIndexBlock(std::span<const uint8_t> bytes, size_t o
   uint32_t owner = 0, vcn = 0;
   if (!ReadIndexBlockOwner(head, &owner, &vcn)) return false;
   AppendIndexBlock(indexBlocks_, sector, owner, vcn, -1);
+  if (byteOffset % bps_ == 0) known_.owners.emplace(sector, owner);
   std::vector<IndexDirectoryEntry>& entries = blockEntries_.emplace_back();
   const size_t span = IndexBlockSpan(head.first(std::min(head.size(), kIndxHeaderBytes)));
   if (span == 0) return true;
@@ -348,6 +382,10 @@ bool NtfsSectorExaminer::TakeIndexBlock(std::span<const uint8_t> bytes, size_t o
 void NtfsSectorExaminer::Examine(std::span<const uint8_t> bytes, uint64_t firstSector) {
   ScanHost* page = g_AppState.scanPage;
   const size_t usable = bytes.size() - bytes.size() % step_;
+  // Chunks come in order, one after the other.
+  if (!examined_) known_.first = firstSector;
+  examined_ = true;
+  known_.end = firstSector + bytes.size() / bps_;
   for (size_t off = 0; off < usable; off += step_) {
     const uint64_t sector = firstSector + off / bps_;
     const uint64_t byteOffset = firstSector * bps_ + off;
@@ -399,7 +437,7 @@ class NtfsDeepScan {
     NumberByPosition(examiner);
     IndexBlockList firstBlocks;
     KeepFirstBlocks(examiner.indexBlocks(), firstBlocks);
-    FindFileSystems(examiner.bootSectors(), firstBlocks);
+    FindFileSystems(examiner.bootSectors(), firstBlocks, examiner.knownIndexBlocks());
     Finish(true);
     return 0;
   }
@@ -508,10 +546,10 @@ class NtfsDeepScan {
   }
 
   // Step 4.1: the file systems whose folders their INDX blocks confirm.
-  void FindFileSystems(const NtfsBootList& boots, IndexBlockList& blocks) {
+  void FindFileSystems(const NtfsBootList& boots, IndexBlockList& blocks, const KnownIndexBlocks& known) {
     page_.SetControlText(kScanStatusLine, kDeepStep41Text);
     auto found = [&](uint64_t firstSector, uint64_t endSector, uint32_t spc, uint32_t perRecord, uint32_t perIndex) {
-      if (AssignFoldersToFileSystem(blocks, spc, firstSector, endSector)) {
+      if (AssignFoldersToFileSystem(blocks, spc, firstSector, endSector, &known)) {
         ++g_AppState.fileSystemCount;
         AppendFileSystem(firstSector, endSector, spc, u"NTFS", 0, 0, 0, 0, 0, 0, 0, perRecord, perIndex);
       }

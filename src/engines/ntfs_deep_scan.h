@@ -146,6 +146,8 @@ class NtfsSectorExaminer {
   // The directory entries of each INDX block, in list order.
   const std::vector<std::vector<IndexDirectoryEntry>>& blockEntries() const { return blockEntries_; }
   const std::u16string& lastName() const { return lastName_; }
+  // The sectors examined and the INDX blocks found at their starts.
+  const KnownIndexBlocks& knownIndexBlocks() const { return known_; }
 
  private:
   std::span<const uint8_t> View(std::span<const uint8_t> bytes, size_t offset, size_t length, uint64_t byteOffset,
@@ -165,6 +167,8 @@ class NtfsSectorExaminer {
   std::vector<uint8_t> record_;
   std::vector<uint8_t> spare_;
   int32_t statsCounter_ = 0;
+  KnownIndexBlocks known_;
+  bool examined_ = false;
 };
 
 }  // namespace qm

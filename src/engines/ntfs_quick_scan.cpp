@@ -176,9 +176,15 @@ class NtfsQuickScan {
     std::vector<uint32_t> numbers(held);
     for (uint16_t i = 0; i < held; ++i) numbers[i] = static_cast<uint32_t>(g_AppState.mftRecordNumbers[i]);
     std::vector<std::optional<std::vector<uint8_t>>> others(held);
+    // A record that names another base (a stale list after the record was
+    // reused) holds nothing of this file.
     auto recordAt = [&](size_t i) -> std::span<const uint8_t> {
       if (numbers[i] == n) return record;
-      if (!others[i]) others[i] = ReadOtherRecord(numbers[i]);
+      if (!others[i]) {
+        std::vector<uint8_t> other = ReadOtherRecord(numbers[i]);
+        if (!other.empty() && (ByteReader(other).u64(kBaseReferenceOffset) & kReferenceMask) != n) other.clear();
+        others[i] = std::move(other);
+      }
       return *others[i];
     };
 

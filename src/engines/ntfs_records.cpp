@@ -152,21 +152,29 @@ size_t RecordScanSize() {
   return static_cast<size_t>(bps * spr);
 }
 
-int ApplyFixups(std::span<uint8_t> buffer) {
+int ApplyFixups(std::span<uint8_t> buffer, bool* intact) {
   ByteReader r(buffer.data(), buffer.size());
   uint16_t usa = r.u16(kUsaOffsetField);
   uint16_t count = r.u16(kUsaCountField);
-  if (r.fail() || count < 2) return 0;
+  if (intact) *intact = false;
+  if (r.fail() || count < 2 || !r.has(usa, 2)) return 0;
+  const uint16_t usn = r.u16(usa);
+  bool whole = true;
   int restored = 0;
   // Entry i + 1 of the array holds the true last two bytes of stride i.
   for (size_t i = 0; i + 1 < count; ++i) {
     size_t end = kFixupStride * i + kFixupStride - 2;
     size_t saved = usa + 2 + 2 * i;
-    if (!r.has(end, 2) || !r.has(saved, 2)) break;
+    if (!r.has(end, 2) || !r.has(saved, 2)) {
+      whole = false;
+      break;
+    }
+    if (r.u16(end) != usn) whole = false;
     buffer[end] = buffer[saved];
     buffer[end + 1] = buffer[saved + 1];
     ++restored;
   }
+  if (intact) *intact = whole;
   return restored;
 }
 

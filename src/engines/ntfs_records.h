@@ -50,7 +50,10 @@ size_t RecordScanSize();
 // Restores the last two bytes of every 512-byte stride that the update
 // sequence array covers, for FILE records and INDX blocks alike. Returns the
 // number of strides restored (0 when the array does not fit the buffer).
-int ApplyFixups(std::span<uint8_t> buffer);
+// intact, when given, tells whether every stride ended in the update
+// sequence number before it was restored and the array fit: a record that
+// fails holds a sector not written with it and is damaged.
+int ApplyFixups(std::span<uint8_t> buffer, bool* intact = nullptr);
 
 // $STANDARD_INFORMATION from the attribute at firstAttribute on (header form).
 int GetStandardTimes(std::span<const uint8_t> record, size_t firstAttribute, NtfsTimes* times);

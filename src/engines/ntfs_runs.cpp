@@ -1,6 +1,7 @@
 #include "engines/ntfs_runs.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <new>
@@ -56,6 +57,10 @@ constexpr size_t kMaxFileRuns = size_t{1} << 20;
 // Sectors per MFT record assumed when the geometry does not say.
 constexpr size_t kDefaultRecordBytes = 1024;
 
+// NTFS boot sector.
+constexpr size_t kBootOemField = 3;
+constexpr size_t kBootTotalSectorsField = 0x28;
+
 uint32_t RecordSectors() {
   int32_t spr = g_AppState.scanGeometry.sectorsPerMftRecord;
   if (spr > 0 && spr <= 128) return static_cast<uint32_t>(spr);
@@ -70,10 +75,16 @@ size_t SectorBytes() {
 
 // Reads one FILE record and restores its sector ends; empty when it does not
 // carry the signature.
-std::vector<uint8_t> ReadFileRecord(const char* devicePath, uint64_t sector) {
+std::vector<uint8_t> ReadFileRecord(const char* devicePath, uint64_t sector, uint32_t offset = 0) {
   uint32_t spr = RecordSectors();
-  std::vector<uint8_t> buf(size_t{spr} * SectorBytes(), 0);
-  ReadSectors(devicePath, sector, spr, buf.data());
+  const size_t bytes = size_t{spr} * SectorBytes();
+  if (offset >= SectorBytes()) return {};
+  // A record that begins inside its sector may reach into the next one.
+  const uint32_t count = spr + (offset > 0 ? 1 : 0);
+  std::vector<uint8_t> buf(size_t{count} * SectorBytes(), 0);
+  ReadSectors(devicePath, sector, count, buf.data());
+  buf.erase(buf.begin(), buf.begin() + offset);
+  buf.resize(bytes);
   if (buf.size() < 4 || buf[0] != 'F' || buf[1] != 'I' || buf[2] != 'L' || buf[3] != 'E') return {};
   ApplyFixups(buf);
   return buf;
@@ -172,10 +183,10 @@ using RecordMapper = std::function<uint64_t(uint64_t)>;
 // extents in VCN order. mapper turns an MFT record number into its sector
 // (0 when unknown).
 size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
-                    uint32_t spc, const RecordMapper& mapper) {
+                    uint32_t spc, const RecordMapper& mapper, uint32_t recordOffset = 0) {
   table.clear();
   if (spc == 0) return 0;
-  std::vector<uint8_t> base = ReadFileRecord(devicePath, recordSector);
+  std::vector<uint8_t> base = ReadFileRecord(devicePath, recordSector, recordOffset);
   if (base.empty()) return 0;
 
   // The base record's own first extent.
@@ -247,6 +258,50 @@ size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recor
   // A list that placed nothing (damaged) leaves the base record's own runs.
   if (table.count() == 0) table = std::move(firstPass);
   return table.count();
+}
+
+// The sectors [first, end) the $MFT may occupy: the selected range, cut to
+// the volume its boot sector at volumeStart describes. end 0: no bound.
+void MftBounds(const char* devicePath, uint64_t volumeStart, uint64_t* first, uint64_t* end) {
+  *first = std::max<uint64_t>(g_RangeFirstSector, volumeStart);
+  *end = g_RangeEndSector;
+  std::vector<uint8_t> boot(std::max<size_t>(SectorBytes(), 512), 0);
+  ReadSectors(devicePath, volumeStart, 1, boot.data());
+  ByteReader r(boot.data(), boot.size());
+  if (std::memcmp(boot.data() + kBootOemField, "NTFS    ", 8) != 0) return;
+  const uint64_t total = r.u64(kBootTotalSectorsField);
+  uint64_t volumeEnd = 0;
+  if (total == 0 || __builtin_add_overflow(volumeStart, total, &volumeEnd)) return;
+  *end = *end == 0 ? volumeEnd : std::min(*end, volumeEnd);
+}
+
+// Keeps a damaged run list from sending the walk far past the volume: a run
+// is cut where it leaves [first, end) and ends the table there; a run that
+// begins outside ends the table before it. Sparse runs count against the
+// size of the area, as the walk visits their records too.
+void ClipRuns(RunTable& t, uint64_t first, uint64_t end) {
+  if (end == 0) return;
+  const uint64_t room = end > first ? end - first : 0;
+  uint64_t used = 0;
+  size_t keep = 0;
+  for (size_t i = 0; i < t.count(); ++i, ++keep) {
+    const uint64_t length = t.lengths[i] > 0 ? static_cast<uint64_t>(t.lengths[i]) : 0;
+    uint64_t allowed = room - used;
+    if (!t.sparse(i)) {
+      const uint64_t start = t.starts[i] < 0 ? 0 : static_cast<uint64_t>(t.starts[i]);
+      if (start < first || start >= end) break;
+      allowed = std::min(allowed, end - start);
+    }
+    if (allowed == 0) break;
+    if (length > allowed) {
+      t.lengths[i] = static_cast<int64_t>(allowed);
+      ++keep;
+      break;
+    }
+    used += length;
+  }
+  t.starts.resize(keep);
+  t.lengths.resize(keep);
 }
 
 }  // namespace
@@ -374,9 +429,10 @@ void CollectAttributeListRecords(uint64_t sector, const char* devicePath, std::v
 }
 
 size_t LoadFileRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
-                    uint32_t sectorsPerCluster) {
-  return LoadDataRuns(volumeStart, devicePath, recordSector, table, sectorsPerCluster,
-                      [](uint64_t number) { return MftRecordToSector(number); });
+                    uint32_t sectorsPerCluster, uint32_t recordOffset) {
+  return LoadDataRuns(
+      volumeStart, devicePath, recordSector, table, sectorsPerCluster,
+      [](uint64_t number) { return MftRecordToSector(number); }, recordOffset);
 }
 
 void ClearMftRuns() {
@@ -406,6 +462,9 @@ void LoadMftRuns(uint64_t volumeStart, const char* devicePath, uint64_t mftSecto
     uint64_t sector = 0;
     return LookupRunSector(number, first.lengths, first.starts, spr, &sector) ? sector : 0;
   });
+  uint64_t low = 0, high = 0;
+  MftBounds(devicePath, volumeStart, &low, &high);
+  ClipRuns(table, low, high);
   size_t n = std::min<size_t>(table.count(), static_cast<size_t>(std::numeric_limits<int32_t>::max()));
   table.starts.resize(n);
   table.lengths.resize(n);

@@ -91,10 +91,10 @@ void CollectAttributeListRecords(uint64_t sector, const char* devicePath, std::v
                                  uint64_t volumeStart, uint32_t type, uint32_t sectorsPerCluster);
 
 // Fills table (cleared first) with the unnamed $DATA runs of the file whose
-// FILE record lies at recordSector, following its attribute list; resident
+// FILE record lies at recordSector (recordOffset bytes into it), following its attribute list; resident
 // data gives no runs. Returns the number of runs.
 size_t LoadFileRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
-                    uint32_t sectorsPerCluster);
+                    uint32_t sectorsPerCluster, uint32_t recordOffset = 0);
 
 // Rebuilds the $MFT run table from record 0 at mftSector (cleared first).
 void LoadMftRuns(uint64_t volumeStart, const char* devicePath, uint64_t mftSector, uint32_t sectorsPerCluster);

@@ -464,7 +464,7 @@ void WriteNtfsFile(LogOutput& out, const NtfsFileRecord& r) {
   out.u64(r.size);
   out.u32(r.parentKey);
   out.u32Of(r.recordSector);
-  out.u32(0);
+  out.u32(r.recordOffset);  // spare field: where the record lies in a sector that holds several
   out.u32(r.ownKey);
   out.u8(static_cast<uint8_t>(r.deletedFlag));
   out.wstr(r.name);
@@ -508,7 +508,9 @@ void WriteFile(LogOutput& out, const FileRecord& r) {
   out.u32(r.parentKey);
   out.u32Of(r.recordSector);
   out.u8(static_cast<uint8_t>(r.checkFlag.load()));
-  out.u8(0);
+  // Spare byte: the record's place within its sector, in 512-byte steps
+  // (records start on such a step; a 64 KiB sector holds 128).
+  out.u8(static_cast<uint8_t>(std::min<uint32_t>(r.recordOffset / 512, 255)));
   out.u8(0);
   out.u8(0);
   out.u32(r.dataKey);
@@ -631,13 +633,14 @@ bool ReadDeepLists(LogInput& in, RecordReader& reader) {
                        uint64_t size = in.u64();
                        uint32_t parent = in.u32();
                        uint32_t sector = in.u32();
-                       in.u32();
+                       uint32_t within = in.u32();
                        uint32_t own = in.u32();
                        char deleted = static_cast<char>(in.u8());
                        std::u16string name = in.wstr();
                        in.bstr();
                        if (in.failed()) return false;
-                       AppendNtfsFile(name, deleted, size, parent, own, sector, t.SlotOrder());
+                       AppendNtfsFile(name, deleted, size, parent, own, sector, t.SlotOrder(),
+                                      within < 65536 ? within : 0);
                        g_AppState.foundBytes += size;
                        if (shown) *shown = StatisticsName({}, name);
                        return true;
@@ -670,14 +673,14 @@ bool ReadDisplayLists(LogInput& in, RecordReader& reader) {
     uint64_t size = in.u64();
     uint32_t parent = in.u32();
     uint32_t sector = in.u32();
-    in.u32();  // check flag
+    uint32_t flags = in.u32();  // check flag; the record's 512-byte step within its sector
     uint32_t dataKey = in.u32();
     in.u8();  // kind
     char deleted = static_cast<char>(in.u8());
     std::u16string wide = in.wstr();
     std::string name8 = in.bstr();
     if (in.failed()) return false;
-    InsertFileRecord(name8, wide, deleted, size, parent, dataKey, sector, t.SlotOrder());
+    InsertFileRecord(name8, wide, deleted, size, parent, dataKey, sector, t.SlotOrder(), ((flags >> 8) & 0xFF) * 512);
     g_AppState.foundBytes += size;
     if (shown) *shown = StatisticsName(name8, wide);
     return true;

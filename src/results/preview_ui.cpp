@@ -305,6 +305,7 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
   struct Source {
     uint32_t dataKey = 0, parentKey = 0, modified[2] = {};
     uint64_t recordSector = 0;
+    uint32_t recordOffset = 0;
   } copy;
   if (record) {
     copy.dataKey = record->dataKey;
@@ -312,6 +313,7 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
     copy.modified[0] = record->modifiedTime[0];
     copy.modified[1] = record->modifiedTime[1];
     copy.recordSector = record->recordSector;
+    copy.recordOffset = record->recordOffset;
   }
   const bool extract = record && !path.empty() && (kind != PreviewKind::kNone || openMode == 1);
   const std::u16string fs = g_AppState.scanFileSystem;
@@ -332,8 +334,9 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
         const uint64_t sector = (g_AppState.formattedMode || g_AppState.partitionMode)
                                     ? copy.recordSector
                                     : MftRecordToSector(copy.dataKey);
+        const uint32_t within = (g_AppState.formattedMode || g_AppState.partitionMode) ? copy.recordOffset : 0;
         CopyNtfsFile(path, name, fileSize, sector, copy.parentKey, copy.dataKey, 0, 0, copy.modified[1],
-                     copy.modified[0]);
+                     copy.modified[0], within);
       }
       if (openMode == 1 && !sink.previewCancel.load()) OpenWithDefaultApp(path);
     }

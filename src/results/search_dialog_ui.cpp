@@ -73,8 +73,9 @@ void SearchResultsHost::OpenFile(const FileRecord& file, const std::u16string& n
   } else if (fs == u"NTFS") {
     const uint64_t sector = (g_AppState.formattedMode || g_AppState.partitionMode) ? file.recordSector
                                                                                    : MftRecordToSector(file.dataKey);
+    const uint32_t within = (g_AppState.formattedMode || g_AppState.partitionMode) ? file.recordOffset : 0;
     CopyNtfsFile(path, name, size, sector, file.parentKey, file.dataKey, 0, 0, file.modifiedTime[1],
-                 file.modifiedTime[0]);
+                 file.modifiedTime[0], within);
   } else {
     return;
   }

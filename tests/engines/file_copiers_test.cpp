@@ -315,5 +315,49 @@ TEST(CopyNtfsFile, ResidentValuePastTheRecordWritesNoFile) {
   test::FreshState();
 }
 
+// A record whose sector ends do not carry its update sequence number holds
+// a sector that was not written with it (a torn write, a sector remapped):
+// the file copied from it is reported as not read whole.
+TEST(CopyNtfsFile, RecordFailingItsFixupCheckIsReportedIncomplete) {
+  test::TempDir dir;
+  auto set = test::UnpackNtfs(dir, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  struct Damage {
+    const char* what;
+    size_t at;     // byte of the record
+    size_t bytes;  // how many bytes of 'X' are written there
+  };
+  for (const Damage d : {Damage{"second stride replaced", 512, 512}, Damage{"first stride end", 510, 2}}) {
+    SCOPED_TRACE(d.what);
+    test::FreshState();
+    ASSERT_EQ(test::Run("zcat " + test::ShellQuote(test::NtfsFixtureDir() + "/ntfs.img.gz") + " > " +
+                        test::ShellQuote(image)),
+              0);
+    test::PresentImages present({image});
+    const test::NtfsVolume v = test::OpenNtfsImage(image);
+    ASSERT_TRUE(v.ok);
+    g_PartitionGeometry = g_AppState.scanGeometry;
+    constexpr uint32_t kTinyRecord = 65;  // tiny.txt, 100 bytes resident
+    const uint64_t sector = MftRecordToSector(kTinyRecord);
+
+    const std::string good = dir.file("good.txt");
+    CopyNtfsFile(good, u"good.txt", 100, sector, 5, kTinyRecord, 0, 0, 0, 0);
+    EXPECT_TRUE(test::SameBytes(test::FileBytes(good), test::FixtureContent("tiny", 100)));
+    EXPECT_TRUE(UnreadableCopiedFiles().empty());
+    {
+      std::fstream img(image, std::ios::in | std::ios::out | std::ios::binary);
+      img.seekp(static_cast<std::streamoff>(sector * v.bytesPerSector + d.at));
+      const std::string junk(d.bytes, 'X');
+      img.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    const std::string bad = dir.file("bad.txt");
+    CopyNtfsFile(bad, u"bad.txt", 100, sector, 5, kTinyRecord, 0, 0, 0, 0);
+    EXPECT_EQ(UnreadableCopiedFiles(), std::vector<std::string>{bad});
+    EXPECT_GT(g_CopyReadErrors.load(), 0);
+  }
+  test::FreshState();
+}
+
 }  // namespace
 }  // namespace qm

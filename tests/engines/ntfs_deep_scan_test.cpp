@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <cstdlib>
@@ -19,7 +20,11 @@
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
 #include "engines/deep_scan_dump.h"
+#include "engines/fat_partition_search.h"
+#include "engines/file_copiers.h"
+#include "engines/ntfs_record_builder.h"
 #include "engines/ntfs_records.h"
+#include "engines/ntfs_volume_util.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"
 #include "platform/file.h"
@@ -440,6 +445,69 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeGivesBackItsOldTree) {
   }
 }
 
+// After a quick format the old records keep the numbers NTFS 3.1 wrote into
+// them, whatever was zeroed before them: every file and folder gets its old
+// record number, and every file copied from the record found for it comes
+// back with its own bytes, also where 1 KiB records share 4096-byte sectors
+// (the 512-byte volume read as one of 4096-byte sectors).
+TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
+  if (!test::HaveTools({"mkntfs", "sha256sum"})) GTEST_SKIP() << "mkntfs or sha256sum is not installed";
+  struct Case {
+    const char* name;
+    uint32_t readAs;  // bytes per sector the source is read with
+  };
+  for (const Case c : {Case{"ntfs", 512}, Case{"ntfs4k", 4096}, Case{"ntfs", 4096}}) {
+    SCOPED_TRACE(std::string(c.name) + " read with " + std::to_string(c.readAs));
+    Reset();
+    g_AppState.scanPage = &host_;
+    test::TempDir dir;
+    auto set = test::UnpackNtfs(dir, c.name);
+    QM_REQUIRE_FIXTURE(set);
+    const std::string img = FormattedFixture(set, c.name);
+    ASSERT_FALSE(img.empty());
+    Select(img, c.readAs);
+    ASSERT_EQ(NtfsDeepScanThread(), 0);
+
+    const std::string fls = test::NtfsFixtureDir() + "/" + c.name + ".fls.txt";
+    const std::map<std::string, const FileRecord*> found = CatalogPaths();
+    size_t numbered = 0;
+    for (const auto& [inode, paths] : ReadFlsTree(fls).filesByInode)
+      for (const std::string& p : paths)
+        if (found.count(p)) {
+          EXPECT_EQ(found.at(p)->dataKey, std::stoul(inode)) << p;
+          ++numbered;
+        }
+    EXPECT_GT(numbered, 10u);
+    std::map<uint32_t, const FolderRecord*> folders;
+    for (const FolderRecord& r : AllFolders()) folders.emplace(r.ownKey, &r);
+    for (const test::FlsEntry& e : test::ParseFls(test::ReadText(fls))) {
+      if (e.type.back() != 'd' || e.path.empty() || e.path[0] == '$') continue;
+      const uint32_t inode = static_cast<uint32_t>(std::stoul(e.inode));
+      ASSERT_TRUE(folders.count(inode)) << e.path << " has lost its number " << inode;
+      EXPECT_EQ(Utf8(folders.at(inode)->wideName), e.path.substr(e.path.rfind('/') + 1));
+    }
+
+    // The geometry of the volume, in sectors of the size it is read with.
+    const test::NtfsVolume v = test::OpenNtfsImage(img);
+    ASSERT_TRUE(v.ok);
+    g_BytesPerSector = static_cast<int32_t>(c.readAs);
+    g_AppState.scanGeometry.sectorsPerCluster = static_cast<int32_t>(v.sectorsPerCluster * v.bytesPerSector / c.readAs);
+    g_AppState.scanGeometry.sectorsPerMftRecord =
+        static_cast<int32_t>(std::max<uint32_t>(1, v.sectorsPerRecord * v.bytesPerSector / c.readAs));
+    g_AppState.formattedMode = 1;
+    size_t copied = 0;
+    for (const test::ManifestEntry& m : test::ReadManifest(test::NtfsFixtureDir() + "/ntfs-files.txt")) {
+      if (!found.count(m.path)) continue;
+      const FileRecord& f = *found.at(m.path);
+      const std::string out = dir.file("copy-" + std::to_string(copied++));
+      CopyNtfsFile(out, f.wideName, f.size, f.recordSector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+                   f.modifiedTime[0], f.recordOffset);
+      EXPECT_EQ(test::Sha256OfFile(out), m.sha256) << m.path;
+    }
+    EXPECT_GT(copied, 5u);
+  }
+}
+
 TEST_F(NtfsDeepScanTest, ReportsItsStepsAndEndsWithTheResults) {
   auto set = test::UnpackNtfs(dir_, "ntfs");
   QM_REQUIRE_FIXTURE(set);
@@ -462,6 +530,37 @@ TEST_F(NtfsDeepScanTest, ReportsItsStepsAndEndsWithTheResults) {
   EXPECT_EQ(host_.stats.front().form, 'e');
   EXPECT_EQ(host_.openResults.load(), 1);
   EXPECT_GT(g_AppState.fileCount, 20);
+}
+
+// A file system picked again after Back (the found lists are kept for that,
+// the results page keeps its catalogue) shows each file and folder once.
+TEST_F(NtfsDeepScanTest, PickingAFileSystemAgainShowsEachFileOnce) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  Select(set.path("ntfs.img"), 512);
+  g_AppState.formattedMode = 0;
+  g_AppState.partitionMode = 1;
+  NtfsDeepScanThread();
+  ASSERT_EQ(g_AppState.fileSystemCount, 1);
+  g_AppState.partitionPass = 1;
+  g_SelectedVolumeText = u"File System 1 - NTFS";
+  std::vector<std::pair<int32_t, int32_t>> counts;
+  std::vector<uint64_t> bytes;
+  std::vector<std::map<std::string, const FileRecord*>> paths;
+  for (int pick = 0; pick < 3; ++pick) {
+    host_.openResults.store(0);
+    ASSERT_EQ(PartitionChoiceThread(), 0);
+    EXPECT_EQ(host_.openResults.load(), 1);
+    counts.push_back({g_AppState.folderCount, g_AppState.fileCount});
+    bytes.push_back(g_AppState.foundBytes);
+    paths.push_back(CatalogPaths());
+  }
+  EXPECT_GT(counts[0].second, 20);
+  EXPECT_EQ(counts[1], counts[0]);
+  EXPECT_EQ(counts[2], counts[0]);
+  EXPECT_EQ(bytes[2], bytes[0]);
+  EXPECT_EQ(paths[2].size(), paths[0].size());
+  EXPECT_FALSE(paths[0].empty());
 }
 
 TEST_F(NtfsDeepScanTest, PartitionSearchReturnsToTheListWithoutDumping) {
@@ -563,6 +662,38 @@ TEST_F(NtfsDeepScanTest, LargeSectorsStillShowEveryRecord) {
   std::multiset<std::u16string> names4k;
   for (const NtfsFileRecord& f : NtfsFiles()) names4k.insert(f.name);
   EXPECT_EQ(names4k, names);
+}
+
+// 16 MiB of NTFS boot sectors, each followed by a folder record whose index
+// allocation names no INDX block: every boot sector is a candidate file
+// system for every folder after it, and the scan still ends in seconds.
+TEST_F(NtfsDeepScanTest, ManyBootSectorsWithFoldersEndInSeconds) {
+  constexpr size_t kUnits = 10922;  // boot sector + 2-sector record
+  const std::string img = dir_.file("boots.img");
+  {
+    std::vector<uint8_t> disk(16u << 20, 0);
+    const std::vector<uint8_t> boot = BootSector(1, 0xF6, 0xF4, 32768);
+    test::RecordBuilder folder;
+    folder.bytes()[22] = 3;
+    folder.Resident(kAttrFileName, test::FileNameValue(5, u"dir", kNamespaceWin32));
+    folder.NonResident(kAttrIndexAllocation, {0x11, 0x01, 0x05}, 4096, u"$I30");
+    const std::vector<uint8_t> record = folder.Protected();
+    for (size_t u = 0; u < kUnits; ++u) {
+      std::copy(boot.begin(), boot.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536));
+      std::copy(record.begin(), record.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536 + 512));
+    }
+    File f;
+    ASSERT_TRUE(f.open(img, File::Mode::CreateTruncate));
+    ASSERT_EQ(f.writeAt(disk.data(), disk.size(), 0), static_cast<int64_t>(disk.size()));
+  }
+  Select(img, 512);
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(NtfsDeepScanThread(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15));
+  EXPECT_EQ(host_.openResults.load(), 1);
+  EXPECT_EQ(g_AppState.bootSectorCount, static_cast<int32_t>(kUnits));
+  EXPECT_EQ(g_AppState.ntfsFolderCount, static_cast<int32_t>(kUnits));
+  EXPECT_EQ(g_AppState.fileSystemCount, 0);
 }
 
 TEST_F(NtfsDeepScanTest, DamagedVolumeScansToTheEnd) {

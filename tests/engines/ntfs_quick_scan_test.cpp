@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -15,6 +16,7 @@
 #include "app/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/ntfs_record_builder.h"
 #include "engines/ntfs_runs.h"
 #include "engines/ntfs_volume_util.h"
 #include "engines/quick_scan_util.h"
@@ -221,6 +223,69 @@ TEST_F(NtfsQuickScanTest, RecordsAcrossRunBoundariesAreAssembledAndNumbered) {
   EXPECT_TRUE(mftMirr) << "the straddling record 1 was not put together";
 }
 
+// --- A damaged $MFT run list ---
+
+struct MftRunDamage {
+  const char* what;
+  std::vector<uint8_t> runs;  // written over record 0's $DATA run list (8 bytes)
+  uint64_t rangeEnd;          // g_RangeEndSector; 0 leaves it unset
+  int64_t length;             // sectors the one run keeps
+};
+
+void PrintTo(const MftRunDamage& d, std::ostream* os) { *os << d.what; }
+
+class NtfsMftRunDamageTest : public NtfsQuickScanTest, public testing::WithParamInterface<MftRunDamage> {};
+
+// Record 0 claims a run far beyond the volume: the run is cut at the end of
+// the volume (or of the selected range), a run that begins outside ends the
+// list, and the walk ends in moments with every file of the volume listed.
+TEST_P(NtfsMftRunDamageTest, RunIsClippedToTheRangeAndTheVolume) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  auto v = Open(image);
+  ASSERT_TRUE(v.ok);
+  ASSERT_EQ(g_MftRunCount, 1);
+  ASSERT_EQ(g_MftRunSectors[0], 32);
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  std::vector<Listed> plain = Listing(kNtfsRootKey);
+  ClearCatalog();
+
+  // The fixture's record 0 at sector 32 keeps its $DATA runs at byte 320.
+  std::vector<uint8_t> rec = test::ReadRecord(v, 0);
+  ASSERT_EQ(rec[320], 0x11);
+  {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(32 * 512 + 320);
+    f.write(reinterpret_cast<const char*>(GetParam().runs.data()), static_cast<std::streamsize>(GetParam().runs.size()));
+  }
+  g_RangeFirstSector = 0;
+  g_RangeEndSector = GetParam().rangeEnd;
+  v = Open(image);
+  ASSERT_EQ(g_MftRunCount, 1);
+  EXPECT_EQ(g_MftRunSectors[0], 32);
+  ASSERT_EQ(g_MftRunLengths[0], GetParam().length);
+
+  host_.analysisFinished.store(0);
+  const auto began = std::chrono::steady_clock::now();
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+  EXPECT_EQ(host_.analysisFinished.load(), 1);
+  std::set<std::pair<std::string, uint32_t>> found;
+  for (const Listed& l : Listing(kNtfsRootKey)) found.insert({l.path, l.key});
+  for (const Listed& l : plain) EXPECT_TRUE(found.count({l.path, l.key})) << l.path << " is missing";
+  g_RangeEndSector = 0;
+}
+
+// The volume holds 32767 sectors; its $MFT begins at sector 32.
+INSTANTIATE_TEST_SUITE_P(
+    Damage, NtfsMftRunDamageTest,
+    testing::Values(MftRunDamage{"OneTebibyteRun", {0x14, 0, 0, 0, 0x10, 0x04, 0, 0}, 0, 32767 - 32},
+                    MftRunDamage{"RunOfTwoToThe32Clusters", {0x15, 0, 0, 0, 0, 0x01, 0x04, 0}, 0, 32767 - 32},
+                    MftRunDamage{"HugeRunCutAtTheRangeEnd", {0x14, 0, 0, 0, 0x10, 0x04, 0, 0}, 20000, 20000 - 32},
+                    MftRunDamage{"SecondRunBeyondTheVolume", {0x11, 0x1B, 0x04, 0x21, 0x10, 0x00, 0x10, 0}, 0, 27 * 8}),
+    [](const testing::TestParamInfo<MftRunDamage>& i) { return std::string(i.param.what); });
+
 // --- Folders whose parent is not found go under "Lost" ---
 
 // Offset of the parent reference in the first $FILE_NAME of a FILE record.
@@ -318,6 +383,76 @@ TEST_F(NtfsQuickScanTest, FileWhoseParentIsGoneLandsUnderLost) {
     EXPECT_LE(last, f.parentKey);
     last = f.parentKey;
   }
+}
+
+// --- Extension records named by an attribute list ---
+
+// One entry of a resident $ATTRIBUTE_LIST.
+std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record) {
+  std::vector<uint8_t> e(32, 0);
+  PutLe32(&e[0], type);
+  PutLe16(&e[4], 32);
+  e[7] = 26;
+  PutLe64(&e[16], record | (uint64_t{1} << 48));
+  return e;
+}
+
+// A small MFT of crafted records at sector 64 of a zero image (1 KiB
+// records, 512-byte sectors); records not given stay empty.
+class CraftedMftTest : public NtfsQuickScanTest {
+ protected:
+  void Build(const std::map<uint32_t, std::vector<uint8_t>>& records) {
+    image_ = dir_.file("crafted.img");
+    ASSERT_EQ(test::Run("truncate -s 1M " + ShellQuote(image_)), 0);
+    std::fstream f(image_, std::ios::in | std::ios::out | std::ios::binary);
+    for (const auto& [n, bytes] : records) {
+      f.seekp(static_cast<std::streamoff>((64 + 2 * n) * 512));
+      f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    f.close();
+    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+    g_BytesPerSector = 512;
+    g_AppState.scanGeometry.sectorsPerMftRecord = 2;
+    g_AppState.scanGeometry.sectorsPerCluster = 8;
+    g_MftRunSectors = {64};
+    g_MftRunLengths = {128};
+    g_MftRunCount = 1;
+  }
+  std::string image_;
+};
+
+// A base record whose attribute list names records for its attributes.
+std::vector<uint8_t> BaseWithList(uint8_t flags, const std::vector<std::vector<uint8_t>>& entries) {
+  test::RecordBuilder r;
+  r.bytes()[22] = flags;
+  r.Resident(kAttrStandardInformation, test::StandardInfo(1, 2, 3));
+  std::vector<uint8_t> list;
+  for (const auto& e : entries) list.insert(list.end(), e.begin(), e.end());
+  r.Resident(kAttrAttributeList, list);
+  r.Resident(kAttrData, {'a', 'b', 'c'});
+  return r.Protected();
+}
+
+// An extension record holding a name, owned by base.
+std::vector<uint8_t> NameExtension(uint64_t base, std::u16string_view name) {
+  test::RecordBuilder r;
+  PutLe64(&r.bytes()[32], base | (uint64_t{1} << 48));
+  r.Resident(kAttrFileName, test::FileNameValue(kNtfsRootKey, name, kNamespaceWin32));
+  return r.Protected();
+}
+
+// A stale attribute list names a record that now belongs to another file:
+// its name is not taken for the file; a record that belongs to it is.
+TEST_F(CraftedMftTest, ExtensionRecordOfAnotherFileGivesNoName) {
+  Build({{30, BaseWithList(0, {ListEntry(kAttrFileName, 31), ListEntry(kAttrData, 30)})},
+         {31, NameExtension(40, u"stale.txt")},
+         {32, BaseWithList(1, {ListEntry(kAttrFileName, 33), ListEntry(kAttrData, 32)})},
+         {33, NameExtension(32, u"mine.txt")}});
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  std::map<uint32_t, std::string> listed;
+  for (const Listed& l : Listing(kNtfsRootKey))
+    if (!l.folder) listed[l.key] = l.path;
+  EXPECT_EQ(listed, (std::map<uint32_t, std::string>{{32, "mine.txt"}}));
 }
 
 // --- Nothing found: hand-over to the deep scan ---

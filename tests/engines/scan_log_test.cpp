@@ -905,7 +905,8 @@ TEST_F(ScanLogTest, RoundTripThroughAFileKeepsTheCatalogue) {
                        static_cast<uint32_t>(i / 7), static_cast<uint32_t>(i + 100), i * 8u,
                        {uint32_t(i), 1, 2, 3, 4, 5}, static_cast<int16_t>(i % 2));
     InsertFileRecord(i % 2 ? "F.TXT" : "", u"file", 'n', uint64_t(i) << 20, static_cast<uint32_t>(i % 50),
-                     static_cast<uint32_t>(i), 0, {6, 7, 8, 9, 10, uint32_t(i)});
+                     static_cast<uint32_t>(i), 0x100u + i / 4, {6, 7, 8, 9, 10, uint32_t(i)},
+                     (i % 8) * 512u);  // records sharing 4096-byte sectors
   }
   auto snapshot = [] {
     std::ostringstream s;
@@ -914,7 +915,7 @@ TEST_F(ScanLogTest, RoundTripThroughAFileKeepsTheCatalogue) {
         << r.recordSector << ',' << r.fileSystemNumber << ',' << r.modifiedTime[0] << r.accessedTime[1] << ';';
     for (const FileRecord& r : AllFiles())
       s << r.name8 << Utf16ToUtf8(r.wideName) << ',' << r.size << ',' << r.parentKey << ','
-        << r.dataKey << ',' << r.accessedTime[1] << ';';
+        << r.dataKey << ',' << r.recordSector << '+' << r.recordOffset << ',' << r.accessedTime[1] << ';';
     return s.str();
   };
   const std::string before = snapshot();
