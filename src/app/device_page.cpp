@@ -119,6 +119,7 @@ DeletedFilesRecovery::DeletedFilesRecovery(QWidget* parent) : WizardPage(parent)
     rows_[i] = new QLabel(this);
     rows_[i]->setObjectName(QString::number(kDevicePanelRows[i]));
     rows_[i]->setWordWrap(true);
+    rows_[i]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     rows_[i]->hide();
   }
   heading_ = new CLabel(QString::fromLatin1(kHeadingText), this);
@@ -332,8 +333,12 @@ void DeletedFilesRecovery::ShowDiskInformation(int disk) {
   ShowRow(0, 0, u"Physical Disk Number : " + Utf8ToUtf16(std::to_string(disk)));
   g_SelectedDiskModel = GeometryValue(kGeometryModelKey, disk);
   ShowRow(1, 25, u"Model   : " + g_SelectedDiskModel, 350, 45);
-  ShowRow(2, 50, u"Media Type   : " + GeometryValue(kGeometryMediaTypeKey, disk));
-  ShowRow(3, 75, u"Disk Size  : " + SizeText1(StoredNumber(GeometryValue(kGeometrySizeKey, disk))));
+  // The model row is high enough for a wrapped model; the rows below move
+  // down only by the lines the model really takes.
+  const int modelBelow = std::max(0, rows_[1]->heightForWidth(350) - 25);
+  rows_[1]->resize(350, std::max(45, rows_[1]->heightForWidth(350)));
+  ShowRow(2, 50 + modelBelow, u"Media Type   : " + GeometryValue(kGeometryMediaTypeKey, disk));
+  ShowRow(3, 75 + modelBelow, u"Disk Size  : " + SizeText1(StoredNumber(GeometryValue(kGeometrySizeKey, disk))));
   ShowRangeInEdits(true);
   SelectCurrentDevice();
   DrawPartitionChart(g_SelectedDiskIndex, -1);

@@ -103,6 +103,8 @@ void ExtensionWiseRecovery::LayoutExtensionPage() {
   stepPicture_.setGeometry(x0 + 15, row - 20, 20, 20);
 
   hint_.setText(!g.large && width() > 1000 ? StaticText(kHintWide) : StaticText(kHintNarrow));
+  // Every line of the hint shows: it grows downwards when the font wraps it more.
+  hint_.resize(hint_.width(), std::max(hint_.height(), hint_.heightForWidth(hint_.width())));
   placeholder_.setGeometry(width() - width() / 7 - 200, y0 - 4, 10, 10);
 
   const QString images = QString::fromStdString(g_AppState.imagesFolder);
