@@ -170,6 +170,25 @@ DeletedFilesRecovery::~DeletedFilesRecovery() {
   if (g_DevicePage == this) g_DevicePage = nullptr;
 }
 
+namespace {
+
+// The pie left and the legend right, as on the device page; a chart too
+// narrow for that (the other pages' charts on a small screen) gets the pie
+// in its upper half and the legend below it.
+void PlaceChartAreas(CPieChartWnd& chart, const QRect& pie, const QRect& legend) {
+  const QRect c = chart.rect();
+  if (pie.width() >= c.width() / 3) {
+    chart.SetPieRect(pie);
+    chart.SetLegendRect(legend);
+    return;
+  }
+  const int middle = c.top() + c.height() / 2;
+  chart.SetPieRect(QRect(QPoint(20, c.top() + 35), QPoint(c.right() - 20, middle)));
+  chart.SetLegendRect(QRect(QPoint(20, middle + 10), QPoint(c.right() - 10, c.bottom() - 10)));
+}
+
+}  // namespace
+
 void FillPartitionChart(CPieChartWnd& chart, int disk, int highlight, int chartOffset, double vFactor) {
   chart.RemoveAllSlices();
   if (disk < 0 || disk >= kPartitionTableDisks) return;
@@ -187,10 +206,11 @@ void FillPartitionChart(CPieChartWnd& chart, int disk, int highlight, int chartO
   // After the slices: the transparency applies to the slices that exist.
   chart.SetTransparency(40.0f);
   const QRect c = chart.rect();
-  chart.SetPieRect(QRect(QPoint(20, c.top() - 10),
-                         QPoint(static_cast<int>((c.right() - chartOffset - 280) * vFactor), c.bottom() + 10)));
-  chart.SetLegendRect(QRect(QPoint(c.right() - chartOffset - 160, c.top() + 60),
-                            QPoint(static_cast<int>((c.right() - 10) * vFactor), c.bottom() - 20)));
+  PlaceChartAreas(chart,
+                  QRect(QPoint(20, c.top() - 10),
+                        QPoint(static_cast<int>((c.right() - chartOffset - 280) * vFactor), c.bottom() + 10)),
+                  QRect(QPoint(c.right() - chartOffset - 160, c.top() + 60),
+                        QPoint(static_cast<int>((c.right() - 10) * vFactor), c.bottom() - 20)));
   chart.update();
 }
 
@@ -206,11 +226,12 @@ void FillSpaceChart(CPieChartWnd& chart, double capacity, double used, double fr
   }
   chart.SetTransparency(40.0f);
   const QRect c = chart.rect();
-  chart.SetPieRect(QRect(QPoint(20, c.top() - 10),
-                         QPoint(static_cast<int>((c.right() - chartOffset - 280) * vFactor), c.bottom() + 10)));
-  chart.SetLegendRect(QRect(QPoint(c.right() - chartOffset - 200, static_cast<int>((c.top() + 150) * vFactor)),
-                            QPoint(static_cast<int>((c.right() - 30) * vFactor),
-                                   static_cast<int>((c.top() + 450) * vFactor))));
+  PlaceChartAreas(chart,
+                  QRect(QPoint(20, c.top() - 10),
+                        QPoint(static_cast<int>((c.right() - chartOffset - 280) * vFactor), c.bottom() + 10)),
+                  QRect(QPoint(c.right() - chartOffset - 200, static_cast<int>((c.top() + 150) * vFactor)),
+                        QPoint(static_cast<int>((c.right() - 30) * vFactor),
+                               static_cast<int>((c.top() + 450) * vFactor))));
   chart.update();
 }
 

@@ -65,6 +65,7 @@ namespace {
 
 const char* const kScreenEnv = "QM_LAYOUT_SCREEN";
 constexpr int kTitleBarHeight = 30;
+constexpr int kMinPieWidth = 100;
 
 struct ScreenSize {
   int width, height;
@@ -269,6 +270,16 @@ void Walk(const QWidget* parent, const QString& where, std::vector<std::string>&
     QString why;
     if (!TextFits(w, &why)) faults.push_back((where + ": " + d + " " + why).toStdString());
     if (auto* list = qobject_cast<QTreeWidget*>(const_cast<QWidget*>(w))) CheckListCells(list, where + ": " + d, faults);
+    if (auto* chart = qobject_cast<const CPieChartWnd*>(w); chart && chart->SliceCount() > 0) {
+      // A pie large enough to read and a legend that starts inside the chart.
+      const ChartRect pie = chart->PieArea(), legend = chart->LegendArea();
+      if (pie.width() < kMinPieWidth || pie.left < 0 || pie.right > chart->width() + 1)
+        faults.push_back((where + ": " + d + QStringLiteral(" pie %1..%2").arg(pie.left).arg(pie.right)).toStdString());
+      if (legend.left < 0 || legend.left >= chart->width() || legend.top >= chart->height())
+        faults.push_back((where + ": " + d + QStringLiteral(" legend at %1,%2").arg(legend.left).arg(legend.top)).toStdString());
+      if (legend.left < pie.right && pie.right > 0 && legend.top < pie.bottom && legend.left > pie.left)
+        faults.push_back((where + ": " + d + " legend over the pie").toStdString());
+    }
     if (!IsComposite(w)) Walk(w, where, faults);
   }
   for (size_t i = 0; i < kids.size(); ++i) {
