@@ -203,7 +203,8 @@ void AdvanceSearchFile::LayOut() {
   const int resultsHeight =
       std::clamp(screen.height() - kTitleBarRoom - kScreenMargin - top, kMinResultsHeight, kResultsHeight);
   setFixedSize(kWidth, top + (resultsShown ? resultsHeight : 0) + (resultsShown ? 0 : 10));
-  KeepOnScreen(screen);
+  // Before the first show the dialog places itself over its parent.
+  if (isVisible()) KeepOnScreen(screen);
   for (QWidget* w : std::initializer_list<QWidget*>{&name_, &nameLabel_, &example_, &typeBox_, &dateBox_, &sizeBox_,
                                                     &include_, &exclude_, &only_, &dateKind_, &fromDay_, &fromMonth_,
                                                     &fromYear_, &toDay_, &toMonth_, &toYear_, &unit_, &sizeFrom_,
