@@ -122,6 +122,7 @@ DeletedFilesRecovery::DeletedFilesRecovery(QWidget* parent) : WizardPage(parent)
     rows_[i] = new QLabel(this);
     rows_[i]->setObjectName(QString::number(kDevicePanelRows[i]));
     rows_[i]->setWordWrap(true);
+    rows_[i]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     rows_[i]->hide();
   }
   heading_ = new CLabel(QString::fromLatin1(kHeadingText), this);
@@ -177,10 +178,77 @@ DeletedFilesRecovery::~DeletedFilesRecovery() {
   if (g_DevicePage == this) g_DevicePage = nullptr;
 }
 
+namespace {
+
+// The pie left and the legend right, as on the device page; a chart too
+// narrow for that (the other pages' charts on a small screen) gets the pie
+// in its upper half and the legend below it.
+void PlaceChartAreas(CPieChartWnd& chart, const QRect& pie, const QRect& legend) {
+  const QRect c = chart.rect();
+  if (pie.width() >= c.width() / 3) {
+    chart.SetPieRect(pie);
+    chart.SetLegendRect(legend);
+    return;
+  }
+  const int middle = c.top() + c.height() / 2;
+  chart.SetPieRect(QRect(QPoint(20, c.top() + 35), QPoint(c.right() - 20, middle)));
+  chart.SetLegendRect(QRect(QPoint(20, middle + 10), QPoint(c.right() - 10, c.bottom() - 10)));
+}
+
+}  // namespace
+
+void FillPartitionChart(CPieChartWnd& chart, int disk, int highlight, int chartOffset, double vFactor) {
+  chart.RemoveAllSlices();
+  if (disk < 0 || disk >= kPartitionTableDisks) return;
+  const double diskSize =
+      static_cast<double>(StoredNumber(GeometryValue(kGeometrySizeKey, DiskNumberFromItemText(g_SelectedItemText))));
+  const DiskPartitionTable& t = g_DiskPartitionTables[disk];
+  for (uint32_t i = 0; i < t.count && i < static_cast<uint32_t>(kMaxRecordedPartitions); ++i) {
+    const double bytes = (static_cast<double>(t.entries[i].endSector) - t.entries[i].firstSector) * g_BytesPerSector;
+    const double percent = diskSize > 0 ? bytes * 100 / diskSize : 0;
+    const QString name = (static_cast<int>(i) == highlight ? QStringLiteral("Selected Partition %1")
+                                                          : QStringLiteral("Partition %1"))
+                             .arg(i + 1);
+    chart.AddSlice(name, name, percent, PartitionSliceColour(static_cast<int>(i)), 0);
+  }
+  // After the slices: the transparency applies to the slices that exist.
+  chart.SetTransparency(40.0f);
+  const QRect c = chart.rect();
+  PlaceChartAreas(chart,
+                  QRect(QPoint(20, c.top() - 10),
+                        QPoint(static_cast<int>((c.right() - chartOffset - 280) * vFactor), c.bottom() + 10)),
+                  QRect(QPoint(c.right() - chartOffset - 160, c.top() + 60),
+                        QPoint(static_cast<int>((c.right() - 10) * vFactor), c.bottom() - 20)));
+  chart.update();
+}
+
+void FillSpaceChart(CPieChartWnd& chart, double capacity, double used, double freeBytes, int chartOffset,
+                    double vFactor) {
+  chart.RemoveAllSlices();
+  // A volume whose size is unknown gets an empty chart, not a division by zero.
+  if (capacity > 0) {
+    chart.AddSlice(QStringLiteral("Used Space"), QStringLiteral("Used Space"),
+                   static_cast<int>(used * 100 / capacity) + 1, 0xFF6E78FD, 0);
+    chart.AddSlice(QStringLiteral("Free Space"), QStringLiteral("Free Space"),
+                   static_cast<int>(freeBytes * 100 / capacity), 0xFFFF7B32, 0);
+  }
+  chart.SetTransparency(40.0f);
+  const QRect c = chart.rect();
+  PlaceChartAreas(chart,
+                  QRect(QPoint(20, c.top() - 10),
+                        QPoint(static_cast<int>((c.right() - chartOffset - 280) * vFactor), c.bottom() + 10)),
+                  QRect(QPoint(c.right() - chartOffset - 200, static_cast<int>((c.top() + 150) * vFactor)),
+                        QPoint(static_cast<int>((c.right() - 30) * vFactor),
+                               static_cast<int>((c.top() + 450) * vFactor))));
+  chart.update();
+}
+
+int ChartOffset(const PageGeometry& g) { return g.large ? 380 : 0; }
+
 void DeletedFilesRecovery::LayoutDevicePage() {
   g_AppState.windowTitle = g_AppState.baseTitle + ModeSuffix(g_AppState.recoveryMode);
   setWindowTitle(QString::fromStdU16String(g_AppState.windowTitle));
-  chartOffset_ = Geometry().large ? 380 : 0;
+  chartOffset_ = ChartOffset(Geometry());
 
   const int W = width(), H = height();
   const int B = H / 35, C = W / 10;
@@ -294,8 +362,12 @@ void DeletedFilesRecovery::ShowDiskInformation(int disk) {
   ShowRow(0, 0, u"Physical Disk Number : " + Utf8ToUtf16(std::to_string(disk)));
   g_SelectedDiskModel = GeometryValue(kGeometryModelKey, disk);
   ShowRow(1, 25, u"Model   : " + g_SelectedDiskModel, 350, 45);
-  ShowRow(2, 50, u"Media Type   : " + GeometryValue(kGeometryMediaTypeKey, disk));
-  ShowRow(3, 75, u"Disk Size  : " + SizeText1(StoredNumber(GeometryValue(kGeometrySizeKey, disk))));
+  // The model row is high enough for a wrapped model; the rows below move
+  // down only by the lines the model really takes.
+  const int modelBelow = std::max(0, rows_[1]->heightForWidth(350) - 25);
+  rows_[1]->resize(350, std::max(45, rows_[1]->heightForWidth(350)));
+  ShowRow(2, 50 + modelBelow, u"Media Type   : " + GeometryValue(kGeometryMediaTypeKey, disk));
+  ShowRow(3, 75 + modelBelow, u"Disk Size  : " + SizeText1(StoredNumber(GeometryValue(kGeometrySizeKey, disk))));
   ShowRangeInEdits(true);
   SelectCurrentDevice();
   DrawPartitionChart(g_SelectedDiskIndex, -1);
@@ -380,45 +452,13 @@ void DeletedFilesRecovery::DrawPartitionChart(int disk, int highlight) {
     g_RangeEndSector = 0;
     EnumerateDiskPartitions(disk, 0);
   }
-  const double diskSize =
-      static_cast<double>(StoredNumber(GeometryValue(kGeometrySizeKey, DiskNumberFromItemText(g_SelectedItemText))));
-  const DiskPartitionTable& t = g_DiskPartitionTables[disk];
-  for (uint32_t i = 0; i < t.count && i < static_cast<uint32_t>(kMaxRecordedPartitions); ++i) {
-    const double bytes = (static_cast<double>(t.entries[i].endSector) - t.entries[i].firstSector) * g_BytesPerSector;
-    const double percent = diskSize > 0 ? bytes * 100 / diskSize : 0;
-    const QString name = (static_cast<int>(i) == highlight ? QStringLiteral("Selected Partition %1")
-                                                          : QStringLiteral("Partition %1"))
-                             .arg(i + 1);
-    chart_->AddSlice(name, name, percent, PartitionSliceColour(static_cast<int>(i)), 0);
-  }
-  chart_->SetTransparency(40.0f);
-  const QRect c = chart_->rect();
-  chart_->SetPieRect(QRect(QPoint(20, c.top() - 10),
-                           QPoint(static_cast<int>((c.right() - chartOffset_ - 280) * VFactor()), c.bottom() + 10)));
-  chart_->SetLegendRect(QRect(QPoint(c.right() - chartOffset_ - 160, c.top() + 60),
-                              QPoint(static_cast<int>((c.right() - 10) * VFactor()), c.bottom() - 20)));
-  chart_->update();
+  FillPartitionChart(*chart_, disk, highlight, chartOffset_, VFactor());
 }
 
 void DeletedFilesRecovery::DrawSpaceChart(double capacity, double used, double freeBytes) {
   if (!chart_) return;
   chart_->show();
-  chart_->RemoveAllSlices();
-  // A volume whose size is unknown gets an empty chart, not a division by zero.
-  if (capacity > 0) {
-    chart_->AddSlice(QStringLiteral("Used Space"), QStringLiteral("Used Space"),
-                     static_cast<int>(used * 100 / capacity) + 1, 0xFF6E78FD, 0);
-    chart_->AddSlice(QStringLiteral("Free Space"), QStringLiteral("Free Space"),
-                     static_cast<int>(freeBytes * 100 / capacity), 0xFFFF7B32, 0);
-  }
-  chart_->SetTransparency(40.0f);
-  const QRect c = chart_->rect();
-  chart_->SetPieRect(QRect(QPoint(20, c.top() - 10),
-                           QPoint(static_cast<int>((c.right() - chartOffset_ - 280) * VFactor()), c.bottom() + 10)));
-  chart_->SetLegendRect(QRect(QPoint(c.right() - chartOffset_ - 200, static_cast<int>((c.top() + 150) * VFactor())),
-                              QPoint(static_cast<int>((c.right() - 30) * VFactor()),
-                                     static_cast<int>((c.top() + 450) * VFactor()))));
-  chart_->update();
+  FillSpaceChart(*chart_, capacity, used, freeBytes, chartOffset_, VFactor());
 }
 
 int DeletedFilesRecovery::RunNext(DeviceNextPage page) {

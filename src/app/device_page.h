@@ -54,6 +54,16 @@ extern const uint32_t g_PartitionColours[28];
 // Opaque ARGB of a partition's slice.
 QRgb PartitionSliceColour(int index);
 
+// The "Drive Information" chart's fill, the same on every page that shows
+// it: one slice per partition of disk (highlight: the selected one, -1 for
+// none) or the used and free space of a volume, as percentages without
+// labels on the slices, 40 % transparent, with the pie and legend placed.
+void FillPartitionChart(CPieChartWnd& chart, int disk, int highlight, int chartOffset, double vFactor);
+void FillSpaceChart(CPieChartWnd& chart, double capacity, double used, double freeBytes, int chartOffset,
+                    double vFactor);
+// How far the legend moves in from the chart's right edge on a page.
+int ChartOffset(const PageGeometry& g);
+
 extern DeletedFilesRecovery* g_DevicePage;
 
 // The pages Next leads to. The scan page runs by default; the others are

@@ -107,9 +107,12 @@ void CreateDiskImage::OnInitDialog() {
   group_.lower();
 
   const bool large = Geometry().large;
+  // On a narrow page the chart starts just right of the group box, not under it.
   const QRect chartRect =
       large ? QRect(QPoint(1300, static_cast<int>(73 * VFactor()) + 200), QPoint(width() - 40, 540))
-            : QRect(QPoint(720, static_cast<int>(73 * VFactor()) + 50), QPoint(width() - 40, 360));
+            : QRect(QPoint(std::min(720, ToolbarButton(kToolSaveLog)->x() + 15 + 560 + 15),
+                           static_cast<int>(73 * VFactor()) + 50),
+                    QPoint(width() - 40, 360));
   SetUpDriveChart(chart_, this, chartRect);
 
   typeHint_.setText(

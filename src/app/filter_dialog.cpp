@@ -212,7 +212,7 @@ void DataSavingSettings::LayOut() {
   hLine_.setFrameShape(QFrame::HLine);
   hLine_.setGeometry(DluRect(6, 31, 318, 1));
   vLine_.setFrameShape(QFrame::VLine);
-  vLine_.setGeometry(DluRect(155, 31, 1, 55));
+  vLine_.setGeometry(DluRect(161, 31, 1, 55));
 
   QPalette white = palette();
   white.setColor(QPalette::WindowText, Qt::white);
@@ -223,12 +223,12 @@ void DataSavingSettings::LayOut() {
     heading->setFont(f);
   }
   deletedHeading_.setGeometry(DluRect(15, 15, 107, 14));
-  extensionHeading_.setGeometry(DluRect(177, 15, 130, 14));
+  extensionHeading_.setGeometry(DluRect(164, 15, 156, 14));
   dateHeading_.setGeometry(DluRect(15, 90, 130, 14));
 
   include_.setGeometry(DluRect(14, 45, 127, 10));
   exclude_.setGeometry(DluRect(13, 57, 127, 10));
-  only_.setGeometry(DluRect(13, 69, 145, 10));
+  only_.setGeometry(DluRect(13, 69, 147, 10));
   edit_.setGeometry(DluRect(175, 37, 94, 12));
   list_.setGeometry(DluRect(175, 50, 94, 32));
   add_.setGeometry(DluRect(283, 42, 21, 16));

@@ -133,7 +133,10 @@ void CRecoveryMode::LayOut() {
   const int quarter = height / 4;
   const int eighth = quarter / 2;
   const int base = height / 2 - eighth - 10;
-  heading_->setGeometry(unit + kHeadingLeft, base + eighth + quarter + kHeadingDrop, std::max(0, width - left),
+  // As wide as the rule gives, but never past the page's right edge.
+  const int headingX = unit + kHeadingLeft;
+  heading_->setGeometry(headingX, base + eighth + quarter + kHeadingDrop,
+                        std::max(0, std::min(width - left, width - headingX - 10)),
                         g.large ? kLargeHeadingHeight : kHeadingHeight);
 
   const CHoverButton* save = ToolbarButton(kToolSaveLog);

@@ -95,9 +95,11 @@ void ExtensionWiseRecovery::LayoutExtensionPage() {
   const int x0 = save->x();
   const int y0 = save->y();
 
+  // On a narrow page the chart starts just right of the list, not under it.
   const QRect chartRect =
       g.large ? QRect(QPoint(950, static_cast<int>(73 * VFactor()) + 200), QPoint(width() - 40, 540))
-              : QRect(QPoint(720, static_cast<int>(73 * VFactor()) + 20), QPoint(width() - 40, 340));
+              : QRect(QPoint(std::min(720, x0 + 185 + 400 + 20), static_cast<int>(73 * VFactor()) + 20),
+                      QPoint(width() - 40, 340));
   SetUpDriveChart(chart_, this, chartRect);
 
   const int listTop = static_cast<int>((save->width() + 10) * VFactor()) + y0;
@@ -106,6 +108,8 @@ void ExtensionWiseRecovery::LayoutExtensionPage() {
   stepPicture_.setGeometry(x0 + 15, row - 20, 20, 20);
 
   hint_.setText(!g.large && width() > 1000 ? StaticText(kHintWide) : StaticText(kHintNarrow));
+  // Every line of the hint shows: it grows downwards when the font wraps it more.
+  hint_.resize(hint_.width(), std::max(hint_.height(), hint_.heightForWidth(hint_.width())));
   placeholder_.setGeometry(width() - width() / 7 - 200, y0 - 4, 10, 10);
 
   const QString images = QString::fromStdString(g_AppState.imagesFolder);

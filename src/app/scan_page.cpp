@@ -481,6 +481,10 @@ void RecoveryAnalysis::OnResetStartTick() {
 
 void RecoveryAnalysis::SetPauseText(bool pausedNow) {
   pauseButton->setText(pausedNow ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
+  const QPoint at = pauseButton->pos();
+  pauseButton->LoadFourStateBitmap(QString::fromStdString(g_AppState.imagesFolder) +
+                                   (pausedNow ? QStringLiteral("/Resume-btn.bmp") : QStringLiteral("/Pause-btn.bmp")));
+  pauseButton->move(at);
   pauseButton->update();
 }
 

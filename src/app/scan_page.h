@@ -167,7 +167,7 @@ class RecoveryAnalysis : public WorkerPage {
   CHoverButton* backButton = nullptr;
   CHoverButton* nextButton = nullptr;
   CHoverButton* stopButton = nullptr;
-  QPushButton* pauseButton = nullptr;
+  CHoverButton* pauseButton = nullptr;
   QPushButton* detailsButton = nullptr;
   CLabel* hintLabel = nullptr;
   CTransparentStatic* headingText = nullptr;

@@ -35,10 +35,12 @@ constexpr int kRowOffsets[] = {60, 100, 140, 180, 220};
 constexpr int kValueColumn = 160;
 constexpr int kLargeValueColumn = 300;
 constexpr int kRightColumnInset = 143;
-constexpr int kPauseLeft = 144;
-constexpr int kNarrowPauseLeft = 94;
 constexpr int kNarrowClient = 1000;
 constexpr QSize kPauseSize(87, 26);
+constexpr int kStopBelowPause = 40;
+constexpr int kPhaseTextMinHeight = 60;
+constexpr int kSideBySideGap = 24;  // room for the skin, which is wider than the place
+constexpr int kSkinRoom = 4;  // a skinned button is a little taller than its place
 // The details button: as tall as its row, wide enough for its text.
 constexpr int kDetailsWidth = 150;
 // Room kept between the frame and the rules above the bottom row.
@@ -65,7 +67,9 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
   r[kScanBackButton] = back;
   r[kScanNextButton] = QRect(back.right() + 1 + 10, bottomY, w, h);
   const int phaseLeft = L / 10 + w + 10;
-  r[kScanPhaseText] = QRect(phaseLeft, bottomY, std::max(0, back.x() - 40 - phaseLeft), 2 * h + 10);
+  // Three lines at least: the imaging text wraps to three in the page font.
+  r[kScanPhaseText] =
+      QRect(phaseLeft, bottomY, std::max(0, back.x() - 40 - phaseLeft), std::max(2 * h + 10, kPhaseTextMinHeight));
   r[kScanStepPicture] = QRect(save.x() + 15, bottomY - 5, 20, 20);
   r[kScanBottomRule1] = QRect(0, bottomY - 20, CR, 2);
   r[kScanBottomRule2] = QRect(0, bottomY - 20, CR, 2);
@@ -96,22 +100,33 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
                           kScanNameCaption};
   const int values[] = {kScanElapsedValue, kScanFirstValue, kScanSecondValue, kScanThirdValue, kScanNameValue};
   const int valueWidths[] = {120, large ? 290 : 174, 145, 145, 448};
+  // Right-hand column: the job texts, then Pause and Stop below them, clear
+  // of the figures, which grow to the right with large numbers.
+  const int rightX = frameX + frameW - toolbarHeight / 2 - CR / 7 - kRightColumnInset;
+  const int jobHeight = large ? 32 : 26;
+  const int pauseY = base + (large ? kRowOffsets[3] : kRowOffsets[2]);
+  // On a narrow page Stop goes beside Pause, leaving the rows below free for the figures.
+  const bool sideBySide = CR <= kNarrowClient && !large;
+  const QPoint stopAt = sideBySide ? QPoint(rightX + kPauseSize.width() + kSideBySideGap, pauseY)
+                                   : QPoint(rightX, pauseY + kStopBelowPause);
+  const int stopBottom = stopAt.y() + kPauseSize.height() + kSkinRoom;
   for (int i = 0; i < 5; ++i) {
     if (rowY[i] < 0) continue;  // imaging has no file count
     const int captionWidth = i == 1 && large ? 260 : 220;
     r[captions[i]] = QRect(captionX, rowY[i], captionWidth, rowHeight);
-    r[values[i]] = QRect(valueX, rowY[i], valueWidths[i], i == 4 ? 40 : rowHeight);
+    // A figure beside the buttons ends before them.
+    const int height = i == 4 ? 40 : rowHeight;
+    int width = valueWidths[i];
+    if (rowY[i] < stopBottom && rowY[i] + height > base + kRowOffsets[0]) width = std::min(width, rightX - 10 - valueX);
+    r[values[i]] = QRect(valueX, rowY[i], std::max(0, width), height);
   }
 
-  // Right-hand column: the job texts, Pause and Stop.
-  const int rightX = frameX + frameW - toolbarHeight / 2 - CR / 7 - kRightColumnInset;
-  const int jobHeight = large ? 32 : 26;
   r[kScanModeLabel] = QRect(rightX, base + kRowOffsets[0], large ? 450 : 300, jobHeight);
   r[kScanDeviceLabel] = QRect(rightX, large ? base + kRowOffsets[1] : base + 80, large ? 450 : 150, jobHeight);
   r[kScanCapacityLabel] = QRect(rightX, large ? base + kRowOffsets[2] : base + 100, large ? 450 : 150, jobHeight);
-  const int pauseX = rightX - (CR <= kNarrowClient ? kNarrowPauseLeft : kPauseLeft);
-  r[kScanPauseButton] = QRect(QPoint(pauseX, base + kRowOffsets[1]), kPauseSize);
-  r[kScanStopButton] = QRect(QPoint(pauseX, base + kRowOffsets[2]), kPauseSize);
+  const int pauseX = rightX;
+  r[kScanPauseButton] = QRect(QPoint(pauseX, pauseY), kPauseSize);
+  r[kScanStopButton] = QRect(stopAt, kPauseSize);
 
   // Below the rows: sector line, progress bar, bar, hint and the details button.
   const int F = in.diskImage ? base + kRowOffsets[2] : base + kRowOffsets[3];
@@ -121,7 +136,8 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
   r[kScanProgressBar] = QRect(frameX + frameW / 8, P, frameW * 3 / 4, large ? 25 : 18);
   r[kScanBottomBar] = QRect(frameX, P + (large ? 200 : 40), frameW, large ? 30 : 15);
   const int hintInset = CR > kNarrowClient || large ? 90 : 50;
-  r[kScanHintLabel] = QRect(frameX - hintInset, P + (large ? 283 : 83), std::max(0, frameW - 200), 40);
+  const int hintX = frameX - hintInset;
+  r[kScanHintLabel] = QRect(hintX, P + (large ? 283 : 83), std::max(0, std::min(frameW - 200, pauseX - 10 - hintX)), 40);
   r[kScanDetailsButton] = QRect(pauseX, P + (large ? 280 : 80), kDetailsWidth, 40);
   return r;
 }
@@ -168,10 +184,11 @@ void RecoveryAnalysis::BuildControls() {
   backButton = new CHoverButton(QStringLiteral("< &Back"), this);
   nextButton = new CHoverButton(QStringLiteral("&Next >"), this);
   stopButton = new CHoverButton(QStringLiteral("&Stop"), this);
-  pauseButton = new QPushButton(QStringLiteral("&Pause"), this);
+  pauseButton = new CHoverButton(QStringLiteral("&Pause"), this);
   detailsButton = new QPushButton(QStringLiteral("&Hide Details"), this);
   for (QPushButton* b : {static_cast<QPushButton*>(backButton), static_cast<QPushButton*>(nextButton),
-                         static_cast<QPushButton*>(stopButton), pauseButton, detailsButton})
+                         static_cast<QPushButton*>(stopButton), static_cast<QPushButton*>(pauseButton),
+                         detailsButton})
     b->setAutoDefault(false);
   place(kScanBackButton, backButton, false);
   place(kScanNextButton, nextButton, false);
@@ -282,12 +299,16 @@ void RecoveryAnalysis::SetUpScanPage() {
 
   const QString images = QString::fromStdString(g_AppState.imagesFolder);
   const QPoint nextAt = nextButton->pos(), backAt = backButton->pos(), stopAt = stopButton->pos();
+  const QPoint pauseAt = pauseButton->pos();
   nextButton->LoadFourStateBitmap(images + QStringLiteral("/Next-btn.bmp"));
   backButton->LoadFourStateBitmap(images + QStringLiteral("/Back-btn.bmp"));
   stopButton->LoadFourStateBitmap(images + QStringLiteral("/Stop-btn.bmp"));
+  // Pause wears the same skin as Stop beside it.
+  pauseButton->LoadFourStateBitmap(images + QStringLiteral("/Pause-btn.bmp"));
   nextButton->move(nextAt);
   backButton->move(backAt);
   stopButton->move(stopAt);
+  pauseButton->move(pauseAt);
   nextButton->EnableButton(nextButton, 0);
 }
 

@@ -3,6 +3,7 @@
 #include <QColor>
 
 #include "app/app_state.h"
+#include "app/device_page.h"
 #include "app/page_base.h"
 #include "app/scan_page.h"
 #include "controls/hover_button.h"
@@ -31,11 +32,6 @@ constexpr QRgb kChartBaseColor = 0xFFA3DDEF;
 constexpr float kChartInclination = 45.0f;
 constexpr float kChartThickness = 10.0f;
 constexpr float kChartTransparency = 40.0f;
-constexpr QRgb kUsedColor = 0xFF3060C0;
-constexpr QRgb kFreeColor = 0xFFE040C0;
-// Slice colours of the partitions, repeated when a disk has more.
-constexpr QRgb kSliceColors[] = {0xFF1F77B4, 0xFFFF7F0E, 0xFF2CA02C, 0xFFD62728, 0xFF9467BD,
-                                 0xFF8C564B, 0xFFE377C2, 0xFF7F7F7F, 0xFFBCBD22, 0xFF17BECF};
 
 }  // namespace
 
@@ -82,8 +78,8 @@ std::optional<std::string> AskTargetFolder(QWidget* parent) {
   return g_RecoveryTargetFolder;
 }
 
-void SetUpDriveChart(CPieChartWnd& chart, QWidget* parent, const QRect& rect) {
-  chart.Create(QStringLiteral("Drive Information"), rect, parent, 1);
+void SetUpDriveChart(CPieChartWnd& chart, WizardPage* page, const QRect& rect) {
+  chart.Create(QStringLiteral("Drive Information"), rect, page, 1);
   chart.SetBackgroundColor(QColor(0xFF, 0xFF, 0xFF));
   chart.SetInclination(kChartInclination);
   chart.SetThickness(kChartThickness);
@@ -91,23 +87,11 @@ void SetUpDriveChart(CPieChartWnd& chart, QWidget* parent, const QRect& rect) {
   chart.SetLegendColor(kChartBaseColor);
   chart.SetTransparency(kChartTransparency);
   chart.RemoveAllSlices();
+  const int offset = ChartOffset(page->Geometry());
   if (g_SelectedDriveLetter) {
-    chart.AddSlice(QStringLiteral("Used"), QStringLiteral("Used Space"), g_VolumeUsedBytes, kUsedColor, 1);
-    chart.AddSlice(QStringLiteral("Free"), QStringLiteral("Free Space"), g_VolumeFreeBytes, kFreeColor, 1);
-    return;
-  }
-  if (g_SelectedDiskIndex < 0 || g_SelectedDiskIndex >= kPartitionTableDisks) return;
-  const DiskPartitionTable& table = g_DiskPartitionTables[g_SelectedDiskIndex];
-  const uint32_t count = std::min<uint32_t>(table.count, kPartitionEntrySlots);
-  const double bps = g_BytesPerSector > 0 ? g_BytesPerSector : 512;
-  for (uint32_t i = 0; i < count; ++i) {
-    const PartitionEntry& e = table.entries[i];
-    const double bytes = e.endSector > e.firstSector ? (double(e.endSector) - e.firstSector) * bps : 0;
-    const int shown = static_cast<int>(i) + 1;
-    const QString label = static_cast<int>(i) == g_SelectedPartitionIndex
-                              ? QStringLiteral("Selected Partition %1").arg(shown)
-                              : QStringLiteral("Partition %1").arg(shown);
-    chart.AddSlice(QString::number(i), label, bytes, kSliceColors[i % std::size(kSliceColors)], 1);
+    FillSpaceChart(chart, g_VolumeCapacityBytes, g_VolumeUsedBytes, g_VolumeFreeBytes, offset, page->VFactor());
+  } else {
+    FillPartitionChart(chart, g_SelectedDiskIndex, g_SelectedPartitionIndex, offset, page->VFactor());
   }
 }
 

@@ -14,6 +14,7 @@ class QWidget;
 namespace qm {
 
 class CPieChartWnd;
+class WizardPage;
 struct PageGeometry;
 
 // Back and Next at the bottom right of a set-up page, Next 10 pixels right
@@ -36,6 +37,6 @@ std::optional<std::string> AskTargetFolder(QWidget* parent = nullptr);
 // Creates the "Drive Information" chart in rect and fills it for the
 // selection: the used and free space of a selected logical drive, else one
 // slice per recorded partition of the selected disk.
-void SetUpDriveChart(CPieChartWnd& chart, QWidget* parent, const QRect& rect);
+void SetUpDriveChart(CPieChartWnd& chart, WizardPage* page, const QRect& rect);
 
 }  // namespace qm

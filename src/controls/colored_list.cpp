@@ -1,7 +1,9 @@
 #include "controls/colored_list.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 namespace qm {
 
@@ -40,6 +42,47 @@ bool CColoredListCtrl::IsDeletedType(const QString& typeText) {
 
 QColor CColoredListCtrl::RowColor(const QString& typeText) {
   return IsDeletedType(typeText) ? QColor(255, 0, 0) : QColor(0, 0, 0);
+}
+
+namespace {
+constexpr int kCellPadding = 12;  // the item view's margins either side of the text
+constexpr int kCheckRoom = 20;
+}  // namespace
+
+int CColoredListCtrl::CellWidthNeeded(const QTreeWidgetItem* item, int column) const {
+  int need = fontMetrics().horizontalAdvance(item->text(column)) + kCellPadding;
+  if (!item->icon(column).isNull()) need += iconSize().width() > 0 ? iconSize().width() + 4 : 20;
+  if (column == 0 && (item->flags() & Qt::ItemIsUserCheckable)) need += kCheckRoom;
+  return need;
+}
+
+QString CColoredListCtrl::CellTip(const QTreeWidgetItem* item, int column) const {
+  if (!item || column < 0 || column >= columnCount()) return QString();
+  if (CellWidthNeeded(item, column) <= columnWidth(column)) return QString();
+  return item->text(column);
+}
+
+void CColoredListCtrl::FitColumnTo(int column, const QStringList& texts) {
+  int need = header()->sectionSizeHint(column);
+  for (const QString& t : texts) need = std::max(need, fontMetrics().horizontalAdvance(t) + kCellPadding);
+  if (need > columnWidth(column)) setColumnWidth(column, need);
+}
+
+bool CColoredListCtrl::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    // A cut cell shows its whole text; the columns stay as the user sized them.
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString tip = CellTip(itemFromIndex(index), index.column());
+    if (tip.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
+    }
+    return true;
+  }
+  return QTreeWidget::viewportEvent(event);
 }
 
 }  // namespace qm

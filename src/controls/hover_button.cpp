@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QPointer>
@@ -90,13 +92,44 @@ int CHoverButton::FrameFor(int frameCount, bool pressed, bool hovered, bool enab
 void CHoverButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   bool greyed = false;
-  const int frame = FrameFor(frameCount_, isDown(), hovered_, enabled_.load() != 0, &greyed);
+  const bool enabled = enabled_.load() != 0;
+  // A disabled window gets no mouse messages, so it never shows the hover frame.
+  const int frame = FrameFor(frameCount_, isDown(), hovered_ && enabled, enabled, &greyed);
   if (!HasStrip()) {
-    PaintCaption(painter, greyed || enabled_.load() == 0);
-    return;
+    PaintCaption(painter, greyed || !enabled);
+  } else {
+    const QImage part = strip_.copy(frame * frameWidth_, 0, frameWidth_, frameHeight_);
+    painter.drawImage(QPoint(0, 0), greyed ? Greyed(part) : part);
   }
-  const QImage part = strip_.copy(frame * frameWidth_, 0, frameWidth_, frameHeight_);
-  painter.drawImage(QPoint(0, 0), greyed ? Greyed(part) : part);
+  if (hasFocus() && keyboardFocus_) {
+    // The dotted focus mark inside the edge, shown once the keyboard moved focus here.
+    QPen pen(QColor(Qt::black), 1, Qt::DotLine);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(3, 3, -4, -4));
+  }
+}
+
+void CHoverButton::focusInEvent(QFocusEvent* event) {
+  const Qt::FocusReason r = event->reason();
+  keyboardFocus_ = r == Qt::TabFocusReason || r == Qt::BacktabFocusReason || r == Qt::ShortcutFocusReason;
+  QPushButton::focusInEvent(event);
+  update();
+}
+
+void CHoverButton::focusOutEvent(QFocusEvent* event) {
+  keyboardFocus_ = false;
+  QPushButton::focusOutEvent(event);
+  update();
+}
+
+void CHoverButton::keyPressEvent(QKeyEvent* event) {
+  // Keys used on a button focused by the mouse bring the mark, as on the desktop.
+  if (hasFocus() && !keyboardFocus_) {
+    keyboardFocus_ = true;
+    update();
+  }
+  QPushButton::keyPressEvent(event);
 }
 
 void CHoverButton::PaintCaption(QPainter& painter, bool greyed) {

@@ -48,12 +48,16 @@ class CHoverButton : public QPushButton {
   QSize FrameSize() const { return QSize(frameWidth_, frameHeight_); }
   bool Hovered() const { return hovered_; }
   bool ButtonEnabled() const { return enabled_.load() != 0; }
+  bool ShowsFocusMark() const { return hasFocus() && keyboardFocus_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
   bool event(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   int LoadStrip(const QString& path, int frames);
@@ -61,6 +65,7 @@ class CHoverButton : public QPushButton {
 
   std::atomic<int> enabled_{1};
   bool hovered_ = false;
+  bool keyboardFocus_ = false;  // focus came from the keyboard: show the mark
   int frameCount_ = 0;
   int frameWidth_ = 0;
   int frameHeight_ = 0;

@@ -237,6 +237,9 @@ class CPieChartWnd : public QWidget {
 
   // State readers.
   int SliceCount() const { return sliceCount_; }
+  const ChartRect& PieRect() const { return pieRect_; }
+  const ChartRect& LegendRect() const { return legendRect_; }
+  int LabelText() const { return labelText_; }
   double Total() const { return total_; }
   float Inclination() const { return inclination_; }
   float ThicknessRatio() const { return thicknessRatio_; }

@@ -48,6 +48,12 @@ QFont StyledFont(const QString& face, int style, double points) {
   return font;
 }
 
+QPainterPath WholeFace(const QRectF& r) {
+  QPainterPath path;
+  path.addEllipse(r);
+  return path;
+}
+
 }  // namespace
 
 // One filled figure of the 3-D disc, in painting order.
@@ -284,16 +290,19 @@ std::vector<CPieChartWnd::Element> CPieChartWnd::Build3DScene() {
     const QPointF down(0, depth);
     const std::vector<pie::SlicePiece> pieces =
         step.half == 0 ? pie::SlicePieces(start, sweep, step.role) : pie::SplitSlicePieces(start, sweep, step.half == 1);
+    // A slice that is the whole disc has no edges: its faces are full ellipses, without walls.
+    const bool whole = sweep >= 360.0;
     for (const pie::SlicePiece& piece : pieces) {
+      if (whole && (piece.piece == pie::Piece::kStartWall || piece.piece == pie::Piece::kEndWall)) continue;
       Element e{key, Element::kFace, {}, 0, 0};
       switch (piece.piece) {
         case pie::Piece::kBottomFace:
-          e.path = pie::PieFigure(bottom, start, sweep);
+          e.path = whole ? WholeFace(bottom) : pie::PieFigure(bottom, start, sweep);
           e.gradientTop = bottom.top();
           e.gradientBottom = bottom.bottom();
           break;
         case pie::Piece::kTopFace:
-          e.path = pie::PieFigure(top, start, sweep);
+          e.path = whole ? WholeFace(top) : pie::PieFigure(top, start, sweep);
           e.gradientTop = top.top();
           e.gradientBottom = top.bottom();
           break;

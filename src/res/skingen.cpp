@@ -338,6 +338,8 @@ int main(int argc, char** argv) {
   TextStrip("Next-btn.bmp", "Next  \u203a", 100, 30, 4, 14);
   TextStrip("Back-btn.bmp", "\u2039  Back", 100, 30, 4, 14);
   TextStrip("Stop-btn.bmp", "Stop", 100, 30, 4, 14);
+  TextStrip("Pause-btn.bmp", "Pause", 100, 30, 4, 14);
+  TextStrip("Resume-btn.bmp", "Resume", 100, 30, 4, 14);
   TextStrip("Save.bmp", "Save", 100, 30, 4, 14, GlyphDisk);
   TextStrip("Settings_btn.bmp", "Settings...", 100, 26, 4, 13);
 

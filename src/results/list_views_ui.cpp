@@ -1,5 +1,10 @@
 #include "results/list_views_ui.h"
 
+#include <QStringList>
+
+#include "controls/colored_list.h"
+#include "results/tick_model.h"
+
 #include <QTreeWidget>
 
 namespace qm {
@@ -50,6 +55,29 @@ void SetViewFonts(QWidget& tree, QWidget& list, QWidget& status, bool largeDeskt
   tree.setFont(treeFont);
   list.setFont(font);
   status.setFont(font);
+}
+
+QStringList WidestTypeTexts() {
+  return {QStringLiteral("Folder"), QStringLiteral("File"), QStringLiteral("Deleted File"),
+          QStringLiteral("Deleted Folder")};
+}
+
+QStringList WidestSizeTexts() { return {QStringLiteral("8888888888888")}; }
+
+QStringList WidestDateTexts() {
+  QStringList texts;
+  for (uint32_t month = 1; month <= 12; ++month) {
+    const uint32_t date = ((2088u - 1980u) << 9) | (month << 5) | 28u;
+    texts << QString::fromStdU16String(FatTimeText(date, (23u << 11) | (58u << 5), true) + u":58");
+  }
+  return texts;
+}
+
+void FitFixedFormatColumns(CColoredListCtrl& list, int typeColumn, int sizeColumn, std::initializer_list<int> dates) {
+  if (typeColumn >= 0) list.FitColumnTo(typeColumn, WidestTypeTexts());
+  if (sizeColumn >= 0) list.FitColumnTo(sizeColumn, WidestSizeTexts());
+  const QStringList dateTexts = WidestDateTexts();
+  for (int c : dates) list.FitColumnTo(c, dateTexts);
 }
 
 }  // namespace qm

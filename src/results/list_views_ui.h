@@ -2,11 +2,26 @@
 // The results list's view modes and the fonts of the results page's tree,
 // list and status text.
 #include <QFont>
+#include <QStringList>
+
+#include <initializer_list>
+
 
 class QTreeWidget;
 class QWidget;
 
 namespace qm {
+
+class CColoredListCtrl;
+
+// The widest texts that a list's fixed-format columns show: the four row
+// types, a 13-digit size and a date with the time to the second.
+QStringList WidestTypeTexts();
+QStringList WidestSizeTexts();
+QStringList WidestDateTexts();
+// Widens the type, size and date columns (by index; -1 for none) so that
+// those texts are never cut.
+void FitFixedFormatColumns(CColoredListCtrl& list, int typeColumn, int sizeColumn, std::initializer_list<int> dates);
 
 enum class ListViewMode { kDetails, kSmallIcons, kLargeIcons };
 

@@ -168,6 +168,8 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->installEventFilter(this);
   SetViewFonts(*treeCtrl_, *list_, *status_, large);
+  // The given widths cut types and dates in the list's font: those columns grow to fit.
+  FitFixedFormatColumns(*list_, kColType, kColSize, {kColModified, kColCreated, kColAccessed});
   ShowDetails(*list_);
 
   connect(treeCtrl_, &CResultsTreeCtrl::tickRequested, this, [this](uint32_t id) { SelectData(id); });
@@ -234,13 +236,16 @@ void ViewDataInControls::Layout() {
   const int w = width();
   const int h = height();
   const int top = ToolbarBottom() + 6;
-  const int bottomRow = h - h / 35 - 12;
-  const int buttonW = w / 10;
-  const int buttonH = std::max(h / 35, 22);
-  save_->setGeometry(w - buttonW - 10, bottomRow, buttonW, buttonH);
-  back_->setGeometry(w - 2 * buttonW - 20, bottomRow, buttonW, buttonH);
-  step_->setGeometry(10, bottomRow, 20, 20);
-  hint_->setGeometry(36, bottomRow - 4, std::max(10, w - 2 * buttonW - 70), buttonH + 8);
+  // Skinned buttons keep their picture's size, so nothing of them is cut.
+  const QSize plain(w / 10, std::max(h / 35, 22));
+  const QSize saveSize = save_->HasStrip() ? save_->FrameSize() : plain;
+  const QSize backSize = back_->HasStrip() ? back_->FrameSize() : plain;
+  const int buttonH = std::max(saveSize.height(), backSize.height());
+  const int bottomRow = h - buttonH - 10;
+  save_->setGeometry(w - saveSize.width() - 10, bottomRow, saveSize.width(), saveSize.height());
+  back_->setGeometry(save_->x() - 10 - backSize.width(), bottomRow, backSize.width(), backSize.height());
+  step_->setGeometry(10, bottomRow + (buttonH - 20) / 2, 20, 20);
+  hint_->setGeometry(36, bottomRow - 4, std::max(10, back_->x() - 46), buttonH + 8);
   const int statusY = bottomRow - 24;
   status_->setGeometry(10, statusY, 420, 18);
   progress_->setGeometry(440, statusY + 2, 310, 15);

@@ -1,6 +1,8 @@
 #include "results/search_dialog_ui.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QSignalBlocker>
@@ -15,6 +17,7 @@
 #include "engines/selection_model.h"
 #include "platform/prompt.h"
 #include "results/data_copy_path_ui.h"
+#include "results/list_views_ui.h"
 #include "results/preview_ui.h"
 #include "results/search_match.h"
 #include "results/tick_model.h"
@@ -28,6 +31,14 @@ constexpr char kStopText[] = "&Stop Search";
 constexpr int kCriteriaHeight = 250;
 constexpr int kResultsHeight = 420;
 constexpr int kWidth = 860;
+constexpr int kMinResultsHeight = 200;
+constexpr int kTitleBarRoom = 30;
+constexpr int kScreenMargin = 20;
+
+QRect AvailableScreen(const QWidget* w) {
+  QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+}
 
 QString Images(const char* name) {
   return QString::fromStdString(g_AppState.imagesFolder) + QLatin1Char('/') + QLatin1String(name);
@@ -138,6 +149,7 @@ void AdvanceSearchFile::OnInitDialog() {
                          QStringLiteral("Last Accessed"), QStringLiteral("ID")});
   const int widths[kColumnCount] = {150, 150, 350, 150, 150, 150, 150, 150};
   for (int c = 0; c < kColumnCount; ++c) list_.setColumnWidth(c, widths[c]);
+  FitFixedFormatColumns(list_, kType, kSize, {kCreated, kModified, kAccessed});
   list_.setRootIsDecorated(false);
   list_.setSelectionBehavior(QAbstractItemView::SelectRows);
 
@@ -177,7 +189,14 @@ void AdvanceSearchFile::OnInitDialog() {
 void AdvanceSearchFile::LayOut() {
   const bool criteria = !resultsShown || criteriaExpanded;
   const int top = criteria ? kCriteriaHeight : 0;
-  setFixedSize(kWidth, (criteria ? kCriteriaHeight : 0) + (resultsShown ? kResultsHeight : 0) + (resultsShown ? 0 : 10));
+  // The results area shrinks on a low screen so that the whole dialog, with
+  // its title bar, stays on it.
+  const QRect screen = AvailableScreen(this);
+  const int resultsHeight =
+      std::clamp(screen.height() - kTitleBarRoom - kScreenMargin - top, kMinResultsHeight, kResultsHeight);
+  setFixedSize(kWidth, top + (resultsShown ? resultsHeight : 0) + (resultsShown ? 0 : 10));
+  // Before the first show the dialog places itself over its parent.
+  if (isVisible()) KeepOnScreen(screen);
   for (QWidget* w : std::initializer_list<QWidget*>{&name_, &nameLabel_, &example_, &typeBox_, &dateBox_, &sizeBox_,
                                                     &include_, &exclude_, &only_, &dateKind_, &fromDay_, &fromMonth_,
                                                     &fromYear_, &toDay_, &toMonth_, &toYear_, &unit_, &sizeFrom_,
@@ -210,10 +229,20 @@ void AdvanceSearchFile::LayOut() {
   matchCaption_.setGeometry(kWidth - 260, top + 8, 110, 22);
   count_.setGeometry(kWidth - 150, top + 8, 80, 22);
   wait_.setGeometry(240, top + 8, 150, 22);
-  list_.setGeometry(16, top + 38, kWidth - 32, kResultsHeight - 90);
+  list_.setGeometry(16, top + 38, kWidth - 32, resultsHeight - 90);
   const QSize s = save_.HasStrip() ? save_.FrameSize() : QSize(90, 30);
-  save_.setGeometry(kWidth - 16 - s.width(), top + kResultsHeight - 44, s.width(), s.height());
-  if (!criteria) start_.setGeometry(kWidth / 2 - sb.width() / 2, top + kResultsHeight - 44, sb.width(), sb.height());
+  save_.setGeometry(kWidth - 16 - s.width(), top + resultsHeight - 44, s.width(), s.height());
+  if (!criteria) start_.setGeometry(kWidth / 2 - sb.width() / 2, top + resultsHeight - 44, sb.width(), sb.height());
+}
+
+void AdvanceSearchFile::KeepOnScreen(const QRect& screen) {
+  // A window that grew past the screen's bottom moves up, its title bar
+  // still on the screen.
+  QRect g = geometry();
+  const int lowest = screen.bottom() + 1 - g.height() - kScreenMargin / 2;
+  if (g.top() > lowest) g.moveTop(std::max(screen.top() + kTitleBarRoom, lowest));
+  if (g.top() < screen.top() + kTitleBarRoom) g.moveTop(screen.top() + kTitleBarRoom);
+  if (g.topLeft() != pos()) move(g.topLeft());
 }
 
 void AdvanceSearchFile::OnCriteriaBox() {

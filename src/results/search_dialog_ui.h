@@ -107,6 +107,7 @@ class AdvanceSearchFile : public QDialog {
 
  private:
   void OnInitDialog();
+  void KeepOnScreen(const QRect& screen);
   void LayOut();
   void SearchThread(SearchCriteria criteria, bool foldersToo);
   void AddRow(const SearchRow& row, int count);

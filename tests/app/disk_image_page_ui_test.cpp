@@ -9,12 +9,16 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/device_page.h"
+#include "app/device_tree.h"
+#include "app/raw_recovery_page.h"
 #include "app/scan_runner.h"
 #include "app/startup.h"
 #include "engines/disk_image.h"
 #include "engines/drive_free_bytes.h"
 #include "platform/device_map.h"
 #include "support/fakes.h"
+#include "support/fixtures.h"
 #include "support/temp_dir.h"
 
 namespace qm {
@@ -231,6 +235,64 @@ TEST(DiskImagePaths, Helpers) {
   EXPECT_EQ(DiskSizeText(0), u"0");
   EXPECT_EQ(DiskSizeText(3ull << 40), u"3.0 TB");
   EXPECT_EQ(DiskSizeText(6ull << 30), u"6.0 GB");
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// The imaging and carving pages draw the selection's chart exactly as the
+// device page does: the same slices, percentages, transparency and places.
+TEST(DriveChart, SetUpPagesDrawTheDevicePagesChart) {
+  static test::TempDir state;
+  ::setenv("QUILLMOREN_STATE_DIR", state.path().c_str(), 1);
+  ResetAppState();
+  LoadStartupSettings();
+  test::TempDir dir;
+  auto disks = test::MakeDisks(dir, {"mbr"});
+  QM_REQUIRE_FIXTURE(disks);
+  test::PresentImages present({disks.path("mbr.img")});
+  test::ScriptedPrompt prompt;
+  test::PromptScope scope(&prompt);
+  g_AppState.recoveryMode = 4;
+  g_AppState.wholeDiskMode = 1;
+  DeletedFilesRecovery device;
+  device.resize(1080, 668);
+  device.FillTreeOnce();
+  CFolderTreeCtrl* tree = device.Tree();
+  tree->OnLButtonDown(tree->TopItem()->child(0), CFolderTreeCtrl::kOnLabel);
+  tree->OnLButtonDown(tree->TopItem()->child(0)->child(1), CFolderTreeCtrl::kOnLabel);
+  const CPieChartWnd& want = *device.Chart();
+  ASSERT_GE(want.SliceCount(), 2);
+
+  auto same = [&](const CPieChartWnd& chart) {
+    const auto a = want.Slices();
+    const auto b = chart.Slices();
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(b[i]->label, a[i]->label);
+      EXPECT_DOUBLE_EQ(b[i]->value, a[i]->value);
+      EXPECT_EQ(b[i]->color, a[i]->color);
+      EXPECT_EQ(b[i]->alpha, 153);
+    }
+    EXPECT_EQ(chart.LabelText(), 0);  // no percentages on the slices
+    EXPECT_FALSE(chart.PieRect().allZero());
+    EXPECT_FALSE(chart.LegendRect().allZero());
+    EXPECT_EQ(chart.SliceCount() > 1 ? b[1]->label : QString(), QStringLiteral("Selected Partition 2"));
+  };
+  {
+    CreateDiskImage page;
+    SCOPED_TRACE("disk image page");
+    same(page.Chart());
+  }
+  {
+    ExtensionWiseRecovery page;
+    SCOPED_TRACE("raw recovery page");
+    same(page.Chart());
+  }
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ struct SkinFile {
   int frames;
 };
 const SkinFile kSkin[] = {
-    {"Back-btn.bmp", 4}, {"Next-btn.bmp", 4}, {"Stop-btn.bmp", 4}, {"Save.bmp", 4}, {"Settings_btn.bmp", 4},
+    {"Back-btn.bmp", 4}, {"Next-btn.bmp", 4}, {"Stop-btn.bmp", 4}, {"Pause-btn.bmp", 4}, {"Resume-btn.bmp", 4}, {"Save.bmp", 4}, {"Settings_btn.bmp", 4},
     {"Help-tbar.bmp", 4}, {"Load-Recovery-tbar.bmp", 4}, {"Save-Recovery-tbar.bmp", 4}, {"recover-tbar.bmp", 4},
     {"Search-tbar.bmp", 4}, {"Buy-tbar.bmp", 4},
     {"deleted-data-recovery.bmp", 3}, {"formatted-data-recovery.bmp", 3}, {"partition-data-recovery.bmp", 3},

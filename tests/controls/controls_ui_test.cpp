@@ -69,9 +69,9 @@ TEST(HoverButton, PaintsTheFrameOfItsState) {
   };
   const Case cases[] = {
       {4, false, false, true, 2},  {4, false, true, true, 1},  {4, true, false, true, 0},
-      {4, true, true, true, 0},    {4, false, false, false, 3}, {4, false, true, false, 1},
+      {4, true, true, true, 0},    {4, false, false, false, 3}, {4, false, true, false, 3},
       {3, false, false, true, 2},  {3, false, true, true, 1},  {3, true, false, true, 0},
-      {3, false, false, false, -1}, {3, true, false, false, 0},
+      {3, false, false, false, -1}, {3, true, false, false, 0}, {3, false, true, false, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "frames " << c.frames << " pressed " << c.pressed << " hovered "
@@ -109,6 +109,40 @@ TEST(HoverButton, LeavingAndReEnablingRestoreTheNormalFrame) {
   EXPECT_FALSE(button.isEnabled());
   button.EnableButton(&button, 1);
   EXPECT_EQ(CentreColor(button), kFrameColors[2]);
+}
+
+TEST(HoverButton, KeyboardFocusShowsADottedMark) {
+  test::TempDir dir;
+  QWidget window;
+  CHoverButton first(QStringLiteral("&Back"), &window);
+  CHoverButton button(QStringLiteral("&Stop"), &window);
+  first.LoadFourStateBitmap(Q(MakeStrip(dir, 4, 60, 24)));
+  button.LoadFourStateBitmap(Q(MakeStrip(dir, 4, 60, 24)));
+  button.move(70, 0);
+  window.show();
+  window.activateWindow();
+  QApplication::processEvents();
+  // Black dots down the column just inside the left edge, or none.
+  auto marked = [&] {
+    const QImage shot = button.grab().toImage();
+    int dots = 0;
+    for (int y = 4; y < 20; ++y) dots += QColor(shot.pixel(3, y)) == QColor(Qt::black);
+    return dots > 3;
+  };
+  button.setFocus(Qt::MouseFocusReason);
+  QApplication::processEvents();
+  EXPECT_TRUE(button.hasFocus());
+  EXPECT_FALSE(button.ShowsFocusMark());
+  EXPECT_FALSE(marked());  // a click leaves no mark
+  first.setFocus(Qt::OtherFocusReason);
+  button.setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_TRUE(button.ShowsFocusMark());
+  EXPECT_TRUE(marked());
+  first.setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_FALSE(button.ShowsFocusMark());
+  EXPECT_FALSE(marked());
 }
 
 TEST(HoverButton, FrameSizeFollowsTheStrip) {

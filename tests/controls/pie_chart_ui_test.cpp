@@ -514,6 +514,28 @@ TEST(PieChartPaint, EmptyChartPaintsThePanelAndCaption) {
   EXPECT_TRUE(ink);
 }
 
+TEST(PieChartPaint, OneWholeSliceHasNoEdgeAcrossItsFace) {
+  CPieChartWnd chart;
+  chart.Create("Drive Information", QRect(0, 0, 600, 400), nullptr, 1);
+  FillLikeDevicePage(chart, {{"Partition 1", 100}});
+  chart.SetTransparency(0.0f);  // opaque: the panel's diagonal shading does not show through
+  const QImage image = chart.RenderChart();
+  ASSERT_TRUE(image.save(OutputPath("pie_chart_one_slice.png")));
+  const ChartRect pieArea = chart.PieArea();
+  const pie::FaceRects faces = pie::GetFaceRects(pieArea, chart.Inclination(), chart.ThicknessRatio());
+  // The face's shading runs top to bottom only, so each row is the same left
+  // and right of the centre unless a slice edge crosses one side.
+  const double cx = (faces.top.left + faces.top.right) / 2.0, cy = (faces.top.top + faces.top.bottom) / 2.0;
+  const double half = (faces.top.right - faces.top.left) / 2.0;
+  for (double f : {0.2, 0.5, 0.8}) {
+    SCOPED_TRACE(f);
+    for (int dy = -1; dy <= 1; ++dy) {
+      const int y = static_cast<int>(cy) + dy;
+      EXPECT_EQ(At(image, static_cast<int>(cx + f * half), y), At(image, static_cast<int>(cx - f * half), y));
+    }
+  }
+}
+
 TEST(PieChartPaint, TiltedDiscShowsItsWallsAndItsLegend) {
   CPieChartWnd chart;
   chart.Create("Drive Information", QRect(0, 0, 600, 400), nullptr, 1);
