@@ -419,7 +419,7 @@ TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
   ASSERT_FALSE(range.empty()) << fsstat;
   const uint64_t volumeEnd = std::stoull(range) + 1;
   const PartitionGeometry& g = g_AppState.scanGeometry;
-  const uint64_t firstSector = ClusterZeroBase(g.clusterZeroSector) + uint64_t{cluster} * g.sectorsPerCluster;
+  const uint64_t firstSector = ClusterZeroBase(g) + uint64_t{cluster} * g.sectorsPerCluster;
   const uint64_t claimed = volumeEnd * 512 + (uint64_t{1} << 20);
   ClearCatalog();
   InsertFileRecord("", u"huge.bin", 'y', claimed, kFatRootKey, cluster, 0, {});
@@ -620,7 +620,7 @@ TEST_F(CopyOutTest, FilesLeftShortOrDamagedAreNamedInTheMessageAndTheTargetList)
     const PartitionGeometry& g = g_AppState.scanGeometry;
     for (const FileRecord& f : AllFiles())
       if (f.wideName == u"README.TXT" || f.wideName == u"holiday picture 01.bin")
-        badSectors.insert(ClusterZeroBase(g.clusterZeroSector) + uint64_t{f.dataKey} * g.sectorsPerCluster);
+        badSectors.insert(ClusterZeroBase(g) + uint64_t{f.dataKey} * g.sectorsPerCluster);
     ASSERT_EQ(badSectors.size(), 2u);
     if (c.unreadable)
       SetDeviceReadHook([&](File& device, void* buffer, size_t bytes, uint64_t offset) -> int64_t {
