@@ -341,8 +341,10 @@ TEST(CopyNtfsFile, RecordFailingItsFixupCheckIsReportedIncomplete) {
     constexpr uint32_t kTinyRecord = 65;  // tiny.txt, 100 bytes resident
     const uint64_t sector = MftRecordToSector(kTinyRecord);
 
-    const std::string good = dir.file("good.txt");
-    CopyNtfsFile(good, u"good.txt", 100, sector, 5, kTinyRecord, 0, 0, 0, 0);
+    const std::string good = dir.file("good.txt"), bad = dir.file("bad.txt");
+    std::remove(good.c_str());  // left by the case before
+    std::remove(bad.c_str());
+    CopyNtfsFile(good, u"good.txt", 100, sector, 5, kTinyRecord, 1, 0, 0, 0);
     EXPECT_TRUE(test::SameBytes(test::FileBytes(good), test::FixtureContent("tiny", 100)));
     EXPECT_TRUE(UnreadableCopiedFiles().empty());
     {
@@ -351,8 +353,7 @@ TEST(CopyNtfsFile, RecordFailingItsFixupCheckIsReportedIncomplete) {
       const std::string junk(d.bytes, 'X');
       img.write(junk.data(), static_cast<std::streamsize>(junk.size()));
     }
-    const std::string bad = dir.file("bad.txt");
-    CopyNtfsFile(bad, u"bad.txt", 100, sector, 5, kTinyRecord, 0, 0, 0, 0);
+    CopyNtfsFile(bad, u"bad.txt", 100, sector, 5, kTinyRecord, 1, 0, 0, 0);
     EXPECT_EQ(UnreadableCopiedFiles(), std::vector<std::string>{bad});
     EXPECT_GT(g_CopyReadErrors.load(), 0);
   }
