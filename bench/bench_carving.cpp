@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "bench_util.h"
 #include "diskio/sector_io.h"
 #include "engines/carving_table.h"

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "bench_util.h"
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "bench_util.h"
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"

@@ -13,7 +13,7 @@
 
 #include <unistd.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "bench_util.h"
 #include "diskio/sector_io.h"
 #include "engines/disk_image.h"

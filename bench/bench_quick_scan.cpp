@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "bench_util.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "bench_util.h"
 #include "engines/catalog.h"
 #include "engines/scan_log.h"

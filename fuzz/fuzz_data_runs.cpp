@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/ntfs_runs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/fat_directory.h"
 #include "platform/device_map.h"
 

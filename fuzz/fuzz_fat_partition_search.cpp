@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/deep_lists.h"
 #include "engines/fat_lost_folder_scan.h"
 #include "engines/fat_partition_search.h"

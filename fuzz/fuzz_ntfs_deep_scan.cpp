@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
 #include "engines/deep_scan_dump.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/ntfs_records.h"
 #include "engines/ntfs_runs.h"
 #include "platform/device_map.h"

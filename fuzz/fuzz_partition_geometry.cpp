@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/partition_geometry.h"
 #include "platform/device_map.h"

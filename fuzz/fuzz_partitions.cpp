@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/partition_table.h"
 #include "diskio/sector_io.h"
 #include "platform/device_map.h"

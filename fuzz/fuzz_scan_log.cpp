@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
 #include "engines/deep_lists.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "app/startup.h"
 #include "platform/prompt.h"

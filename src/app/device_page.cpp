@@ -15,7 +15,7 @@
 #include <cstring>
 #include <map>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/load_scan_log.h"
 #include "app/page_chain.h"
 #include "app/scan_page.h"

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/startup.h"
 #include "controls/file_dialog_st.h"
 #include "diskio/geometry_store.h"

@@ -7,7 +7,7 @@
 #include <charconv>
 
 #include "app/about_dialog.h"
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_chain.h"
 #include "app/scan_runner.h"
 #include "app/startup.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "engines/recovery_filter.h"
 #include "platform/prompt.h"

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/found_partitions_page.h"
 #include "app/page_chain.h"
 #include "app/scan_page.h"

@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "platform/prompt.h"
 

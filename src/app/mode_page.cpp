@@ -4,7 +4,7 @@
 #include <QMenuBar>
 #include <QPaintEvent>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_chain.h"
 #include "app/startup.h"
 #include "controls/hover_button.h"

@@ -9,7 +9,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_chain.h"
 #include "controls/hover_button.h"
 #include "platform/prompt.h"

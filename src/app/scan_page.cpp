@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_chain.h"
 #include "app/startup.h"
 #include "controls/gradient_progress.h"

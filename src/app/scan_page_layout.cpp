@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_chain.h"
 #include "app/scan_page.h"
 #include "controls/gradient_progress.h"

@@ -2,7 +2,7 @@
 
 #include <QColor>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/device_page.h"
 #include "app/page_base.h"
 #include "app/scan_page.h"

@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/device_page.h"
 #include "app/mode_page.h"
 #include "app/qt_prompt.h"

@@ -6,7 +6,7 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "diskio/sector_io.h"
 #include "platform/prompt.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <sys/stat.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "platform/byte_reader.h"
 #include "platform/file.h"

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/raw_image.h"
 #include "platform/device_map.h"
 #include "platform/file.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "platform/prompt.h"
 
 namespace qm {

@@ -26,7 +26,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 
 namespace qm {
 

@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "engines/copy_out.h"
 #include "platform/prompt.h"

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/file_copiers.h"
 #include "engines/ntfs_runs.h"

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "engines/selection_model.h"
 #include "platform/prompt.h"

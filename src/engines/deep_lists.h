@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 
 namespace qm {

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
 #include "platform/scan_host.h"

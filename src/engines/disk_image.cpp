@@ -13,7 +13,7 @@
 #include <new>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"

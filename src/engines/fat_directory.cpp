@@ -4,7 +4,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "platform/byte_reader.h"
 #include "platform/prompt.h"

@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/fat_directory.h"
 #include "engines/scan_log.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/deep_scan_dump.h"
 #include "engines/fat_directory.h"

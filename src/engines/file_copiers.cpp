@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/copy_out.h"
 #include "engines/fat_directory.h"

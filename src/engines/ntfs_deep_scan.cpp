@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
 #include "engines/deep_scan_dump.h"

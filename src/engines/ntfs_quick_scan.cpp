@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
 #include "engines/ntfs_records.h"

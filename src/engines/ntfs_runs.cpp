@@ -6,7 +6,7 @@
 #include <limits>
 #include <new>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/ntfs_records.h"
 #include "platform/byte_reader.h"

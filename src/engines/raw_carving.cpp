@@ -11,7 +11,7 @@
 #include <new>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/carving_table.h"
 #include "platform/byte_reader.h"

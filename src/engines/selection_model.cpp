@@ -4,7 +4,7 @@
 #include <set>
 #include <utility>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "platform/text.h"
 

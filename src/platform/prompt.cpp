@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "platform/text.h"
 
 namespace qm {

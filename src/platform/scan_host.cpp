@@ -1,6 +1,6 @@
 #include "platform/scan_host.h"
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 
 namespace qm {
 

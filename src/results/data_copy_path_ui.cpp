@@ -5,7 +5,7 @@
 #include <QMetaObject>
 #include <QTimer>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/filter_dialog.h"
 #include "app/page_base.h"
 #include "app/page_chain.h"

@@ -21,7 +21,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "controls/colored_list.h"
 #include "controls/gradient_progress.h"
 #include "controls/picture_ctrl.h"

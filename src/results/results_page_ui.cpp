@@ -16,7 +16,7 @@
 #include <algorithm>
 
 #include "app/about_dialog.h"
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/filter_dialog.h"
 #include "app/page_chain.h"
 #include "app/scan_runner.h"

@@ -9,7 +9,7 @@
 
 #include <stdlib.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "engines/catalog.h"
 #include "engines/file_copiers.h"

@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/recovery_filter.h"
 #include "engines/selection_model.h"

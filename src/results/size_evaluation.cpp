@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/copy_out.h"
 #include "engines/selection_model.h"
 #include "platform/prompt.h"

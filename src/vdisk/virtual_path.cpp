@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "vdisk/parallels_reader.h"

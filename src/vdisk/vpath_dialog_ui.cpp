@@ -3,7 +3,7 @@
 #include <QFileDialog>
 #include <QFont>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "app/startup.h"
 #include "controls/file_dialog_st.h"

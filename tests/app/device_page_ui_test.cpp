@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/device_page.h"
 #include "app/startup.h"
 #include "diskio/sector_io.h"

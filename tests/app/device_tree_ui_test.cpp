@@ -7,7 +7,7 @@
 #include <fstream>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/device_tree.h"
 #include "app/startup.h"
 #include "diskio/geometry_store.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/device_page.h"
 #include "app/device_tree.h"
 #include "app/raw_recovery_page.h"

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "app/about_dialog.h"
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/device_page.h"
 #include "app/device_tree.h"
 #include "app/disk_image_page.h"

@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/message_dialogs.h"
 #include "app/page_base.h"
 #include "app/qt_prompt.h"

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/mode_page.h"
 #include "app/page_chain.h"
 #include "app/startup.h"

@@ -12,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/device_page.h"
 #include "app/disk_image_page.h"
 #include "app/found_partitions_page.h"

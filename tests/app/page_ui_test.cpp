@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_base.h"
 #include "app/startup.h"
 #include "controls/hover_button.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/scan_runner.h"
 #include "app/startup.h"
 #include "engines/carving_table.h"

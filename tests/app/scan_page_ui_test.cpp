@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_chain.h"
 #include "app/qt_prompt.h"
 #include "app/scan_page.h"

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/startup.h"
 #include "platform/registry.h"
 #include "support/fakes.h"

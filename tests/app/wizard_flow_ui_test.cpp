@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/device_page.h"
 #include "app/device_tree.h"
 #include "app/message_dialogs.h"

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/startup.h"
 #include "app/worker_page.h"
 #include "controls/gradient_progress.h"

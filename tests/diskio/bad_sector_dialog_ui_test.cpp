@@ -12,7 +12,7 @@
 #include <set>
 #include <thread>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/qt_prompt.h"
 #include "diskio/sector_io.h"
 #include "diskio_test_util.h"

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
 #include "engines/copy_out.h"

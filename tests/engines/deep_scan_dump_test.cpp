@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
 #include "support/fakes.h"

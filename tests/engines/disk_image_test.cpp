@@ -12,7 +12,7 @@
 #include <random>
 #include <sstream>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "platform/device_map.h"
 #include "platform/file.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
 #include "engines/partition_geometry.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/ntfs_record_builder.h"
 #include "engines/ntfs_runs.h"
 #include "engines/ntfs_volume_util.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/ntfs_records.h"
 #include "engines/ntfs_volume_util.h"
 #include "support/fixtures.h"

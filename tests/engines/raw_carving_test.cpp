@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/carving_table.h"
 #include "platform/device_map.h"

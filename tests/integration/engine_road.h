@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "diskio/geometry_store.h"
 #include "diskio/partition_table.h"
 #include "diskio/sector_io.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <sys/wait.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "platform/text.h"
 
 namespace qm {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/startup.h"
 #include "engines/catalog.h"
 #include "engines/selection_model.h"

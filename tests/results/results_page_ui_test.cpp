@@ -15,7 +15,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/page_chain.h"
 #include "app/scan_runner.h"
 #include "app/startup.h"

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/startup.h"
 #include "engines/catalog.h"
 #include "engines/selection_model.h"

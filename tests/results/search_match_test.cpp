@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/copy_test_util.h"
 #include "engines/selection_model.h"

@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
 #include "engines/selection_model.h"

@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "image_maker.h"
 #include "vdisk/uuid.h"
 #include "vdisk/virtual_path.h"

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "image_maker.h"
 #include "vdisk/parallels_reader.h"
 #include "vdisk/vdi_reader.h"

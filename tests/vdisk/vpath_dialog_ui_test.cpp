@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "app/startup.h"
 #include "controls/file_dialog_st.h"
 #include "support/fakes.h"
