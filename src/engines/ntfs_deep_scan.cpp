@@ -30,13 +30,6 @@ constexpr size_t kSignatureStep = 512;
 constexpr size_t kRecordFlagsField = 0x16;
 constexpr size_t kRecordAllocatedField = 0x1C;
 constexpr size_t kRecordHeaderBytes = 0x1E;
-// NTFS 3.1 headers carry the record's own number at 0x2C; their update
-// sequence array then begins at 0x30 or later.
-constexpr size_t kUsaOffsetField = 4;
-constexpr size_t kBaseReferenceField = 0x20;
-constexpr size_t kOwnNumberField = 0x2C;
-constexpr uint16_t kUsaOffsetWithNumber = 0x30;
-constexpr uint64_t kReferenceMask = 0x0000FFFFFFFFFFFFull;
 // Keys at or above this are the catalogue's own ("Lost" is 0x0FFFFFFF).
 constexpr uint64_t kStatedNumberLimit = 0x0FFFFFFF;
 constexpr uint8_t kFolderInUse = 3;
@@ -313,11 +306,11 @@ namespace {
 // system-file names cover).
 uint32_t StatedRecordNumber(std::span<const uint8_t> record) {
   ByteReader r(record);
-  const uint64_t base = r.u64(kBaseReferenceField) & kReferenceMask;
+  const uint64_t base = r.u64(kRecordBaseReferenceField) & kReferenceMask;
   if (r.fail()) return 0;
   if (base != 0) return base < kStatedNumberLimit ? static_cast<uint32_t>(base) : 0;
-  if (r.u16(kUsaOffsetField) < kUsaOffsetWithNumber) return 0;
-  const uint32_t own = r.u32(kOwnNumberField);
+  if (r.u16(kRecordUsaOffsetField) < kUsaOffsetWithOwnNumber) return 0;
+  const uint32_t own = r.u32(kRecordOwnNumberField);
   return !r.fail() && own < kStatedNumberLimit ? own : 0;
 }
 

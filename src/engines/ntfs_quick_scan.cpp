@@ -28,8 +28,6 @@ namespace {
 
 constexpr char kFileSignature[] = "FILE";
 constexpr size_t kRecordFlagsOffset = 22;
-constexpr size_t kBaseReferenceOffset = 32;
-constexpr uint64_t kReferenceMask = 0x0000FFFFFFFFFFFFull;
 constexpr uint8_t kRecordInUse = 0x01;
 constexpr uint8_t kRecordDirectory = 0x02;
 
@@ -165,7 +163,7 @@ class NtfsQuickScan {
     ApplyFixups(record);
     // An extension record holds more attributes of another record (names of
     // hard links, runs of a fragmented file); it is not a file of its own.
-    if (ByteReader(record).u64(kBaseReferenceOffset) & kReferenceMask) return true;
+    if (ByteReader(record).u64(kRecordBaseReferenceField) & kReferenceMask) return true;
     g_AppState.mftRecordNumbers[0] = static_cast<int32_t>(n);
     g_AppState.mftRecordCount = 1;
     CollectDataExtentRecords(record);
@@ -182,7 +180,7 @@ class NtfsQuickScan {
       if (numbers[i] == n) return record;
       if (!others[i]) {
         std::vector<uint8_t> other = ReadOtherRecord(numbers[i]);
-        if (!other.empty() && (ByteReader(other).u64(kBaseReferenceOffset) & kReferenceMask) != n) other.clear();
+        if (!other.empty() && (ByteReader(other).u64(kRecordBaseReferenceField) & kReferenceMask) != n) other.clear();
         others[i] = std::move(other);
       }
       return *others[i];

@@ -28,6 +28,14 @@ inline constexpr int kNamespaceWin32AndDos = 3;
 
 // The root directory's MFT record number.
 inline constexpr uint32_t kRootRecord = 5;
+// FILE record header fields. NTFS 3.1 headers carry the record's own number
+// at 0x2C; their update sequence array then begins at 0x30 or later.
+inline constexpr size_t kRecordUsaOffsetField = 4;
+inline constexpr size_t kRecordBaseReferenceField = 0x20;
+inline constexpr size_t kRecordOwnNumberField = 0x2C;
+inline constexpr uint16_t kUsaOffsetWithOwnNumber = 0x30;
+// The record-number part of a file reference.
+inline constexpr uint64_t kReferenceMask = 0x0000FFFFFFFFFFFFull;
 
 // Which size bounds an attribute walk: the record's own allocated size
 // (header form) or bytes per sector x sectors per MFT record of the scan

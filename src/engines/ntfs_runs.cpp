@@ -21,12 +21,7 @@ int32_t g_MftRunCount = 0;
 namespace {
 
 // FILE record header.
-constexpr size_t kBaseReferenceField = 32;
-constexpr size_t kRecordNumberField = 44;
-constexpr size_t kUsaOffsetField = 4;
-constexpr uint16_t kUsaOffsetWithRecordNumber = 48;
 constexpr size_t kFirstAttributeField = 20;
-constexpr uint64_t kReferenceMask = 0x0000FFFFFFFFFFFFull;
 
 // Attribute header.
 constexpr size_t kAttrLengthField = 4;
@@ -172,8 +167,8 @@ std::vector<uint8_t> ReadRunData(const char* devicePath, const RunTable& runs, u
 // The record number a FILE record states for itself, when its header has one.
 bool OwnRecordNumber(std::span<const uint8_t> record, uint64_t* number) {
   ByteReader r(record);
-  if (r.u16(kUsaOffsetField) < kUsaOffsetWithRecordNumber) return false;
-  *number = r.u32(kRecordNumberField);
+  if (r.u16(kRecordUsaOffsetField) < kUsaOffsetWithOwnNumber) return false;
+  *number = r.u32(kRecordOwnNumberField);
   return !r.fail();
 }
 
@@ -239,7 +234,7 @@ size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recor
       if (sector == 0) break;
       ext = ReadFileRecord(devicePath, sector);
       if (ext.empty()) break;
-      uint64_t owner = ByteReader(ext).u64(kBaseReferenceField) & kReferenceMask;
+      uint64_t owner = ByteReader(ext).u64(kRecordBaseReferenceField) & kReferenceMask;
       if (!isBase(owner)) break;
       rec = ext;
     }

@@ -543,34 +543,11 @@ inline std::u16string ApplyScanLog(const std::string& path) {
     return std::u16string(ScanLogHeaderMessage(status));
   }
   AppState& s = g_AppState;
-  s.wholeDiskMode = h.mode;
   if (h.diskModel != g_SelectedDiskModel) {
     s.loadingScanLog = 0;
     return u"Please select proper device.";
   }
-  g_SelectedDiskIndex = static_cast<int16_t>((g_SelectedDiskIndex & ~0xFF) | h.diskIndex);
-  g_SelectedDriveLetter = static_cast<char>(h.driveLetter);
-  if (h.driveLetter == 0) std::strcpy(g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
-  g_BytesPerSector = h.bytesPerSector;
-  g_PartitionDiskIndex = static_cast<int16_t>((g_PartitionDiskIndex & ~0xFF) | h.partitionDiskIndex);
-  g_SelectedPartitionIndex = static_cast<int16_t>((g_SelectedPartitionIndex & ~0xFF) | h.partitionIndex);
-  g_SelectedFileSystem = h.fileSystem;
-  g_SelectedVolumeText = h.volumeText;
-  g_RangeFirstSector = h.rangeFirstSector;
-  g_RangeEndSector = h.rangeEndSector;
-  g_PartitionGeometry = h.partitionGeometry;
-  s.scanGeometry = h.scanGeometry;
-  s.scanFileSystem = h.scanFileSystem;
-  s.formattedMode = h.formattedMode;
-  s.partitionMode = h.partitionMode;
-  s.partitionPass = h.partitionPass;
-  s.currentVolume = h.currentVolume;
-  if (s.partitionMode) {
-    s.fileSystemCount = h.fileSystemCount;
-    AppendScanLogFileSystems(h);
-  }
-  s.partitionPass = 0;
-  s.scanLogRecordsOffset = static_cast<int64_t>(h.recordsOffset);
+  ApplyScanLogHeader(h);
   s.scanLogPath = path;
   s.recoveryMode = s.partitionMode ? 3 : s.formattedMode ? 2 : 1;
   return {};
