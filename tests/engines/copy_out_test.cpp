@@ -111,6 +111,19 @@ class CopyOutTest : public ::testing::Test {
   }
 
   // Copies the selection into dir/out and returns that folder.
+  // Presents the FAT16 fixture, catalogues it whole and returns README.TXT's
+  // first cluster; 0 when the volume does not open or has no such file.
+  uint32_t Fat16ReadmeCluster() {
+    image_ = fat_->path("fat16.img");
+    present_.reset();
+    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+    if (!test::OpenFatImage(image_, u"FAT16")) return 0;
+    test::CatalogFat(image_);
+    for (const FileRecord& f : AllFiles())
+      if (f.wideName == u"README.TXT") return f.dataKey;
+    return 0;
+  }
+
   std::string Copy(SelectionModel& model, test::RecordingSink* sink = nullptr, bool fresh = true) {
     const std::string target = dir_.file("out");
     if (fresh) test::Run("rm -rf " + test::ShellQuote(target));
@@ -343,16 +356,9 @@ TEST_F(CopyOutTest, AnUnknownFileSystemCopiesNothing) {
 TEST_F(CopyOutTest, FilesUnderLostAreCopied) {
   QM_REQUIRE_FIXTURE(*fat_);
   if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
-  image_ = fat_->path("fat16.img");
-  present_.reset();
-  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
-  ASSERT_TRUE(test::OpenFatImage(image_, u"FAT16"));
   // Take README.TXT's cluster from a full catalogue, then catalogue it as an
   // orphan under "Lost".
-  auto items = test::CatalogFat(image_);
-  uint32_t cluster = 0;
-  for (const FileRecord& f : AllFiles())
-    if (f.wideName == u"README.TXT") cluster = f.dataKey;
+  const uint32_t cluster = Fat16ReadmeCluster();
   ASSERT_NE(cluster, 0u);
   ClearCatalog();
   InsertFolderRecord("", u"Lost", 'n', kFatRootKey, kLostFolderKey, 0, {}, 0);
@@ -369,14 +375,7 @@ TEST_F(CopyOutTest, FilesUnderLostAreCopied) {
 TEST_F(CopyOutTest, AFolderWinsOverAFileOfTheSameName) {
   QM_REQUIRE_FIXTURE(*fat_);
   if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
-  image_ = fat_->path("fat16.img");
-  present_.reset();
-  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
-  ASSERT_TRUE(test::OpenFatImage(image_, u"FAT16"));
-  test::CatalogFat(image_);
-  uint32_t cluster = 0;
-  for (const FileRecord& f : AllFiles())
-    if (f.wideName == u"README.TXT") cluster = f.dataKey;
+  const uint32_t cluster = Fat16ReadmeCluster();
   ASSERT_NE(cluster, 0u);
   ClearCatalog();
   // The empty marker file "Lost" beside the folder "Lost"; a file with data
@@ -404,14 +403,7 @@ TEST_F(CopyOutTest, AFolderWinsOverAFileOfTheSameName) {
 TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
   QM_REQUIRE_FIXTURE(*fat_);
   if (!test::HaveTools({"fls", "istat", "fsstat"})) GTEST_SKIP() << "sleuthkit is not installed";
-  image_ = fat_->path("fat16.img");
-  present_.reset();
-  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
-  ASSERT_TRUE(test::OpenFatImage(image_, u"FAT16"));
-  test::CatalogFat(image_);
-  uint32_t cluster = 0;
-  for (const FileRecord& f : AllFiles())
-    if (f.wideName == u"README.TXT") cluster = f.dataKey;
+  const uint32_t cluster = Fat16ReadmeCluster();
   ASSERT_NE(cluster, 0u);
   // The volume's last sector as sleuthkit reads it.
   const std::string fsstat = test::Capture("fsstat " + test::ShellQuote(image_));
@@ -758,14 +750,8 @@ TEST_F(CopyOutTest, ALinkInTheTargetIsACopyErrorNeverFollowed) {
 TEST_F(CopyOutTest, HostileNamesStayInsideTheTarget) {
   QM_REQUIRE_FIXTURE(*fat_);
   if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
-  image_ = fat_->path("fat16.img");
-  present_.reset();
-  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
-  ASSERT_TRUE(test::OpenFatImage(image_, u"FAT16"));
-  test::CatalogFat(image_);
-  uint32_t cluster = 0;
-  for (const FileRecord& f : AllFiles())
-    if (f.wideName == u"README.TXT") cluster = f.dataKey;
+  const uint32_t cluster = Fat16ReadmeCluster();
+  ASSERT_NE(cluster, 0u);
   ClearCatalog();
   const std::u16string longName(300, u'x');
   const std::u16string nul = std::u16string(u"a") + u'\0' + u"b";
