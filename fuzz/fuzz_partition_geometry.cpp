@@ -26,6 +26,9 @@ const std::string& ImagePath() {
     qm::DeviceMap::Instance().Refresh();
     return p;
   }();
+  // Registered after path is made, so it runs before path is destroyed.
+  static const bool cleanup = std::atexit([] { ::unlink(path.c_str()); }) == 0;
+  (void)cleanup;
   return path;
 }
 

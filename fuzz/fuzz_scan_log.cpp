@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <span>
 #include <string>
@@ -32,7 +34,8 @@ namespace {
 const std::string& Scratch() {
   static const std::string dir = [] {
     char pattern[] = "/tmp/qm-fuzz-scan-log-XXXXXX";
-    std::string d = ::mkdtemp(pattern) ? pattern : "/tmp";
+    if (!::mkdtemp(pattern)) std::abort();
+    std::string d = pattern;
     std::vector<char> image(1 << 20);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 + (i >> 9));
     std::ofstream(d + "/disk.img", std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
@@ -41,6 +44,10 @@ const std::string& Scratch() {
     qm::DeviceMap::Instance().Refresh();
     return d;
   }();
+  // Registered after dir is made, so it runs before dir is destroyed: the
+  // folder goes when the process ends.
+  static const bool cleanup = std::atexit([] { std::filesystem::remove_all(dir); }) == 0;
+  (void)cleanup;
   return dir;
 }
 

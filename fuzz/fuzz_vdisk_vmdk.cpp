@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -19,6 +20,9 @@ const std::string& Folder() {
     std::ofstream(f + "/e.vmdk", std::ios::binary) << std::string(8192, 'z');
     return f;
   }();
+  // Registered after folder is made, so it runs before folder is destroyed.
+  static const bool cleanup = std::atexit([] { std::filesystem::remove_all(folder); }) == 0;
+  (void)cleanup;
   return folder;
 }
 
