@@ -44,8 +44,6 @@ uint64_t SourceBytes() {
 
 }  // namespace
 
-std::u16string DiskSizeText(uint64_t bytes) { return SizeText1(bytes); }
-
 std::optional<int> DiskNumberOf(std::u16string_view text) {
   if (text.size() <= kDiskPrefixChars) return std::nullopt;
   const std::string digits = Utf16ToUtf8(text.substr(kDiskPrefixChars));
@@ -237,7 +235,7 @@ void CreateDiskImage::ShowTargetDiskInfo(const QString& text) {
   std::u16string model;
   ReadRegistryString(HKEY_CLASSES_ROOT, kGeometryModelKey, name, &model);
   modelValue_.setText(QString::fromStdU16String(model));
-  sizeValue_.setText(QString::fromStdU16String(DiskSizeText(StoredSize(name))));
+  sizeValue_.setText(QString::fromStdU16String(SizeText1(StoredSize(name))));
 }
 
 void CreateDiskImage::OnImageTypeChanged() {

@@ -27,8 +27,6 @@ inline constexpr char16_t kNoAdequateSpaceText[] =
 inline constexpr char16_t kTargetPathMissingText[] = u"Target path does not exist. Please choose correct path.";
 inline constexpr char kImageFileName[] = "DiskImage.dmg";
 
-// Size text of a disk: "%.1f" with " TB", " GB", " MB" or " KB", or "0".
-std::u16string DiskSizeText(uint64_t bytes);
 // The number after the first four characters of a "Disk" n text; nothing
 // when the rest is not a plain decimal number.
 std::optional<int> DiskNumberOf(std::u16string_view text);

@@ -5,14 +5,11 @@
 #include <QStringList>
 
 #include "app/message_dialogs.h"
+#include "controls/qt_text.h"
 #include "diskio/bad_sector_dialog_ui.h"
 #include "engines/copy_dialogs_ui.h"
 
 namespace qm {
-
-namespace {
-QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
-}  // namespace
 
 int QtPrompt::ViewMsgBox(std::u16string_view text) {
   const QString message = Q(text);

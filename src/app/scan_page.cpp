@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "controls/qt_text.h"
 #include "state/app_state.h"
 #include "app/page_chain.h"
 #include "app/startup.h"
@@ -70,8 +71,6 @@ const std::u16string kBytesRecovered = Padded(u"Bytes Recovered", 29);
 const std::u16string kSizeCopied = Padded(u"Size Copied", 29);
 const std::u16string kTotalSize = Padded(u"Total Size", 29);
 const std::u16string kIndexesFound = Padded(u"Indexes Found", 28);
-
-QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
 std::u16string Printf(const char* format, double value, const char* unit) {
   char buffer[64];

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "controls/qt_text.h"
 #include "state/app_state.h"
 #include "app/page_chain.h"
 #include "app/scan_page.h"
@@ -45,8 +46,6 @@ constexpr int kSkinRoom = 4;  // a skinned button is a little taller than its pl
 constexpr int kDetailsWidth = 150;
 // Room kept between the frame and the rules above the bottom row.
 constexpr int kFrameBottomGap = 5;
-
-QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
 

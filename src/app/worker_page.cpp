@@ -6,12 +6,9 @@
 #include <QProgressBar>
 
 #include "controls/gradient_progress.h"
+#include "controls/qt_text.h"
 
 namespace qm {
-
-namespace {
-QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
-}  // namespace
 
 WorkerPage::WorkerPage(QWidget* parent) : WizardPage(parent) {}
 

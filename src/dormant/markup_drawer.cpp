@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "controls/qt_text.h"
 #include "platform/registry.h"
 
 namespace qm {
@@ -21,8 +22,6 @@ constexpr int kMaxCount = 100;
 constexpr int kMaxCoordinate = 1 << 28;
 
 constexpr int kFillGranularity = 5;
-
-QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
 ColorRef FromQColor(const QColor& c) { return MakeColorRef(c.red(), c.green(), c.blue()); }
 

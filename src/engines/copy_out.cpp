@@ -15,6 +15,7 @@
 #include "engines/recovery_filter.h"
 #include "engines/selection_model.h"
 #include "platform/file.h"
+#include "platform/percent.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
 
@@ -92,12 +93,6 @@ constexpr int kTextEveryCalls = 1000;
 int64_t SteadySeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-int Percent(uint64_t part, uint64_t whole) {
-  if (whole == 0) return 0;
-  const unsigned __int128 p = static_cast<unsigned __int128>(part) * 100 / whole;
-  return p > 100 ? 100 : static_cast<int>(p);
 }
 
 // The key of the catalogue folder the root stands for.
@@ -215,7 +210,8 @@ void UpdateCopyProgress(std::u16string_view, std::u16string_view, uint64_t writt
   }
   const uint64_t copied = g_CopiedBytes.load();
   const uint64_t selected = sink->SelectedBytes();
-  if (copied != 0) sink->SetProgressPos(kCopyOverallBar, Percent(copied, selected));
+  // Unlike the other bars, the overall bar reads 0 while no total is known.
+  if (copied != 0) sink->SetProgressPos(kCopyOverallBar, selected == 0 ? 0 : Percent(copied, selected));
 
   int local = 0;
   if (!counter) counter = &local;

@@ -12,6 +12,7 @@
 #include "engines/fat_directory.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
+#include "platform/percent.h"
 #include "platform/prompt.h"
 #include "platform/scan_host.h"
 #include "platform/text.h"
@@ -30,13 +31,6 @@ constexpr size_t kDirReadBytes = 1024 * 1024;
 
 // "." and ".." entry fields.
 constexpr size_t kDotDotEntry = 32;
-
-// part x 100 / whole, at most 100; a whole of 0 counts as done.
-int Percent(uint64_t part, uint64_t whole) {
-  if (whole == 0) return 100;
-  const unsigned __int128 p = static_cast<unsigned __int128>(part) * 100 / whole;
-  return p > 100 ? 100 : static_cast<int>(p);
-}
 
 std::u16string Widen(const std::string& s) {
   std::u16string w;

@@ -14,6 +14,7 @@
 #include "engines/fat_lost_folder_scan.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
+#include "platform/percent.h"
 #include "platform/prompt.h"
 #include "platform/scan_host.h"
 
@@ -49,12 +50,6 @@ constexpr std::array<uint32_t, 8> kClusterSizes = {1, 2, 4, 8, 16, 32, 64, 128};
 constexpr uint32_t kFat16LargestCluster = 0x10000;
 
 constexpr int32_t kRejectedFolder = -1;
-
-int Percent(uint64_t part, uint64_t whole) {
-  if (whole == 0) return 100;
-  const unsigned __int128 p = static_cast<unsigned __int128>(part) * 100 / whole;
-  return p > 100 ? 100 : static_cast<int>(p);
-}
 
 // Moves the bar only when its value changes.
 class ProgressBar {

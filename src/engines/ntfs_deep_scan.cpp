@@ -11,6 +11,7 @@
 #include "engines/ntfs_records.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
+#include "platform/percent.h"
 #include "platform/scan_host.h"
 #include "platform/text.h"
 
@@ -116,17 +117,12 @@ uint32_t SizeFieldSectors(int8_t field, uint32_t spc, uint32_t bps) {
   return std::max<uint32_t>(1, (uint32_t{1} << shift) / bps);
 }
 
-uint64_t Percent(uint64_t done, uint64_t total) {
-  if (total == 0) return 100;
-  return std::min<uint64_t>(100, static_cast<uint64_t>(static_cast<unsigned __int128>(done) * 100 / total));
-}
-
 // The progress bar and the secondary line of one counted step.
 class StepProgress {
  public:
   StepProgress(ScanHost& page, const char* format) : page_(page), format_(format) {}
   void Report(uint64_t done, uint64_t total) {
-    const int bar = static_cast<int>(Percent(done, total));
+    const int bar = Percent(done, total);
     const bool moved = bar != lastBar_;
     if (moved) {
       page_.SetProgressPos(kScanProgressBar, bar);
@@ -484,7 +480,7 @@ class NtfsDeepScan {
       ReadSectors(device_, s, static_cast<uint32_t>(n), chunk.data());
       examiner.Examine(std::span<const uint8_t>(chunk.data(), bytes), s);
       s += n;
-      const int bar = static_cast<int>(Percent(s, end));
+      const int bar = Percent(s, end);
       if (bar != lastBar) {
         page_.SetProgressPos(kScanProgressBar, bar);
         lastBar = bar;

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "controls/qt_text.h"
 #include "state/app_state.h"
 #include "controls/colored_list.h"
 #include "controls/gradient_progress.h"
@@ -37,8 +38,6 @@
 namespace qm {
 
 namespace {
-
-QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
 bool EndsWithNoCase(std::u16string_view name, std::u16string_view ending) {
   return name.size() >= ending.size() &&

@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/about_dialog.h"
+#include "controls/qt_text.h"
 #include "state/app_state.h"
 #include "app/filter_dialog.h"
 #include "app/page_chain.h"
@@ -43,8 +44,6 @@ namespace {
 
 constexpr int kResultsPageId = 2;
 constexpr int kRowRole = Qt::UserRole + 1;
-
-QString Q(const std::u16string& s) { return QString::fromStdU16String(s); }
 
 // Frees the file list and keeps the folder list as it was (the catalogue
 // frees only both at once, so the folders are put back in their order).

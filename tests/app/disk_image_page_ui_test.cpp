@@ -17,6 +17,7 @@
 #include "engines/disk_image.h"
 #include "engines/drive_free_bytes.h"
 #include "platform/device_map.h"
+#include "platform/text.h"
 #include "support/fakes.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
@@ -232,9 +233,9 @@ TEST(DiskImagePaths, Helpers) {
   } cases[] = {{u"Disk0", 0}, {u"Disk12", 12}, {u"Disk", std::nullopt}, {u"Diskx", std::nullopt},
                {u"Disk3a", std::nullopt}, {u"Disk-1", std::nullopt}, {u"", std::nullopt}};
   for (const Case& c : cases) EXPECT_EQ(DiskNumberOf(c.text), c.n);
-  EXPECT_EQ(DiskSizeText(0), u"0");
-  EXPECT_EQ(DiskSizeText(3ull << 40), u"3.0 TB");
-  EXPECT_EQ(DiskSizeText(6ull << 30), u"6.0 GB");
+  EXPECT_EQ(SizeText1(0), u"0");
+  EXPECT_EQ(SizeText1(3ull << 40), u"3.0 TB");
+  EXPECT_EQ(SizeText1(6ull << 30), u"6.0 GB");
 }
 
 }  // namespace

@@ -909,6 +909,21 @@ TEST(CopyProgressReport, TextsFollowTheByteCountsAndTheClock) {
   ResetCopyTotals();
 }
 
+// With no selected total the overall bar reads 0, though every other bar
+// counts nothing to do as done.
+TEST(CopyProgressReport, OverallBarReadsZeroWithoutASelectedTotal) {
+  test::RecordingSink sink;
+  sink.selected = 0;
+  g_CopiedBytes = 4096;
+  g_CopyProgressDlg = &sink;
+  int counter = 0;
+  UpdateCopyProgress(u"/t/f", u"f", 10, 10, &counter);
+  g_CopyProgressDlg = nullptr;
+  EXPECT_EQ(sink.bars[kCopyOverallBar], 0);
+  EXPECT_EQ(sink.bars[kCopyFileBar], 100);
+  ResetCopyTotals();
+}
+
 TEST(CopyProgressReport, TextsWaitForTheThousandthCallAndKeepWithoutARate) {
   test::RecordingSink sink;
   sink.selected = 1000;
