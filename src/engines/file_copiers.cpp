@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <limits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -9,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unordered_map>
 #include <unistd.h>
 
 #include "state/app_state.h"
@@ -423,8 +427,63 @@ int SetLastWriteTime(const std::string& path, uint32_t fileTimeHigh, uint32_t fi
   return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
 }
 
+namespace {
+
+// The zone's offset at the moment, in seconds east of UTC.
+long OffsetAt(time_t when) {
+  struct tm t {};
+  return ::localtime_r(&when, &t) ? t.tm_gmtoff : LONG_MIN;
+}
+
+// mktime looks the zone up again on every call (the zone file is checked
+// each time), and a copy-out asks for thousands of times that fall in few
+// hours. So each hour's start is converted once; a time in an hour with no
+// change of offset within a day of it is that start plus its minutes and
+// seconds, the very value mktime gives. Near a change mktime decides, as
+// before. Dropped when TZ changes.
+bool HourStart(const CivilTime& c, time_t* start) {
+  constexpr time_t kMixed = std::numeric_limits<time_t>::min();
+  thread_local bool ready = false;
+  thread_local std::string zone;
+  thread_local bool hadZone = false;
+  thread_local std::unordered_map<uint32_t, time_t> starts;
+  const char* tz = std::getenv("TZ");
+  if (!ready || hadZone != (tz != nullptr) || (tz && zone != tz) || starts.size() > 100000) {
+    starts.clear();
+    zone = tz ? tz : "";
+    hadZone = tz != nullptr;
+    ready = true;
+  }
+  const uint32_t key = ((static_cast<uint32_t>(c.year) * 16 + static_cast<uint32_t>(c.month)) * 32 +
+                        static_cast<uint32_t>(c.day)) * 32 + static_cast<uint32_t>(c.hour);
+  auto it = starts.find(key);
+  if (it == starts.end()) {
+    struct tm t {};
+    t.tm_year = c.year - 1900;
+    t.tm_mon = c.month - 1;
+    t.tm_mday = c.day;
+    t.tm_hour = c.hour;
+    t.tm_isdst = -1;
+    const time_t at = ::mktime(&t);
+    constexpr time_t kDay = 86400;
+    const long offset = OffsetAt(at);
+    const bool steady = at != -1 && t.tm_year == c.year - 1900 && t.tm_mon == c.month - 1 && t.tm_mday == c.day &&
+                        t.tm_hour == c.hour && t.tm_min == 0 && t.tm_sec == 0 && offset != LONG_MIN &&
+                        OffsetAt(at - kDay) == offset && OffsetAt(at + 3599) == offset &&
+                        OffsetAt(at + kDay) == offset;
+    it = starts.emplace(key, steady ? at : kMixed).first;
+  }
+  if (it->second == kMixed) return false;
+  *start = it->second;
+  return true;
+}
+
+}  // namespace
+
 uint64_t FatTimeToFileTime(uint16_t fatDate, uint16_t fatTime) {
   const CivilTime c = FatDateTimeToCivil(fatDate, fatTime);
+  time_t start = 0;
+  if (HourStart(c, &start)) return UnixToFileTime(static_cast<int64_t>(start) + c.minute * 60 + c.second);
   struct tm t {};
   t.tm_year = c.year - 1900;
   t.tm_mon = c.month - 1;
