@@ -395,5 +395,18 @@ TEST(CopyNtfsFile, RecordFailingItsFixupCheckIsReportedIncomplete) {
   test::FreshState();
 }
 
+// A file whose data cannot be found is named, never left behind empty, and
+// a copy made afterwards in its place is not taken for a collision.
+TEST(CopyNtfsFile, AFileNotFoundLeavesNoEmptyFileInItsPlace) {
+  test::TempDir dir;
+  test::FreshState();
+  const std::string lost = dir.file("lost.txt");
+  CopyNtfsFile(lost, u"lost.txt", 100, 0, 5, 70, 1, 0, 0, 0);
+  struct stat st {};
+  EXPECT_NE(::lstat(lost.c_str(), &st), 0);
+  EXPECT_EQ(g_FilesCopied.load(), 1);
+  test::FreshState();
+}
+
 }  // namespace
 }  // namespace qm
