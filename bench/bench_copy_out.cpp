@@ -70,8 +70,69 @@ bool SameFile(const std::string& a, const std::string& b) { return Run("cmp -s "
 
 }  // namespace
 
+// Many small files: what each file costs beyond its bytes (the name check,
+// create, close and time). One 4 KiB file on each file system is copied into
+// kSmallCopies new names, against cp -rp of as many 4 KiB files.
+constexpr int kSmallCopies = 5000;
+
+void SmallFiles(const qm::bench::Scratch& scratch) {
+  const std::string path = "PATH=$PATH:/usr/sbin:/sbin ";
+  const std::string small = scratch.file("big.bin");
+  {
+    std::ofstream out(small, std::ios::binary);
+    out << std::string(4096, 'q');
+  }
+  const std::string fat = scratch.file("small-fat.img"), ntfs = scratch.file("small-ntfs.img");
+  if (!Run("truncate -s 64M " + fat + " && " + path + "mkfs.fat -F 32 -s 1 " + fat +
+           " >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " + fat + " " + small + " ::/big.bin") ||
+      !Run("truncate -s 64M " + ntfs + " && " + path + "mkntfs -F -Q -q " + ntfs + " 2>/dev/null && " + path +
+           "ntfscp -q " + ntfs + " " + small + " big.bin")) {
+    std::printf("cannot make the images (mkfs.fat, mtools, mkntfs, ntfscp needed)\n");
+    return;
+  }
+  const std::string source = scratch.file("small-source");
+  Run("mkdir -p " + source);
+  for (int i = 0; i < kSmallCopies; ++i) std::ofstream(source + "/" + std::to_string(i)) << std::string(4096, 'q');
+  const double ref = qm::bench::CommandSeconds("cp -rp " + source + " " + scratch.file("small-cp"));
+  const std::string count = std::to_string(kSmallCopies);
+  std::string inode;
+  uint64_t first = 0;
+  if (Select(fat, u"FAT32") && Locate(fat, &inode, &first)) {
+    const qm::PartitionGeometry& g = qm::g_AppState.scanGeometry;
+    const auto cluster = static_cast<uint32_t>((first - uint64_t(g.clusterZeroSector)) / uint64_t(g.sectorsPerCluster));
+    const std::string folder = scratch.file("small-fat");
+    Run("mkdir -p " + folder);
+    const double t = qm::bench::Seconds([&] {
+      for (int i = 0; i < kSmallCopies; ++i)
+        qm::CopyFatFile(folder + "/" + std::to_string(i), u"big.bin", 4096, cluster, 1, 0, 0x6000, 0x5685);
+    });
+    qm::bench::Row("FAT32: copy " + count + " files of 4 KiB", t, "cp -rp (as many files)", ref);
+    if (!SameFile(folder + "/" + std::to_string(kSmallCopies - 1), small)) std::printf("  MISMATCH on FAT32\n");
+  }
+  if (Select(ntfs, u"NTFS") && Locate(ntfs, &inode, &first)) {
+    const qm::PartitionGeometry& g = qm::g_AppState.scanGeometry;
+    qm::LoadMftRuns(0, qm::SelectedDevicePath(), uint64_t(g.mftSector), uint32_t(g.sectorsPerCluster));
+    const uint64_t sector = qm::MftRecordToSector(std::stoull(inode));
+    const std::string folder = scratch.file("small-ntfs");
+    Run("mkdir -p " + folder);
+    const double t = qm::bench::Seconds([&] {
+      for (int i = 0; i < kSmallCopies; ++i)
+        qm::CopyNtfsFile(folder + "/" + std::to_string(i), u"big.bin", 4096, sector, 5,
+                         static_cast<uint32_t>(std::stoul(inode)), 1, 0, 0x01d96776, 0x0f5e7000);
+    });
+    qm::bench::Row("NTFS: copy " + count + " files of 4 KiB", t, "cp -rp (as many files)", ref);
+    if (!SameFile(folder + "/" + std::to_string(kSmallCopies - 1), small)) std::printf("  MISMATCH on NTFS\n");
+  }
+}
+
 int main() {
   qm::bench::Scratch scratch;
+  // The small-file rows alone, without the 1 GiB images.
+  if (std::getenv("QM_BENCH_SMALL_FILES")) {
+    SmallFiles(scratch);
+    return 0;
+  }
+  SmallFiles(scratch);
   const std::string original = scratch.file("big.bin");
   {
     std::ofstream out(original, std::ios::binary);

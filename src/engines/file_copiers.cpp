@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <limits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -9,6 +12,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unordered_map>
+#include <unistd.h>
 
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
@@ -45,6 +50,8 @@ TargetFileFactory g_Factory;
 
 class PlainTargetFile : public TargetFile {
  public:
+  PlainTargetFile() = default;
+  explicit PlainTargetFile(File made) : file_(std::move(made)) {}
   bool Create(const std::string& path) override { return file_.open(path, File::Mode::CreateTruncate); }
   size_t Write(const void* data, size_t bytes) override {
     const int64_t got = file_.writeAt(data, bytes, offset_);
@@ -54,6 +61,7 @@ class PlainTargetFile : public TargetFile {
   }
   bool Close() override { return file_.closeChecked(); }
   int LastError() const override { return file_.lastError(); }
+  int Handle() const override { return file_.fd(); }
 
  private:
   File file_;
@@ -101,12 +109,46 @@ void SplitName(const std::string& name, std::string* stem, std::string* ext) {
 
 uint64_t DivideUp(uint64_t a, uint64_t b) { return b == 0 ? 0 : a / b + (a % b != 0); }
 
+// Access time left alone, last-write time from a FILETIME (UTC).
+void WriteTimes(uint64_t ticks, struct timespec times[2]) {
+  const int64_t since = static_cast<int64_t>(ticks - kUnixEpochTicks);
+  int64_t seconds = since / static_cast<int64_t>(kTicksPerSecond);
+  int64_t rest = since % static_cast<int64_t>(kTicksPerSecond);
+  if (rest < 0) {
+    rest += static_cast<int64_t>(kTicksPerSecond);
+    --seconds;
+  }
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(rest * 100);
+}
+
+// A file the copy-out created itself, exclusively, while checking its name
+// was free: one open instead of a look-up and an open. Removed again when
+// the copier ends without writing it, so that no empty file is left where
+// none was made before.
+struct MadeFile {
+  File file;
+  std::string path;
+  MadeFile() = default;
+  MadeFile(const MadeFile&) = delete;
+  MadeFile& operator=(const MadeFile&) = delete;
+  ~MadeFile() {
+    if (!file.isOpen()) return;
+    file.close();
+    ::unlink(path.c_str());
+  }
+};
+
 // One file being written: counts only what really reached it, and turns a
 // failed create, write or close into the copy-error question.
 class Output {
  public:
-  Output(std::string path, std::u16string_view name, uint64_t size, int normalCopy, uint64_t fileTime)
-      : path_(std::move(path)),
+  Output(std::string path, std::u16string_view name, uint64_t size, int normalCopy, uint64_t fileTime,
+         MadeFile* made = nullptr)
+      : made_(made),
+        path_(std::move(path)),
         name_(name),
         size_(size),
         normal_(normalCopy == 1),
@@ -114,6 +156,10 @@ class Output {
         job_(CurrentCopyJob(normalCopy)) {}
 
   bool Create() {
+    if (made_ && made_->file.isOpen() && made_->path == path_) {
+      file_ = std::make_unique<PlainTargetFile>(std::move(made_->file));
+      return true;
+    }
     if (normal_ && LinkBelowTarget(path_)) {
       Failed(ELOOP);
       return false;
@@ -138,11 +184,16 @@ class Output {
   // end of the copy-out.
   void Finish() {
     if (!file_) return;
+    // On the open handle when there is one: no second look-up by name.
+    struct timespec times[2];
+    WriteTimes(fileTime_, times);
+    const int fd = file_->Handle();
+    const bool timed = fd >= 0 && ::futimens(fd, times) == 0;
     const bool closed = file_->Close();
     const int cause = file_->LastError();
     file_.reset();
     if (!closed && !failed_) Failed(cause);
-    SetLastWriteTime(path_, static_cast<uint32_t>(fileTime_ >> 32), static_cast<uint32_t>(fileTime_));
+    if (!timed) SetLastWriteTime(path_, static_cast<uint32_t>(fileTime_ >> 32), static_cast<uint32_t>(fileTime_));
     if (normal_ && written_ < size_) NoteIncompleteCopiedFile(path_);
   }
   // Reads source sectors for this file; a failed read leaves zeros and marks
@@ -186,6 +237,7 @@ class Output {
     }
   }
 
+  MadeFile* made_;
   std::string path_;
   std::u16string_view name_;
   uint64_t size_;
@@ -198,10 +250,30 @@ class Output {
   bool failed_ = false;
 };
 
+// Whether nothing stands at path. With plain target files the usual case
+// creates the file there at once (exclusively, never through a link) and
+// keeps it in made; anything unusual is looked up as before.
+bool NameIsFree(const std::string& path, MadeFile* made) {
+  bool plain = false;
+  {
+    std::lock_guard lock(g_FactoryMutex);
+    plain = !g_Factory;
+  }
+  if (plain && made && !LinkBelowTarget(path)) {
+    if (made->file.open(path, File::Mode::CreateNew)) {
+      made->path = path;
+      return true;
+    }
+    if (made->file.lastError() == EEXIST) return false;
+  }
+  return !PathExists(path);
+}
+
 // The part common to both copiers before anything is written: texts, the
 // skip flag, and for a normal copy the filter and the name collision.
 // False when the file is left out.
-bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int normalCopy, bool deleted) {
+bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int normalCopy, bool deleted,
+              MadeFile* made) {
   CopyProgressSink* sink = g_CopyProgressDlg.load();
   if (normalCopy == 1 && sink && !sink->DetailsHidden()) {
     sink->SetControlText(kCopyFolderNameValue, Utf8ToUtf16(*fullPath));
@@ -213,7 +285,7 @@ bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int no
   if (normalCopy != 1) return true;
   if (!PassesDeletedOption(deleted) || !PassesExtensionList(*name)) return false;
 
-  if (PathExists(*fullPath)) {
+  if (!NameIsFree(*fullPath, made)) {
     int decision = g_ReplaceDecision.load();
     if (decision == 0 || decision == 1 || decision == 4) {
       int counter = 0;
@@ -350,24 +422,68 @@ bool MakeUniqueName(std::string* fullPath, std::u16string* name) {
 }
 
 int SetLastWriteTime(const std::string& path, uint32_t fileTimeHigh, uint32_t fileTimeLow) {
-  const uint64_t ticks = uint64_t{fileTimeHigh} << 32 | fileTimeLow;
-  const int64_t since = static_cast<int64_t>(ticks - kUnixEpochTicks);
-  int64_t seconds = since / static_cast<int64_t>(kTicksPerSecond);
-  int64_t rest = since % static_cast<int64_t>(kTicksPerSecond);
-  if (rest < 0) {
-    rest += static_cast<int64_t>(kTicksPerSecond);
-    --seconds;
-  }
   struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(seconds);
-  times[1].tv_nsec = static_cast<long>(rest * 100);
+  WriteTimes(uint64_t{fileTimeHigh} << 32 | fileTimeLow, times);
   return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
 }
 
+namespace {
+
+// The zone's offset at the moment, in seconds east of UTC.
+long OffsetAt(time_t when) {
+  struct tm t {};
+  return ::localtime_r(&when, &t) ? t.tm_gmtoff : LONG_MIN;
+}
+
+// mktime looks the zone up again on every call (the zone file is checked
+// each time), and a copy-out asks for thousands of times that fall in few
+// hours. So each hour's start is converted once; a time in an hour with no
+// change of offset within a day of it is that start plus its minutes and
+// seconds, the very value mktime gives. Near a change mktime decides, as
+// before. Dropped when TZ changes.
+bool HourStart(const CivilTime& c, time_t* start) {
+  constexpr time_t kMixed = std::numeric_limits<time_t>::min();
+  thread_local bool ready = false;
+  thread_local std::string zone;
+  thread_local bool hadZone = false;
+  thread_local std::unordered_map<uint32_t, time_t> starts;
+  const char* tz = std::getenv("TZ");
+  if (!ready || hadZone != (tz != nullptr) || (tz && zone != tz) || starts.size() > 100000) {
+    starts.clear();
+    zone = tz ? tz : "";
+    hadZone = tz != nullptr;
+    ready = true;
+  }
+  const uint32_t key = ((static_cast<uint32_t>(c.year) * 16 + static_cast<uint32_t>(c.month)) * 32 +
+                        static_cast<uint32_t>(c.day)) * 32 + static_cast<uint32_t>(c.hour);
+  auto it = starts.find(key);
+  if (it == starts.end()) {
+    struct tm t {};
+    t.tm_year = c.year - 1900;
+    t.tm_mon = c.month - 1;
+    t.tm_mday = c.day;
+    t.tm_hour = c.hour;
+    t.tm_isdst = -1;
+    const time_t at = ::mktime(&t);
+    constexpr time_t kDay = 86400;
+    const long offset = OffsetAt(at);
+    const bool steady = at != -1 && t.tm_year == c.year - 1900 && t.tm_mon == c.month - 1 && t.tm_mday == c.day &&
+                        t.tm_hour == c.hour && t.tm_min == 0 && t.tm_sec == 0 && offset != LONG_MIN &&
+                        OffsetAt(at - kDay) == offset && OffsetAt(at + 3599) == offset &&
+                        OffsetAt(at + kDay) == offset;
+    it = starts.emplace(key, steady ? at : kMixed).first;
+  }
+  if (it->second == kMixed) return false;
+  *start = it->second;
+  return true;
+}
+
+}  // namespace
+
 uint64_t FatTimeToFileTime(uint16_t fatDate, uint16_t fatTime) {
   const CivilTime c = FatDateTimeToCivil(fatDate, fatTime);
+  time_t start = 0;
+  if (HourStart(c, &start)) return UnixToFileTime(static_cast<int64_t>(start) + c.minute * 60 + c.second);
   struct tm t {};
   t.tm_year = c.year - 1900;
   t.tm_mon = c.month - 1;
@@ -396,7 +512,8 @@ void BuildFatChain(ClusterChain* chain, std::u16string_view fileSystem, uint32_t
 
 void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint32_t firstCluster, int normalCopy,
                  int deleted, uint16_t fatTime, uint16_t fatDate) {
-  if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0)) return;
+  MadeFile made;
+  if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0, &made)) return;
   const PartitionGeometry& g = g_AppState.scanGeometry;
   const uint32_t bps = SourceSectorBytes();
   const uint64_t spc = g.sectorsPerCluster > 0 ? static_cast<uint64_t>(g.sectorsPerCluster) : 0;
@@ -423,7 +540,7 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
     }
   }
 
-  Output out(fullPath, name, size, normalCopy, FatTimeToFileTime(fatDate, fatTime));
+  Output out(fullPath, name, size, normalCopy, FatTimeToFileTime(fatDate, fatTime), &made);
   if (!out.Create()) return;
   if (size == 0 || bps == 0 || spc == 0) {
     out.Finish();
@@ -473,9 +590,9 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
   out.Finish();
 }
 
-void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t size, int normalCopy,
-                 uint32_t fileTimeHigh, uint32_t fileTimeLow) {
-  Output out(fullPath, name, size, normalCopy, uint64_t{fileTimeHigh} << 32 | fileTimeLow);
+static void CopyRuns(std::u16string_view name, const std::string& fullPath, uint64_t size, int normalCopy,
+                     uint32_t fileTimeHigh, uint32_t fileTimeLow, MadeFile* made) {
+  Output out(fullPath, name, size, normalCopy, uint64_t{fileTimeHigh} << 32 | fileTimeLow, made);
   if (!out.Create()) return;
   const uint32_t bps = SourceSectorBytes();
   const int64_t spc = g_AppState.scanGeometry.sectorsPerCluster;
@@ -520,13 +637,19 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
   out.Finish();
 }
 
+void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t size, int normalCopy,
+                 uint32_t fileTimeHigh, uint32_t fileTimeLow) {
+  CopyRuns(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow, nullptr);
+}
+
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector, uint32_t,
                   uint32_t, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow,
                   uint32_t recordOffset) {
-  if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0)) return;
+  MadeFile made;
+  if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0, &made)) return;
   const uint64_t fileTime = uint64_t{fileTimeHigh} << 32 | fileTimeLow;
   if (size == 0) {
-    Output out(fullPath, name, size, normalCopy, fileTime);
+    Output out(fullPath, name, size, normalCopy, fileTime, &made);
     if (out.Create()) out.Finish();
     return;
   }
@@ -557,7 +680,7 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
     const uint64_t n = std::min(size, length);
     // A value that would run past the record writes nothing.
     if (start + n > record.size()) return lost();
-    Output out(fullPath, name, size, normalCopy, fileTime);
+    Output out(fullPath, name, size, normalCopy, fileTime, &made);
     if (!out.Create()) return;
     if (out.Put(record.data() + start, static_cast<size_t>(n))) out.Report();
     out.Finish();
@@ -572,7 +695,7 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   extents.clear();
   for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&extents, runs.starts[i], runs.lengths[i]);
   if (!extents.empty())
-    CopyRunList(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow);
+    CopyRuns(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow, &made);
   else
     lost();
   extents.clear();

@@ -31,6 +31,8 @@ class TargetFile {
   virtual bool Close() = 0;
   // Why the last call failed: an errno value, 0 when not known.
   virtual int LastError() const { return 0; }
+  // The open descriptor, to set the file's time on; -1 when there is none.
+  virtual int Handle() const { return -1; }
 };
 using TargetFileFactory = std::function<std::unique_ptr<TargetFile>()>;
 // Test seam: an empty function restores plain files.

@@ -112,6 +112,41 @@ TEST(LastWriteTime, NtfsIsUtcAndFatIsLocalWithInvalidFieldsClamped) {
   tzset();
 }
 
+// FAT times are converted per hour once; every minute around the changes to
+// and from daylight saving, and in a second zone set later, must still come
+// out as mktime gives them.
+TEST(LastWriteTime, FatTimesMatchMktimeAcrossDaylightSavingAndAZoneChange) {
+  auto mktimeOf = [](int y, int mo, int d, int h, int mi, int s) {
+    struct tm t {};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    t.tm_isdst = -1;
+    return static_cast<int64_t>(mktime(&t));
+  };
+  for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT,M3.2.0,M11.1.0", "JST-9"}) {
+    setenv("TZ", zone, 1);
+    tzset();
+    // 2023: Europe changes on Mar 26 and Oct 29, America on Mar 12 and Nov 5.
+    for (const auto& [mo, d] : {std::pair{3, 11}, {3, 12}, {3, 13}, {3, 25}, {3, 26}, {10, 29}, {11, 4}, {11, 5}}) {
+      for (int h = 0; h < 24; ++h) {
+        for (int mi = 0; mi < 60; mi += 7) {
+          const int s = (mi * 2) % 60;
+          const auto date = static_cast<uint16_t>(((2023 - 1980) << 9) | (mo << 5) | d);
+          const auto time = static_cast<uint16_t>((h << 11) | (mi << 5) | (s / 2));
+          const int64_t got = FileTimeToUnix(FatTimeToFileTime(date, time));
+          EXPECT_EQ(got, mktimeOf(2023, mo, d, h, mi, s)) << zone << " " << mo << "-" << d << " " << h << ":" << mi;
+        }
+      }
+    }
+  }
+  unsetenv("TZ");
+  tzset();
+}
+
 TEST(OpenWithDefaultApp, HandsThePathOverAsOneArgument) {
   test::TempDir dir;
   // Run as root, the opener runs as the invoking user on that user's copy.
@@ -357,6 +392,19 @@ TEST(CopyNtfsFile, RecordFailingItsFixupCheckIsReportedIncomplete) {
     EXPECT_EQ(UnreadableCopiedFiles(), std::vector<std::string>{bad});
     EXPECT_GT(g_CopyReadErrors.load(), 0);
   }
+  test::FreshState();
+}
+
+// A file whose data cannot be found is named, never left behind empty, and
+// a copy made afterwards in its place is not taken for a collision.
+TEST(CopyNtfsFile, AFileNotFoundLeavesNoEmptyFileInItsPlace) {
+  test::TempDir dir;
+  test::FreshState();
+  const std::string lost = dir.file("lost.txt");
+  CopyNtfsFile(lost, u"lost.txt", 100, 0, 5, 70, 1, 0, 0, 0);
+  struct stat st {};
+  EXPECT_NE(::lstat(lost.c_str(), &st), 0);
+  EXPECT_EQ(g_FilesCopied.load(), 1);
   test::FreshState();
 }
 
