@@ -210,7 +210,10 @@ TEST_F(NtfsQuickScanTest, DamagedFirstRecordsAreReadFromTheMirror) {
     ResetAppState();
     g_AppState.scanPage = &host_;
     g_SelectedDiskIndex = 0;
-    ASSERT_TRUE(Open(image).ok);
+    if (!Open(image).ok) {
+      ADD_FAILURE() << "no $MFT runs";
+      continue;
+    }
     host_.job.stop.store(0);  // left set by the scan before
     NtfsQuickScanThread();
     const std::set<Row> got = listing();
