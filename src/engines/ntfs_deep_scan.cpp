@@ -343,24 +343,29 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   bool intact = false;
   ApplyFixups(record_, &intact);
 
-  // Another copy of a record already found in the same volume ($MFTMirr
-  // holds the first records twice): a damaged copy gives way to a whole one.
-  SeenRecord* earlier = nullptr;
-  uint64_t key = 0;
-  const bool keyed = RecordIdentity(record_, &key);
-  if (keyed) {
-    auto [it, fresh] = seen_.try_emplace(key);
-    if (!fresh && VolumeOf(it->second.sector) == VolumeOf(sector))
-      earlier = &it->second;
-    else
-      it->second = SeenRecord{nullptr, nullptr, sector, intact};
-  }
-  if (earlier && earlier->intact && !intact) return true;
-
   std::u16string name;
   uint32_t parent = 0;
   NtfsTimes times;
   ReadMftRecordName(record_, &name, &parent, &times);
+
+  // Another copy of a record already found in the same volume ($MFTMirr
+  // holds the first records twice) states the same number, sequence number
+  // and creation time: a damaged copy gives way to a whole one.
+  SeenRecord* earlier = nullptr;
+  SeenRecord* first = nullptr;  // this record's entry when it is the first copy seen
+  uint64_t key = 0;
+  if (RecordIdentity(record_, &key)) {
+    auto [it, added] = seen_.try_emplace(key);
+    SeenRecord& seen = it->second;
+    const bool sameVolume = !added && VolumeOf(seen.sector) == VolumeOf(sector);
+    if (sameVolume && seen.created == times.created) {
+      earlier = &seen;
+    } else if (!sameVolume) {
+      seen = SeenRecord{nullptr, nullptr, sector, times.created, intact};
+      first = &seen;
+    }
+  }
+  if (earlier && earlier->intact && !intact) return true;
   const uint8_t flags = record_[kRecordFlagsField];
   if (flags == kFolderInUse || flags == kFolderDeleted) {
     // The index root's owner, else the number the record states.
@@ -380,11 +385,11 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
       f.recordSector = sector;
       f.times = SlotTimes(times);
       f.indexLcn = lcn32;
-      *earlier = SeenRecord{&f, nullptr, sector, true};
+      *earlier = SeenRecord{&f, nullptr, sector, times.created, true};
     } else {
       AppendNtfsFolder(name, deleted, parent, own, sector, SlotTimes(times), lcn32, 0);
       folderPositions_.push_back(byteOffset);
-      if (keyed && !earlier) seen_[key].folder = g_AppState.ntfsFolderTail;
+      if (first) first->folder = g_AppState.ntfsFolderTail;
     }
   } else {
     int64_t size = 0;
@@ -406,11 +411,11 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
       f.recordSector = sector;
       f.recordOffset = within;
       f.times = SlotTimes(times);
-      *earlier = SeenRecord{nullptr, &f, sector, true};
+      *earlier = SeenRecord{nullptr, &f, sector, times.created, true};
     } else {
       AppendNtfsFile(name, deleted, static_cast<uint64_t>(size), parent, own, sector, SlotTimes(times), within);
       filePositions_.push_back(byteOffset);
-      if (keyed && !earlier) seen_[key].file = g_AppState.ntfsFileTail;
+      if (first) first->file = g_AppState.ntfsFileTail;
     }
   }
   lastName_ = std::move(name);

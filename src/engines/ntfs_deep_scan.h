@@ -160,13 +160,15 @@ class NtfsSectorExaminer {
 
   // The first copy found of each record that states its number (by the
   // number and sequence number in its header): its entry in the folder or
-  // file list, where it lies and whether it passed its fix-up check. A later
-  // copy of the same record in the same volume takes the place of a damaged
-  // one, and a damaged later copy of a whole one is not listed.
+  // file list, where it lies, its creation time and whether it passed its
+  // fix-up check. A later copy of the same record (same volume, same
+  // creation time) takes the place of a damaged one, and a damaged later
+  // copy of a whole one is not listed.
   struct SeenRecord {
     NtfsFolderRecord* folder = nullptr;
     NtfsFileRecord* file = nullptr;
     uint64_t sector = 0;
+    uint64_t created = 0;
     bool intact = false;
   };
   std::unordered_map<uint64_t, SeenRecord> seen_;

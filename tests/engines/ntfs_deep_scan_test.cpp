@@ -673,13 +673,15 @@ TEST_F(NtfsDeepScanTest, LargeSectorsStillShowEveryRecord) {
 // Where one copy fails its fix-up check (a stride end of a 4 KiB record
 // overwritten, which the recognition does not look at) the whole copy is
 // the one listed, whichever comes first on the disk, and the file copied
-// from it is whole; where both fail, both stay listed.
+// from it is whole; where both fail, both stay listed, and so do two that
+// differ in their creation time (two files, not two copies of one).
 TEST_F(NtfsDeepScanTest, DamagedCopyOfARecordGivesWayToTheWholeOne) {
   if (!test::HaveTools({"icat"})) GTEST_SKIP() << "sleuthkit is not installed";
   struct Case {
     const char* what;
     std::vector<uint64_t> damaged;  // sectors of record 1's copies overwritten
     std::vector<uint64_t> listed;   // record sectors of "$MFTMirr" afterwards
+    bool otherCreation = false;     // the damaged copies' creation time changed too
   };
   // ntfs4k: $MFT at cluster 4, $MFTMirr at cluster 2047, one sector per
   // cluster and per record.
@@ -688,6 +690,7 @@ TEST_F(NtfsDeepScanTest, DamagedCopyOfARecordGivesWayToTheWholeOne) {
       {"$MFT copy", {5}, {2048}},
       {"$MFTMirr copy", {2048}, {5}},
       {"both", {5, 2048}, {5, 2048}},
+      {"$MFT copy of another creation time", {5}, {5, 2048}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -708,6 +711,17 @@ TEST_F(NtfsDeepScanTest, DamagedCopyOfARecordGivesWayToTheWholeOne) {
       f.seekp(static_cast<std::streamoff>(s * 4096 + strideEnd));
       f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
       if (s >= 2047) want.replace((s - 2047) * 4096 + strideEnd, junk.size(), junk);
+      if (c.otherCreation) {
+        // The first attribute is $STANDARD_INFORMATION; its value begins with the creation time.
+        std::vector<uint8_t> head(512);
+        f.seekg(static_cast<std::streamoff>(s * 4096));
+        f.read(reinterpret_cast<char*>(head.data()), 512);
+        const ByteReader r(head.data(), head.size());
+        const size_t si = r.u16(20);
+        ASSERT_EQ(r.u32(si), kAttrStandardInformation);
+        f.seekp(static_cast<std::streamoff>(s * 4096 + si + r.u16(si + 20)));
+        f.write("\x01", 1);
+      }
     }
     Select(img, 4096);
     g_AppState.partitionMode = 1;
