@@ -643,7 +643,7 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
 }
 
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector, uint32_t,
-                  uint32_t, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow,
+                  uint32_t dataKey, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow,
                   uint32_t recordOffset) {
   MadeFile made;
   if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0, &made)) return;
@@ -663,15 +663,27 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   // The record may begin inside its sector and reach into the next one.
   const uint32_t count = static_cast<uint32_t>(spr) + (recordOffset > 0 ? 1 : 0);
   std::vector<uint8_t> record = SectorBuffer(count, bps);
-  if (!ReadSectors(SelectedDevicePath(), recordSector, count, record.data()) && normalCopy == 1)
-    NoteUnreadableCopiedFile(fullPath);
+  bool read = ReadSectors(SelectedDevicePath(), recordSector, count, record.data());
   record.erase(record.begin(), record.begin() + recordOffset);
   record.resize(size_t{static_cast<uint32_t>(spr)} * bps);
   // A record that fails its fix-up check holds a sector not written with it:
   // what is copied from it is not the file as it was.
   bool intact = false;
   ApplyFixups(record, &intact);
-  if (!intact && normalCopy == 1) NoteUnreadableCopiedFile(fullPath);
+  const uint64_t volumeStart = static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector);
+  // The $MFT's own copy of a record $MFTMirr holds too gives way to a whole
+  // copy there.
+  if ((!read || !intact) && dataKey < kMirroredRecords && recordOffset == 0 &&
+      recordSector == MftRecordToSector(dataKey)) {
+    uint64_t at = 0;
+    std::vector<uint8_t> mirror = ReadIntactMirrorRecord(volumeStart, SelectedDevicePath(), dataKey, &at);
+    if (mirror.size() == record.size()) {
+      record = std::move(mirror);
+      recordSector = at;
+      read = intact = true;
+    }
+  }
+  if ((!read || !intact) && normalCopy == 1) NoteUnreadableCopiedFile(fullPath);
   size_t offset = 0;
   if (FindDataAttribute(record, &offset) == kDataResident) {
     const ByteReader a(record.data(), record.size());
@@ -688,9 +700,8 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   }
 
   RunTable runs;
-  LoadFileRuns(uint64_t{static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector)}, SelectedDevicePath(),
-               recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)),
-               recordOffset);
+  LoadFileRuns(volumeStart, SelectedDevicePath(), recordSector, runs,
+               static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)), recordOffset);
   ExtentList& extents = CurrentCopyJob(normalCopy).extents;
   extents.clear();
   for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&extents, runs.starts[i], runs.lengths[i]);

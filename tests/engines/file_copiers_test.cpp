@@ -395,6 +395,58 @@ TEST(CopyNtfsFile, RecordFailingItsFixupCheckIsReportedIncomplete) {
   test::FreshState();
 }
 
+// $MFTMirr holds the first four records again: a file whose record in the
+// $MFT is damaged (its attributes overwritten with the end of its first
+// sector) is copied through the whole copy there; only when both copies are
+// damaged is it reported as not read whole.
+TEST(CopyNtfsFile, DamagedFirstRecordIsCopiedThroughItsMirror) {
+  if (!test::HaveTools({"icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  test::TempDir dir;
+  auto set = test::UnpackNtfs(dir, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  constexpr uint32_t kMirrorRecord = 1;  // $MFTMirr, 4096 bytes in one run
+  const std::string want = test::Capture("icat " + test::ShellQuote(image) + " 1");
+  ASSERT_EQ(want.size(), 4096u);
+  struct Case {
+    const char* what;
+    bool mirrorDamaged;
+    bool whole;
+  };
+  for (const Case c : {Case{"$MFT copy damaged", false, true}, Case{"both copies damaged", true, false}}) {
+    SCOPED_TRACE(c.what);
+    test::FreshState();
+    ASSERT_EQ(test::Run("zcat " + test::ShellQuote(test::NtfsFixtureDir() + "/ntfs.img.gz") + " > " +
+                        test::ShellQuote(image)),
+              0);
+    test::PresentImages present({image});
+    const test::NtfsVolume v = test::OpenNtfsImage(image);
+    ASSERT_TRUE(v.ok);
+    g_PartitionGeometry = g_AppState.scanGeometry;
+    const uint64_t sector = MftRecordToSector(kMirrorRecord);
+    const uint64_t mirrorSector = 2047 * v.sectorsPerCluster + kMirrorRecord * v.sectorsPerRecord;
+    std::vector<uint64_t> damaged = {sector};
+    if (c.mirrorDamaged) damaged.push_back(mirrorSector);
+    for (uint64_t s : damaged) {
+      std::fstream img(image, std::ios::in | std::ios::out | std::ios::binary);
+      img.seekp(static_cast<std::streamoff>(s * v.bytesPerSector + 0x38));
+      const std::string junk(0x200 - 0x38, 'X');
+      img.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    const std::string out = dir.file("mirror.bin");
+    std::remove(out.c_str());
+    CopyNtfsFile(out, u"$MFTMirr", want.size(), sector, 5, kMirrorRecord, 1, 0, 0, 0);
+    if (c.whole) {
+      EXPECT_TRUE(test::SameBytes(test::FileBytes(out), want));
+      EXPECT_TRUE(UnreadableCopiedFiles().empty());
+      EXPECT_TRUE(IncompleteCopiedFiles().empty());
+    } else {
+      EXPECT_EQ(UnreadableCopiedFiles(), std::vector<std::string>{out});
+    }
+  }
+  test::FreshState();
+}
+
 // A file whose data cannot be found is named, never left behind empty, and
 // a copy made afterwards in its place is not taken for a collision.
 TEST(CopyNtfsFile, AFileNotFoundLeavesNoEmptyFileInItsPlace) {
