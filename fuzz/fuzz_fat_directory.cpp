@@ -70,9 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The input as a directory in consecutive sectors (the FAT12/16 root):
   // long names run back across sector starts.
-  for (uint64_t s = 0; s < std::min(sectors, kSectorsRead); ++s) ReadNames(SectorAt(data, size, s), qm::RunSectorsBefore(0, s));
+  for (uint64_t s = 0; s < std::min(sectors, kSectorsRead); ++s)
+    ReadNames(SectorAt(data, size, s), qm::RunSectorsBefore(0, s));
   std::u16string name;
-  qm::ReadLongFileName(SectorAt(data, size, 1), &name, 0, 0);
+  qm::ReadLongFileName(SectorAt(data, size, 1), &name, 0, uint64_t{0});
 
   // The input as a volume whose FAT lies in its first sectors and whose
   // clusters start at sector 0: a directory's cluster chain, and the names
