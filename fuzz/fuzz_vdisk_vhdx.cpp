@@ -4,6 +4,7 @@
 // blocks of the disk every state an entry can have, and the reads visit each
 // block and each boundary between two.
 #include <fcntl.h>
+
 #include "vdisk/vhdx_reader.h"
 #include "vdisk_fuzz_image.h"
 
@@ -73,8 +74,9 @@ std::vector<uint8_t> BuildImage() {
   return img.bytes;
 }
 
-const std::vector<qm::fuzz::Window> kWindows = {{0, 16},          {0x10000, 80},          {0x20000, 80},
-                                                 {0x30000, 112},   {kMetadata, 192},        {kMetadata + 0x10000, 48},
+const std::vector<qm::fuzz::Window> kWindows = {{0, 16},           {0x10000, 80},
+                                                 {0x20000, 80},     {0x30000, 112},
+                                                 {kMetadata, 192},  {kMetadata + 0x10000, 48},
                                                  {kBatAt, 8 * kBlocks}};
 
 }  // namespace
