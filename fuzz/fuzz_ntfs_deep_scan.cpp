@@ -53,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qm::g_RangeEndSector = bytes / bps;
   qm::g_SelectedFileSystem = u"NTFS";
   qm::NtfsDeepScanThread();
+  qm::g_AppState.scanPage = nullptr;
 
   qm::ClearCatalog();
   qm::ClearNtfsLists();
