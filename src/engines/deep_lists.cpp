@@ -1,6 +1,7 @@
 #include "engines/deep_lists.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -24,6 +25,19 @@ constexpr size_t kIndexHeaderBytes = 512;
 // The progress line is refreshed every so many records (and at the end):
 // a line per record would flood the page on a volume of millions.
 constexpr int64_t kProgressTextEvery = 256;
+
+std::atomic<uint64_t> g_folderSteps{0};
+
+// The owner an INDX block at the start of a sector names; false when the
+// sector holds none (a failed read leaves zeros, which fail the signature).
+bool ReadOwnerAt(uint64_t sector, uint32_t* owner) {
+  const size_t bps = g_BytesPerSector > 0 ? static_cast<size_t>(g_BytesPerSector) : 0;
+  std::vector<uint8_t> bytes(std::max(bps, kIndexHeaderBytes), 0);
+  ReadSectors(SelectedDevicePath(), sector, 1, bytes.data());
+  uint32_t vcn = 0;
+  return std::memcmp(bytes.data(), kIndxSignature, sizeof kIndxSignature) == 0 &&
+         ReadIndexBlockOwner(std::span<const uint8_t>(bytes.data(), kIndexHeaderBytes), owner, &vcn) != 0;
+}
 
 RecordChain<NtfsFolderRecord>& FolderStore() {
   static RecordChain<NtfsFolderRecord> s;
@@ -237,8 +251,6 @@ int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster
   ScanHost* host = g_AppState.scanPage;
   const int64_t total = g_AppState.ntfsFolderCount;
   const int32_t newNumber = g_AppState.fileSystemCount + 1;
-  const size_t bps = g_BytesPerSector > 0 ? static_cast<size_t>(g_BytesPerSector) : 0;
-  std::vector<uint8_t> sector(std::max(bps, kIndexHeaderBytes));
 
   // INDX blocks of this file system by sector, in list order. A block is
   // looked for only before the first one lying past the end of the file
@@ -278,6 +290,7 @@ int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster
   int64_t p = 0;
   for (NtfsFolderRecord& folder : NtfsFolders()) {
     ++p;
+    g_folderSteps.fetch_add(1, std::memory_order_relaxed);
     const bool last = folder.next == nullptr;
     if (!(firstSector < folder.recordSector && folder.recordSector <= endSector)) {
       report(p, last);
@@ -297,13 +310,8 @@ int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster
       auto it = known->owners.find(at);
       owned = it != known->owners.end() && it->second == folder.ownKey;
     } else {
-      std::fill(sector.begin(), sector.end(), 0);
-      // A failed read leaves zeros, which fail the signature test.
-      ReadSectors(SelectedDevicePath(), at, 1, sector.data());
-      uint32_t owner = 0, vcn = 0;
-      owned = std::memcmp(sector.data(), kIndxSignature, sizeof kIndxSignature) == 0 &&
-              ReadIndexBlockOwner(std::span<const uint8_t>(sector.data(), kIndexHeaderBytes), &owner, &vcn) != 0 &&
-              owner == folder.ownKey;
+      uint32_t owner = 0;
+      owned = ReadOwnerAt(at, &owner) && owner == folder.ownKey;
     }
     if (owned) {
       folder.fileSystemNumber = newNumber;
@@ -318,5 +326,179 @@ int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster
   }
   return result;
 }
+
+FolderAssigner::FolderAssigner(IndexBlockList& blocks, const KnownIndexBlocks& known)
+    : blocks_(blocks), known_(known) {
+  std::unordered_map<uint64_t, uint32_t> groupOf;  // (own << 32 | lcn) -> group
+  for (NtfsFolderRecord& f : NtfsFolders()) {
+    ++listLength_;
+    if (f.indexLcn == 0) continue;
+    const uint64_t key = (static_cast<uint64_t>(f.ownKey) << 32) | f.indexLcn;
+    auto [it, added] = groupOf.emplace(key, static_cast<uint32_t>(groups_.size()));
+    if (added) {
+      Group& g = groups_.emplace_back();
+      g.own = f.ownKey;
+      g.lcn = f.indexLcn;
+      groupsByOwner_[f.ownKey].push_back(it->second);
+    }
+    groups_[it->second].folders.push_back(&f);
+  }
+  for (Group& g : groups_) {
+    std::stable_sort(g.folders.begin(), g.folders.end(),
+                     [](const NtfsFolderRecord* a, const NtfsFolderRecord* b) { return a->recordSector < b->recordSector; });
+    g.next.resize(g.folders.size());
+    for (size_t i = 0; i < g.next.size(); ++i) g.next[i] = static_cast<uint32_t>(i + 1);
+  }
+  byLcn_.resize(groups_.size());
+  for (size_t i = 0; i < byLcn_.size(); ++i) byLcn_[i] = static_cast<uint32_t>(i);
+  std::stable_sort(byLcn_.begin(), byLcn_.end(), [&](uint32_t a, uint32_t b) { return groups_[a].lcn < groups_[b].lcn; });
+
+  uint64_t last = 0;
+  for (IndexBlockRecord& b : blocks_) {
+    if (b.sector == kClaimedIndexBlock) continue;
+    if (b.sector < last) blocksSorted_ = false;
+    last = b.sector;
+    blocksBySector_[b.sector].push_back(&b);
+  }
+  if (!blocksSorted_) blocksBySector_.clear();
+}
+
+const FolderAssigner::Candidates& FolderAssigner::CandidatesFor(uint32_t spc) {
+  auto [it, added] = candidates_.try_emplace(spc);
+  if (!added) return it->second;
+  // A group can be claimed from first only when first + lcn x spc is a known
+  // block naming its own key.
+  for (const auto& [sector, owner] : known_.owners) {
+    auto g = groupsByOwner_.find(owner);
+    if (g == groupsByOwner_.end()) continue;
+    for (uint32_t n : g->second) {
+      const uint64_t offset = static_cast<uint64_t>(groups_[n].lcn) * spc;
+      if (offset <= sector) it->second[sector - offset].push_back(n);
+    }
+  }
+  return it->second;
+}
+
+// The first folder at or after position i that no file system has claimed
+// (past the end when none); claimed folders are jumped over from then on.
+uint32_t FolderAssigner::NextOpen(Group& g, uint32_t i) {
+  const uint32_t n = static_cast<uint32_t>(g.folders.size());
+  uint32_t r = i;
+  while (r < n && g.folders[r]->fileSystemNumber != 0) r = g.next[r];
+  while (i < n && i != r) {
+    const uint32_t after = g.next[i];
+    g.next[i] = r;
+    i = after;
+  }
+  return r;
+}
+
+bool FolderAssigner::OwnerOutsideKnown(uint64_t sector, uint32_t own) {
+  auto [it, added] = readOwners_.try_emplace(sector, -1);
+  if (added) {
+    uint32_t owner = 0;
+    if (ReadOwnerAt(sector, &owner)) it->second = owner;
+  }
+  return it->second == static_cast<int64_t>(own);
+}
+
+// Marks the first unclaimed block at sector that lies before the first
+// unclaimed block past the end, as AssignFoldersToFileSystem does.
+bool FolderAssigner::ClaimBlock(uint64_t sector, uint64_t endSector) {
+  if (!blocksSorted_) {
+    for (IndexBlockRecord& b : blocks_) {
+      if (b.sector == kClaimedIndexBlock) continue;
+      if (b.sector > endSector) return false;
+      if (b.sector == sector) {
+        b.sector = kClaimedIndexBlock;
+        return true;
+      }
+    }
+    return false;
+  }
+  // In ascending order every block up to the end lies before the first one past it.
+  if (sector > endSector) return false;
+  auto it = blocksBySector_.find(sector);
+  if (it == blocksBySector_.end() || it->second.empty()) return false;
+  it->second.front()->sector = kClaimedIndexBlock;
+  it->second.pop_front();
+  return true;
+}
+
+int FolderAssigner::Assign(uint32_t spc, uint64_t firstSector, uint64_t endSector) {
+  if (g_AppState.ntfsFolderList == nullptr) return 0;
+  ScanHost* host = g_AppState.scanPage;
+  const int32_t newNumber = g_AppState.fileSystemCount + 1;
+  int result = 0;
+
+  // Claims the group's unassigned folders in (first, end]: the block at
+  // sector names all of them alike.
+  auto claim = [&](Group& g, uint64_t at) {
+    auto from = std::upper_bound(g.folders.begin(), g.folders.end(), firstSector,
+                                 [](uint64_t s, const NtfsFolderRecord* f) { return s < f->recordSector; });
+    for (uint32_t i = NextOpen(g, static_cast<uint32_t>(from - g.folders.begin()));
+         i < g.folders.size() && g.folders[i]->recordSector <= endSector; i = NextOpen(g, i + 1)) {
+      g_folderSteps.fetch_add(1, std::memory_order_relaxed);
+      g.folders[i]->fileSystemNumber = newNumber;
+      ClaimBlock(at, endSector);
+      result = 1;
+    }
+  };
+  // Whether the group has a folder the candidate could claim.
+  auto open = [&](Group& g) {
+    auto from = std::upper_bound(g.folders.begin(), g.folders.end(), firstSector,
+                                 [](uint64_t s, const NtfsFolderRecord* f) { return s < f->recordSector; });
+    const uint32_t i = NextOpen(g, static_cast<uint32_t>(from - g.folders.begin()));
+    return i < g.folders.size() && g.folders[i]->recordSector <= endSector;
+  };
+  auto stopped = [&] { return host != nullptr && host->job.checkpoint(); };
+
+  bool stop = false;
+  const Candidates& candidates = CandidatesFor(spc);
+  if (auto it = candidates.find(firstSector); it != candidates.end()) {
+    for (uint32_t n : it->second) {
+      g_folderSteps.fetch_add(1, std::memory_order_relaxed);
+      Group& g = groups_[n];
+      claim(g, firstSector + static_cast<uint64_t>(g.lcn) * spc);
+      if ((stop = stopped())) break;
+    }
+  }
+  // Blocks outside what the scan saw are read: those of the groups whose
+  // LCN puts them before its first sector or at or after its end.
+  auto offsetOf = [&](uint32_t n) { return static_cast<uint64_t>(groups_[n].lcn) * spc; };
+  auto visitOutside = [&](size_t from, size_t to) {
+    for (size_t k = from; k < to && !stop; ++k) {
+      g_folderSteps.fetch_add(1, std::memory_order_relaxed);
+      Group& g = groups_[byLcn_[k]];
+      const uint64_t at = firstSector + offsetOf(byLcn_[k]);
+      if (!open(g)) continue;
+      if (OwnerOutsideKnown(at, g.own)) claim(g, at);
+      stop = stopped();
+    }
+  };
+  // Positions in byLcn_ of the first group whose block lies at or after known.first, and at or after known.end.
+  auto firstReaching = [&](uint64_t sector) -> size_t {
+    if (firstSector >= sector) return 0;
+    const uint64_t gap = sector - firstSector;
+    return static_cast<size_t>(std::partition_point(byLcn_.begin(), byLcn_.end(),
+                                                     [&](uint32_t n) { return offsetOf(n) < gap; }) -
+                               byLcn_.begin());
+  };
+  const size_t low = firstReaching(known_.first);
+  const size_t high = std::max(low, firstReaching(known_.end));
+  visitOutside(0, low);
+  visitOutside(high, byLcn_.size());
+
+  if (host != nullptr) {
+    const int64_t total = g_AppState.ntfsFolderCount;
+    host->SetProgressPos(kScanProgressBar,
+                         total > 0 ? static_cast<int>(std::min<int64_t>(100, 100 * listLength_ / total)) : 100);
+    host->SetControlText(kScanSectorLine, FormatW("Assigning File system : %lld/%lld",
+                                                  static_cast<long long>(listLength_), static_cast<long long>(total)));
+  }
+  return result;
+}
+
+uint64_t FolderAssignmentSteps() { return g_folderSteps.load(); }
 
 }  // namespace qm

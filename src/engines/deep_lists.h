@@ -10,10 +10,11 @@
 // the boot-sector and INDX-block lists belong to the scan that builds them.
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "state/app_state.h"
 #include "engines/catalog.h"
@@ -203,5 +204,53 @@ struct KnownIndexBlocks {
 };
 int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
                               uint64_t endSector, const KnownIndexBlocks* known = nullptr);
+
+// The same claiming for many candidate file systems in turn, with the same
+// outcome as AssignFoldersToFileSystem(blocks, ..., &known) called for each
+// in the same order, but without walking every folder per candidate: a
+// disk holding thousands of boot sectors would make that quadratic. Folders
+// are indexed by what their INDX block is found by (own key and index LCN),
+// so a candidate visits only the folders whose block lies at a known block
+// naming them, or outside the sectors the scan saw (those are read, once
+// per sector).
+//
+// Built after the folder list is complete; the folder list, blocks and known
+// must outlive it and gain no records meanwhile.
+class FolderAssigner {
+ public:
+  FolderAssigner(IndexBlockList& blocks, const KnownIndexBlocks& known);
+  int Assign(uint32_t sectorsPerCluster, uint64_t firstSector, uint64_t endSector);
+
+ private:
+  struct Group {
+    uint32_t own = 0;
+    uint32_t lcn = 0;
+    std::vector<NtfsFolderRecord*> folders;  // by record sector
+    std::vector<uint32_t> next;              // towards the next folder still unassigned
+  };
+  using Candidates = std::unordered_map<uint64_t, std::vector<uint32_t>>;  // first sector -> groups
+
+  const Candidates& CandidatesFor(uint32_t sectorsPerCluster);
+  uint32_t NextOpen(Group& g, uint32_t i);
+  bool OwnerOutsideKnown(uint64_t sector, uint32_t own);
+  bool ClaimBlock(uint64_t sector, uint64_t endSector);
+
+  IndexBlockList& blocks_;
+  const KnownIndexBlocks& known_;
+  std::vector<Group> groups_;
+  std::vector<uint32_t> byLcn_;  // groups in ascending index LCN
+  std::unordered_map<uint32_t, std::vector<uint32_t>> groupsByOwner_;
+  std::unordered_map<uint32_t, Candidates> candidates_;  // by sectors per cluster
+  std::unordered_map<uint64_t, int64_t> readOwners_;     // -1: no INDX block there
+  // Unclaimed blocks by sector, in list order, when the list is in
+  // ascending sector order (as a scan makes it).
+  std::unordered_map<uint64_t, std::deque<IndexBlockRecord*>> blocksBySector_;
+  bool blocksSorted_ = true;
+  int64_t listLength_ = 0;
+};
+
+// Folders examined by the claiming routines since the process started;
+// tests bound the work of a scan with it.
+uint64_t FolderAssignmentSteps();
 
 }  // namespace qm

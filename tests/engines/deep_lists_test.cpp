@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -211,6 +213,100 @@ TEST_F(DeepListsTest, AssignFoldersStopsWhenTheJobIsStopped) {
   EXPECT_EQ(g_AppState.ntfsFolderList->fileSystemNumber, 1);
   EXPECT_EQ(g_AppState.ntfsFolderTail->fileSystemNumber, 0);
   g_AppState.scanPage = nullptr;
+}
+
+// The assigner must reach exactly what the folder walk reaches candidate by
+// candidate: same returns, same folder numbers, same blocks marked, whether
+// the owner comes from the known blocks or from a read outside them.
+TEST_F(DeepListsTest, FolderAssignerMatchesTheWalkPerCandidate) {
+  constexpr uint64_t kSectors = 4096;
+  MakeImage(kSectors * 512);
+  std::ptrdiff_t marksSorted = 0, marksShuffled = 0;
+  for (uint32_t seed = 1; seed <= 16; ++seed) {
+    std::mt19937 rng(seed);
+    auto pick = [&](uint64_t n) { return static_cast<uint64_t>(rng() % n); };
+    struct Boot {
+      uint64_t first, end;
+      uint32_t spc;
+    };
+    struct Folder {
+      uint64_t sector;
+      uint32_t own, lcn;
+      int32_t fs;
+    };
+    std::vector<Boot> boots;
+    for (int i = 0; i < 25; ++i) {
+      const uint64_t first = pick(3000);
+      boots.push_back({first, first + pick(seed % 2 ? 3000 : 600), 1u << pick(4)});
+    }
+    boots.push_back(boots[3]);  // the same candidate twice
+    KnownIndexBlocks known;
+    known.first = 64;
+    known.end = 3000;
+    std::vector<uint64_t> blockSectors;
+    std::vector<Folder> folders;
+    for (int i = 0; i < 60; ++i) {
+      const Boot& b = boots[pick(boots.size())];
+      const uint32_t own = 30 + static_cast<uint32_t>(pick(4));
+      const uint32_t lcn = 1 + static_cast<uint32_t>(pick(seed % 3 ? 60 : 400));
+      const uint64_t at = b.first + static_cast<uint64_t>(lcn) * b.spc;
+      if (at < kSectors && pick(4) != 0) {
+        WriteIndx(at, own);
+        if (known.first <= at && at < known.end) known.owners[at] = own;
+        blockSectors.push_back(at);
+        if (pick(3) == 0) blockSectors.push_back(at);
+      }
+      const uint64_t sector = pick(3) == 0 ? b.first + pick(4) : b.first + 1 + pick(b.end - b.first + 2);
+      const int32_t fs = pick(8) == 0 ? -1 : 0;
+      folders.push_back({sector, own, pick(10) == 0 ? 0 : lcn, fs});
+      if (pick(3) == 0) folders.push_back({sector + pick(50), own, lcn, 0});  // same key elsewhere
+    }
+    for (int i = 0; i < 10; ++i) {  // what no folder names
+      const uint64_t at = pick(kSectors);
+      WriteIndx(at, 30 + static_cast<uint32_t>(pick(4)));
+      blockSectors.push_back(at);
+    }
+    const bool sorted = seed % 4 != 0;
+    if (sorted)
+      std::sort(blockSectors.begin(), blockSectors.end());
+    else
+      std::shuffle(blockSectors.begin(), blockSectors.end(), rng);
+
+    struct Outcome {
+      std::vector<int> returns;
+      std::vector<int32_t> numbers;
+      std::vector<uint64_t> blocks;
+      bool operator==(const Outcome&) const = default;
+    };
+    auto run = [&](bool byAssigner) {
+      ClearNtfsLists();
+      ClearFileSystemList();
+      for (const Folder& f : folders) AppendNtfsFolder(u"d", 'n', 5, f.own, f.sector, {}, f.lcn, f.fs);
+      IndexBlockList blocks;
+      for (uint64_t s : blockSectors) AppendIndexBlock(blocks, s, 0, 0, -1);
+      Outcome out;
+      FolderAssigner assigner(blocks, known);
+      for (const Boot& b : boots) {
+        const int r = byAssigner ? assigner.Assign(b.spc, b.first, b.end)
+                                 : AssignFoldersToFileSystem(blocks, b.spc, b.first, b.end, &known);
+        if (r) ++g_AppState.fileSystemCount;
+        out.returns.push_back(r);
+      }
+      for (const NtfsFolderRecord& f : NtfsFolders()) out.numbers.push_back(f.fileSystemNumber);
+      for (const IndexBlockRecord& b : blocks) out.blocks.push_back(b.sector);
+      return out;
+    };
+    const Outcome walk = run(false);
+    const Outcome indexed = run(true);
+    EXPECT_EQ(indexed.returns, walk.returns) << "seed " << seed;
+    EXPECT_EQ(indexed.numbers, walk.numbers) << "seed " << seed;
+    EXPECT_EQ(indexed.blocks, walk.blocks) << "seed " << seed << (sorted ? " sorted" : " shuffled");
+    // The cases must reach claims and marks, or they prove nothing.
+    EXPECT_GT(std::count(walk.returns.begin(), walk.returns.end(), 1), 2) << "seed " << seed;
+    (sorted ? marksSorted : marksShuffled) += std::count(walk.blocks.begin(), walk.blocks.end(), kClaimedIndexBlock);
+  }
+  EXPECT_GT(marksSorted, 0);
+  EXPECT_GT(marksShuffled, 0);
 }
 
 }  // namespace

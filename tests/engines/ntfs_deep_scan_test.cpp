@@ -689,16 +689,19 @@ TEST_F(NtfsDeepScanTest, ManyBootSectorsWithFoldersEndInSeconds) {
     ASSERT_EQ(f.writeAt(disk.data(), disk.size(), 0), static_cast<int64_t>(disk.size()));
   }
   Select(img, 512);
-  // Bounded by the reads it makes, not by the clock: a sector read per
-  // folder per boot sector would be tens of millions.
+  // Bounded by the reads and folder visits it makes, not by the clock: a
+  // sector read, or a look at every folder, per folder per boot sector would
+  // be tens of millions.
   std::atomic<uint64_t> reads{0};
   SetDeviceReadHook([&](File& file, void* buffer, size_t bytes, uint64_t offset) {
     ++reads;
     return file.readAt(buffer, bytes, offset);
   });
+  const uint64_t stepsBefore = FolderAssignmentSteps();
   EXPECT_EQ(NtfsDeepScanThread(), 0);
   SetDeviceReadHook({});
   EXPECT_LT(reads.load(), 4 * kUnits);
+  EXPECT_LT(FolderAssignmentSteps() - stepsBefore, 4 * kUnits);
   EXPECT_EQ(host_.openResults.load(), 1);
   EXPECT_EQ(g_AppState.bootSectorCount, static_cast<int32_t>(kUnits));
   EXPECT_EQ(g_AppState.ntfsFolderCount, static_cast<int32_t>(kUnits));
