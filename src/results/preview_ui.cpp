@@ -326,6 +326,7 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
   worker.start([target, copy, extract, fs, path, name, fileSize, kind, openMode] {
     PreviewProgress& sink = target->PreviewSink();
     if (extract) {
+      VolumeEndScope volumeEnd(CurrentCopyJob(0));
       if (fs == u"FAT32" || fs == u"FAT16" || fs == u"FAT12") {
         CopyFatFile(path, name, static_cast<uint32_t>(fileSize), copy.dataKey, 0, 0,
                     static_cast<uint16_t>(copy.modified[1]), static_cast<uint16_t>(copy.modified[0]));
