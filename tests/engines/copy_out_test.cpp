@@ -413,6 +413,9 @@ TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
   const PartitionGeometry& g = g_AppState.scanGeometry;
   const uint64_t firstSector = ClusterZeroBase(g) + uint64_t{cluster} * g.sectorsPerCluster;
   const uint64_t claimed = volumeEnd * 512 + (uint64_t{1} << 20);
+  // The list says so before the copy.
+  EXPECT_EQ(ReadVolumeBounds(true).end, volumeEnd);
+  EXPECT_TRUE(ClaimsBeyondVolume(claimed, cluster, true, ReadVolumeBounds(true)));
   ClearCatalog();
   InsertFileRecord("", u"huge.bin", 'y', claimed, kFatRootKey, cluster, 0, {});
   test::TickAllFiles();
