@@ -329,12 +329,12 @@ int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster
 
 FolderAssigner::FolderAssigner(IndexBlockList& blocks, const KnownIndexBlocks& known)
     : blocks_(blocks), known_(known) {
-  std::unordered_map<uint64_t, uint32_t> groupOf;  // (own << 32 | lcn) -> group
+  std::unordered_map<uint32_t, uint32_t> lcnOf;  // lcn -> position in byLcn_
   for (NtfsFolderRecord& f : NtfsFolders()) {
     ++listLength_;
     if (f.indexLcn == 0) continue;
     const uint64_t key = (static_cast<uint64_t>(f.ownKey) << 32) | f.indexLcn;
-    auto [it, added] = groupOf.emplace(key, static_cast<uint32_t>(groups_.size()));
+    auto [it, added] = groupOf_.emplace(key, static_cast<uint32_t>(groups_.size()));
     if (added) {
       Group& g = groups_.emplace_back();
       g.own = f.ownKey;
@@ -342,16 +342,19 @@ FolderAssigner::FolderAssigner(IndexBlockList& blocks, const KnownIndexBlocks& k
       groupsByOwner_[f.ownKey].push_back(it->second);
     }
     groups_[it->second].folders.push_back(&f);
+    auto [at, newLcn] = lcnOf.emplace(f.indexLcn, static_cast<uint32_t>(byLcn_.size()));
+    if (newLcn) byLcn_.emplace_back().lcn = f.indexLcn;
+    byLcn_[at->second].folders.push_back(&f);
   }
-  for (Group& g : groups_) {
+  std::sort(byLcn_.begin(), byLcn_.end(), [](const Group& a, const Group& b) { return a.lcn < b.lcn; });
+  auto prepare = [](Group& g) {
     std::stable_sort(g.folders.begin(), g.folders.end(),
                      [](const NtfsFolderRecord* a, const NtfsFolderRecord* b) { return a->recordSector < b->recordSector; });
     g.next.resize(g.folders.size());
     for (size_t i = 0; i < g.next.size(); ++i) g.next[i] = static_cast<uint32_t>(i + 1);
-  }
-  byLcn_.resize(groups_.size());
-  for (size_t i = 0; i < byLcn_.size(); ++i) byLcn_[i] = static_cast<uint32_t>(i);
-  std::stable_sort(byLcn_.begin(), byLcn_.end(), [&](uint32_t a, uint32_t b) { return groups_[a].lcn < groups_[b].lcn; });
+  };
+  for (Group& g : groups_) prepare(g);
+  for (Group& g : byLcn_) prepare(g);
 
   uint64_t last = 0;
   for (IndexBlockRecord& b : blocks_) {
@@ -393,13 +396,10 @@ uint32_t FolderAssigner::NextOpen(Group& g, uint32_t i) {
   return r;
 }
 
-bool FolderAssigner::OwnerOutsideKnown(uint64_t sector, uint32_t own) {
-  auto [it, added] = readOwners_.try_emplace(sector, -1);
-  if (added) {
-    uint32_t owner = 0;
-    if (ReadOwnerAt(sector, &owner)) it->second = owner;
-  }
-  return it->second == static_cast<int64_t>(own);
+uint32_t FolderAssigner::FirstOpenAfter(Group& g, uint64_t firstSector) {
+  auto from = std::upper_bound(g.folders.begin(), g.folders.end(), firstSector,
+                               [](uint64_t s, const NtfsFolderRecord* f) { return s < f->recordSector; });
+  return NextOpen(g, static_cast<uint32_t>(from - g.folders.begin()));
 }
 
 // Marks the first unclaimed block at sector that lies before the first
@@ -434,22 +434,13 @@ int FolderAssigner::Assign(uint32_t spc, uint64_t firstSector, uint64_t endSecto
   // Claims the group's unassigned folders in (first, end]: the block at
   // sector names all of them alike.
   auto claim = [&](Group& g, uint64_t at) {
-    auto from = std::upper_bound(g.folders.begin(), g.folders.end(), firstSector,
-                                 [](uint64_t s, const NtfsFolderRecord* f) { return s < f->recordSector; });
-    for (uint32_t i = NextOpen(g, static_cast<uint32_t>(from - g.folders.begin()));
-         i < g.folders.size() && g.folders[i]->recordSector <= endSector; i = NextOpen(g, i + 1)) {
+    for (uint32_t i = FirstOpenAfter(g, firstSector); i < g.folders.size() && g.folders[i]->recordSector <= endSector;
+         i = NextOpen(g, i + 1)) {
       g_folderSteps.fetch_add(1, std::memory_order_relaxed);
       g.folders[i]->fileSystemNumber = newNumber;
       ClaimBlock(at, endSector);
       result = 1;
     }
-  };
-  // Whether the group has a folder the candidate could claim.
-  auto open = [&](Group& g) {
-    auto from = std::upper_bound(g.folders.begin(), g.folders.end(), firstSector,
-                                 [](uint64_t s, const NtfsFolderRecord* f) { return s < f->recordSector; });
-    const uint32_t i = NextOpen(g, static_cast<uint32_t>(from - g.folders.begin()));
-    return i < g.folders.size() && g.folders[i]->recordSector <= endSector;
   };
   auto stopped = [&] { return host != nullptr && host->job.checkpoint(); };
 
@@ -463,25 +454,34 @@ int FolderAssigner::Assign(uint32_t spc, uint64_t firstSector, uint64_t endSecto
       if ((stop = stopped())) break;
     }
   }
-  // Blocks outside what the scan saw are read: those of the groups whose
-  // LCN puts them before its first sector or at or after its end.
-  auto offsetOf = [&](uint32_t n) { return static_cast<uint64_t>(groups_[n].lcn) * spc; };
+  // Blocks outside what the scan saw are read, once per LCN that some open
+  // folder in range has: the owner read there picks the one group it can be.
+  auto offsetOf = [&](const Group& bucket) { return static_cast<uint64_t>(bucket.lcn) * spc; };
   auto visitOutside = [&](size_t from, size_t to) {
     for (size_t k = from; k < to && !stop; ++k) {
       g_folderSteps.fetch_add(1, std::memory_order_relaxed);
-      Group& g = groups_[byLcn_[k]];
-      const uint64_t at = firstSector + offsetOf(byLcn_[k]);
-      if (!open(g)) continue;
-      if (OwnerOutsideKnown(at, g.own)) claim(g, at);
+      Group& bucket = byLcn_[k];
+      const uint32_t i = FirstOpenAfter(bucket, firstSector);
+      if (i >= bucket.folders.size() || bucket.folders[i]->recordSector > endSector) continue;
+      const uint64_t at = firstSector + offsetOf(bucket);
+      auto [read, added] = readOwners_.try_emplace(at, -1);
+      if (added) {
+        uint32_t owner = 0;
+        if (ReadOwnerAt(at, &owner)) read->second = owner;
+      }
+      if (read->second >= 0) {
+        const uint64_t key = (static_cast<uint64_t>(read->second) << 32) | bucket.lcn;
+        if (auto g = groupOf_.find(key); g != groupOf_.end()) claim(groups_[g->second], at);
+      }
       stop = stopped();
     }
   };
-  // Positions in byLcn_ of the first group whose block lies at or after known.first, and at or after known.end.
+  // Positions in byLcn_ of the first LCN whose block lies at or after a sector.
   auto firstReaching = [&](uint64_t sector) -> size_t {
     if (firstSector >= sector) return 0;
     const uint64_t gap = sector - firstSector;
     return static_cast<size_t>(std::partition_point(byLcn_.begin(), byLcn_.end(),
-                                                     [&](uint32_t n) { return offsetOf(n) < gap; }) -
+                                                     [&](const Group& b) { return offsetOf(b) < gap; }) -
                                byLcn_.begin());
   };
   const size_t low = firstReaching(known_.first);

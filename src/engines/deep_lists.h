@@ -211,8 +211,11 @@ int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster
 // disk holding thousands of boot sectors would make that quadratic. Folders
 // are indexed by what their INDX block is found by (own key and index LCN),
 // so a candidate visits only the folders whose block lies at a known block
-// naming them, or outside the sectors the scan saw (those are read, once
-// per sector).
+// naming them; blocks outside the sectors the scan saw are read once per
+// index LCN that a folder in the candidate's range still waiting has, and
+// the owner read there names the only folders it can claim. (Many boot
+// sectors whose folders all have different LCNs past the scanned sectors
+// still cost a read per LCN per candidate, as the walk does.)
 //
 // Built after the folder list is complete; the folder list, blocks and known
 // must outlive it and gain no records meanwhile.
@@ -232,13 +235,15 @@ class FolderAssigner {
 
   const Candidates& CandidatesFor(uint32_t sectorsPerCluster);
   uint32_t NextOpen(Group& g, uint32_t i);
-  bool OwnerOutsideKnown(uint64_t sector, uint32_t own);
+  // The first folder of g after firstSector that no file system has claimed.
+  uint32_t FirstOpenAfter(Group& g, uint64_t firstSector);
   bool ClaimBlock(uint64_t sector, uint64_t endSector);
 
   IndexBlockList& blocks_;
   const KnownIndexBlocks& known_;
   std::vector<Group> groups_;
-  std::vector<uint32_t> byLcn_;  // groups in ascending index LCN
+  std::unordered_map<uint64_t, uint32_t> groupOf_;  // (own << 32 | lcn) -> group
+  std::vector<Group> byLcn_;  // the folders of each index LCN, in ascending LCN (own unused)
   std::unordered_map<uint32_t, std::vector<uint32_t>> groupsByOwner_;
   std::unordered_map<uint32_t, Candidates> candidates_;  // by sectors per cluster
   std::unordered_map<uint64_t, int64_t> readOwners_;     // -1: no INDX block there
