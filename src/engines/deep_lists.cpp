@@ -22,9 +22,6 @@ namespace {
 constexpr char kIndxSignature[4] = {'I', 'N', 'D', 'X'};
 // The owner of an INDX block is read from its first 512 bytes.
 constexpr size_t kIndexHeaderBytes = 512;
-// The progress line is refreshed every so many records (and at the end):
-// a line per record would flood the page on a volume of millions.
-constexpr int64_t kProgressTextEvery = 256;
 
 std::atomic<uint64_t> g_folderSteps{0};
 
@@ -246,85 +243,10 @@ int32_t FindUnassignedFolder(int32_t n) {
 
 int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
                               uint64_t endSector, const KnownIndexBlocks* known) {
-  if (g_AppState.ntfsFolderList == nullptr) return 0;
-
-  ScanHost* host = g_AppState.scanPage;
-  const int64_t total = g_AppState.ntfsFolderCount;
-  const int32_t newNumber = g_AppState.fileSystemCount + 1;
-
-  // INDX blocks of this file system by sector, in list order. A block is
-  // looked for only before the first one lying past the end of the file
-  // system (the list is in the order the scan found them).
-  std::unordered_map<uint64_t, std::deque<IndexBlockRecord*>> blocksBySector;
-  bool indexBuilt = false;
-  auto claimBlock = [&](uint64_t s) {
-    if (!indexBuilt) {
-      indexBuilt = true;
-      for (IndexBlockRecord& b : blocks) {
-        if (b.sector == kClaimedIndexBlock) continue;
-        if (b.sector > endSector) break;
-        blocksBySector[b.sector].push_back(&b);
-      }
-    }
-    auto it = blocksBySector.find(s);
-    if (it == blocksBySector.end() || it->second.empty()) return;
-    it->second.front()->sector = kClaimedIndexBlock;
-    it->second.pop_front();
-  };
-
-  int lastBar = -1;
-  auto report = [&](int64_t p, bool force) {
-    if (host == nullptr) return;
-    int bar = total > 0 ? static_cast<int>(std::min<int64_t>(100, 100 * p / total)) : 100;
-    if (bar != lastBar) {
-      host->SetProgressPos(kScanProgressBar, bar);
-      lastBar = bar;
-    }
-    if (force || p % kProgressTextEvery == 0)
-      host->SetControlText(kScanSectorLine, FormatW("Assigning File system : %lld/%lld", static_cast<long long>(p),
-                                                    static_cast<long long>(total)));
-  };
-  auto stopped = [&] { return host != nullptr && host->job.checkpoint(); };
-
-  int result = 0;
-  int64_t p = 0;
-  for (NtfsFolderRecord& folder : NtfsFolders()) {
-    ++p;
-    g_folderSteps.fetch_add(1, std::memory_order_relaxed);
-    const bool last = folder.next == nullptr;
-    if (!(firstSector < folder.recordSector && folder.recordSector <= endSector)) {
-      report(p, last);
-      if (stopped()) {
-        report(p, true);
-        return result;
-      }
-      continue;
-    }
-    if (folder.fileSystemNumber != 0 || folder.indexLcn == 0) {
-      report(p, last);
-      continue;
-    }
-    const uint64_t at = firstSector + static_cast<uint64_t>(folder.indexLcn) * sectorsPerCluster;
-    bool owned = false;
-    if (known != nullptr && known->first <= at && at < known->end) {
-      auto it = known->owners.find(at);
-      owned = it != known->owners.end() && it->second == folder.ownKey;
-    } else {
-      uint32_t owner = 0;
-      owned = ReadOwnerAt(at, &owner) && owner == folder.ownKey;
-    }
-    if (owned) {
-      folder.fileSystemNumber = newNumber;
-      claimBlock(at);
-      result = 1;
-    }
-    report(p, last);
-    if (stopped()) {
-      report(p, true);
-      return result;
-    }
-  }
-  return result;
+  // Without known blocks every block is read: an empty set covers no sector.
+  const KnownIndexBlocks none;
+  FolderAssigner assigner(blocks, known != nullptr ? *known : none);
+  return assigner.Assign(sectorsPerCluster, firstSector, endSector);
 }
 
 FolderAssigner::FolderAssigner(IndexBlockList& blocks, const KnownIndexBlocks& known)
@@ -403,7 +325,7 @@ uint32_t FolderAssigner::FirstOpenAfter(Group& g, uint64_t firstSector) {
 }
 
 // Marks the first unclaimed block at sector that lies before the first
-// unclaimed block past the end, as AssignFoldersToFileSystem does.
+// unclaimed block past the end.
 bool FolderAssigner::ClaimBlock(uint64_t sector, uint64_t endSector) {
   if (!blocksSorted_) {
     for (IndexBlockRecord& b : blocks_) {

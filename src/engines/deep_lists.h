@@ -196,7 +196,11 @@ int32_t FindUnassignedFolder(int32_t n);
 // known, when given, holds what a scan saw of the sectors [first, end): the
 // owner of each INDX block it found at the start of a sector. Such sectors
 // are looked up there instead of read, so that many candidate file systems
-// do not read the same folders' blocks again and again.
+// do not read the same folders' blocks again and again; without it every
+// block is read.
+//
+// This runs a FolderAssigner for the one candidate; a caller weighing many
+// candidates keeps one FolderAssigner for all of them instead.
 struct KnownIndexBlocks {
   uint64_t first = 0;
   uint64_t end = 0;
@@ -205,17 +209,17 @@ struct KnownIndexBlocks {
 int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
                               uint64_t endSector, const KnownIndexBlocks* known = nullptr);
 
-// The same claiming for many candidate file systems in turn, with the same
-// outcome as AssignFoldersToFileSystem(blocks, ..., &known) called for each
-// in the same order, but without walking every folder per candidate: a
-// disk holding thousands of boot sectors would make that quadratic. Folders
-// are indexed by what their INDX block is found by (own key and index LCN),
-// so a candidate visits only the folders whose block lies at a known block
-// naming them; blocks outside the sectors the scan saw are read once per
-// index LCN that a folder in the candidate's range still waiting has, and
-// the owner read there names the only folders it can claim. (Many boot
-// sectors whose folders all have different LCNs past the scanned sectors
-// still cost a read per LCN per candidate, as the walk does.)
+// The claiming above for many candidate file systems in turn: Assign for
+// each candidate, in order, ends as the rule applied folder by folder would,
+// but without walking every folder per candidate: a disk holding thousands
+// of boot sectors would make that quadratic. Folders are indexed by what
+// their INDX block is found by (own key and index LCN), so a candidate
+// visits only the folders whose block lies at a known block naming them;
+// blocks outside the sectors the scan saw are read once per index LCN that
+// a folder in the candidate's range still waiting has, and the owner read
+// there names the only folders it can claim. (Many boot sectors whose
+// folders all have different LCNs past the scanned sectors still cost a
+// read per LCN per candidate, as a walk would.)
 //
 // Built after the folder list is complete; the folder list, blocks and known
 // must outlive it and gain no records meanwhile.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diskio/sector_io.h"
+#include "engines/ntfs_records.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"
 #include "platform/file.h"
@@ -63,6 +64,48 @@ class DeepListsTest : public ::testing::Test {
   test::TempDir dir_;
   std::string image_;
 };
+
+// The claiming rule spelled out folder by folder, with none of the indexing:
+// the reference FolderAssigner is held to. Each unassigned folder recorded in
+// (first, end] whose INDX block (first + LCN x spc; its owner taken from known
+// inside known's sectors, else read) names the folder goes to the next file
+// system, and the first unclaimed block entry at that sector is marked,
+// looking no further than the first unclaimed entry past end.
+int ClaimFoldersOneByOne(IndexBlockList& blocks, uint32_t spc, uint64_t first, uint64_t end,
+                         const KnownIndexBlocks& known) {
+  auto ownerAt = [&](uint64_t at, uint32_t* owner) {
+    if (known.first <= at && at < known.end) {
+      auto it = known.owners.find(at);
+      if (it == known.owners.end()) return false;
+      *owner = it->second;
+      return true;
+    }
+    std::vector<uint8_t> bytes(512, 0);
+    ReadSectors(SelectedDevicePath(), at, 1, bytes.data());
+    uint32_t vcn = 0;
+    return std::equal(bytes.begin(), bytes.begin() + 4, "INDX") && ReadIndexBlockOwner(bytes, owner, &vcn) != 0;
+  };
+  const int32_t number = g_AppState.fileSystemCount + 1;
+  int result = 0;
+  for (NtfsFolderRecord& folder : NtfsFolders()) {
+    if (folder.recordSector <= first || folder.recordSector > end) continue;
+    if (folder.fileSystemNumber != 0 || folder.indexLcn == 0) continue;
+    const uint64_t at = first + static_cast<uint64_t>(folder.indexLcn) * spc;
+    uint32_t owner = 0;
+    if (!ownerAt(at, &owner) || owner != folder.ownKey) continue;
+    folder.fileSystemNumber = number;
+    result = 1;
+    for (IndexBlockRecord& b : blocks) {
+      if (b.sector == kClaimedIndexBlock) continue;
+      if (b.sector > end) break;
+      if (b.sector == at) {
+        b.sector = kClaimedIndexBlock;
+        break;
+      }
+    }
+  }
+  return result;
+}
 
 std::vector<std::u16string> FolderNames() {
   std::vector<std::u16string> v;
@@ -215,13 +258,16 @@ TEST_F(DeepListsTest, AssignFoldersStopsWhenTheJobIsStopped) {
   g_AppState.scanPage = nullptr;
 }
 
-// The assigner must reach exactly what the folder walk reaches candidate by
-// candidate: same returns, same folder numbers, same blocks marked, whether
-// the owner comes from the known blocks or from a read outside them.
+// The assigner, on its own and behind AssignFoldersToFileSystem, must reach
+// exactly what the folder-by-folder rule reaches candidate by candidate: same
+// returns, same folder numbers, same blocks marked, whether the owner comes
+// from the known blocks or from a read outside them (and, without known
+// blocks, from reads alone).
 TEST_F(DeepListsTest, FolderAssignerMatchesTheWalkPerCandidate) {
   constexpr uint64_t kSectors = 4096;
   MakeImage(kSectors * 512);
   std::ptrdiff_t marksSorted = 0, marksShuffled = 0;
+  int knownDiffersFromDisk = 0;
   for (uint32_t seed = 1; seed <= 16; ++seed) {
     std::mt19937 rng(seed);
     auto pick = [&](uint64_t n) { return static_cast<uint64_t>(rng() % n); };
@@ -278,7 +324,9 @@ TEST_F(DeepListsTest, FolderAssignerMatchesTheWalkPerCandidate) {
       std::vector<uint64_t> blocks;
       bool operator==(const Outcome&) const = default;
     };
-    auto run = [&](bool byAssigner) {
+    enum class By { Rule, RuleReadingAll, Assigner, Wrapper, WrapperWithoutKnown };
+    const KnownIndexBlocks nothingKnown;
+    auto run = [&](By by) {
       ClearNtfsLists();
       ClearFileSystemList();
       for (const Folder& f : folders) AppendNtfsFolder(u"d", 'n', 5, f.own, f.sector, {}, f.lcn, f.fs);
@@ -287,8 +335,14 @@ TEST_F(DeepListsTest, FolderAssignerMatchesTheWalkPerCandidate) {
       Outcome out;
       FolderAssigner assigner(blocks, known);
       for (const Boot& b : boots) {
-        const int r = byAssigner ? assigner.Assign(b.spc, b.first, b.end)
-                                 : AssignFoldersToFileSystem(blocks, b.spc, b.first, b.end, &known);
+        int r = 0;
+        switch (by) {
+          case By::Rule: r = ClaimFoldersOneByOne(blocks, b.spc, b.first, b.end, known); break;
+          case By::RuleReadingAll: r = ClaimFoldersOneByOne(blocks, b.spc, b.first, b.end, nothingKnown); break;
+          case By::Assigner: r = assigner.Assign(b.spc, b.first, b.end); break;
+          case By::Wrapper: r = AssignFoldersToFileSystem(blocks, b.spc, b.first, b.end, &known); break;
+          case By::WrapperWithoutKnown: r = AssignFoldersToFileSystem(blocks, b.spc, b.first, b.end); break;
+        }
         if (r) ++g_AppState.fileSystemCount;
         out.returns.push_back(r);
       }
@@ -296,17 +350,32 @@ TEST_F(DeepListsTest, FolderAssignerMatchesTheWalkPerCandidate) {
       for (const IndexBlockRecord& b : blocks) out.blocks.push_back(b.sector);
       return out;
     };
-    const Outcome walk = run(false);
-    const Outcome indexed = run(true);
-    EXPECT_EQ(indexed.returns, walk.returns) << "seed " << seed;
-    EXPECT_EQ(indexed.numbers, walk.numbers) << "seed " << seed;
-    EXPECT_EQ(indexed.blocks, walk.blocks) << "seed " << seed << (sorted ? " sorted" : " shuffled");
+    const Outcome walk = run(By::Rule);
+    const Outcome readingAll = run(By::RuleReadingAll);
+    const struct {
+      const char* what;
+      Outcome got;
+      const Outcome& want;
+    } pairs[] = {
+        {"assigner", run(By::Assigner), walk},
+        {"wrapper", run(By::Wrapper), walk},
+        {"wrapper without known blocks", run(By::WrapperWithoutKnown), readingAll},
+    };
+    for (const auto& p : pairs) {
+      const std::string where = "seed " + std::to_string(seed) + ", " + p.what;
+      EXPECT_EQ(p.got.returns, p.want.returns) << where;
+      EXPECT_EQ(p.got.numbers, p.want.numbers) << where;
+      EXPECT_EQ(p.got.blocks, p.want.blocks) << where << (sorted ? " sorted" : " shuffled");
+    }
     // The cases must reach claims and marks, or they prove nothing.
     EXPECT_GT(std::count(walk.returns.begin(), walk.returns.end(), 1), 2) << "seed " << seed;
     (sorted ? marksSorted : marksShuffled) += std::count(walk.blocks.begin(), walk.blocks.end(), kClaimedIndexBlock);
+    knownDiffersFromDisk += readingAll == walk ? 0 : 1;
   }
   EXPECT_GT(marksSorted, 0);
   EXPECT_GT(marksShuffled, 0);
+  // Else going without known blocks would be indistinguishable from using them.
+  EXPECT_GT(knownDiffersFromDisk, 0);
 }
 
 }  // namespace
