@@ -324,21 +324,26 @@ std::vector<uint8_t> SectorBuffer(size_t sectors, uint32_t bps) { return std::ve
 
 size_t BlockSectors(uint32_t bps) { return std::max<size_t>(1, kCopyBlockBytes / bps); }
 
-// The sector just past the selected volume, as its boot sector gives it
-// (FAT: total sectors at 0x13 or 0x20; NTFS: at 0x28), or UINT64_MAX when it
-// cannot be told. Clusters and runs at or past it are not the file's data:
-// a damaged table can claim terabytes there.
-uint64_t VolumeEndSector(bool fat) {
+// The end of the volume for one file: the job's when it read it, else read now.
+uint64_t VolumeEndSector(bool fat, int normalCopy) {
+  const CopyJobState& job = CurrentCopyJob(normalCopy);
+  const uint64_t kept = (fat ? job.fatVolumeEnd : job.ntfsVolumeEnd).load();
+  return kept != 0 ? kept : ReadVolumeBounds(fat).end;
+}
+
+}  // namespace
+
+VolumeBounds ReadVolumeBounds(bool fat) {
   const PartitionGeometry& g = g_AppState.scanGeometry;
   const uint32_t bps = SourceSectorBytes();
   // The geometry holds the low 32 bits of sector numbers.
   const int64_t start = fat ? int64_t{static_cast<uint32_t>(g.fat1Sector)} - static_cast<uint32_t>(g.reservedSectors)
                             : int64_t{static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector)};
-  if (bps < 512 || start < 0 || (fat && g.fat1Sector == 0)) return UINT64_MAX;
+  if (bps < 512 || start < 0 || (fat && g.fat1Sector == 0)) return {};
   std::vector<uint8_t> boot(bps, 0);
-  if (!ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(start), 1, boot.data())) return UINT64_MAX;
+  if (!ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(start), 1, boot.data())) return {};
   const ByteReader r(boot.data(), boot.size());
-  if (r.u16(510) != 0xAA55) return UINT64_MAX;
+  if (r.u16(510) != 0xAA55) return {};
   uint64_t total = 0;
   if (fat) {
     total = r.u16(0x13) ? r.u16(0x13) : r.u32(0x20);
@@ -349,11 +354,32 @@ uint64_t VolumeEndSector(bool fat) {
   const uint32_t volumeBps = r.u16(0x0B);
   if (volumeBps >= 512 && volumeBps % bps == 0 && total <= UINT64_MAX / (volumeBps / bps))
     total *= volumeBps / bps;
-  if (total == 0 || total > UINT64_MAX - static_cast<uint64_t>(start)) return UINT64_MAX;
-  return static_cast<uint64_t>(start) + total;
+  if (total == 0 || total > UINT64_MAX - static_cast<uint64_t>(start)) return {};
+  return {static_cast<uint64_t>(start), static_cast<uint64_t>(start) + total};
 }
 
-}  // namespace
+VolumeEndScope::VolumeEndScope(CopyJobState& job) : job_(job) {
+  // Only the scanned file system's kind is read; the other stays per file.
+  const bool fat = FatKindOf(g_AppState.scanFileSystem) != FatKind::kNone;
+  (fat ? job_.fatVolumeEnd : job_.ntfsVolumeEnd).store(ReadVolumeBounds(fat).end);
+}
+
+VolumeEndScope::~VolumeEndScope() {
+  job_.fatVolumeEnd.store(0);
+  job_.ntfsVolumeEnd.store(0);
+}
+
+bool ClaimsBeyondVolume(uint64_t size, uint32_t firstCluster, bool fat, const VolumeBounds& volume) {
+  const uint32_t bps = SourceSectorBytes();
+  if (size == 0 || volume.end == UINT64_MAX || volume.end <= volume.start || bps == 0) return false;
+  const uint64_t sectors = volume.end - volume.start;
+  if (sectors > UINT64_MAX / bps || size > sectors * bps) return true;
+  if (!fat) return false;
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  if (g.sectorsPerCluster <= 0) return false;
+  const uint64_t first = ClusterZeroBase(g) + uint64_t{firstCluster} * static_cast<uint32_t>(g.sectorsPerCluster);
+  return first >= volume.end;
+}
 
 std::u16string CopyErrorText(int cause) {
   const char16_t* what = nullptr;
@@ -552,7 +578,7 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
   uint64_t inCluster = 0;  // sectors of it already read
   auto has = [&](uint64_t i) { return chain.empty() || i < chain.size(); };
   auto clusterAt = [&](uint64_t i) -> uint64_t { return chain.empty() ? uint64_t{firstCluster} + i : chain[i]; };
-  const uint64_t volumeEnd = VolumeEndSector(true);
+  const uint64_t volumeEnd = VolumeEndSector(true, normalCopy);
   bool atVolumeEnd = false;
   while (out.written() < size && has(index) && !atVolumeEnd) {
     if (!out.Proceed()) return;
@@ -602,7 +628,7 @@ static void CopyRuns(std::u16string_view name, const std::string& fullPath, uint
   }
   const size_t blockSectors = BlockSectors(bps);
   std::vector<uint8_t> buf = SectorBuffer(blockSectors, bps);
-  const uint64_t volumeEnd = VolumeEndSector(false);
+  const uint64_t volumeEnd = VolumeEndSector(false, normalCopy);
   for (const ExtentNode& extent : CurrentCopyJob(normalCopy).extents) {
     int64_t sectors = extent.length;
     if (spc > 0) sectors -= sectors % spc;

@@ -608,8 +608,9 @@ class NtfsDeepScan {
   // Step 4.1: the file systems whose folders their INDX blocks confirm.
   void FindFileSystems(const NtfsBootList& boots, IndexBlockList& blocks, const KnownIndexBlocks& known) {
     page_.SetControlText(kScanStatusLine, kDeepStep41Text);
+    FolderAssigner assigner(blocks, known);
     auto found = [&](uint64_t firstSector, uint64_t endSector, uint32_t spc, uint32_t perRecord, uint32_t perIndex) {
-      if (AssignFoldersToFileSystem(blocks, spc, firstSector, endSector, &known)) {
+      if (assigner.Assign(spc, firstSector, endSector)) {
         ++g_AppState.fileSystemCount;
         AppendFileSystem(firstSector, endSector, spc, u"NTFS", 0, 0, 0, 0, 0, 0, 0, perRecord, perIndex);
       }

@@ -182,6 +182,39 @@ TEST(OpenWithDefaultApp, HandsThePathOverAsOneArgument) {
   }
 }
 
+// --- What the list marks before a copy: claims beyond the volume ---
+
+TEST(ClaimsBeyondVolume, SizeLargerThanTheVolumeOrAFirstClusterPastItsEnd) {
+  test::FreshState();
+  g_BytesPerSector = 512;
+  PartitionGeometry& g = g_AppState.scanGeometry;
+  g.sectorsPerCluster = 4;
+  g.clusterZeroSector = 92;  // cluster c at 92 + 4c: cluster 227 is sector 1000
+  const VolumeBounds whole{0, 1000}, later{500, 1000}, unknown{};
+  const struct {
+    const char* name;
+    uint64_t size;
+    uint32_t cluster;
+    bool fat;
+    VolumeBounds volume;
+    bool beyond;
+  } cases[] = {
+      {"exactly the volume", 512000, 2, true, whole, false},
+      {"a byte more than the volume", 512001, 2, true, whole, true},
+      {"NTFS: a byte more", 512001, 0, false, whole, true},
+      {"volume starting later: its own size counts", 256000, 2, false, later, false},
+      {"volume starting later: a byte more", 256001, 2, false, later, true},
+      {"last cluster inside", 100, 226, true, whole, false},
+      {"first cluster at the end", 100, 227, true, whole, true},
+      {"NTFS has no first cluster here", 100, 227, false, whole, false},
+      {"an empty file claims nothing", 0, 100000, true, whole, false},
+      {"volume not known", UINT64_MAX, 100000, true, unknown, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ClaimsBeyondVolume(c.size, c.cluster, c.fat, c.volume), c.beyond) << c.name;
+  test::FreshState();
+}
+
 // --- The FAT chain, on fixtures with a damaged first FAT ---
 
 class FatChainTest : public ::testing::Test {

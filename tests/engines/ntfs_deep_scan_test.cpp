@@ -758,38 +758,49 @@ TEST_F(NtfsDeepScanTest, DamagedCopyOfARecordGivesWayToTheWholeOne) {
 // system for every folder after it, and the scan reads each sector about once.
 TEST_F(NtfsDeepScanTest, ManyBootSectorsWithFoldersEndInSeconds) {
   constexpr size_t kUnits = 10922;  // boot sector + 2-sector record
-  const std::string img = dir_.file("boots.img");
-  {
-    std::vector<uint8_t> disk(16u << 20, 0);
-    const std::vector<uint8_t> boot = BootSector(1, 0xF6, 0xF4, 32768);
-    test::RecordBuilder folder;
-    folder.bytes()[22] = 3;
-    folder.Resident(kAttrFileName, test::FileNameValue(5, u"dir", kNamespaceWin32));
-    folder.NonResident(kAttrIndexAllocation, {0x11, 0x01, 0x05}, 4096, u"$I30");
-    const std::vector<uint8_t> record = folder.Protected();
-    for (size_t u = 0; u < kUnits; ++u) {
-      std::copy(boot.begin(), boot.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536));
-      std::copy(record.begin(), record.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536 + 512));
+  // The folders' INDX blocks inside the image, and past its end (read, not known).
+  const std::vector<uint8_t> runs[] = {{0x11, 0x01, 0x05}, {0x31, 0x01, 0x00, 0x00, 0x01}};
+  for (const std::vector<uint8_t>& run : runs) {
+    SCOPED_TRACE(run.size() == 3 ? "block inside" : "block past the end");
+    ClearNtfsLists();
+    ClearFileSystemList();
+    const std::string img = dir_.file("boots.img");
+    {
+      std::vector<uint8_t> disk(16u << 20, 0);
+      const std::vector<uint8_t> boot = BootSector(1, 0xF6, 0xF4, 32768);
+      test::RecordBuilder folder;
+      folder.bytes()[22] = 3;
+      folder.Resident(kAttrFileName, test::FileNameValue(5, u"dir", kNamespaceWin32));
+      folder.NonResident(kAttrIndexAllocation, run, 4096, u"$I30");
+      const std::vector<uint8_t> record = folder.Protected();
+      for (size_t u = 0; u < kUnits; ++u) {
+        std::copy(boot.begin(), boot.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536));
+        std::copy(record.begin(), record.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536 + 512));
+      }
+      File f;
+      ASSERT_TRUE(f.open(img, File::Mode::CreateTruncate));
+      ASSERT_EQ(f.writeAt(disk.data(), disk.size(), 0), static_cast<int64_t>(disk.size()));
     }
-    File f;
-    ASSERT_TRUE(f.open(img, File::Mode::CreateTruncate));
-    ASSERT_EQ(f.writeAt(disk.data(), disk.size(), 0), static_cast<int64_t>(disk.size()));
+    Select(img, 512);
+    // Bounded by the reads and folder visits it makes, not by the clock: a
+    // sector read, or a look at every folder, per folder per boot sector
+    // would be tens of millions.
+    std::atomic<uint64_t> reads{0};
+    SetDeviceReadHook([&](File& file, void* buffer, size_t bytes, uint64_t offset) {
+      ++reads;
+      return file.readAt(buffer, bytes, offset);
+    });
+    const uint64_t stepsBefore = FolderAssignmentSteps();
+    host_.openResults.store(0);
+    EXPECT_EQ(NtfsDeepScanThread(), 0);
+    SetDeviceReadHook({});
+    EXPECT_LT(reads.load(), 4 * kUnits);
+    EXPECT_LT(FolderAssignmentSteps() - stepsBefore, 4 * kUnits);
+    EXPECT_EQ(host_.openResults.load(), 1);
+    EXPECT_EQ(g_AppState.bootSectorCount, static_cast<int32_t>(kUnits));
+    EXPECT_EQ(g_AppState.ntfsFolderCount, static_cast<int32_t>(kUnits));
+    EXPECT_EQ(g_AppState.fileSystemCount, 0);
   }
-  Select(img, 512);
-  // Bounded by the reads it makes, not by the clock: a sector read per
-  // folder per boot sector would be tens of millions.
-  std::atomic<uint64_t> reads{0};
-  SetDeviceReadHook([&](File& file, void* buffer, size_t bytes, uint64_t offset) {
-    ++reads;
-    return file.readAt(buffer, bytes, offset);
-  });
-  EXPECT_EQ(NtfsDeepScanThread(), 0);
-  SetDeviceReadHook({});
-  EXPECT_LT(reads.load(), 4 * kUnits);
-  EXPECT_EQ(host_.openResults.load(), 1);
-  EXPECT_EQ(g_AppState.bootSectorCount, static_cast<int32_t>(kUnits));
-  EXPECT_EQ(g_AppState.ntfsFolderCount, static_cast<int32_t>(kUnits));
-  EXPECT_EQ(g_AppState.fileSystemCount, 0);
 }
 
 TEST_F(NtfsDeepScanTest, DamagedVolumeScansToTheEnd) {
