@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
 
 #include "platform/prompt.h"
@@ -34,7 +35,19 @@ R RunOnGuiThread(const std::function<R()>& fn, R fallback) {
   if (!app) return fallback;
   if (QThread::currentThread() == app->thread()) return fn();
   R result = fallback;
-  QMetaObject::invokeMethod(app, [&] { result = fn(); }, Qt::BlockingQueuedConnection);
+  // Qt's queue hands the call over and back under its own lock, which a
+  // thread checker cannot see; the stores state the same order where it can.
+  std::atomic<int> handOver{0};
+  handOver.store(1, std::memory_order_release);
+  QMetaObject::invokeMethod(
+      app,
+      [&] {
+        handOver.load(std::memory_order_acquire);
+        result = fn();
+        handOver.store(2, std::memory_order_release);
+      },
+      Qt::BlockingQueuedConnection);
+  handOver.load(std::memory_order_acquire);
   return result;
 }
 

@@ -4,6 +4,7 @@
 // user would see next (a page or a dialog) and then acts on it; a step that
 // never comes fails the test, and the pages are unwound instead of hanging.
 #include <QApplication>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -11,7 +12,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,7 @@
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
 #include "engines/fat_lost_folder_scan.h"
+#include "engines/scan_log.h"
 #include "results/data_copy_path_ui.h"
 #include "results/results_page_ui.h"
 #include "results/results_tree_ui.h"
@@ -343,6 +347,83 @@ TEST_F(WizardFlowTest, BackDuringTheFirstStepOfAFormattedScan) {
   EXPECT_TRUE(s.Run(mode, [&] { mode.DoModal(); }));
   EXPECT_EQ(g_AppState.folderCount, 0);
   EXPECT_EQ(g_AppState.workerThread, nullptr);
+}
+
+// Back answered Yes while Save Log writes a large catalogue: the page's
+// freeing of the catalogue waits for the writer, so nothing crashes or
+// hangs, the device page comes back, and the log under its final name is
+// the whole log (or, had the save failed, not there at all).
+TEST_F(WizardFlowTest, BackWhileSaveLogWritesALargeCatalogue) {
+  test::TempDir dir;
+  auto fat = test::MakeFatImages(dir, {"fat16"});
+  QM_REQUIRE_FIXTURE(fat);
+  test::PresentImages present({}, {fat.path("fat16.img")});
+  const std::string expected = dir.file("expected.qmlg");
+  const std::string saved = dir.file("saved.qmlg");
+  auto partOfSaved = [&dir] {
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      if (e.path().filename().string().rfind("saved.qmlg.part", 0) == 0) return e.file_size() > 0;
+    return false;
+  };
+  bool writerMet = false;
+
+  Script s;
+  CRecoveryMode mode;
+  ToDevicePage(s, mode, kDeletedModeButton);
+  ScanVolume(s, QStringLiteral("FIXFAT16"));
+  ResultsShown(s, u"FAT16");
+  s.Step("a large catalogue, then Save Log", [&expected] {
+    auto* r = Shown<ViewDataInControls>();
+    if (!r || Shown<ViewMsgBox>()) return false;
+    // Enough records that the writer is still in its walk when Back's
+    // question has been answered.
+    for (uint32_t i = 0; i < 400000; ++i)
+      InsertFileRecord("", u"a file found by the scan", 'y', 10, kLostFolderKey, i + 100, 0, {});
+    if (!WriteScanLog(expected, ScanLogOrigin::ResultsPage)) ADD_FAILURE() << "the reference log was not written";
+    Click(r->ToolbarButton(kToolSaveLog));
+    return true;
+  });
+  s.Step("log path", [&saved] {
+    auto* d = Shown<QFileDialog>();
+    auto* edit = d ? d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+    if (!edit) return false;
+    Later(d, [edit, saved] {
+      QTest::keyClicks(edit, QString::fromStdString(saved));
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+    return true;
+  });
+  s.Step("results back while the writer walks", [&partOfSaved] {
+    auto* r = Shown<ViewDataInControls>();
+    if (!r || Shown<QFileDialog>() || !partOfSaved()) return false;
+    Click(ButtonNamed(r, QStringLiteral("Back")));
+    return true;
+  });
+  s.Step("question answered while the writer walks", [&writerMet] {
+    ViewQuestionMsg* q = Question(QStringLiteral("Do you want to go back to Previous Step."));
+    if (!q) return false;
+    writerMet = ScanLogWriterRunning();
+    Click(&q->YesButton());
+    return true;
+  });
+  s.Step("device page again", [] { return Shown<DeletedFilesRecovery>() != nullptr; }, 60s);
+  BackToModePage(s, mode);
+
+  EXPECT_TRUE(s.Run(mode, [&] { mode.DoModal(); }));
+  WaitForScanLogWriter();
+  EXPECT_TRUE(writerMet) << "Back did not meet the writer at work";
+  EXPECT_EQ(g_AppState.fileCount, 0);
+  EXPECT_EQ(AllFiles().begin(), AllFiles().end());
+  if (std::filesystem::exists(saved)) {
+    std::ifstream a(saved, std::ios::binary), b(expected, std::ios::binary);
+    const std::string got{std::istreambuf_iterator<char>(a), {}};
+    const std::string want{std::istreambuf_iterator<char>(b), {}};
+    EXPECT_GT(want.size(), 400000u);
+    EXPECT_TRUE(got == want) << "the saved log is not the whole log: " << got.size() << " of " << want.size()
+                             << " bytes";
+  }
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -125,11 +126,11 @@ TEST(ErrorCopyingDialog, SaysWhatHappened) {
       shown = d->MessageLabel().text();
       QTest::mouseClick(&d->SkipButton(), Qt::LeftButton);
     });
-    int answer = -1;
+    std::atomic<int> answer{-1};
     std::thread worker([&] { answer = prompt.CopyErrorChoiceFor(u"/t/a.txt", c.cause); });
     while (answer < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     worker.join();
-    EXPECT_EQ(answer, 0);
+    EXPECT_EQ(answer.load(), 0);
     EXPECT_EQ(shown.toStdU16String(), c.text);
   }
   EXPECT_NE(CopyErrorText(EROFS), kCopyErrorSpaceText);
@@ -145,11 +146,11 @@ TEST(CopyQuestionsFromAWorker, RunOnTheGuiThread) {
     d->ForAllBox().setChecked(true);
     QTest::mouseClick(&d->RenameButton(), Qt::LeftButton);
   });
-  int answer = -1;
+  std::atomic<int> answer{-1};
   std::thread worker([&] { answer = prompt.FileReplaceChoice(u"/t/a.txt"); });
   while (answer < 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   worker.join();
-  EXPECT_EQ(answer, 5);
+  EXPECT_EQ(answer.load(), 5);
   EXPECT_TRUE(onGui);
 }
 
