@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lastSpc = spc, lastSize = 0;
   }
   std::vector<uint8_t> bytes(std::max(size, lastSize), 0);
-  std::memcpy(bytes.data(), data, size);
+  if (size) std::memcpy(bytes.data(), data, size);
   if (f.writeAt(bytes.data(), bytes.size(), kMftSector * 512) != static_cast<int64_t>(bytes.size())) return 0;
   lastSize = size;
   f.close();
