@@ -1,10 +1,13 @@
 #pragma once
 // Shared by the fuzz targets that need files: one private folder per process
-// under the temporary folder, removed when the process exits, and the image
-// presented as disk 0 the way the tests present theirs.
+// under the temporary folder, removed when the process exits (and by the next
+// run of the target when the process died), and the image presented as disk
+// 0 the way the tests present theirs.
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -15,10 +18,28 @@
 
 namespace qm::fuzz {
 
-// The folder, made on first use; name is a short tag for the target.
+// Folders of this target left by processes that died without exiting (a
+// crash or a time-out ends the process without its exit handlers).
+inline void RemoveOrphanedScratchDirs(const std::string& prefix) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/tmp", ec)) {
+    const std::string leaf = entry.path().filename().string();
+    if (leaf.rfind(prefix, 0) != 0) continue;
+    const std::string rest = leaf.substr(prefix.size());
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || rest.find_first_not_of("0123456789") != dash) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(rest.substr(0, dash)));
+    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) std::filesystem::remove_all(entry.path(), ec);
+  }
+}
+
+// The folder (/tmp/qm-fuzz-NAME-PID-XXXXXX), made on first use; name is a
+// short tag for the target.
 inline const std::string& ScratchDir(const char* name) {
   static const std::string dir = [name] {
-    std::string pattern = std::string("/tmp/qm-fuzz-") + name + "-XXXXXX";
+    const std::string prefix = std::string("qm-fuzz-") + name + "-";
+    RemoveOrphanedScratchDirs(prefix);
+    std::string pattern = "/tmp/" + prefix + std::to_string(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) std::abort();
     return pattern;
   }();
