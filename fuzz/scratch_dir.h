@@ -20,9 +20,9 @@ namespace qm::fuzz {
 
 // Folders of this target left by processes that died without exiting (a
 // crash or a time-out ends the process without its exit handlers).
-inline void RemoveOrphanedScratchDirs(const std::string& prefix) {
+inline void RemoveOrphanedScratchDirs(const std::string& root, const std::string& prefix) {
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/tmp", ec)) {
+  for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
     const std::string leaf = entry.path().filename().string();
     if (leaf.rfind(prefix, 0) != 0) continue;
     const std::string rest = leaf.substr(prefix.size());
@@ -33,13 +33,22 @@ inline void RemoveOrphanedScratchDirs(const std::string& prefix) {
   }
 }
 
-// The folder (/tmp/qm-fuzz-NAME-PID-XXXXXX), made on first use; name is a
+// Where the folders go: memory (/dev/shm) when there is one, since the
+// targets make and remove files at every input, else TMPDIR or /tmp.
+inline std::string ScratchRoot() {
+  if (::access("/dev/shm", W_OK | X_OK) == 0) return "/dev/shm";
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+// The folder (ROOT/qm-fuzz-NAME-PID-XXXXXX), made on first use; name is a
 // short tag for the target.
 inline const std::string& ScratchDir(const char* name) {
   static const std::string dir = [name] {
+    const std::string root = ScratchRoot();
     const std::string prefix = std::string("qm-fuzz-") + name + "-";
-    RemoveOrphanedScratchDirs(prefix);
-    std::string pattern = "/tmp/" + prefix + std::to_string(::getpid()) + "-XXXXXX";
+    RemoveOrphanedScratchDirs(root, prefix);
+    std::string pattern = root + "/" + prefix + std::to_string(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) std::abort();
     return pattern;
   }();
