@@ -3,9 +3,11 @@
 // dialog answered by the silent prompt. The target builds a 4 MiB FAT16 or
 // NTFS volume with a valid boot sector (as mkfs.fat and mkntfs make them)
 // and lays the input over it: its first byte picks the file system (even:
-// FAT16, odd: NTFS), the rest are pieces of a 16-bit little-endian sector
-// number and the 512 bytes of that sector (FATs, root directory, MFT
-// records, INDX blocks, folders; the boot sector itself is never replaced).
+// FAT16, odd: NTFS; FAT16 with bit 1 set is 2 MiB, too few clusters for
+// 16-bit entries, so it is read as FAT12 as a FAT12 logical partition is),
+// the rest are pieces of a 16-bit little-endian sector number and the 512
+// bytes of that sector (FATs, root directory, MFT records, INDX blocks,
+// folders; the boot sector itself is never replaced).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +29,7 @@ void Le(std::vector<uint8_t>& b, size_t at, uint64_t v, int bytes) {
 
 // mkfs.fat -F 16 -s 1 -S 512 -R 1 -r 64 -f 2 on 4 MiB: FATs of 32 sectors
 // at 1 and 33, the root's 4 sectors at 65, cluster 2 at 69.
-std::vector<uint8_t> FatBootSector() {
+std::vector<uint8_t> FatBootSector(uint64_t sectors) {
   std::vector<uint8_t> b(kBps, 0);
   const uint8_t jump[3] = {0xEB, 0x3C, 0x90};
   std::memcpy(&b[0], jump, 3);
@@ -37,7 +39,7 @@ std::vector<uint8_t> FatBootSector() {
   Le(b, 14, 1, 2);
   b[16] = 2;
   Le(b, 17, 64, 2);
-  Le(b, 19, kSectors, 2);
+  Le(b, 19, sectors, 2);
   b[21] = 0xF8;
   Le(b, 22, 32, 2);
   Le(b, 24, 32, 2);
@@ -89,12 +91,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const std::string& path = ImagePath();
   const bool ntfs = data[0] & 1;
+  // The disk file keeps its size (the reader caches it); a smaller volume
+  // is a smaller selected range.
+  const uint64_t volumeSectors = !ntfs && (data[0] & 2) ? kSectors / 2 : kSectors;
   data += 1, size -= 1;
   {
     // A sparse file: only the boot sectors and the pieces take room.
     qm::File f;
     if (!f.open(path, qm::File::Mode::CreateTruncate)) return 0;
-    const std::vector<uint8_t> boot = ntfs ? NtfsBootSector() : FatBootSector();
+    const std::vector<uint8_t> boot = ntfs ? NtfsBootSector() : FatBootSector(volumeSectors);
     if (f.writeAt(boot.data(), kBps, 0) != static_cast<int64_t>(kBps)) return 0;
     for (size_t at = 0; at + 2 < size; at += 2 + kBps) {
       // Sector 0 and the last sector keep their boot sectors.
@@ -108,6 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> last = ntfs ? boot : std::vector<uint8_t>(kBps, 0);
     if (f.writeAt(last.data(), kBps, (kSectors - 1) * kBps) != static_cast<int64_t>(kBps)) return 0;
   }
-  qm::fuzz::RunVolumeRoad(ntfs, kSectors, qm::fuzz::ScratchDir("volume-road") + "/out", true);
+  qm::fuzz::RunVolumeRoad(ntfs, volumeSectors, qm::fuzz::ScratchDir("volume-road") + "/out", true);
   return 0;
 }
