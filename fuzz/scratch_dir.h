@@ -53,7 +53,10 @@ inline const std::string& ScratchDir(const char* name) {
     return pattern;
   }();
   // Registered after dir is made, so it runs before dir is destroyed.
-  static const bool cleanup = std::atexit([] { std::filesystem::remove_all(dir); }) == 0;
+  static const bool cleanup = std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }) == 0;
   (void)cleanup;
   return dir;
 }
