@@ -2,7 +2,9 @@
 // matches headers across chunk edges, sizes each find and copies it out with
 // WriteCarvedFile into a private target folder (emptied after every input).
 // The first three bytes pick the sector size and the ticked kinds, as in
-// the carving table's target; the rest is the disk.
+// the carving table's target; the rest is the disk (up to 1 MiB; inputs past
+// the worker's 520-sector chunk reach the matches across its edges, so the
+// target's options allow them).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
