@@ -1,5 +1,9 @@
 #include "bench_util.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +22,56 @@ double CommandSeconds(const std::string& command) {
   int rc = 0;
   double s = Seconds([&] { rc = std::system(command.c_str()); });
   return rc == 0 ? s : -1.0;
+}
+
+namespace {
+
+// Waits for pid; its peak memory from the kernel's accounting, seconds 0
+// (negative when it failed).
+Measured Reap(pid_t pid) {
+  int status = 0;
+  rusage usage{};
+  if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+  return {0, usage.ru_maxrss};
+}
+
+}  // namespace
+
+Measured InChild(const std::function<void()>& fn) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) return {};
+  if (pid == 0) {
+    ::close(fds[0]);
+    const double s = Seconds(fn);
+    const bool sent = ::write(fds[1], &s, sizeof s) == static_cast<ssize_t>(sizeof s);
+    std::fflush(nullptr);
+    ::_exit(sent ? 0 : 1);
+  }
+  ::close(fds[1]);
+  double s = -1;
+  const bool got = ::read(fds[0], &s, sizeof s) == static_cast<ssize_t>(sizeof s);
+  ::close(fds[0]);
+  Measured m = Reap(pid);
+  if (!got || m.seconds < 0) return {};
+  m.seconds = s;
+  return m;
+}
+
+Measured CommandMeasured(const std::string& command) {
+  std::fflush(nullptr);
+  const auto t0 = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid < 0) return {};
+  if (pid == 0) {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  Measured m = Reap(pid);
+  if (m.seconds >= 0) m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  return m;
 }
 
 void Row(const std::string& work, double ours, const std::string& reference, double theirs) {

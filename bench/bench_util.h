@@ -10,6 +10,15 @@ namespace qm::bench {
 double Seconds(const std::function<void()>& fn);
 // Wall-clock seconds of a shell command; negative when it failed.
 double CommandSeconds(const std::string& command);
+// Time and peak resident memory of work done in a child process.
+struct Measured {
+  double seconds = -1;  // negative when the child failed
+  long peakKiB = 0;
+};
+// fn run in a forked child (its memory is the child's alone).
+Measured InChild(const std::function<void()>& fn);
+// A shell command run as a child.
+Measured CommandMeasured(const std::string& command);
 // Prints "work | ours s | reference s | ratio" as one table row; with
 // QM_BENCH_TABLE set, a tab-separated "@row" line for scripts/bench instead.
 void Row(const std::string& work, double ours, const std::string& reference, double theirs);

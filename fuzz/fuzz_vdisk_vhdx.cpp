@@ -1,4 +1,10 @@
 // VHDX headers, region table, metadata and block table from an untrusted file.
+// The valid image is built once; each input is XORed over its structures in
+// the memory file and undone afterwards. Its block table gives the nine
+// blocks of the disk every state an entry can have, and the reads visit each
+// block and each boundary between two.
+#include <fcntl.h>
+
 #include "vdisk/vhdx_reader.h"
 #include "vdisk_fuzz_image.h"
 
@@ -21,12 +27,15 @@ constexpr uint8_t kItems[5][16] = {
     {0x81, 0x41, 0xBF, 0x1D, 0xA9, 0x6F, 0x47, 0x09, 0xBA, 0x47, 0xF2, 0x33, 0xA8, 0xFA, 0xAB, 0x5F},
     {0xCD, 0xA3, 0x48, 0xC7, 0x44, 0x5D, 0x44, 0x71, 0x9C, 0xC9, 0xE9, 0x88, 0x52, 0x51, 0xC5, 0x56}};
 constexpr size_t kMiB = 1 << 20;
+constexpr uint64_t kBlocks = 9;
+constexpr uint64_t kBatAt = 2 * kMiB, kMetadata = 3 * kMiB;
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // 1 MiB blocks, a 4 MiB disk: metadata at 2 MiB, BAT at 3 MiB, one block at 4 MiB.
-  qm::fuzz::Image img(5 * kMiB);
+// 1 MiB blocks, a 9 MiB disk: the block table at 2 MiB and metadata at
+// 3 MiB (where qemu-img puts them), data blocks at 4 and 5 MiB. Entries,
+// block by block: present, zero, partially present, not present, the
+// undefined states 1, 3, 4 and 5, and a present block past the file's end.
+std::vector<uint8_t> BuildImage() {
+  qm::fuzz::Image img(6 * kMiB);
   img.text(0, "vhdxfile");
   for (size_t h : {0x10000, 0x20000}) {
     img.text(h, "head");
@@ -38,14 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   img.text(0x30000, "regi");
   img.le32(0x30000 + 8, 2);
   Guid(img, 0x30010, kBat);
-  img.le64(0x30020, 3 * kMiB);
-  img.le32(0x30028, kMiB);
+  img.le64(0x30020, kBatAt);
+  img.le32(0x30028, 4096);  // the table is read whole at every open: kept short
   img.le32(0x3002C, 1);
   Guid(img, 0x30030, kMeta);
-  img.le64(0x30040, 2 * kMiB);
+  img.le64(0x30040, kMetadata);
   img.le32(0x30048, kMiB);
   img.le32(0x3004C, 1);
-  const size_t m = 2 * kMiB;
+  const size_t m = kMetadata;
   img.text(m, "metadata");
   img.le16(m + 10, 5);
   for (int i = 0; i < 5; ++i) {
@@ -55,17 +64,62 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     img.le32(m + 32 + 32 * i + 24, 4);
   }
   img.le32(m + 0x10000, kMiB);
-  img.le64(m + 0x10008, 4 * kMiB);
+  img.le64(m + 0x10008, kBlocks * kMiB);
   img.le32(m + 0x10018, 512);
   img.le32(m + 0x10020, 4096);
-  img.le64(3 * kMiB, 4 * kMiB | 6);
-  img.le64(3 * kMiB + 8, 2);
-  img.le64(3 * kMiB + 16, 7);
+  const uint64_t entries[kBlocks] = {4 * kMiB | 6, 2, 5 * kMiB | 7, 0, 1, 3, 4, 5, (uint64_t{1} << 30) | 6};
+  for (uint64_t b = 0; b < kBlocks; ++b) img.le64(kBatAt + 8 * b, entries[b]);
   img.fill(4 * kMiB, 4096, 0x5a);
-  img.Mutate(data, size, {{0, 16}, {0x10000, 80}, {0x20000, 80}, {0x30000, 112}, {m, 192}, {m + 0x10000, 48},
-                          {3 * kMiB, 64}});
-  qm::fuzz::MemoryFile file(img.bytes);
-  qm::VhdxReader reader;
-  qm::fuzz::OpenAndRead(reader, file.path());
+  img.fill(5 * kMiB, 4096, 0xa5);
+  return img.bytes;
+}
+
+const std::vector<qm::fuzz::Window> kWindows = {{0, 16},           {0x10000, 80},
+                                                 {0x20000, 80},     {0x30000, 112},
+                                                 {kMetadata, 192},  {kMetadata + 0x10000, 48},
+                                                 {kBatAt, 8 * kBlocks}};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::vector<uint8_t> image = BuildImage();
+  static const qm::fuzz::MemoryFile file(image);
+  static const int fd = ::open(file.path().c_str(), O_RDWR);
+  if (fd < 0) return 0;
+  // The input over the windows, written into the file, and the template's
+  // bytes put back after the run.
+  auto put = [&](bool mutate) {
+    size_t used = 0;
+    for (const qm::fuzz::Window& w : kWindows) {
+      std::vector<uint8_t> bytes(image.begin() + w.offset, image.begin() + w.offset + w.length);
+      for (size_t i = 0; mutate && i < w.length && used < size; ++i) bytes[i] ^= data[used++];
+      if (::pwrite(fd, bytes.data(), bytes.size(), off_t(w.offset)) != ssize_t(bytes.size())) return false;
+    }
+    return true;
+  };
+  if (put(true)) {
+    // One open (each reads the whole block table), then the reads of
+    // OpenAndRead and, in every block, its start, its middle and the
+    // boundary with the next.
+    qm::VhdxReader reader;
+    std::u16string info;
+    if (reader.Open(info, file.path()) == qm::kVdOpened) {
+      std::vector<uint8_t> buf(64 * 512);
+      auto read = [&](uint64_t sector, uint32_t count) {
+        uint64_t pos = reader.ReadsBySector() ? sector : sector * 512;
+        reader.Read(pos, size_t{count} * 512, buf.data());
+      };
+      for (uint64_t s = 0; s < 256; s += 37) read(s, 37);
+      for (uint64_t s : {1ull << 20, 1ull << 31, 1ull << 40, (1ull << 54) - 1}) read(s, 3);
+      const uint64_t perBlock = kMiB / 512;
+      for (uint64_t b = 0; b < kBlocks; ++b) {
+        read(b * perBlock, 3);
+        read(b * perBlock + perBlock / 2 + 1, 8);
+        read((b + 1) * perBlock - 1, 2);
+      }
+    }
+    reader.Close();
+  }
+  put(false);
   return 0;
 }

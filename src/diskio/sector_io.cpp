@@ -109,6 +109,11 @@ uint32_t SourceSectorBytes() {
   return static_cast<uint32_t>(g_BytesPerSector);
 }
 
+size_t SectorBytes() {
+  const int32_t bps = g_BytesPerSector;
+  return (bps > 0 && static_cast<uint32_t>(bps) <= kLargestSectorBytes) ? static_cast<size_t>(bps) : 512;
+}
+
 int AskBadSectorChoice() {
   // No lock is held while asking: the question may run a dialog on this very
   // thread, or wait for the GUI thread.

@@ -60,6 +60,8 @@ int Win9xAbsoluteRead(int driveNumber, uint32_t firstSector, uint16_t count, uin
 // The sector size of one request on the selected source: 512 for a virtual
 // disk, else g_BytesPerSector; 0 when g_BytesPerSector is not usable.
 uint32_t SourceSectorBytes();
+// Bytes per sector for sizing a buffer: g_BytesPerSector when usable, else 512.
+size_t SectorBytes();
 
 // Test seam: replaces the positioned read of the device branch (same
 // contract as File::readAt). Set it before reading starts; an empty

@@ -413,7 +413,10 @@ std::u16string NotCompletedText(const std::vector<std::string>& names, const std
 
 int CopyThread(CopyProgressSink* dialog, SelectionModel& tree) {
   g_CopyStartTime = dialog ? dialog->NowSeconds() : SteadySeconds();
-  RecoverCheckedItems(tree, 0);
+  {
+    VolumeEndScope volumeEnd(CurrentCopyJob(1));
+    RecoverCheckedItems(tree, 0);
+  }
   std::vector<std::string> incomplete;
   for (const std::string& path : IncompleteCopiedFiles()) incomplete.push_back(BelowTarget(path));
   // Kept even after a stop: the user still needs to know what to distrust.

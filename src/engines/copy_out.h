@@ -67,6 +67,11 @@ struct CopyJobState {
   std::atomic<uint64_t> copiedBytes{0};
   // The runs of the NTFS file being copied.
   ExtentList extents;
+  // The sector just past the volume for the FAT and for the NTFS copier,
+  // read once per job (see VolumeEndScope); 0 outside one, where each file
+  // reads it.
+  std::atomic<uint64_t> fatVolumeEnd{0};
+  std::atomic<uint64_t> ntfsVolumeEnd{0};
 };
 extern CopyJobState g_CopyOutJob;
 extern CopyJobState g_PreviewJob;

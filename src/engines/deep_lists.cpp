@@ -1,6 +1,7 @@
 #include "engines/deep_lists.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -21,9 +22,19 @@ namespace {
 constexpr char kIndxSignature[4] = {'I', 'N', 'D', 'X'};
 // The owner of an INDX block is read from its first 512 bytes.
 constexpr size_t kIndexHeaderBytes = 512;
-// The progress line is refreshed every so many records (and at the end):
-// a line per record would flood the page on a volume of millions.
-constexpr int64_t kProgressTextEvery = 256;
+
+std::atomic<uint64_t> g_folderSteps{0};
+
+// The owner an INDX block at the start of a sector names; false when the
+// sector holds none (a failed read leaves zeros, which fail the signature).
+bool ReadOwnerAt(uint64_t sector, uint32_t* owner) {
+  const size_t bps = g_BytesPerSector > 0 ? static_cast<size_t>(g_BytesPerSector) : 0;
+  std::vector<uint8_t> bytes(std::max(bps, kIndexHeaderBytes), 0);
+  ReadSectors(SelectedDevicePath(), sector, 1, bytes.data());
+  uint32_t vcn = 0;
+  return std::memcmp(bytes.data(), kIndxSignature, sizeof kIndxSignature) == 0 &&
+         ReadIndexBlockOwner(std::span<const uint8_t>(bytes.data(), kIndexHeaderBytes), owner, &vcn) != 0;
+}
 
 RecordChain<NtfsFolderRecord>& FolderStore() {
   static RecordChain<NtfsFolderRecord> s;
@@ -232,91 +243,184 @@ int32_t FindUnassignedFolder(int32_t n) {
 
 int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
                               uint64_t endSector, const KnownIndexBlocks* known) {
-  if (g_AppState.ntfsFolderList == nullptr) return 0;
+  // Without known blocks every block is read: an empty set covers no sector.
+  const KnownIndexBlocks none;
+  FolderAssigner assigner(blocks, known != nullptr ? *known : none);
+  return assigner.Assign(sectorsPerCluster, firstSector, endSector);
+}
 
-  ScanHost* host = g_AppState.scanPage;
-  const int64_t total = g_AppState.ntfsFolderCount;
-  const int32_t newNumber = g_AppState.fileSystemCount + 1;
-  const size_t bps = g_BytesPerSector > 0 ? static_cast<size_t>(g_BytesPerSector) : 0;
-  std::vector<uint8_t> sector(std::max(bps, kIndexHeaderBytes));
+FolderAssigner::FolderAssigner(IndexBlockList& blocks, const KnownIndexBlocks& known)
+    : blocks_(blocks), known_(known) {
+  std::unordered_map<uint32_t, uint32_t> lcnOf;  // lcn -> position in byLcn_
+  for (NtfsFolderRecord& f : NtfsFolders()) {
+    ++listLength_;
+    if (f.indexLcn == 0) continue;
+    const uint64_t key = (static_cast<uint64_t>(f.ownKey) << 32) | f.indexLcn;
+    auto [it, added] = groupOf_.emplace(key, static_cast<uint32_t>(groups_.size()));
+    if (added) {
+      Group& g = groups_.emplace_back();
+      g.own = f.ownKey;
+      g.lcn = f.indexLcn;
+      groupsByOwner_[f.ownKey].push_back(it->second);
+    }
+    groups_[it->second].folders.push_back(&f);
+    auto [at, newLcn] = lcnOf.emplace(f.indexLcn, static_cast<uint32_t>(byLcn_.size()));
+    if (newLcn) byLcn_.emplace_back().lcn = f.indexLcn;
+    byLcn_[at->second].folders.push_back(&f);
+  }
+  std::sort(byLcn_.begin(), byLcn_.end(), [](const Group& a, const Group& b) { return a.lcn < b.lcn; });
+  auto prepare = [](Group& g) {
+    std::stable_sort(g.folders.begin(), g.folders.end(),
+                     [](const NtfsFolderRecord* a, const NtfsFolderRecord* b) { return a->recordSector < b->recordSector; });
+    g.next.resize(g.folders.size());
+    for (size_t i = 0; i < g.next.size(); ++i) g.next[i] = static_cast<uint32_t>(i + 1);
+  };
+  for (Group& g : groups_) prepare(g);
+  for (Group& g : byLcn_) prepare(g);
 
-  // INDX blocks of this file system by sector, in list order. A block is
-  // looked for only before the first one lying past the end of the file
-  // system (the list is in the order the scan found them).
-  std::unordered_map<uint64_t, std::deque<IndexBlockRecord*>> blocksBySector;
-  bool indexBuilt = false;
-  auto claimBlock = [&](uint64_t s) {
-    if (!indexBuilt) {
-      indexBuilt = true;
-      for (IndexBlockRecord& b : blocks) {
-        if (b.sector == kClaimedIndexBlock) continue;
-        if (b.sector > endSector) break;
-        blocksBySector[b.sector].push_back(&b);
+  uint64_t last = 0;
+  for (IndexBlockRecord& b : blocks_) {
+    if (b.sector == kClaimedIndexBlock) continue;
+    if (b.sector < last) blocksSorted_ = false;
+    last = b.sector;
+    blocksBySector_[b.sector].push_back(&b);
+  }
+  if (!blocksSorted_) blocksBySector_.clear();
+}
+
+const FolderAssigner::Candidates& FolderAssigner::CandidatesFor(uint32_t spc) {
+  auto [it, added] = candidates_.try_emplace(spc);
+  if (!added) return it->second;
+  // A group can be claimed from first only when first + lcn x spc is a known
+  // block naming its own key.
+  for (const auto& [sector, owner] : known_.owners) {
+    auto g = groupsByOwner_.find(owner);
+    if (g == groupsByOwner_.end()) continue;
+    for (uint32_t n : g->second) {
+      const uint64_t offset = static_cast<uint64_t>(groups_[n].lcn) * spc;
+      if (offset <= sector) it->second[sector - offset].push_back(n);
+    }
+  }
+  return it->second;
+}
+
+// The first folder at or after position i that no file system has claimed
+// (past the end when none); claimed folders are jumped over from then on.
+uint32_t FolderAssigner::NextOpen(Group& g, uint32_t i) {
+  const uint32_t n = static_cast<uint32_t>(g.folders.size());
+  uint32_t r = i;
+  while (r < n && g.folders[r]->fileSystemNumber != 0) r = g.next[r];
+  while (i < n && i != r) {
+    const uint32_t after = g.next[i];
+    g.next[i] = r;
+    i = after;
+  }
+  return r;
+}
+
+uint32_t FolderAssigner::FirstOpenAfter(Group& g, uint64_t firstSector) {
+  auto from = std::upper_bound(g.folders.begin(), g.folders.end(), firstSector,
+                               [](uint64_t s, const NtfsFolderRecord* f) { return s < f->recordSector; });
+  return NextOpen(g, static_cast<uint32_t>(from - g.folders.begin()));
+}
+
+// Marks the first unclaimed block at sector that lies before the first
+// unclaimed block past the end.
+bool FolderAssigner::ClaimBlock(uint64_t sector, uint64_t endSector) {
+  if (!blocksSorted_) {
+    for (IndexBlockRecord& b : blocks_) {
+      if (b.sector == kClaimedIndexBlock) continue;
+      if (b.sector > endSector) return false;
+      if (b.sector == sector) {
+        b.sector = kClaimedIndexBlock;
+        return true;
       }
     }
-    auto it = blocksBySector.find(s);
-    if (it == blocksBySector.end() || it->second.empty()) return;
-    it->second.front()->sector = kClaimedIndexBlock;
-    it->second.pop_front();
-  };
+    return false;
+  }
+  // In ascending order every block up to the end lies before the first one past it.
+  if (sector > endSector) return false;
+  auto it = blocksBySector_.find(sector);
+  if (it == blocksBySector_.end() || it->second.empty()) return false;
+  it->second.front()->sector = kClaimedIndexBlock;
+  it->second.pop_front();
+  return true;
+}
 
-  int lastBar = -1;
-  auto report = [&](int64_t p, bool force) {
-    if (host == nullptr) return;
-    int bar = total > 0 ? static_cast<int>(std::min<int64_t>(100, 100 * p / total)) : 100;
-    if (bar != lastBar) {
-      host->SetProgressPos(kScanProgressBar, bar);
-      lastBar = bar;
+int FolderAssigner::Assign(uint32_t spc, uint64_t firstSector, uint64_t endSector) {
+  if (g_AppState.ntfsFolderList == nullptr) return 0;
+  ScanHost* host = g_AppState.scanPage;
+  const int32_t newNumber = g_AppState.fileSystemCount + 1;
+  int result = 0;
+
+  // Claims the group's unassigned folders in (first, end]: the block at
+  // sector names all of them alike.
+  auto claim = [&](Group& g, uint64_t at) {
+    for (uint32_t i = FirstOpenAfter(g, firstSector); i < g.folders.size() && g.folders[i]->recordSector <= endSector;
+         i = NextOpen(g, i + 1)) {
+      g_folderSteps.fetch_add(1, std::memory_order_relaxed);
+      g.folders[i]->fileSystemNumber = newNumber;
+      ClaimBlock(at, endSector);
+      result = 1;
     }
-    if (force || p % kProgressTextEvery == 0)
-      host->SetControlText(kScanSectorLine, FormatW("Assigning File system : %lld/%lld", static_cast<long long>(p),
-                                                    static_cast<long long>(total)));
   };
   auto stopped = [&] { return host != nullptr && host->job.checkpoint(); };
 
-  int result = 0;
-  int64_t p = 0;
-  for (NtfsFolderRecord& folder : NtfsFolders()) {
-    ++p;
-    const bool last = folder.next == nullptr;
-    if (!(firstSector < folder.recordSector && folder.recordSector <= endSector)) {
-      report(p, last);
-      if (stopped()) {
-        report(p, true);
-        return result;
+  bool stop = false;
+  const Candidates& candidates = CandidatesFor(spc);
+  if (auto it = candidates.find(firstSector); it != candidates.end()) {
+    for (uint32_t n : it->second) {
+      g_folderSteps.fetch_add(1, std::memory_order_relaxed);
+      Group& g = groups_[n];
+      claim(g, firstSector + static_cast<uint64_t>(g.lcn) * spc);
+      if ((stop = stopped())) break;
+    }
+  }
+  // Blocks outside what the scan saw are read, once per LCN that some open
+  // folder in range has: the owner read there picks the one group it can be.
+  auto offsetOf = [&](const Group& bucket) { return static_cast<uint64_t>(bucket.lcn) * spc; };
+  auto visitOutside = [&](size_t from, size_t to) {
+    for (size_t k = from; k < to && !stop; ++k) {
+      g_folderSteps.fetch_add(1, std::memory_order_relaxed);
+      Group& bucket = byLcn_[k];
+      const uint32_t i = FirstOpenAfter(bucket, firstSector);
+      if (i >= bucket.folders.size() || bucket.folders[i]->recordSector > endSector) continue;
+      const uint64_t at = firstSector + offsetOf(bucket);
+      auto [read, added] = readOwners_.try_emplace(at, -1);
+      if (added) {
+        uint32_t owner = 0;
+        if (ReadOwnerAt(at, &owner)) read->second = owner;
       }
-      continue;
+      if (read->second >= 0) {
+        const uint64_t key = (static_cast<uint64_t>(read->second) << 32) | bucket.lcn;
+        if (auto g = groupOf_.find(key); g != groupOf_.end()) claim(groups_[g->second], at);
+      }
+      stop = stopped();
     }
-    if (folder.fileSystemNumber != 0 || folder.indexLcn == 0) {
-      report(p, last);
-      continue;
-    }
-    const uint64_t at = firstSector + static_cast<uint64_t>(folder.indexLcn) * sectorsPerCluster;
-    bool owned = false;
-    if (known != nullptr && known->first <= at && at < known->end) {
-      auto it = known->owners.find(at);
-      owned = it != known->owners.end() && it->second == folder.ownKey;
-    } else {
-      std::fill(sector.begin(), sector.end(), 0);
-      // A failed read leaves zeros, which fail the signature test.
-      ReadSectors(SelectedDevicePath(), at, 1, sector.data());
-      uint32_t owner = 0, vcn = 0;
-      owned = std::memcmp(sector.data(), kIndxSignature, sizeof kIndxSignature) == 0 &&
-              ReadIndexBlockOwner(std::span<const uint8_t>(sector.data(), kIndexHeaderBytes), &owner, &vcn) != 0 &&
-              owner == folder.ownKey;
-    }
-    if (owned) {
-      folder.fileSystemNumber = newNumber;
-      claimBlock(at);
-      result = 1;
-    }
-    report(p, last);
-    if (stopped()) {
-      report(p, true);
-      return result;
-    }
+  };
+  // Positions in byLcn_ of the first LCN whose block lies at or after a sector.
+  auto firstReaching = [&](uint64_t sector) -> size_t {
+    if (firstSector >= sector) return 0;
+    const uint64_t gap = sector - firstSector;
+    return static_cast<size_t>(std::partition_point(byLcn_.begin(), byLcn_.end(),
+                                                     [&](const Group& b) { return offsetOf(b) < gap; }) -
+                               byLcn_.begin());
+  };
+  const size_t low = firstReaching(known_.first);
+  const size_t high = std::max(low, firstReaching(known_.end));
+  visitOutside(0, low);
+  visitOutside(high, byLcn_.size());
+
+  if (host != nullptr) {
+    const int64_t total = g_AppState.ntfsFolderCount;
+    host->SetProgressPos(kScanProgressBar,
+                         total > 0 ? static_cast<int>(std::min<int64_t>(100, 100 * listLength_ / total)) : 100);
+    host->SetControlText(kScanSectorLine, FormatW("Assigning File system : %lld/%lld",
+                                                  static_cast<long long>(listLength_), static_cast<long long>(total)));
   }
   return result;
 }
+
+uint64_t FolderAssignmentSteps() { return g_folderSteps.load(); }
 
 }  // namespace qm

@@ -10,10 +10,11 @@
 // the boot-sector and INDX-block lists belong to the scan that builds them.
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "state/app_state.h"
 #include "engines/catalog.h"
@@ -195,7 +196,11 @@ int32_t FindUnassignedFolder(int32_t n);
 // known, when given, holds what a scan saw of the sectors [first, end): the
 // owner of each INDX block it found at the start of a sector. Such sectors
 // are looked up there instead of read, so that many candidate file systems
-// do not read the same folders' blocks again and again.
+// do not read the same folders' blocks again and again; without it every
+// block is read.
+//
+// This runs a FolderAssigner for the one candidate; a caller weighing many
+// candidates keeps one FolderAssigner for all of them instead.
 struct KnownIndexBlocks {
   uint64_t first = 0;
   uint64_t end = 0;
@@ -203,5 +208,58 @@ struct KnownIndexBlocks {
 };
 int AssignFoldersToFileSystem(IndexBlockList& blocks, uint32_t sectorsPerCluster, uint64_t firstSector,
                               uint64_t endSector, const KnownIndexBlocks* known = nullptr);
+
+// The claiming above for many candidate file systems in turn: Assign for
+// each candidate, in order, ends as the rule applied folder by folder would,
+// but without walking every folder per candidate: a disk holding thousands
+// of boot sectors would make that quadratic. Folders are indexed by what
+// their INDX block is found by (own key and index LCN), so a candidate
+// visits only the folders whose block lies at a known block naming them;
+// blocks outside the sectors the scan saw are read once per index LCN that
+// a folder in the candidate's range still waiting has, and the owner read
+// there names the only folders it can claim. (Many boot sectors whose
+// folders all have different LCNs past the scanned sectors still cost a
+// read per LCN per candidate, as a walk would.)
+//
+// Built after the folder list is complete; the folder list, blocks and known
+// must outlive it and gain no records meanwhile.
+class FolderAssigner {
+ public:
+  FolderAssigner(IndexBlockList& blocks, const KnownIndexBlocks& known);
+  int Assign(uint32_t sectorsPerCluster, uint64_t firstSector, uint64_t endSector);
+
+ private:
+  struct Group {
+    uint32_t own = 0;
+    uint32_t lcn = 0;
+    std::vector<NtfsFolderRecord*> folders;  // by record sector
+    std::vector<uint32_t> next;              // towards the next folder still unassigned
+  };
+  using Candidates = std::unordered_map<uint64_t, std::vector<uint32_t>>;  // first sector -> groups
+
+  const Candidates& CandidatesFor(uint32_t sectorsPerCluster);
+  uint32_t NextOpen(Group& g, uint32_t i);
+  // The first folder of g after firstSector that no file system has claimed.
+  uint32_t FirstOpenAfter(Group& g, uint64_t firstSector);
+  bool ClaimBlock(uint64_t sector, uint64_t endSector);
+
+  IndexBlockList& blocks_;
+  const KnownIndexBlocks& known_;
+  std::vector<Group> groups_;
+  std::unordered_map<uint64_t, uint32_t> groupOf_;  // (own << 32 | lcn) -> group
+  std::vector<Group> byLcn_;  // the folders of each index LCN, in ascending LCN (own unused)
+  std::unordered_map<uint32_t, std::vector<uint32_t>> groupsByOwner_;
+  std::unordered_map<uint32_t, Candidates> candidates_;  // by sectors per cluster
+  std::unordered_map<uint64_t, int64_t> readOwners_;     // -1: no INDX block there
+  // Unclaimed blocks by sector, in list order, when the list is in
+  // ascending sector order (as a scan makes it).
+  std::unordered_map<uint64_t, std::deque<IndexBlockRecord*>> blocksBySector_;
+  bool blocksSorted_ = true;
+  int64_t listLength_ = 0;
+};
+
+// Folders examined by the claiming routines since the process started;
+// tests bound the work of a scan with it.
+uint64_t FolderAssignmentSteps();
 
 }  // namespace qm

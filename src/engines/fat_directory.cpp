@@ -18,11 +18,6 @@ constexpr size_t kLfnRun1 = 1, kLfnRun1Chars = 5;
 constexpr size_t kLfnRun2 = 14, kLfnRun2Chars = 6;
 constexpr size_t kLfnRun3 = 28, kLfnRun3Chars = 2;
 
-size_t SectorBytes() {
-  int32_t bps = g_BytesPerSector;
-  return (bps > 0 && bps <= 65536) ? static_cast<size_t>(bps) : 512;
-}
-
 // Reads FAT bytes through a small window of two sectors so that a FAT12
 // entry straddling a sector boundary is whole.
 class FatWindow {

@@ -125,7 +125,4 @@ SectorsBefore RunSectorsBefore(uint64_t firstSector, uint64_t index);
 // Appends one cluster at the end of the list.
 void AppendClusterNode(ClusterList* list, uint32_t cluster);
 
-// b0 + 256 b1 + 65536 b2 + 16777216 b3 (also declared with the NTFS records).
-uint32_t MakeDword(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
-
 }  // namespace qm

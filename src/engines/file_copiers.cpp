@@ -324,21 +324,26 @@ std::vector<uint8_t> SectorBuffer(size_t sectors, uint32_t bps) { return std::ve
 
 size_t BlockSectors(uint32_t bps) { return std::max<size_t>(1, kCopyBlockBytes / bps); }
 
-// The sector just past the selected volume, as its boot sector gives it
-// (FAT: total sectors at 0x13 or 0x20; NTFS: at 0x28), or UINT64_MAX when it
-// cannot be told. Clusters and runs at or past it are not the file's data:
-// a damaged table can claim terabytes there.
-uint64_t VolumeEndSector(bool fat) {
+// The end of the volume for one file: the job's when it read it, else read now.
+uint64_t VolumeEndSector(bool fat, int normalCopy) {
+  const CopyJobState& job = CurrentCopyJob(normalCopy);
+  const uint64_t kept = (fat ? job.fatVolumeEnd : job.ntfsVolumeEnd).load();
+  return kept != 0 ? kept : ReadVolumeBounds(fat).end;
+}
+
+}  // namespace
+
+VolumeBounds ReadVolumeBounds(bool fat) {
   const PartitionGeometry& g = g_AppState.scanGeometry;
   const uint32_t bps = SourceSectorBytes();
   // The geometry holds the low 32 bits of sector numbers.
   const int64_t start = fat ? int64_t{static_cast<uint32_t>(g.fat1Sector)} - static_cast<uint32_t>(g.reservedSectors)
                             : int64_t{static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector)};
-  if (bps < 512 || start < 0 || (fat && g.fat1Sector == 0)) return UINT64_MAX;
+  if (bps < 512 || start < 0 || (fat && g.fat1Sector == 0)) return {};
   std::vector<uint8_t> boot(bps, 0);
-  if (!ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(start), 1, boot.data())) return UINT64_MAX;
+  if (!ReadSectors(SelectedDevicePath(), static_cast<uint64_t>(start), 1, boot.data())) return {};
   const ByteReader r(boot.data(), boot.size());
-  if (r.u16(510) != 0xAA55) return UINT64_MAX;
+  if (r.u16(510) != 0xAA55) return {};
   uint64_t total = 0;
   if (fat) {
     total = r.u16(0x13) ? r.u16(0x13) : r.u32(0x20);
@@ -349,11 +354,32 @@ uint64_t VolumeEndSector(bool fat) {
   const uint32_t volumeBps = r.u16(0x0B);
   if (volumeBps >= 512 && volumeBps % bps == 0 && total <= UINT64_MAX / (volumeBps / bps))
     total *= volumeBps / bps;
-  if (total == 0 || total > UINT64_MAX - static_cast<uint64_t>(start)) return UINT64_MAX;
-  return static_cast<uint64_t>(start) + total;
+  if (total == 0 || total > UINT64_MAX - static_cast<uint64_t>(start)) return {};
+  return {static_cast<uint64_t>(start), static_cast<uint64_t>(start) + total};
 }
 
-}  // namespace
+VolumeEndScope::VolumeEndScope(CopyJobState& job) : job_(job) {
+  // Only the scanned file system's kind is read; the other stays per file.
+  const bool fat = FatKindOf(g_AppState.scanFileSystem) != FatKind::kNone;
+  (fat ? job_.fatVolumeEnd : job_.ntfsVolumeEnd).store(ReadVolumeBounds(fat).end);
+}
+
+VolumeEndScope::~VolumeEndScope() {
+  job_.fatVolumeEnd.store(0);
+  job_.ntfsVolumeEnd.store(0);
+}
+
+bool ClaimsBeyondVolume(uint64_t size, uint32_t firstCluster, bool fat, const VolumeBounds& volume) {
+  const uint32_t bps = SourceSectorBytes();
+  if (size == 0 || volume.end == UINT64_MAX || volume.end <= volume.start || bps == 0) return false;
+  const uint64_t sectors = volume.end - volume.start;
+  if (sectors > UINT64_MAX / bps || size > sectors * bps) return true;
+  if (!fat) return false;
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  if (g.sectorsPerCluster <= 0) return false;
+  const uint64_t first = ClusterZeroBase(g) + uint64_t{firstCluster} * static_cast<uint32_t>(g.sectorsPerCluster);
+  return first >= volume.end;
+}
 
 std::u16string CopyErrorText(int cause) {
   const char16_t* what = nullptr;
@@ -552,7 +578,7 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
   uint64_t inCluster = 0;  // sectors of it already read
   auto has = [&](uint64_t i) { return chain.empty() || i < chain.size(); };
   auto clusterAt = [&](uint64_t i) -> uint64_t { return chain.empty() ? uint64_t{firstCluster} + i : chain[i]; };
-  const uint64_t volumeEnd = VolumeEndSector(true);
+  const uint64_t volumeEnd = VolumeEndSector(true, normalCopy);
   bool atVolumeEnd = false;
   while (out.written() < size && has(index) && !atVolumeEnd) {
     if (!out.Proceed()) return;
@@ -602,7 +628,7 @@ static void CopyRuns(std::u16string_view name, const std::string& fullPath, uint
   }
   const size_t blockSectors = BlockSectors(bps);
   std::vector<uint8_t> buf = SectorBuffer(blockSectors, bps);
-  const uint64_t volumeEnd = VolumeEndSector(false);
+  const uint64_t volumeEnd = VolumeEndSector(false, normalCopy);
   for (const ExtentNode& extent : CurrentCopyJob(normalCopy).extents) {
     int64_t sectors = extent.length;
     if (spc > 0) sectors -= sectors % spc;
@@ -643,7 +669,7 @@ void CopyRunList(std::u16string_view name, const std::string& fullPath, uint64_t
 }
 
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector, uint32_t,
-                  uint32_t, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow,
+                  uint32_t dataKey, int normalCopy, int deleted, uint32_t fileTimeHigh, uint32_t fileTimeLow,
                   uint32_t recordOffset) {
   MadeFile made;
   if (!Prologue(&fullPath, &name, size, normalCopy, deleted != 0, &made)) return;
@@ -663,15 +689,27 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   // The record may begin inside its sector and reach into the next one.
   const uint32_t count = static_cast<uint32_t>(spr) + (recordOffset > 0 ? 1 : 0);
   std::vector<uint8_t> record = SectorBuffer(count, bps);
-  if (!ReadSectors(SelectedDevicePath(), recordSector, count, record.data()) && normalCopy == 1)
-    NoteUnreadableCopiedFile(fullPath);
+  bool read = ReadSectors(SelectedDevicePath(), recordSector, count, record.data());
   record.erase(record.begin(), record.begin() + recordOffset);
   record.resize(size_t{static_cast<uint32_t>(spr)} * bps);
   // A record that fails its fix-up check holds a sector not written with it:
   // what is copied from it is not the file as it was.
   bool intact = false;
   ApplyFixups(record, &intact);
-  if (!intact && normalCopy == 1) NoteUnreadableCopiedFile(fullPath);
+  const uint64_t volumeStart = static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector);
+  // The $MFT's own copy of a record $MFTMirr holds too gives way to a whole
+  // copy there.
+  if ((!read || !intact) && dataKey < kMirroredRecords && recordOffset == 0 &&
+      recordSector == MftRecordToSector(dataKey)) {
+    uint64_t at = 0;
+    std::vector<uint8_t> mirror = ReadIntactMirrorRecord(volumeStart, SelectedDevicePath(), dataKey, &at);
+    if (mirror.size() == record.size()) {
+      record = std::move(mirror);
+      recordSector = at;
+      read = intact = true;
+    }
+  }
+  if ((!read || !intact) && normalCopy == 1) NoteUnreadableCopiedFile(fullPath);
   size_t offset = 0;
   if (FindDataAttribute(record, &offset) == kDataResident) {
     const ByteReader a(record.data(), record.size());
@@ -688,9 +726,8 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   }
 
   RunTable runs;
-  LoadFileRuns(uint64_t{static_cast<uint32_t>(g_PartitionGeometry.clusterZeroSector)}, SelectedDevicePath(),
-               recordSector, runs, static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)),
-               recordOffset);
+  LoadFileRuns(volumeStart, SelectedDevicePath(), recordSector, runs,
+               static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)), recordOffset);
   ExtentList& extents = CurrentCopyJob(normalCopy).extents;
   extents.clear();
   for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&extents, runs.starts[i], runs.lengths[i]);

@@ -82,6 +82,37 @@ class PreviewProgress {
 // Set while the preview extracts.
 extern std::atomic<PreviewProgress*> g_PreviewProgress;
 
+// --- The volume's end ---
+// Where the selected volume lies on the source, as its boot sector gives it
+// (FAT: total sectors at 0x13 or 0x20; NTFS: at 0x28), in the source's
+// sectors; end is UINT64_MAX when it cannot be told. Clusters and runs at or
+// past the end are not a file's data: a damaged table can claim terabytes
+// there, and the copiers stop such a file at the end and name it incomplete.
+struct VolumeBounds {
+  uint64_t start = 0;
+  uint64_t end = UINT64_MAX;
+};
+VolumeBounds ReadVolumeBounds(bool fat);
+
+// While it lives, the copiers serving job take the end of the scanned
+// volume read once here instead of reading its boot sector for every file.
+struct CopyJobState;
+class VolumeEndScope {
+ public:
+  explicit VolumeEndScope(CopyJobState& job);
+  ~VolumeEndScope();
+  VolumeEndScope(const VolumeEndScope&) = delete;
+  VolumeEndScope& operator=(const VolumeEndScope&) = delete;
+
+ private:
+  CopyJobState& job_;
+};
+
+// Whether a file cannot come back whole because what it claims lies beyond
+// the volume: a size larger than the whole volume, or (FAT) a first cluster
+// at or past the volume's end. Such a copy stops at the end, short.
+bool ClaimsBeyondVolume(uint64_t size, uint32_t firstCluster, bool fat, const VolumeBounds& volume);
+
 // --- FAT ---
 using ClusterChain = std::vector<uint32_t>;
 // Appends the chain of firstCluster (itself first) as the FAT at fatSector

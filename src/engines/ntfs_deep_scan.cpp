@@ -310,7 +310,27 @@ uint32_t StatedRecordNumber(std::span<const uint8_t> record) {
   return !r.fail() && own < kStatedNumberLimit ? own : 0;
 }
 
+// The record's identity as its header states it: its own number and its
+// sequence number, for a base record of NTFS 3.1. False when it states none.
+bool RecordIdentity(std::span<const uint8_t> record, uint64_t* key) {
+  ByteReader r(record);
+  if (r.u64(kRecordBaseReferenceField) & kReferenceMask) return false;
+  if (r.u16(kRecordUsaOffsetField) < kUsaOffsetWithOwnNumber) return false;
+  const uint64_t own = r.u32(kRecordOwnNumberField);
+  const uint64_t sequence = r.u16(kRecordSequenceField);
+  if (r.fail()) return false;
+  *key = own << 16 | sequence;
+  return true;
+}
+
 }  // namespace
+
+const NtfsBootRecord* NtfsSectorExaminer::VolumeOf(uint64_t sector) const {
+  const NtfsBootRecord* found = nullptr;
+  for (const NtfsBootRecord& b : bootSectors_)
+    if (b.bootSector <= sector && sector - b.bootSector < b.totalSectors) found = &b;
+  return found;
+}
 
 bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t offset, uint64_t byteOffset,
                                        uint64_t sector) {
@@ -320,11 +340,32 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   const size_t allocated = AcceptedMftRecordSize(view);
   if (allocated == 0) return false;
   record_.assign(view.begin(), view.begin() + static_cast<std::ptrdiff_t>(allocated));
+  bool intact = false;
+  ApplyFixups(record_, &intact);
 
   std::u16string name;
   uint32_t parent = 0;
   NtfsTimes times;
   ReadMftRecordName(record_, &name, &parent, &times);
+
+  // Another copy of a record already found in the same volume ($MFTMirr
+  // holds the first records twice) states the same number, sequence number
+  // and creation time: a damaged copy gives way to a whole one.
+  SeenRecord* earlier = nullptr;
+  SeenRecord* first = nullptr;  // this record's entry when it is the first copy seen
+  uint64_t key = 0;
+  if (RecordIdentity(record_, &key)) {
+    auto [it, added] = seen_.try_emplace(key);
+    SeenRecord& seen = it->second;
+    const bool sameVolume = !added && VolumeOf(seen.sector) == VolumeOf(sector);
+    if (sameVolume && seen.created == times.created) {
+      earlier = &seen;
+    } else if (!sameVolume) {
+      seen = SeenRecord{nullptr, nullptr, sector, times.created, intact};
+      first = &seen;
+    }
+  }
+  if (earlier && earlier->intact && !intact) return true;
   const uint8_t flags = record_[kRecordFlagsField];
   if (flags == kFolderInUse || flags == kFolderDeleted) {
     // The index root's owner, else the number the record states.
@@ -334,8 +375,22 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
     const uint64_t lcn = GetIndexAllocationLcn(record_.size(), record_);
     // The list keeps 32-bit clusters; a larger one cannot be checked later.
     const uint32_t lcn32 = lcn <= UINT32_MAX ? static_cast<uint32_t>(lcn) : 0;
-    AppendNtfsFolder(name, flags == kFolderInUse ? 'n' : 'y', parent, own, sector, SlotTimes(times), lcn32, 0);
-    folderPositions_.push_back(byteOffset);
+    const char deleted = flags == kFolderInUse ? 'n' : 'y';
+    if (earlier && earlier->folder && !earlier->intact && intact) {
+      NtfsFolderRecord& f = *earlier->folder;
+      f.name = name;
+      f.deletedFlag = deleted;
+      f.parentKey = parent;
+      f.ownKey = own;
+      f.recordSector = sector;
+      f.times = SlotTimes(times);
+      f.indexLcn = lcn32;
+      *earlier = SeenRecord{&f, nullptr, sector, times.created, true};
+    } else {
+      AppendNtfsFolder(name, deleted, parent, own, sector, SlotTimes(times), lcn32, 0);
+      folderPositions_.push_back(byteOffset);
+      if (first) first->folder = g_AppState.ntfsFolderTail;
+    }
   } else {
     int64_t size = 0;
     if (!GetDataAttributeSize(record_, &size, RecordBound::kHeader)) size = 0;
@@ -344,8 +399,24 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
     // states, so that numbering by position is left to records without one.
     uint32_t own = SystemFileNumber(name);
     if (own == 0) own = StatedRecordNumber(record_);
-    AppendNtfsFile(name, flags == kFileDeleted ? 'y' : 'n', static_cast<uint64_t>(size), parent, own, sector, SlotTimes(times), static_cast<uint32_t>(byteOffset % bps_));
-    filePositions_.push_back(byteOffset);
+    const char deleted = flags == kFileDeleted ? 'y' : 'n';
+    const uint32_t within = static_cast<uint32_t>(byteOffset % bps_);
+    if (earlier && earlier->file && !earlier->intact && intact) {
+      NtfsFileRecord& f = *earlier->file;
+      f.name = name;
+      f.deletedFlag = deleted;
+      f.size = static_cast<uint64_t>(size);
+      f.parentKey = parent;
+      f.ownKey = own;
+      f.recordSector = sector;
+      f.recordOffset = within;
+      f.times = SlotTimes(times);
+      *earlier = SeenRecord{nullptr, &f, sector, times.created, true};
+    } else {
+      AppendNtfsFile(name, deleted, static_cast<uint64_t>(size), parent, own, sector, SlotTimes(times), within);
+      filePositions_.push_back(byteOffset);
+      if (first) first->file = g_AppState.ntfsFileTail;
+    }
   }
   lastName_ = std::move(name);
   return true;
@@ -537,8 +608,9 @@ class NtfsDeepScan {
   // Step 4.1: the file systems whose folders their INDX blocks confirm.
   void FindFileSystems(const NtfsBootList& boots, IndexBlockList& blocks, const KnownIndexBlocks& known) {
     page_.SetControlText(kScanStatusLine, kDeepStep41Text);
+    FolderAssigner assigner(blocks, known);
     auto found = [&](uint64_t firstSector, uint64_t endSector, uint32_t spc, uint32_t perRecord, uint32_t perIndex) {
-      if (AssignFoldersToFileSystem(blocks, spc, firstSector, endSector, &known)) {
+      if (assigner.Assign(spc, firstSector, endSector)) {
         ++g_AppState.fileSystemCount;
         AppendFileSystem(firstSector, endSector, spc, u"NTFS", 0, 0, 0, 0, 0, 0, 0, perRecord, perIndex);
       }

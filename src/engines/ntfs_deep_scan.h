@@ -154,6 +154,24 @@ class NtfsSectorExaminer {
                                 std::vector<uint8_t>& spare);
   bool TakeMftRecord(std::span<const uint8_t> bytes, size_t offset, uint64_t byteOffset, uint64_t sector);
   bool TakeIndexBlock(std::span<const uint8_t> bytes, size_t offset, uint64_t byteOffset, uint64_t sector);
+  // The volume (the last boot sector found whose span holds it) a sector
+  // belongs to; null when none does.
+  const NtfsBootRecord* VolumeOf(uint64_t sector) const;
+
+  // The first copy found of each record that states its number (by the
+  // number and sequence number in its header): its entry in the folder or
+  // file list, where it lies, its creation time and whether it passed its
+  // fix-up check. A later copy of the same record (same volume, same
+  // creation time) takes the place of a damaged one, and a damaged later
+  // copy of a whole one is not listed.
+  struct SeenRecord {
+    NtfsFolderRecord* folder = nullptr;
+    NtfsFileRecord* file = nullptr;
+    uint64_t sector = 0;
+    uint64_t created = 0;
+    bool intact = false;
+  };
+  std::unordered_map<uint64_t, SeenRecord> seen_;
 
   uint32_t bps_;
   size_t step_;

@@ -158,9 +158,18 @@ class NtfsQuickScan {
     if (page_.job.checkpoint()) return false;
     // Catalogue keys are 32-bit and 0x0FFFFFFF is the "Lost" folder's: a
     // record numbered beyond cannot be listed.
-    if (!IsFileRecord(record) || n == kNtfsRootKey || n >= kLostFolderKey) return true;
+    if (n == kNtfsRootKey || n >= kLostFolderKey) return true;
 
-    ApplyFixups(record);
+    bool intact = false;
+    if (IsFileRecord(record)) ApplyFixups(record, &intact);
+    // A damaged record of those $MFTMirr holds is read from there when that
+    // copy is whole.
+    std::vector<uint8_t> mirror;
+    if (!intact && n < kMirroredRecords) {
+      mirror = ReadIntactMirrorRecord(VolumeStart(), device_, n);
+      if (mirror.size() == record.size()) record = mirror;
+    }
+    if (!IsFileRecord(record)) return true;
     // An extension record holds more attributes of another record (names of
     // hard links, runs of a fragmented file); it is not a file of its own.
     if (ByteReader(record).u64(kRecordBaseReferenceField) & kReferenceMask) return true;
@@ -220,6 +229,8 @@ class NtfsQuickScan {
     Progress(total_ ? static_cast<int>(std::min<uint64_t>(100, processed_ * 100 / total_)) : 0);
     return true;
   }
+
+  uint64_t VolumeStart() const { return static_cast<uint32_t>(g_AppState.scanGeometry.clusterZeroSector); }
 
   // Another record of the MFT (an extension record named by an attribute
   // list), sector by sector through the run table; empty when it is not a

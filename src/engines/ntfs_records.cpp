@@ -26,17 +26,9 @@ constexpr size_t kMinRecordSize = 512;
 constexpr size_t kMaxRecordSize = 16384;
 constexpr size_t kDefaultRecordSize = 1024;
 
-// Attribute header.
-constexpr size_t kAttrTypeField = 0;
-constexpr size_t kAttrLengthField = 4;
-constexpr size_t kAttrNonResidentField = 8;
-constexpr size_t kAttrNameLengthField = 9;
-constexpr size_t kAttrNameOffsetField = 10;
-constexpr size_t kAttrValueLengthField = 16;
-constexpr size_t kAttrValueOffsetField = 20;
+// Attribute header fields of non-resident attributes.
 constexpr size_t kAttrRunsOffsetField = 32;
 constexpr size_t kAttrRealSizeField = 48;
-constexpr size_t kAttrMinLength = 16;  // type, length, flags, name, attribute id
 
 // $STANDARD_INFORMATION value.
 constexpr size_t kSiCreated = 0;
@@ -76,56 +68,6 @@ size_t Bound(std::span<const uint8_t> record, RecordBound form) {
   return std::min(b, record.size());
 }
 
-// One attribute as the walk sees it: its offset in the record and a reader
-// limited to its own bytes.
-struct Attribute {
-  size_t offset = 0;
-  ByteReader bytes;
-  uint32_t type() const { return bytes.u32(kAttrTypeField); }
-  bool nonResident() const { return bytes.u8(kAttrNonResidentField) == 1; }
-  uint8_t flag() const { return bytes.u8(kAttrNonResidentField); }
-  bool named() const { return bytes.u8(kAttrNameLengthField) != 0; }
-  // The resident value, limited to the attribute; empty when it does not fit.
-  ByteReader value() const {
-    uint32_t len = bytes.u32(kAttrValueLengthField);
-    uint16_t off = bytes.u16(kAttrValueOffsetField);
-    if (bytes.fail() || !bytes.has(off, len)) return {};
-    return bytes.sub(off, len);
-  }
-  bool nameIs(std::u16string_view want) const {
-    if (bytes.u8(kAttrNameLengthField) != want.size()) return false;
-    size_t off = bytes.u16(kAttrNameOffsetField);
-    if (!bytes.has(off, want.size() * 2)) return false;
-    for (size_t i = 0; i < want.size(); ++i)
-      if (bytes.u16(off + 2 * i) != want[i]) return false;
-    return true;
-  }
-};
-
-// Walks the attributes from start while each lies wholly inside bound; calls
-// visit for each until it returns true. Returns whether one matched.
-template <typename Visit>
-bool WalkAttributes(std::span<const uint8_t> record, size_t start, size_t bound, Visit visit) {
-  ByteReader r(record.data(), std::min(bound, record.size()));
-  size_t off = start;
-  // Each step advances by at least kAttrMinLength, so the walk ends.
-  while (r.has(off, kAttrMinLength)) {
-    uint32_t type = r.u32(off + kAttrTypeField);
-    if (type == 0 || type == kAttrEnd) return false;
-    uint32_t len = r.u32(off + kAttrLengthField);
-    if (len < kAttrMinLength || !r.has(off, len)) return false;
-    Attribute a{off, r.sub(off, len)};
-    if (visit(a)) return true;
-    off += len;
-  }
-  return false;
-}
-
-size_t FirstAttribute(std::span<const uint8_t> record) {
-  int16_t first = ByteReader(record).i16(kFirstAttributeField);
-  return first < 0 ? record.size() : static_cast<size_t>(first);
-}
-
 void AddExtentRecord(uint32_t number) {
   uint16_t& count = g_AppState.mftRecordCount;
   if (count >= kMaxExtentRecords) return;
@@ -134,7 +76,23 @@ void AddExtentRecord(uint32_t number) {
   g_AppState.mftRecordNumbers[count++] = static_cast<int32_t>(number);
 }
 
+using Attribute = NtfsAttribute;
+
 }  // namespace
+
+size_t FirstAttributeOffset(std::span<const uint8_t> record) {
+  int16_t first = ByteReader(record).i16(kFirstAttributeField);
+  return first < 0 ? record.size() : static_cast<size_t>(first);
+}
+
+bool AttributeContentsInside(const ByteReader& a) {
+  const size_t nameChars = a.u8(kAttrNameLengthField);
+  if (nameChars > 0 && !a.has(a.u16(kAttrNameOffsetField), nameChars * 2)) return false;
+  // A resident value lies inside its attribute; one that claims more is damage.
+  if (a.u8(kAttrNonResidentField) == 0 && !a.has(a.u16(kAttrValueOffsetField), a.u32(kAttrValueLengthField)))
+    return false;
+  return !a.fail();
+}
 
 size_t RecordHeaderSize(std::span<const uint8_t> record) {
   ByteReader r(record);
@@ -199,10 +157,10 @@ int GetStandardTimes(std::span<const uint8_t> record, size_t firstAttribute, Ntf
 
 int GetFileNameInNamespace(std::span<const uint8_t> record, int nameSpace, std::u16string* name, uint32_t* parent,
                            NtfsTimes* times, RecordBound form) {
-  GetStandardTimes(record, FirstAttribute(record), times);
+  GetStandardTimes(record, FirstAttributeOffset(record), times);
   size_t bound = Bound(record, form);
   int found = 0;
-  WalkAttributes(record, FirstAttribute(record), bound, [&](const Attribute& a) {
+  WalkAttributes(record, FirstAttributeOffset(record), bound, [&](const Attribute& a) {
     if (a.type() != kAttrFileName || a.named() || a.nonResident()) return false;
     ByteReader v = a.value();
     if (v.size() < kFnName) return false;
@@ -246,7 +204,7 @@ int ReadMftRecordName(std::span<uint8_t> record, std::u16string* name, uint32_t*
 
 int GetDataAttributeSize(std::span<const uint8_t> record, int64_t* size, RecordBound form) {
   int found = 0;
-  WalkAttributes(record, FirstAttribute(record), Bound(record, form), [&](const Attribute& a) {
+  WalkAttributes(record, FirstAttributeOffset(record), Bound(record, form), [&](const Attribute& a) {
     if (a.type() != kAttrData || a.named()) return false;
     if (a.nonResident()) {
       if (!a.bytes.has(kAttrRealSizeField, 8)) return true;
@@ -263,7 +221,7 @@ int GetDataAttributeSize(std::span<const uint8_t> record, int64_t* size, RecordB
 
 int FindDataAttribute(std::span<const uint8_t> record, size_t* offset) {
   int kind = kDataNone;
-  WalkAttributes(record, FirstAttribute(record), Bound(record, RecordBound::kScan), [&](const Attribute& a) {
+  WalkAttributes(record, FirstAttributeOffset(record), Bound(record, RecordBound::kScan), [&](const Attribute& a) {
     if (a.type() != kAttrData || a.named()) return false;
     if (offset) *offset = a.offset;
     uint8_t f = a.flag();
@@ -278,7 +236,7 @@ void CollectDataExtentRecords(std::span<const uint8_t> record) {
   const PartitionGeometry& g = g_AppState.scanGeometry;
   // The scan-size bound applies to where the list attribute may lie.
   auto limited = record.first(bound);
-  bool hasList = WalkAttributes(limited, FirstAttribute(record), bound,
+  bool hasList = WalkAttributes(limited, FirstAttributeOffset(record), bound,
                                 [](const Attribute& a) { return a.type() == kAttrAttributeList; });
   if (!hasList) return;
   uint64_t volumeStart = static_cast<uint32_t>(g.clusterZeroSector);
@@ -291,7 +249,7 @@ void CollectDataExtentRecords(std::span<const uint8_t> record) {
 
 size_t FindResidentI30(std::span<const uint8_t> record, uint32_t type, size_t bound) {
   size_t found = 0;
-  WalkAttributes(record, FirstAttribute(record), bound, [&](const Attribute& a) {
+  WalkAttributes(record, FirstAttributeOffset(record), bound, [&](const Attribute& a) {
     if (a.type() != type || a.nonResident() || !a.nameIs(std::u16string_view(kI30, kI30Length))) return false;
     if (a.bytes.size() >= kIndexRootMinLength) found = a.offset;
     return true;
@@ -301,7 +259,7 @@ size_t FindResidentI30(std::span<const uint8_t> record, uint32_t type, size_t bo
 
 size_t FindNonResidentI30(std::span<const uint8_t> record, uint32_t type, size_t bound) {
   size_t found = 0;
-  WalkAttributes(record, FirstAttribute(record), bound, [&](const Attribute& a) {
+  WalkAttributes(record, FirstAttributeOffset(record), bound, [&](const Attribute& a) {
     if (a.type() != type || !a.nonResident() || !a.nameIs(std::u16string_view(kI30, kI30Length))) return false;
     found = a.offset;
     return true;
@@ -361,10 +319,6 @@ int ReadIndexBlockOwner(std::span<const uint8_t> block, uint32_t* owner, uint32_
   if (r.fail()) return 0;
   if (owner) *owner = o;
   return (o >= kRootRecord && o != 0xFFFFFFFF) ? 1 : 0;
-}
-
-uint32_t MakeDword(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
-  return uint32_t{b0} | (uint32_t{b1} << 8) | (uint32_t{b2} << 16) | (uint32_t{b3} << 24);
 }
 
 int32_t SignExtendByte(uint8_t b) { return static_cast<int8_t>(b); }

@@ -20,19 +20,10 @@ int32_t g_MftRunCount = 0;
 
 namespace {
 
-// FILE record header.
-constexpr size_t kFirstAttributeField = 20;
-
-// Attribute header.
-constexpr size_t kAttrLengthField = 4;
-constexpr size_t kAttrNonResidentField = 8;
-constexpr size_t kAttrNameLengthField = 9;
-constexpr size_t kAttrValueLengthField = 16;
-constexpr size_t kAttrValueOffsetField = 20;
+// Non-resident attribute header.
 constexpr size_t kAttrLowestVcnField = 16;
 constexpr size_t kAttrRunsOffsetField = 32;
 constexpr size_t kAttrRealSizeField = 48;
-constexpr size_t kAttrMinLength = 16;
 constexpr size_t kNonResidentHeader = 64;
 
 // $ATTRIBUTE_LIST entry.
@@ -54,7 +45,10 @@ constexpr size_t kDefaultRecordBytes = 1024;
 
 // NTFS boot sector.
 constexpr size_t kBootOemField = 3;
+constexpr size_t kBootBytesPerSectorField = 11;
+constexpr size_t kBootSectorsPerClusterField = 13;
 constexpr size_t kBootTotalSectorsField = 0x28;
+constexpr size_t kBootMirrorClusterField = 0x38;
 
 uint32_t RecordSectors() {
   int32_t spr = g_AppState.scanGeometry.sectorsPerMftRecord;
@@ -63,14 +57,12 @@ uint32_t RecordSectors() {
   return static_cast<uint32_t>(std::max<size_t>(1, kDefaultRecordBytes / static_cast<size_t>(bps)));
 }
 
-size_t SectorBytes() {
-  int32_t bps = g_BytesPerSector;
-  return (bps > 0 && bps <= 65536) ? static_cast<size_t>(bps) : 512;
-}
-
 // Reads one FILE record and restores its sector ends; empty when it does not
-// carry the signature.
-std::vector<uint8_t> ReadFileRecord(const char* devicePath, uint64_t sector, uint32_t offset = 0) {
+// carry the signature. intact, when given, tells whether it passed its
+// fix-up check.
+std::vector<uint8_t> ReadFileRecord(const char* devicePath, uint64_t sector, uint32_t offset = 0,
+                                    bool* intact = nullptr) {
+  if (intact) *intact = false;
   uint32_t spr = RecordSectors();
   const size_t bytes = size_t{spr} * SectorBytes();
   if (offset >= SectorBytes()) return {};
@@ -81,28 +73,8 @@ std::vector<uint8_t> ReadFileRecord(const char* devicePath, uint64_t sector, uin
   buf.erase(buf.begin(), buf.begin() + offset);
   buf.resize(bytes);
   if (buf.size() < 4 || buf[0] != 'F' || buf[1] != 'I' || buf[2] != 'L' || buf[3] != 'E') return {};
-  ApplyFixups(buf);
+  ApplyFixups(buf, intact);
   return buf;
-}
-
-// Calls visit(offset, reader over the attribute) for each attribute of a
-// record until it returns true; bounded by the record's header size.
-template <typename Visit>
-bool ForEachAttribute(std::span<const uint8_t> record, Visit visit) {
-  size_t bound = std::min(RecordHeaderSize(record), record.size());
-  ByteReader r(record.data(), bound);
-  int16_t first = r.i16(kFirstAttributeField);
-  if (r.fail() || first < 0) return false;
-  size_t off = static_cast<size_t>(first);
-  while (r.has(off, kAttrMinLength)) {
-    uint32_t type = r.u32(off);
-    if (type == 0 || type == kAttrEnd) return false;
-    uint32_t len = r.u32(off + kAttrLengthField);
-    if (len < kAttrMinLength || !r.has(off, len)) return false;
-    if (visit(off, r.sub(off, len))) return true;
-    off += len;
-  }
-  return false;
 }
 
 // Decodes the runs of one non-resident attribute (the reader spans exactly
@@ -186,7 +158,8 @@ size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recor
 
   // The base record's own first extent.
   bool resident = false;
-  ForEachAttribute(base, [&](size_t, const ByteReader& a) {
+  WalkAttributes(base, base.size(), [&](const NtfsAttribute& attr) {
+    const ByteReader& a = attr.bytes;
     if (a.u32(0) != kAttrData || a.u8(kAttrNameLengthField) != 0) return false;
     if (a.u8(kAttrNonResidentField) == 0) {
       resident = true;
@@ -239,7 +212,8 @@ size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recor
       rec = ext;
     }
     size_t before = table.count();
-    bool found = ForEachAttribute(rec, [&](size_t, const ByteReader& a) {
+    bool found = WalkAttributes(rec, rec.size(), [&](const NtfsAttribute& attr) {
+      const ByteReader& a = attr.bytes;
       if (a.u32(0) != kAttrData || a.u8(kAttrNameLengthField) != 0 || a.u8(kAttrNonResidentField) != 1)
         return false;
       if (a.u64(kAttrLowestVcnField) != e.startVcn) return false;
@@ -390,7 +364,8 @@ uint64_t MftRecordToSector(uint64_t recordNumber) {
 std::vector<AttributeListEntry> ReadAttributeList(std::span<const uint8_t> record, const char* devicePath,
                                                   uint64_t volumeStart, uint32_t sectorsPerCluster) {
   std::vector<AttributeListEntry> out;
-  ForEachAttribute(record, [&](size_t, const ByteReader& a) {
+  WalkAttributes(record, record.size(), [&](const NtfsAttribute& attr) {
+    const ByteReader& a = attr.bytes;
     if (a.u32(0) != kAttrAttributeList) return false;
     if (a.u8(kAttrNonResidentField) == 0) {
       uint32_t len = a.u32(kAttrValueLengthField);
@@ -430,6 +405,31 @@ size_t LoadFileRuns(uint64_t volumeStart, const char* devicePath, uint64_t recor
       [](uint64_t number) { return MftRecordToSector(number); }, recordOffset);
 }
 
+std::vector<uint8_t> ReadIntactMirrorRecord(uint64_t volumeStart, const char* devicePath, uint64_t number,
+                                            uint64_t* sector) {
+  if (number >= kMirroredRecords) return {};
+  const size_t bps = SectorBytes();
+  std::vector<uint8_t> boot(std::max<size_t>(bps, 512), 0);
+  if (!ReadSectors(devicePath, volumeStart, 1, boot.data())) return {};
+  ByteReader r(boot.data(), boot.size());
+  if (std::memcmp(boot.data() + kBootOemField, "NTFS    ", 8) != 0) return {};
+  // The boot sector's own sector size must be the one the source is read with.
+  const uint32_t spc = r.u8(kBootSectorsPerClusterField);
+  if (r.u16(kBootBytesPerSectorField) != bps || spc == 0 || spc > 128) return {};
+  const uint64_t mirror = r.u64(kBootMirrorClusterField);
+  uint64_t at = 0;
+  if (__builtin_mul_overflow(mirror, uint64_t{spc}, &at) || __builtin_add_overflow(at, volumeStart, &at) ||
+      __builtin_add_overflow(at, number * RecordSectors(), &at))
+    return {};
+  bool intact = false;
+  std::vector<uint8_t> rec = ReadFileRecord(devicePath, at, 0, &intact);
+  if (rec.empty() || !intact) return {};
+  uint64_t own = 0;
+  if (OwnRecordNumber(rec, &own) && own != number) return {};
+  if (sector) *sector = at;
+  return rec;
+}
+
 void ClearMftRuns() {
   g_MftRunSectors.clear();
   g_MftRunLengths.clear();
@@ -442,9 +442,16 @@ void LoadMftRuns(uint64_t volumeStart, const char* devicePath, uint64_t mftSecto
   // which always map the start of the table.
   RunTable first;
   const uint32_t spr = RecordSectors();
+  // A record 0 that is damaged is read from $MFTMirr instead.
+  bool intact = false;
+  if (ReadFileRecord(devicePath, mftSector, 0, &intact).empty() || !intact) {
+    uint64_t mirror = 0;
+    if (!ReadIntactMirrorRecord(volumeStart, devicePath, 0, &mirror).empty()) mftSector = mirror;
+  }
   {
     std::vector<uint8_t> rec = ReadFileRecord(devicePath, mftSector);
-    ForEachAttribute(rec, [&](size_t, const ByteReader& a) {
+    WalkAttributes(rec, rec.size(), [&](const NtfsAttribute& attr) {
+      const ByteReader& a = attr.bytes;
       if (a.u32(0) != kAttrData || a.u8(kAttrNameLengthField) != 0) return false;
       if (a.u8(kAttrNonResidentField) == 1 && a.u64(kAttrLowestVcnField) == 0)
         DecodeAttributeRuns(a, first, volumeStart, sectorsPerCluster, kMaxFileRuns);

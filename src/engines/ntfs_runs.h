@@ -96,7 +96,19 @@ void CollectAttributeListRecords(uint64_t sector, const char* devicePath, std::v
 size_t LoadFileRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
                     uint32_t sectorsPerCluster, uint32_t recordOffset = 0);
 
-// Rebuilds the $MFT run table from record 0 at mftSector (cleared first).
+// Records 0 to 3 of the $MFT have a second copy in $MFTMirr.
+inline constexpr uint64_t kMirroredRecords = 4;
+// The $MFTMirr copy of record number (below kMirroredRecords) of the volume
+// whose NTFS boot sector lies at volumeStart, fixed up, when it is a FILE
+// record that passes its fix-up check and, where its header names its own
+// number, names this one; empty otherwise. sector, when given, receives
+// where it lies.
+std::vector<uint8_t> ReadIntactMirrorRecord(uint64_t volumeStart, const char* devicePath, uint64_t number,
+                                            uint64_t* sector = nullptr);
+
+// Rebuilds the $MFT run table from record 0 at mftSector (cleared first);
+// when that record is damaged (no signature, or it fails its fix-up check),
+// from the $MFTMirr copy if that one is whole.
 void LoadMftRuns(uint64_t volumeStart, const char* devicePath, uint64_t mftSector, uint32_t sectorsPerCluster);
 // Empties the $MFT run table.
 void ClearMftRuns();

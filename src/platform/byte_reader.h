@@ -90,5 +90,10 @@ class ByteReader {
 inline void PutLe16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
 inline void PutLe32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
 inline void PutLe64(uint8_t* p, uint64_t v) { for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i)); }
+// b0 + 256 b1 + 65536 b2 + 16777216 b3: a little-endian dword from four
+// bytes read apart (a FAT entry's cluster halves).
+constexpr uint32_t MakeDword(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+  return uint32_t{b0} | (uint32_t{b1} << 8) | (uint32_t{b2} << 16) | (uint32_t{b3} << 24);
+}
 
 }  // namespace qm

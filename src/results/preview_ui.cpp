@@ -286,8 +286,6 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
   CPreviewPane& pane = page.Preview();
   pane.SetBusy(true);
 
-  bool ok = false;
-  const int64_t size = row->text(kColSize).toLongLong(&ok);
   const std::u16string name = row->text(kColName).left(256).toStdU16String();
   const uint32_t id = row->text(kColId).toUInt();
   const PreviewKind kind = openMode ? PreviewKind::kNone : PreviewKindOf(name);
@@ -316,7 +314,8 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
   }
   const bool extract = record && !path.empty() && (kind != PreviewKind::kNone || openMode == 1);
   const std::u16string fs = g_AppState.scanFileSystem;
-  const uint64_t fileSize = ok && size > 0 ? static_cast<uint64_t>(size) : 0;
+  // From the record: the size text may carry a mark.
+  const uint64_t fileSize = record ? record->size : 0;
 
   Worker& worker = page.PreviewWorker();
   worker.join();
@@ -326,6 +325,7 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
   worker.start([target, copy, extract, fs, path, name, fileSize, kind, openMode] {
     PreviewProgress& sink = target->PreviewSink();
     if (extract) {
+      VolumeEndScope volumeEnd(CurrentCopyJob(0));
       if (fs == u"FAT32" || fs == u"FAT16" || fs == u"FAT12") {
         CopyFatFile(path, name, static_cast<uint32_t>(fileSize), copy.dataKey, 0, 0,
                     static_cast<uint16_t>(copy.modified[1]), static_cast<uint16_t>(copy.modified[0]));

@@ -27,6 +27,7 @@
 #include "controls/hover_button.h"
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
+#include "engines/fat_directory.h"
 #include "engines/scan_log.h"
 #include "platform/prompt.h"
 #include "results/data_copy_path_ui.h"
@@ -286,6 +287,7 @@ void ViewDataInControls::BuildFolderTreeNow() {
   }
   status_->show();
   progress_->show();
+  volume_ = ReadVolumeBounds(FatKindOf(g_AppState.scanFileSystem) != FatKind::kNone);
   BuildFolderTree(tree_, rootKey, [this](int p) { progress_->SetPos(p); });
   treeCtrl_->Rebuild(tree_);
   progress_->SetPos(100);
@@ -321,6 +323,8 @@ void ViewDataInControls::AppendRow(const ResultRow& row) {
   item->setIcon(kColName, style()->standardIcon(row.folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
   item->setText(kColType, Q(row.type));
   item->setText(kColSize, Q(row.size));
+  // The mark must be seen, not cut.
+  if (row.size.ends_with(kBeyondVolumeMark)) list_->FitColumnTo(kColSize, {item->text(kColSize)});
   item->setText(kColModified, Q(row.modified));
   item->setText(kColCreated, Q(row.created));
   item->setText(kColAccessed, Q(row.accessed));
@@ -342,7 +346,8 @@ void ViewDataInControls::StartFillFileList(uint32_t key) {
   status_->setText(Q(kInsertingListText));
   status_->show();
   progress_->show();
-  rows_ = CollectFolderRows(key, g_SelectedFileSystem, sortDescending != 0, [this](int p) { progress_->SetPos(p); });
+  rows_ = CollectFolderRows(key, g_SelectedFileSystem, sortDescending != 0, [this](int p) { progress_->SetPos(p); },
+                            &volume_);
   for (const ResultRow& row : rows_) AppendRow(row);
   shownKey_ = key;
   listShown_ = true;

@@ -128,6 +128,9 @@ class ViewDataInControls : public WizardPage {
 
   SelectionModel tree_;
   TickModel ticks_{tree_};
+  // The scanned volume, read once with the tree, so that files claiming
+  // more than it holds are marked in the list.
+  VolumeBounds volume_;
   CResultsTreeCtrl* treeCtrl_ = nullptr;
   CColoredListCtrl* list_ = nullptr;
   CGradientProgressCtrl* progress_ = nullptr;

@@ -7,6 +7,8 @@
 
 #include "state/app_state.h"
 #include "engines/catalog.h"
+#include "engines/fat_directory.h"
+#include "engines/file_copiers.h"
 #include "platform/text.h"
 
 namespace qm {
@@ -128,13 +130,14 @@ ResultRow MakeFolderRow(FolderRecord& folder, bool ntfs) {
   return row;
 }
 
-ResultRow MakeFileRow(FileRecord& file, bool ntfs) {
+ResultRow MakeFileRow(FileRecord& file, bool ntfs, bool beyondVolume) {
   ResultRow row;
   row.file = &file;
   row.name = FileName(file);
   row.deleted = file.IsDeleted();
   row.type = row.deleted ? u"Deleted File" : u"File";
   row.size = FormatW("%llu", static_cast<unsigned long long>(file.size));
+  if (beyondVolume) row.size += kBeyondVolumeMark;
   FillTimes(row, file, ntfs);
   row.id = FormatW("%d", file.runningNumber);
   row.ticked = file.checkFlag.load() == 'y';
@@ -210,9 +213,13 @@ int CompareListRows(const ResultRow& x, const ResultRow& y, int column, bool des
 }
 
 std::vector<ResultRow> CollectFolderRows(uint32_t key, std::u16string_view fileSystem, bool descending,
-                                         const std::function<void(int)>& progress) {
+                                         const std::function<void(int)>& progress, const VolumeBounds* volume) {
   std::vector<ResultRow> rows;
   const bool ntfs = fileSystem == u"NTFS";
+  const bool fat = FatKindOf(fileSystem) != FatKind::kNone;
+  auto beyond = [&](const FileRecord& f) {
+    return volume != nullptr && (fat || ntfs) && ClaimsBeyondVolume(f.size, fat ? f.dataKey : 0, fat, *volume);
+  };
   const int64_t total = static_cast<int64_t>(g_AppState.folderCount) + g_AppState.fileCount;
   int64_t visited = 0;
   auto step = [&] {
@@ -227,7 +234,7 @@ std::vector<ResultRow> CollectFolderRows(uint32_t key, std::u16string_view fileS
     return CompareListRows(a, b, 0, descending, ntfs) < 0;
   });
   for (FileRecord& f : FilesWithParent(key)) {
-    rows.push_back(MakeFileRow(f, ntfs));
+    rows.push_back(MakeFileRow(f, ntfs, beyond(f)));
     step();
   }
   if (progress) progress(100);

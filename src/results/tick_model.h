@@ -17,6 +17,8 @@
 
 namespace qm {
 
+struct VolumeBounds;
+
 struct FileRecord;
 struct FolderRecord;
 
@@ -44,7 +46,11 @@ struct ResultRow {
 bool IsFolderRowType(std::u16string_view type);
 bool IsFileRowType(std::u16string_view type);
 ResultRow MakeFolderRow(FolderRecord& folder, bool ntfs);
-ResultRow MakeFileRow(FileRecord& file, bool ntfs);
+// beyondVolume: what the file claims lies beyond its volume (see
+// ClaimsBeyondVolume), so its copy cannot be whole; its size says so.
+ResultRow MakeFileRow(FileRecord& file, bool ntfs, bool beyondVolume = false);
+// Follows the size of a file whose claim lies beyond its volume.
+inline constexpr std::u16string_view kBeyondVolumeMark = u" (beyond the volume)";
 
 // The rename of a row's record. An empty name is refused: shown gets the
 // old name and nothing changes. Otherwise the record takes the new name (as
@@ -59,9 +65,11 @@ int CompareListRows(const ResultRow& a, const ResultRow& b, int column, bool des
 
 // The listing of the folder with this key: its sub-folders of the current
 // volume sorted by name in the given direction, then its files in catalogue
-// order. progress gets 0..100.
+// order. progress gets 0..100. With volume given, files whose claim lies
+// beyond it are marked so.
 std::vector<ResultRow> CollectFolderRows(uint32_t key, std::u16string_view fileSystem, bool descending,
-                                         const std::function<void(int)>& progress = {});
+                                         const std::function<void(int)>& progress = {},
+                                         const VolumeBounds* volume = nullptr);
 
 // Builds the folder tree of the current volume below rootKey into tree
 // (cleared first): one item per folder, siblings sorted by name, each

@@ -413,6 +413,9 @@ TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
   const PartitionGeometry& g = g_AppState.scanGeometry;
   const uint64_t firstSector = ClusterZeroBase(g) + uint64_t{cluster} * g.sectorsPerCluster;
   const uint64_t claimed = volumeEnd * 512 + (uint64_t{1} << 20);
+  // The list says so before the copy.
+  EXPECT_EQ(ReadVolumeBounds(true).end, volumeEnd);
+  EXPECT_TRUE(ClaimsBeyondVolume(claimed, cluster, true, ReadVolumeBounds(true)));
   ClearCatalog();
   InsertFileRecord("", u"huge.bin", 'y', claimed, kFatRootKey, cluster, 0, {});
   test::TickAllFiles();
@@ -427,6 +430,30 @@ TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
   EXPECT_TRUE(test::SameBytes(got, disk.substr(firstSector * 512, got.size())));
   EXPECT_EQ(LastMessage().rfind(kSavingNotCompleted, 0), 0u);
   EXPECT_NE(LastMessage().find(u"\nhuge.bin"), std::u16string::npos);
+}
+
+// The copy-out reads the volume's boot sector once for the whole job, not
+// once per file, and the next job reads it afresh.
+TEST_F(CopyOutTest, TheVolumesEndIsReadOncePerCopyJob) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  SelectionModel model;
+  LoadFat("fat16", model);
+  int withData = 0;
+  for (const FileRecord& f : AllFiles()) withData += f.size > 0;
+  ASSERT_GT(withData, 5);
+  std::atomic<int> bootReads{0};
+  SetDeviceReadHook([&](File& device, void* buffer, size_t bytes, uint64_t offset) -> int64_t {
+    if (offset == 0) ++bootReads;
+    return device.readAt(buffer, bytes, offset);
+  });
+  Copy(model);
+  EXPECT_EQ(LastMessage(), kSavingCompleted);
+  EXPECT_EQ(bootReads.load(), 1);
+  EXPECT_EQ(g_CopyOutJob.fatVolumeEnd.load(), 0u);  // outside the job each file reads it again
+  Copy(model);
+  SetDeviceReadHook({});
+  EXPECT_EQ(bootReads.load(), 2);
 }
 
 // Two files of the root exist in the target; how each collision ends.

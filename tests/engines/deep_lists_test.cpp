@@ -4,11 +4,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "diskio/sector_io.h"
+#include "engines/ntfs_records.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"
 #include "platform/file.h"
@@ -61,6 +64,48 @@ class DeepListsTest : public ::testing::Test {
   test::TempDir dir_;
   std::string image_;
 };
+
+// The claiming rule spelled out folder by folder, with none of the indexing:
+// the reference FolderAssigner is held to. Each unassigned folder recorded in
+// (first, end] whose INDX block (first + LCN x spc; its owner taken from known
+// inside known's sectors, else read) names the folder goes to the next file
+// system, and the first unclaimed block entry at that sector is marked,
+// looking no further than the first unclaimed entry past end.
+int ClaimFoldersOneByOne(IndexBlockList& blocks, uint32_t spc, uint64_t first, uint64_t end,
+                         const KnownIndexBlocks& known) {
+  auto ownerAt = [&](uint64_t at, uint32_t* owner) {
+    if (known.first <= at && at < known.end) {
+      auto it = known.owners.find(at);
+      if (it == known.owners.end()) return false;
+      *owner = it->second;
+      return true;
+    }
+    std::vector<uint8_t> bytes(512, 0);
+    ReadSectors(SelectedDevicePath(), at, 1, bytes.data());
+    uint32_t vcn = 0;
+    return std::equal(bytes.begin(), bytes.begin() + 4, "INDX") && ReadIndexBlockOwner(bytes, owner, &vcn) != 0;
+  };
+  const int32_t number = g_AppState.fileSystemCount + 1;
+  int result = 0;
+  for (NtfsFolderRecord& folder : NtfsFolders()) {
+    if (folder.recordSector <= first || folder.recordSector > end) continue;
+    if (folder.fileSystemNumber != 0 || folder.indexLcn == 0) continue;
+    const uint64_t at = first + static_cast<uint64_t>(folder.indexLcn) * spc;
+    uint32_t owner = 0;
+    if (!ownerAt(at, &owner) || owner != folder.ownKey) continue;
+    folder.fileSystemNumber = number;
+    result = 1;
+    for (IndexBlockRecord& b : blocks) {
+      if (b.sector == kClaimedIndexBlock) continue;
+      if (b.sector > end) break;
+      if (b.sector == at) {
+        b.sector = kClaimedIndexBlock;
+        break;
+      }
+    }
+  }
+  return result;
+}
 
 std::vector<std::u16string> FolderNames() {
   std::vector<std::u16string> v;
@@ -211,6 +256,126 @@ TEST_F(DeepListsTest, AssignFoldersStopsWhenTheJobIsStopped) {
   EXPECT_EQ(g_AppState.ntfsFolderList->fileSystemNumber, 1);
   EXPECT_EQ(g_AppState.ntfsFolderTail->fileSystemNumber, 0);
   g_AppState.scanPage = nullptr;
+}
+
+// The assigner, on its own and behind AssignFoldersToFileSystem, must reach
+// exactly what the folder-by-folder rule reaches candidate by candidate: same
+// returns, same folder numbers, same blocks marked, whether the owner comes
+// from the known blocks or from a read outside them (and, without known
+// blocks, from reads alone).
+TEST_F(DeepListsTest, FolderAssignerMatchesTheWalkPerCandidate) {
+  constexpr uint64_t kSectors = 4096;
+  MakeImage(kSectors * 512);
+  std::ptrdiff_t marksSorted = 0, marksShuffled = 0;
+  int knownDiffersFromDisk = 0;
+  for (uint32_t seed = 1; seed <= 16; ++seed) {
+    std::mt19937 rng(seed);
+    auto pick = [&](uint64_t n) { return static_cast<uint64_t>(rng() % n); };
+    struct Boot {
+      uint64_t first, end;
+      uint32_t spc;
+    };
+    struct Folder {
+      uint64_t sector;
+      uint32_t own, lcn;
+      int32_t fs;
+    };
+    std::vector<Boot> boots;
+    for (int i = 0; i < 25; ++i) {
+      const uint64_t first = pick(3000);
+      boots.push_back({first, first + pick(seed % 2 ? 3000 : 600), 1u << pick(4)});
+    }
+    boots.push_back(boots[3]);  // the same candidate twice
+    KnownIndexBlocks known;
+    known.first = 64;
+    known.end = 3000;
+    std::vector<uint64_t> blockSectors;
+    std::vector<Folder> folders;
+    for (int i = 0; i < 60; ++i) {
+      const Boot& b = boots[pick(boots.size())];
+      const uint32_t own = 30 + static_cast<uint32_t>(pick(4));
+      const uint32_t lcn = 1 + static_cast<uint32_t>(pick(seed % 3 ? 60 : 400));
+      const uint64_t at = b.first + static_cast<uint64_t>(lcn) * b.spc;
+      if (at < kSectors && pick(4) != 0) {
+        WriteIndx(at, own);
+        if (known.first <= at && at < known.end) known.owners[at] = own;
+        blockSectors.push_back(at);
+        if (pick(3) == 0) blockSectors.push_back(at);
+      }
+      const uint64_t sector = pick(3) == 0 ? b.first + pick(4) : b.first + 1 + pick(b.end - b.first + 2);
+      const int32_t fs = pick(8) == 0 ? -1 : 0;
+      folders.push_back({sector, own, pick(10) == 0 ? 0 : lcn, fs});
+      if (pick(3) == 0) folders.push_back({sector + pick(50), own, lcn, 0});  // same key elsewhere
+    }
+    for (int i = 0; i < 10; ++i) {  // what no folder names
+      const uint64_t at = pick(kSectors);
+      WriteIndx(at, 30 + static_cast<uint32_t>(pick(4)));
+      blockSectors.push_back(at);
+    }
+    const bool sorted = seed % 4 != 0;
+    if (sorted)
+      std::sort(blockSectors.begin(), blockSectors.end());
+    else
+      std::shuffle(blockSectors.begin(), blockSectors.end(), rng);
+
+    struct Outcome {
+      std::vector<int> returns;
+      std::vector<int32_t> numbers;
+      std::vector<uint64_t> blocks;
+      bool operator==(const Outcome&) const = default;
+    };
+    enum class By { Rule, RuleReadingAll, Assigner, Wrapper, WrapperWithoutKnown };
+    const KnownIndexBlocks nothingKnown;
+    auto run = [&](By by) {
+      ClearNtfsLists();
+      ClearFileSystemList();
+      for (const Folder& f : folders) AppendNtfsFolder(u"d", 'n', 5, f.own, f.sector, {}, f.lcn, f.fs);
+      IndexBlockList blocks;
+      for (uint64_t s : blockSectors) AppendIndexBlock(blocks, s, 0, 0, -1);
+      Outcome out;
+      FolderAssigner assigner(blocks, known);
+      for (const Boot& b : boots) {
+        int r = 0;
+        switch (by) {
+          case By::Rule: r = ClaimFoldersOneByOne(blocks, b.spc, b.first, b.end, known); break;
+          case By::RuleReadingAll: r = ClaimFoldersOneByOne(blocks, b.spc, b.first, b.end, nothingKnown); break;
+          case By::Assigner: r = assigner.Assign(b.spc, b.first, b.end); break;
+          case By::Wrapper: r = AssignFoldersToFileSystem(blocks, b.spc, b.first, b.end, &known); break;
+          case By::WrapperWithoutKnown: r = AssignFoldersToFileSystem(blocks, b.spc, b.first, b.end); break;
+        }
+        if (r) ++g_AppState.fileSystemCount;
+        out.returns.push_back(r);
+      }
+      for (const NtfsFolderRecord& f : NtfsFolders()) out.numbers.push_back(f.fileSystemNumber);
+      for (const IndexBlockRecord& b : blocks) out.blocks.push_back(b.sector);
+      return out;
+    };
+    const Outcome walk = run(By::Rule);
+    const Outcome readingAll = run(By::RuleReadingAll);
+    const struct {
+      const char* what;
+      Outcome got;
+      const Outcome& want;
+    } pairs[] = {
+        {"assigner", run(By::Assigner), walk},
+        {"wrapper", run(By::Wrapper), walk},
+        {"wrapper without known blocks", run(By::WrapperWithoutKnown), readingAll},
+    };
+    for (const auto& p : pairs) {
+      const std::string where = "seed " + std::to_string(seed) + ", " + p.what;
+      EXPECT_EQ(p.got.returns, p.want.returns) << where;
+      EXPECT_EQ(p.got.numbers, p.want.numbers) << where;
+      EXPECT_EQ(p.got.blocks, p.want.blocks) << where << (sorted ? " sorted" : " shuffled");
+    }
+    // The cases must reach claims and marks, or they prove nothing.
+    EXPECT_GT(std::count(walk.returns.begin(), walk.returns.end(), 1), 2) << "seed " << seed;
+    (sorted ? marksSorted : marksShuffled) += std::count(walk.blocks.begin(), walk.blocks.end(), kClaimedIndexBlock);
+    knownDiffersFromDisk += readingAll == walk ? 0 : 1;
+  }
+  EXPECT_GT(marksSorted, 0);
+  EXPECT_GT(marksShuffled, 0);
+  // Else going without known blocks would be indistinguishable from using them.
+  EXPECT_GT(knownDiffersFromDisk, 0);
 }
 
 }  // namespace

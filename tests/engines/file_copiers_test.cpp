@@ -182,6 +182,39 @@ TEST(OpenWithDefaultApp, HandsThePathOverAsOneArgument) {
   }
 }
 
+// --- What the list marks before a copy: claims beyond the volume ---
+
+TEST(ClaimsBeyondVolume, SizeLargerThanTheVolumeOrAFirstClusterPastItsEnd) {
+  test::FreshState();
+  g_BytesPerSector = 512;
+  PartitionGeometry& g = g_AppState.scanGeometry;
+  g.sectorsPerCluster = 4;
+  g.clusterZeroSector = 92;  // cluster c at 92 + 4c: cluster 227 is sector 1000
+  const VolumeBounds whole{0, 1000}, later{500, 1000}, unknown{};
+  const struct {
+    const char* name;
+    uint64_t size;
+    uint32_t cluster;
+    bool fat;
+    VolumeBounds volume;
+    bool beyond;
+  } cases[] = {
+      {"exactly the volume", 512000, 2, true, whole, false},
+      {"a byte more than the volume", 512001, 2, true, whole, true},
+      {"NTFS: a byte more", 512001, 0, false, whole, true},
+      {"volume starting later: its own size counts", 256000, 2, false, later, false},
+      {"volume starting later: a byte more", 256001, 2, false, later, true},
+      {"last cluster inside", 100, 226, true, whole, false},
+      {"first cluster at the end", 100, 227, true, whole, true},
+      {"NTFS has no first cluster here", 100, 227, false, whole, false},
+      {"an empty file claims nothing", 0, 100000, true, whole, false},
+      {"volume not known", UINT64_MAX, 100000, true, unknown, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ClaimsBeyondVolume(c.size, c.cluster, c.fat, c.volume), c.beyond) << c.name;
+  test::FreshState();
+}
+
 // --- The FAT chain, on fixtures with a damaged first FAT ---
 
 class FatChainTest : public ::testing::Test {
@@ -391,6 +424,58 @@ TEST(CopyNtfsFile, RecordFailingItsFixupCheckIsReportedIncomplete) {
     CopyNtfsFile(bad, u"bad.txt", 100, sector, 5, kTinyRecord, 1, 0, 0, 0);
     EXPECT_EQ(UnreadableCopiedFiles(), std::vector<std::string>{bad});
     EXPECT_GT(g_CopyReadErrors.load(), 0);
+  }
+  test::FreshState();
+}
+
+// $MFTMirr holds the first four records again: a file whose record in the
+// $MFT is damaged (its attributes overwritten with the end of its first
+// sector) is copied through the whole copy there; only when both copies are
+// damaged is it reported as not read whole.
+TEST(CopyNtfsFile, DamagedFirstRecordIsCopiedThroughItsMirror) {
+  if (!test::HaveTools({"icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  test::TempDir dir;
+  auto set = test::UnpackNtfs(dir, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  constexpr uint32_t kMirrorRecord = 1;  // $MFTMirr, 4096 bytes in one run
+  const std::string want = test::Capture("icat " + test::ShellQuote(image) + " 1");
+  ASSERT_EQ(want.size(), 4096u);
+  struct Case {
+    const char* what;
+    bool mirrorDamaged;
+    bool whole;
+  };
+  for (const Case c : {Case{"$MFT copy damaged", false, true}, Case{"both copies damaged", true, false}}) {
+    SCOPED_TRACE(c.what);
+    test::FreshState();
+    ASSERT_EQ(test::Run("zcat " + test::ShellQuote(test::NtfsFixtureDir() + "/ntfs.img.gz") + " > " +
+                        test::ShellQuote(image)),
+              0);
+    test::PresentImages present({image});
+    const test::NtfsVolume v = test::OpenNtfsImage(image);
+    ASSERT_TRUE(v.ok);
+    g_PartitionGeometry = g_AppState.scanGeometry;
+    const uint64_t sector = MftRecordToSector(kMirrorRecord);
+    const uint64_t mirrorSector = 2047 * v.sectorsPerCluster + kMirrorRecord * v.sectorsPerRecord;
+    std::vector<uint64_t> damaged = {sector};
+    if (c.mirrorDamaged) damaged.push_back(mirrorSector);
+    for (uint64_t s : damaged) {
+      std::fstream img(image, std::ios::in | std::ios::out | std::ios::binary);
+      img.seekp(static_cast<std::streamoff>(s * v.bytesPerSector + 0x38));
+      const std::string junk(0x200 - 0x38, 'X');
+      img.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    const std::string out = dir.file("mirror.bin");
+    std::remove(out.c_str());
+    CopyNtfsFile(out, u"$MFTMirr", want.size(), sector, 5, kMirrorRecord, 1, 0, 0, 0);
+    if (c.whole) {
+      EXPECT_TRUE(test::SameBytes(test::FileBytes(out), want));
+      EXPECT_TRUE(UnreadableCopiedFiles().empty());
+      EXPECT_TRUE(IncompleteCopiedFiles().empty());
+    } else {
+      EXPECT_EQ(UnreadableCopiedFiles(), std::vector<std::string>{out});
+    }
   }
   test::FreshState();
 }

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -20,6 +22,7 @@
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/copy_out.h"
 #include "engines/deep_lists.h"
 #include "engines/deep_scan_dump.h"
 #include "engines/fat_partition_search.h"
@@ -666,43 +669,138 @@ TEST_F(NtfsDeepScanTest, LargeSectorsStillShowEveryRecord) {
   EXPECT_EQ(names4k, names);
 }
 
+// The deep scan meets the first records twice, in the $MFT and in $MFTMirr.
+// Where one copy fails its fix-up check (a stride end of a 4 KiB record
+// overwritten, which the recognition does not look at) the whole copy is
+// the one listed, whichever comes first on the disk, and the file copied
+// from it is whole; where both fail, both stay listed, and so do two that
+// differ in their creation time (two files, not two copies of one).
+TEST_F(NtfsDeepScanTest, DamagedCopyOfARecordGivesWayToTheWholeOne) {
+  if (!test::HaveTools({"icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  struct Case {
+    const char* what;
+    std::vector<uint64_t> damaged;  // sectors of record 1's copies overwritten
+    std::vector<uint64_t> listed;   // record sectors of "$MFTMirr" afterwards
+    bool otherCreation = false;     // the damaged copies' creation time changed too
+  };
+  // ntfs4k: $MFT at cluster 4, $MFTMirr at cluster 2047, one sector per
+  // cluster and per record.
+  const Case cases[] = {
+      {"none", {}, {5, 2048}},
+      {"$MFT copy", {5}, {2048}},
+      {"$MFTMirr copy", {2048}, {5}},
+      {"both", {5, 2048}, {5, 2048}},
+      {"$MFT copy of another creation time", {5}, {5, 2048}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Reset();
+    g_AppState.scanPage = &host_;
+    test::TempDir dir;
+    auto set = test::UnpackNtfs(dir, "ntfs4k");
+    QM_REQUIRE_FIXTURE(set);
+    const std::string img = set.path("ntfs4k.img");
+    // $MFTMirr's data (the mirror copies, clusters 2047 to 2050), with the
+    // damage done to them below.
+    std::string want = test::Capture("icat " + test::ShellQuote(img) + " 1");
+    ASSERT_EQ(want.size(), 16384u);
+    const size_t strideEnd = 5 * 512 - 16;
+    const std::string junk(16, 'X');
+    for (uint64_t s : c.damaged) {
+      std::fstream f(img, std::ios::in | std::ios::out | std::ios::binary);
+      f.seekp(static_cast<std::streamoff>(s * 4096 + strideEnd));
+      f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+      if (s >= 2047) want.replace((s - 2047) * 4096 + strideEnd, junk.size(), junk);
+      if (c.otherCreation) {
+        // The first attribute is $STANDARD_INFORMATION; its value begins with the creation time.
+        std::vector<uint8_t> head(512);
+        f.seekg(static_cast<std::streamoff>(s * 4096));
+        f.read(reinterpret_cast<char*>(head.data()), 512);
+        const ByteReader r(head.data(), head.size());
+        const size_t si = r.u16(20);
+        ASSERT_EQ(r.u32(si), kAttrStandardInformation);
+        f.seekp(static_cast<std::streamoff>(s * 4096 + si + r.u16(si + 20)));
+        f.write("\x01", 1);
+      }
+    }
+    Select(img, 4096);
+    g_AppState.partitionMode = 1;
+    ASSERT_EQ(NtfsDeepScanThread(), 0);
+    std::vector<uint64_t> listed;
+    const NtfsFileRecord* mirror = nullptr;
+    for (const NtfsFileRecord& f : NtfsFiles())
+      if (f.name == u"$MFTMirr") {
+        listed.push_back(f.recordSector);
+        mirror = &f;
+      }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, c.listed);
+    if (c.listed.size() != 1 || mirror == nullptr) continue;
+    const test::NtfsVolume v = test::OpenNtfsImage(img);
+    ASSERT_TRUE(v.ok);
+    ClearMftRuns();
+    g_PartitionGeometry = g_AppState.scanGeometry;
+    ResetCopyTotals();
+    ResetCopyFlags();
+    const std::string out = dir.file("mirror.bin");
+    CopyNtfsFile(out, mirror->name, mirror->size, mirror->recordSector, mirror->parentKey, mirror->ownKey, 1, 0, 0,
+                 0, mirror->recordOffset);
+    std::ifstream copied(out, std::ios::binary);
+    const std::string got((std::istreambuf_iterator<char>(copied)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(got == want) << got.size() << " bytes";
+    EXPECT_TRUE(UnreadableCopiedFiles().empty());
+    EXPECT_TRUE(IncompleteCopiedFiles().empty());
+  }
+}
+
 // 16 MiB of NTFS boot sectors, each followed by a folder record whose index
 // allocation names no INDX block: every boot sector is a candidate file
 // system for every folder after it, and the scan reads each sector about once.
 TEST_F(NtfsDeepScanTest, ManyBootSectorsWithFoldersEndInSeconds) {
   constexpr size_t kUnits = 10922;  // boot sector + 2-sector record
-  const std::string img = dir_.file("boots.img");
-  {
-    std::vector<uint8_t> disk(16u << 20, 0);
-    const std::vector<uint8_t> boot = BootSector(1, 0xF6, 0xF4, 32768);
-    test::RecordBuilder folder;
-    folder.bytes()[22] = 3;
-    folder.Resident(kAttrFileName, test::FileNameValue(5, u"dir", kNamespaceWin32));
-    folder.NonResident(kAttrIndexAllocation, {0x11, 0x01, 0x05}, 4096, u"$I30");
-    const std::vector<uint8_t> record = folder.Protected();
-    for (size_t u = 0; u < kUnits; ++u) {
-      std::copy(boot.begin(), boot.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536));
-      std::copy(record.begin(), record.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536 + 512));
+  // The folders' INDX blocks inside the image, and past its end (read, not known).
+  const std::vector<uint8_t> runs[] = {{0x11, 0x01, 0x05}, {0x31, 0x01, 0x00, 0x00, 0x01}};
+  for (const std::vector<uint8_t>& run : runs) {
+    SCOPED_TRACE(run.size() == 3 ? "block inside" : "block past the end");
+    ClearNtfsLists();
+    ClearFileSystemList();
+    const std::string img = dir_.file("boots.img");
+    {
+      std::vector<uint8_t> disk(16u << 20, 0);
+      const std::vector<uint8_t> boot = BootSector(1, 0xF6, 0xF4, 32768);
+      test::RecordBuilder folder;
+      folder.bytes()[22] = 3;
+      folder.Resident(kAttrFileName, test::FileNameValue(5, u"dir", kNamespaceWin32));
+      folder.NonResident(kAttrIndexAllocation, run, 4096, u"$I30");
+      const std::vector<uint8_t> record = folder.Protected();
+      for (size_t u = 0; u < kUnits; ++u) {
+        std::copy(boot.begin(), boot.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536));
+        std::copy(record.begin(), record.end(), disk.begin() + static_cast<std::ptrdiff_t>(u * 1536 + 512));
+      }
+      File f;
+      ASSERT_TRUE(f.open(img, File::Mode::CreateTruncate));
+      ASSERT_EQ(f.writeAt(disk.data(), disk.size(), 0), static_cast<int64_t>(disk.size()));
     }
-    File f;
-    ASSERT_TRUE(f.open(img, File::Mode::CreateTruncate));
-    ASSERT_EQ(f.writeAt(disk.data(), disk.size(), 0), static_cast<int64_t>(disk.size()));
+    Select(img, 512);
+    // Bounded by the reads and folder visits it makes, not by the clock: a
+    // sector read, or a look at every folder, per folder per boot sector
+    // would be tens of millions.
+    std::atomic<uint64_t> reads{0};
+    SetDeviceReadHook([&](File& file, void* buffer, size_t bytes, uint64_t offset) {
+      ++reads;
+      return file.readAt(buffer, bytes, offset);
+    });
+    const uint64_t stepsBefore = FolderAssignmentSteps();
+    host_.openResults.store(0);
+    EXPECT_EQ(NtfsDeepScanThread(), 0);
+    SetDeviceReadHook({});
+    EXPECT_LT(reads.load(), 4 * kUnits);
+    EXPECT_LT(FolderAssignmentSteps() - stepsBefore, 4 * kUnits);
+    EXPECT_EQ(host_.openResults.load(), 1);
+    EXPECT_EQ(g_AppState.bootSectorCount, static_cast<int32_t>(kUnits));
+    EXPECT_EQ(g_AppState.ntfsFolderCount, static_cast<int32_t>(kUnits));
+    EXPECT_EQ(g_AppState.fileSystemCount, 0);
   }
-  Select(img, 512);
-  // Bounded by the reads it makes, not by the clock: a sector read per
-  // folder per boot sector would be tens of millions.
-  std::atomic<uint64_t> reads{0};
-  SetDeviceReadHook([&](File& file, void* buffer, size_t bytes, uint64_t offset) {
-    ++reads;
-    return file.readAt(buffer, bytes, offset);
-  });
-  EXPECT_EQ(NtfsDeepScanThread(), 0);
-  SetDeviceReadHook({});
-  EXPECT_LT(reads.load(), 4 * kUnits);
-  EXPECT_EQ(host_.openResults.load(), 1);
-  EXPECT_EQ(g_AppState.bootSectorCount, static_cast<int32_t>(kUnits));
-  EXPECT_EQ(g_AppState.ntfsFolderCount, static_cast<int32_t>(kUnits));
-  EXPECT_EQ(g_AppState.fileSystemCount, 0);
 }
 
 TEST_F(NtfsDeepScanTest, DamagedVolumeScansToTheEnd) {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "state/app_state.h"
@@ -166,6 +167,62 @@ TEST_P(NtfsFixtureTest, CatalogueMatchesFlsEntryForEntry) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, NtfsFixtureTest, testing::Values("ntfs", "ntfs4k"));
+
+// --- The first records and their copies in $MFTMirr ---
+
+// Each of the first four records in turn has its attributes overwritten up
+// to the end of its first sector (so it fails its fix-up check): the scan
+// reads the record from $MFTMirr, record 0 (the $MFT's own runs) included,
+// and lists the volume as it lists the undamaged one, the damaged record
+// under the name fls gives it.
+TEST_F(NtfsQuickScanTest, DamagedFirstRecordsAreReadFromTheMirror) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("ntfs.img");
+  const std::string pristine = dir_.file("pristine.img");
+  ASSERT_EQ(test::Run("cp " + ShellQuote(image) + " " + ShellQuote(pristine)), 0);
+  std::map<uint32_t, std::string> flsNames;
+  for (const test::FlsEntry& e : test::ParseFls(test::ReadText(test::NtfsFixtureDir() + "/ntfs.fls.txt")))
+    if (RecordOf(e.inode) < 4 && e.path.find(':') == std::string::npos) flsNames[RecordOf(e.inode)] = e.path;
+  ASSERT_EQ(flsNames.size(), 4u);
+  using Row = std::tuple<uint32_t, std::string, uint64_t, bool, bool>;
+  auto listing = [] {
+    std::set<Row> out;
+    for (const Listed& l : Listing(kNtfsRootKey)) out.emplace(l.key, l.path, l.size, l.deleted, l.folder);
+    return out;
+  };
+  const test::NtfsVolume v = Open(image);
+  ASSERT_TRUE(v.ok);
+  NtfsQuickScanThread();
+  const std::set<Row> want = listing();
+  ASSERT_GT(want.size(), 20u);
+
+  for (uint32_t n = 0; n < 4; ++n) {
+    SCOPED_TRACE("record " + std::to_string(n));
+    ASSERT_EQ(test::Run("cp " + ShellQuote(pristine) + " " + ShellQuote(image)), 0);
+    {
+      std::fstream img(image, std::ios::in | std::ios::out | std::ios::binary);
+      img.seekp(static_cast<std::streamoff>((v.mftSector + n * v.sectorsPerRecord) * v.bytesPerSector + 0x38));
+      const std::string junk(0x200 - 0x38, 'X');
+      img.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    ClearMftRuns();
+    ResetAppState();
+    g_AppState.scanPage = &host_;
+    g_SelectedDiskIndex = 0;
+    if (!Open(image).ok) {
+      ADD_FAILURE() << "no $MFT runs";
+      continue;
+    }
+    host_.job.stop.store(0);  // left set by the scan before
+    NtfsQuickScanThread();
+    const std::set<Row> got = listing();
+    EXPECT_EQ(got, want);
+    bool named = false;
+    for (const Row& r : got) named = named || (std::get<0>(r) == n && std::get<1>(r) == flsNames[n]);
+    EXPECT_TRUE(named) << flsNames[n];
+  }
+}
 
 // --- A record that straddles two $MFT runs ---
 

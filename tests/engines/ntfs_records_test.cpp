@@ -246,6 +246,64 @@ TEST_F(NtfsRecordsTest, DamagedRecordsAreReadWithinBounds) {
   }
 }
 
+// The one attribute walk every reader of records uses: a length it cannot
+// step by ends it; an attribute whose name or resident value leaves the
+// record is passed over and the walk goes on by its length.
+TEST_F(NtfsRecordsTest, AttributeWalkStopsOrPassesOverMalformedHeaders) {
+  // PlainFile layout: SI at 56 (72 bytes), FN at 128 (112 bytes), DATA at 240.
+  constexpr size_t kSi = 56, kFn = 128;
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    size_t bound;
+    std::vector<uint32_t> want;  // types handed over, in order
+  };
+  const std::vector<uint32_t> all = {kAttrStandardInformation, kAttrFileName, kAttrData};
+  const Case cases[] = {
+      {"intact", [](auto&) {}, 1024, all},
+      {"length 0", [](auto& b) { PutLe32(&b[kSi + 4], 0); }, 1024, {}},
+      {"length below a header", [](auto& b) { PutLe32(&b[kFn + 4], 8); }, 1024, {kAttrStandardInformation}},
+      {"length past the record", [](auto& b) { PutLe32(&b[kFn + 4], 5000); }, 1024, {kAttrStandardInformation}},
+      {"length past the header's record size", [](auto& b) { PutLe16(&b[28], 512); PutLe32(&b[kFn + 4], 600); },
+       1024, {kAttrStandardInformation}},
+      {"length past the walk's bound", [](auto&) {}, 200, {kAttrStandardInformation}},
+      {"name past the record",
+       [](auto& b) {
+         b[kFn + 9] = 4;
+         PutLe16(&b[kFn + 10], 0xFFF0);
+       },
+       1024, {kAttrStandardInformation, kAttrData}},
+      {"name past its attribute",
+       [](auto& b) {
+         b[kFn + 9] = 4;
+         PutLe16(&b[kFn + 10], 106);
+       },
+       1024, {kAttrStandardInformation, kAttrData}},
+      {"resident value past the record", [](auto& b) { PutLe32(&b[kSi + 16], 0x10000); }, 1024,
+       {kAttrFileName, kAttrData}},
+      {"resident value offset past the record", [](auto& b) { PutLe16(&b[kSi + 20], 0xFFF0); }, 1024,
+       {kAttrFileName, kAttrData}},
+      {"end marker", [](auto& b) { PutLe32(&b[kFn], kAttrEnd); }, 1024, {kAttrStandardInformation}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> rec = PlainFile().bytes();
+    c.damage(rec);
+    std::vector<uint32_t> types;
+    std::vector<size_t> offsets;
+    WalkAttributes(rec, c.bound, [&](const NtfsAttribute& a) {
+      types.push_back(a.type());
+      offsets.push_back(a.offset);
+      EXPECT_LE(a.offset + a.bytes.size(), c.bound) << c.what;
+      return false;
+    });
+    EXPECT_EQ(types, c.want) << c.what;
+    // A visitor that answers true ends the walk there.
+    size_t visits = 0;
+    EXPECT_EQ(WalkAttributes(rec, c.bound, [&](const NtfsAttribute&) { return ++visits == 1; }), !c.want.empty())
+        << c.what;
+  }
+}
+
 TEST_F(NtfsRecordsTest, IndexRootOwnerIsTheFirstChildsParent) {
   struct {
     const char* what;

@@ -456,6 +456,41 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+// A file whose claimed size is more than the scanned volume holds says so in
+// the size column before anything is copied, and the mark is not cut off.
+TEST_F(ResultsPageTest, ASizeBeyondTheVolumeIsMarkedInTheList) {
+  ClearCatalog();
+  test::TempDir dir;
+  auto set = test::MakeFatImages(dir, {"fat16"});
+  QM_REQUIRE_FIXTURE(set);
+  const std::string image = set.path("fat16.img");
+  test::PresentImages present({image});
+  test::RecordingHost host;
+  g_AppState.scanPage = &host;
+  g_BytesPerSector = 512;
+  g_SelectedDiskIndex = 0;
+  test::LoadFat16Geometry(image);
+  ASSERT_EQ(FatQuickScanThread(), 1);
+  g_AppState.scanPage = nullptr;
+  for (FileRecord& f : AllFiles())
+    if (f.wideName == u"SHORT.TXT" || f.name8 == "SHORT.TXT") f.size = uint64_t{1} << 40;
+
+  ViewDataInControls page;
+  QTreeWidgetItem* root = page.Tree().RootItem();
+  for (int i = 0; i < root->childCount(); ++i)
+    if (root->child(i)->text(0) == "My Documents") page.ShowFolderContents(CResultsTreeCtrl::IdOf(root->child(i)));
+  QTreeWidgetItem* shortTxt = Row(page, "SHORT.TXT");
+  ASSERT_NE(shortTxt, nullptr);
+  const QString marked = QString::number(uint64_t{1} << 40) + QString::fromStdU16String(std::u16string(kBeyondVolumeMark));
+  EXPECT_EQ(Text(shortTxt, kColSize), marked);
+  EXPECT_GE(page.List().columnWidth(kColSize), page.List().fontMetrics().horizontalAdvance(marked));
+  for (int i = 0; i < page.List().topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = page.List().topLevelItem(i);
+    if (row != shortTxt) EXPECT_FALSE(Text(row, kColSize).contains('(')) << Text(row, kColName).toStdString();
+  }
+  Grab(page, "results_page_beyond_volume.png");
+}
+
 TEST_F(ResultsPageTest, TickedFolderOfAScannedImageIsWhatTheCopyWrites) {
   ClearCatalog();
   test::TempDir dir;

@@ -5,9 +5,11 @@
 #include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
+#include "engines/file_copiers.h"
 #include "engines/selection_model.h"
 #include "platform/text.h"
 
+#include <map>
 #include <stdexcept>
 
 namespace qm {
@@ -87,6 +89,30 @@ class TickModelTest : public ::testing::Test {
   TickModel ticks_{tree_};
   std::vector<ListCall> listCalls_;
 };
+
+// A file claiming more than the volume holds, or starting past its end,
+// shows so in its size; the rest, and every listing without a known
+// volume, show the plain size.
+TEST_F(TickModelTest, SizesBeyondTheVolumeAreMarked) {
+  const int32_t oldBps = g_BytesPerSector;
+  g_BytesPerSector = 512;
+  g_AppState.scanGeometry.sectorsPerCluster = 1;
+  g_AppState.scanGeometry.clusterZeroSector = 98;  // cluster c at sector 98 + c
+  File("B.DOC").size = 4096 * 512 + 1;
+  File("C.DOC").dataKey = 4096 - 98;  // first cluster at the end sector
+  const VolumeBounds volume{0, 4096};
+  std::map<std::u16string, std::u16string> sizes;
+  for (const ResultRow& r : CollectFolderRows(10, u"FAT32", false, {}, &volume)) sizes[r.name] = r.size;
+  EXPECT_EQ(sizes[u"SUB"], u"0");
+  EXPECT_EQ(sizes[u"B.DOC"], u"2097153" + std::u16string(kBeyondVolumeMark));
+  EXPECT_EQ(sizes[u"C.DOC"], u"20" + std::u16string(kBeyondVolumeMark));
+  for (const ResultRow& r : CollectFolderRows(11, u"FAT32", false, {}, &volume)) EXPECT_EQ(r.size, u"7");
+  for (const ResultRow& r : CollectFolderRows(10, u"FAT32", false)) EXPECT_EQ(r.size.find(u'('), std::u16string::npos);
+  // Sorting by size still goes by the number.
+  const auto rows = CollectFolderRows(10, u"FAT32", false, {}, &volume);
+  EXPECT_LT(CompareListRows(rows[2], rows[1], 2, false, false), 0);  // C.DOC (20) before B.DOC
+  g_BytesPerSector = oldBps;
+}
 
 TEST_F(TickModelTest, TreeIsSortedPerVolumeAndSurvivesAKeyLoop) {
   const SelectionNode* root = tree_.Node(tree_.Root());
