@@ -41,7 +41,7 @@ std::string FolderOrder() {
   std::string s;
   for (const FolderRecord& r : AllFolders()) {
     if (!s.empty()) s += ' ';
-    s += r.name8 + ":" + std::to_string(r.parentKey) + (r.IsDeleted() ? "d" : "");
+    s += r.name8.str() + ":" + std::to_string(r.parentKey) + (r.IsDeleted() ? "d" : "");
   }
   return s;
 }
@@ -50,7 +50,7 @@ std::string FileOrder() {
   std::string s;
   for (const FileRecord& r : AllFiles()) {
     if (!s.empty()) s += ' ';
-    s += r.name8 + "#" + std::to_string(r.runningNumber);
+    s += r.name8.str() + "#" + std::to_string(r.runningNumber);
   }
   return s;
 }
