@@ -22,9 +22,11 @@
 #include <cstdint>
 #include <iterator>
 #include <mutex>
+#include <ostream>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "state/app_state.h"
 
@@ -40,21 +42,80 @@ constexpr uint32_t kNtfsRootKey = 5;
 // 32-bit values (FAT: date, time; NTFS: FILETIME low half, high half).
 using RecordTimes = std::array<uint32_t, 6>;
 
+// A record's name as the readers see it: a read-only view of characters kept
+// in the catalogue's name store, NUL-terminated, valid until the catalogue
+// is cleared. A record keeps either an 8-bit or a wide name, so `name8` and
+// `wideName` share one tagged pointer (bit 0 set: the wide name is stored);
+// the one not stored reads as empty.
+template <typename CharT>
+class CatalogName {
+ public:
+  using value_type = CharT;
+  using size_type = std::size_t;
+  using view_type = std::basic_string_view<CharT>;
+  using const_iterator = const CharT*;
+  using iterator = const_iterator;
+
+  bool empty() const { return !Stored() || *Chars() == CharT(0); }
+  const CharT* data() const { return Stored() ? Chars() : Nothing(); }
+  const CharT* c_str() const { return data(); }
+  std::size_t size() const { return std::char_traits<CharT>::length(data()); }
+  std::size_t length() const { return size(); }
+  view_type view() const { return view_type(data()); }
+  operator view_type() const { return view(); }
+  // A copy, for callers that keep or build on the name.
+  std::basic_string<CharT> str() const { return std::basic_string<CharT>(view()); }
+
+  const_iterator begin() const { return data(); }
+  const_iterator end() const { return data() + size(); }
+  CharT operator[](std::size_t i) const { return data()[i]; }
+  CharT front() const { return data()[0]; }
+  CharT back() const { return data()[size() - 1]; }
+
+  friend bool operator==(const CatalogName& a, view_type b) { return a.view() == b; }
+  friend auto operator<=>(const CatalogName& a, view_type b) { return a.view() <=> b; }
+  friend std::basic_ostream<CharT>& operator<<(std::basic_ostream<CharT>& os, const CatalogName& n)
+    requires std::is_same_v<CharT, char>
+  {
+    return os << n.view();
+  }
+
+ private:
+  friend struct CatalogAccess;
+  static constexpr uintptr_t kWideBit = 1;
+  static constexpr uintptr_t kMyTag = std::is_same_v<CharT, char16_t> ? kWideBit : 0;
+  bool Stored() const { return bits_ != 0 && (bits_ & kWideBit) == kMyTag; }
+  const CharT* Chars() const { return reinterpret_cast<const CharT*>(bits_ & ~kWideBit); }
+  static const CharT* Nothing() {
+    static constexpr CharT none[1] = {};
+    return none;
+  }
+  uintptr_t bits_;
+};
+
+using RecordName8 = CatalogName<char>;
+using RecordWideName = CatalogName<char16_t>;
+
+// Records are carved from large blocks and never move or get copied; their
+// fields are ordered to leave no padding. Times are the six values of
+// RecordTimes, kept as the three pairs the readers use.
 struct FolderRecord {
-  std::string name8;        // 8-bit (CP1252) name; empty when the wide name is used
-  std::u16string wideName;  // UTF-16 name; empty when name8 is used
-  char deletedFlag = 'n';   // 'y' deleted, 'n' live
-  char kind = 'D';
+  union {
+    RecordName8 name8{};      // 8-bit (CP1252) name; empty when the wide name is used
+    RecordWideName wideName;  // UTF-16 name; empty when name8 is used
+  };
+  FolderRecord* next = nullptr;  // list order; read through the walks
+  uint64_t recordSector = 0;     // where a deep scan found the record; 0 in the quick scans
   uint32_t modifiedTime[2] = {};
   uint32_t createdTime[2] = {};
   uint32_t accessedTime[2] = {};
-  uint32_t treeItem = 0;     // results-tree item id; written by the tree, kept by the catalogue
-  uint32_t parentKey = 0;    // sort key of the list
-  uint32_t ownKey = 0;       // FAT: first cluster; NTFS: MFT record number
-  uint64_t recordSector = 0; // where a deep scan found the record; 0 in the quick scans
+  uint32_t treeItem = 0;   // results-tree item id; written by the tree, kept by the catalogue
+  uint32_t parentKey = 0;  // sort key of the list
+  uint32_t ownKey = 0;     // FAT: first cluster; NTFS: MFT record number
   int16_t fileSystemNumber = 0;
+  char deletedFlag = 'n';            // 'y' deleted, 'n' live
   std::atomic<char> checkFlag{'n'};  // 'y' when ticked
-  FolderRecord* next = nullptr;      // list order; read through the walks
+  static constexpr char kind = 'D';
 
   bool HasName8() const { return !name8.empty(); }
   bool IsDeleted() const { return deletedFlag == 'y'; }
@@ -65,22 +126,30 @@ struct FolderRecord {
   FolderRecord* prev_ = nullptr;
 };
 
+// Widest record sector and in-sector offset a file record keeps (they share
+// one 64-bit word): 2^47 sectors is far beyond any disk, and the offset
+// holds the largest one a scan log can give (255 x 512).
+constexpr uint64_t kMaxRecordSector = (uint64_t{1} << 47) - 1;
+constexpr uint32_t kMaxRecordOffset = (uint32_t{1} << 17) - 1;
+
 struct FileRecord {
-  std::string name8;
-  std::u16string wideName;
-  char deletedFlag = 'n';
-  char kind = 'F';
+  union {
+    RecordName8 name8{};
+    RecordWideName wideName;
+  };
+  FileRecord* next = nullptr;
+  uint64_t size = 0;
+  uint64_t recordSector : 47 = 0;  // sector of the FILE record (deep scans); 0 in the quick scans
+  uint64_t recordOffset : 17 = 0;  // byte offset of the FILE record within that sector (sectors above 512 bytes)
   uint32_t modifiedTime[2] = {};
   uint32_t createdTime[2] = {};
   uint32_t accessedTime[2] = {};
   int32_t runningNumber = 0;  // AppState.fileCount at the insert: 0, 1, 2, ... in insertion order
-  uint64_t size = 0;
   uint32_t parentKey = 0;     // sort key of the list
   uint32_t dataKey = 0;       // FAT: first cluster; NTFS: MFT record number
-  uint64_t recordSector = 0;  // sector of the FILE record (deep scans); 0 in the quick scans
-  uint32_t recordOffset = 0;  // byte offset of the FILE record within that sector (sectors above 512 bytes)
+  char deletedFlag = 'n';
   std::atomic<char> checkFlag{'n'};
-  FileRecord* next = nullptr;
+  static constexpr char kind = 'F';
 
   bool HasName8() const { return !name8.empty(); }
   bool IsDeleted() const { return deletedFlag == 'y'; }

@@ -20,7 +20,7 @@ uint32_t NewItemId() { return g_NextItemId.fetch_add(1); }
 }  // namespace
 
 std::u16string FolderName(const FolderRecord& folder) {
-  return folder.HasName8() ? Cp1252ToUtf16(folder.name8) : folder.wideName;
+  return folder.HasName8() ? Cp1252ToUtf16(folder.name8) : folder.wideName.str();
 }
 
 SelectionModel::SelectionModel() { Clear(); }

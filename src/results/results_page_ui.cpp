@@ -60,7 +60,7 @@ void KeepFoldersOnly() {
   };
   std::vector<Saved> saved;
   for (const FolderRecord& f : AllFolders())
-    saved.push_back({f.name8, f.wideName, f.deletedFlag, f.parentKey, f.ownKey, f.recordSector,
+    saved.push_back({f.name8.str(), f.wideName.str(), f.deletedFlag, f.parentKey, f.ownKey, f.recordSector,
                      {f.modifiedTime[0], f.modifiedTime[1], f.createdTime[0], f.createdTime[1], f.accessedTime[0],
                       f.accessedTime[1]},
                      f.fileSystemNumber});

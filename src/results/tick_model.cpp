@@ -84,7 +84,7 @@ void FillTimes(ResultRow& row, const Record& r, bool ntfs) {
 }
 
 std::u16string FileName(const FileRecord& file) {
-  return file.HasName8() ? Cp1252ToUtf16(file.name8) : file.wideName;
+  return file.HasName8() ? Cp1252ToUtf16(file.name8) : file.wideName.str();
 }
 
 char16_t FoldCase(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }

@@ -41,7 +41,7 @@ std::string FolderOrder() {
   std::string s;
   for (const FolderRecord& r : AllFolders()) {
     if (!s.empty()) s += ' ';
-    s += r.name8 + ":" + std::to_string(r.parentKey) + (r.IsDeleted() ? "d" : "");
+    s += r.name8.str() + ":" + std::to_string(r.parentKey) + (r.IsDeleted() ? "d" : "");
   }
   return s;
 }
@@ -50,7 +50,7 @@ std::string FileOrder() {
   std::string s;
   for (const FileRecord& r : AllFiles()) {
     if (!s.empty()) s += ' ';
-    s += r.name8 + "#" + std::to_string(r.runningNumber);
+    s += r.name8.str() + "#" + std::to_string(r.runningNumber);
   }
   return s;
 }
@@ -304,6 +304,67 @@ TEST_F(CatalogTest, ChangesWaitForAWalk) {
     EXPECT_TRUE(done.load()) << what;
   }
   EXPECT_EQ(g_AppState.fileList, nullptr);
+}
+
+// The fixed part of a record is what a million-file scan pays a million
+// times: with a short name and the indexes a file must stay near 100 bytes.
+static_assert(sizeof(FileRecord) <= 72, "a catalogued file's record has grown");
+static_assert(sizeof(FolderRecord) <= 72, "a catalogued folder's record has grown");
+
+// Records and names are carved from shared blocks: many inserts (names of
+// every length, one larger than a block) must not move or overwrite what was
+// stored before, and every field keeps its full range.
+TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
+  constexpr uint32_t kFiles = 300'000;
+  auto nameOf = [](uint32_t i) {
+    std::string n = "N" + std::to_string(i);
+    n.append(i % 37, 'a' + i % 26);
+    return n;
+  };
+  const std::u16string huge(3'000'000, u'h');
+  InsertFolderRecord("ROOT", u"", 'n', 0, 2, 0, {}, 0);
+  InsertFileRecord("", u"first.txt", 'n', 1, 3, 4, (1ULL << 47) - 1, {1, 2, 3, 4, 5, 6}, 255 * 512);
+  const FileRecord* first = g_AppState.fileList;
+  const char16_t* firstName = first->wideName.data();
+  for (uint32_t i = 1; i < kFiles; ++i) {
+    if (i == kFiles / 2) {
+      InsertFileRecord("", huge, 'y', i, i % 1000, i, i, {});
+    } else {
+      const std::string n = nameOf(i);
+      InsertFileRecord(n, u"", 'n', i, i % 1000, i, i, {});
+    }
+  }
+  ASSERT_EQ(g_AppState.fileCount, static_cast<int32_t>(kFiles));
+  EXPECT_EQ(&*std::find_if(AllFiles().begin(), AllFiles().end(), [](const FileRecord& r) { return r.runningNumber == 0; }),
+            first);
+  EXPECT_EQ(first->wideName.data(), firstName);
+  EXPECT_EQ(first->wideName, u"first.txt");
+  EXPECT_EQ(first->wideName.data()[first->wideName.size()], u'\0');
+  EXPECT_EQ(first->recordSector, (1ULL << 47) - 1);
+  EXPECT_EQ(first->recordOffset, 255u * 512);
+  EXPECT_EQ(first->accessedTime[1], 6u);
+
+  uint32_t seen = 0, bad = 0;
+  for (const FileRecord& r : AllFiles()) {
+    const uint32_t i = static_cast<uint32_t>(r.runningNumber);
+    ++seen;
+    if (i == 0) continue;
+    const bool ok = i == kFiles / 2 ? (r.wideName == huge && r.name8.empty() && r.IsDeleted())
+                                    : (r.name8 == nameOf(i) && r.wideName.empty() && !r.IsDeleted() &&
+                                       r.name8.c_str()[r.name8.size()] == '\0');
+    if (!ok || r.size != i || r.dataKey != i || r.recordSector != i || r.parentKey != i % 1000) ++bad;
+  }
+  EXPECT_EQ(seen, kFiles);
+  EXPECT_EQ(bad, 0u);
+
+  // A rename leaves every other name as it was.
+  FileRecord& renamed = *first->next;
+  const std::string before = renamed.next->name8.str();
+  SetRecordName(renamed, {}, u"renamed");
+  EXPECT_EQ(renamed.wideName, u"renamed");
+  EXPECT_FALSE(renamed.HasName8());
+  EXPECT_EQ(renamed.next->name8, before);
+  EXPECT_EQ(first->wideName, u"first.txt");
 }
 
 // A rename stores a name the way the inserts do.

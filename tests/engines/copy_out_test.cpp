@@ -266,7 +266,7 @@ TEST_F(CopyOutTest, APreviewDuringTheCopyOutLeavesBothJobsBytesRight) {
   std::thread preview([&] {
     const std::string path = dir.file("preview.bin");
     while (copying.load() || extracted.load() < 5) {
-      CopyNtfsFile(path, frag->wideName, frag->size, MftRecordToSector(frag->dataKey), frag->parentKey,
+      CopyNtfsFile(path, frag->wideName.str(), frag->size, MftRecordToSector(frag->dataKey), frag->parentKey,
                    frag->dataKey, 0, 0, frag->modifiedTime[1], frag->modifiedTime[0]);
       ++extracted;
       if (test::FileBytes(path) != want) ++wrong;

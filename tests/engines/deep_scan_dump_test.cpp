@@ -146,7 +146,7 @@ TEST_F(DeepScanDumpTest, PlacesFoldersAndFilesOfTheChosenFileSystem) {
   EXPECT_TRUE(SortedByParent());
 
   std::set<std::u16string> files;
-  for (const FileRecord& f : AllFiles()) files.insert(f.wideName);
+  for (const FileRecord& f : AllFiles()) files.insert(f.wideName.str());
   EXPECT_EQ(files, (std::set<std::u16string>{u"Lost", u"a.txt", u"b.txt"}));
   EXPECT_EQ(g_AppState.foundBytes, 1000 + (1ULL << 33));
   // Formatted recovery: the findings moved into the catalogue; the counters stay.
@@ -200,7 +200,7 @@ TEST_F(DeepScanDumpTest, FatCandidatesAreNamedByTheFolderCount) {
 
   std::map<uint32_t, std::pair<std::string, uint32_t>> got;
   for (const FolderRecord& r : AllFolders())
-    if (r.fileSystemNumber == 1) got[r.ownKey] = {r.name8, r.parentKey};
+    if (r.fileSystemNumber == 1) got[r.ownKey] = {r.name8.str(), r.parentKey};
   // "Lost" is the first folder, so the candidates start at Dir1; the
   // duplicate of cluster 10 is dropped and takes no number.
   EXPECT_EQ(got, (std::map<uint32_t, std::pair<std::string, uint32_t>>{{kLostFolderKey, {"Lost", 0}},

@@ -81,7 +81,7 @@ class NtfsDeepScanTest : public ::testing::Test {
   test::TempDir dir_;
 };
 
-std::string Utf8(const std::u16string& s) { return Utf16ToUtf8(s); }
+std::string Utf8(std::u16string_view s) { return Utf16ToUtf8(s); }
 
 bool SortedFolders() {
   uint32_t last = 0;
@@ -505,7 +505,7 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
       if (!found.count(m.path)) continue;
       const FileRecord& f = *found.at(m.path);
       const std::string out = dir.file("copy-" + std::to_string(copied++));
-      CopyNtfsFile(out, f.wideName, f.size, f.recordSector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+      CopyNtfsFile(out, f.wideName.str(), f.size, f.recordSector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
                    f.modifiedTime[0], f.recordOffset);
       EXPECT_EQ(test::Sha256OfFile(out), m.sha256) << m.path;
     }

@@ -32,8 +32,8 @@ struct Listed {
   RecordTimes times{};
 };
 
-inline std::string NameOf(const std::string& name8, const std::u16string& wide) {
-  return name8.empty() ? Utf16ToUtf8(wide) : name8;
+inline std::string NameOf(std::string_view name8, std::u16string_view wide) {
+  return name8.empty() ? Utf16ToUtf8(wide) : std::string(name8);
 }
 
 inline std::vector<Listed> Listing(uint32_t rootKey) {

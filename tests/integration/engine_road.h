@@ -566,7 +566,7 @@ struct Entry {
   bool operator==(const Entry& o) const { return !(*this < o) && !(o < *this); }
 };
 
-inline std::string NameOf(const std::string& name8, const std::u16string& wide) {
+inline std::string NameOf(std::string_view name8, std::u16string_view wide) {
   return name8.empty() ? Utf16ToUtf8(wide) : Utf16ToUtf8(Cp1252ToUtf16(name8));
 }
 
