@@ -31,6 +31,8 @@ uint64_t ClusterZeroBase(const PartitionGeometry& g);
 enum class FatKind { kNone, kFat12, kFat16, kFat32 };
 // The FAT kind of a file-system name ("FAT12", "FAT16", "FAT32").
 FatKind FatKindOf(std::u16string_view fileSystem);
+// True for "FAT12", "FAT16" and "FAT32".
+inline bool IsFatName(std::u16string_view fileSystem) { return FatKindOf(fileSystem) != FatKind::kNone; }
 // The FAT kind of the scan, from g_AppState.scanFileSystem.
 FatKind ScanFatKind();
 
