@@ -65,10 +65,33 @@ bool AppendLongNameChars(const ByteReader& entry, std::u16string* out) {
 
 FatKind ScanFatKind() { return FatKindOf(g_AppState.scanFileSystem); }
 
+RecordTimes FatEntryTimes(const ByteReader& e) {
+  return {e.u16(kDirWriteDateOffset),  e.u16(kDirWriteTimeOffset), e.u16(kDirCreateDateOffset),
+          e.u16(kDirCreateTimeOffset), e.u16(kDirAccessDateOffset), 0};
+}
+
+std::optional<DotEntries> ReadDotEntries(std::span<const uint8_t> sector) {
+  constexpr size_t kDotDot = kDirEntrySize;
+  ByteReader r(sector);
+  if (!r.has(0, 2 * kDirEntrySize)) return std::nullopt;
+  if (r.u8(0) != '.' || r.u8(1) != ' ' || r.u8(kDotDot) != '.' || r.u8(kDotDot + 1) != '.' || r.u8(kDotDot + 2) != ' ')
+    return std::nullopt;
+  DotEntries d;
+  d.self = MakeDword(r.u8(kDirClusterLowOffset), r.u8(kDirClusterLowOffset + 1), r.u8(kDirClusterHighOffset),
+                     r.u8(kDirClusterHighOffset + 1));
+  d.parent = MakeDword(r.u8(kDotDot + kDirClusterLowOffset), r.u8(kDotDot + kDirClusterLowOffset + 1),
+                       r.u8(kDotDot + kDirClusterHighOffset), r.u8(kDotDot + kDirClusterHighOffset + 1));
+  d.times = FatEntryTimes(r.sub(0, kDirEntrySize));
+  return d;
+}
+
 int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
                      const SectorsBefore& before) {
-  std::vector<uint8_t> local(sector.begin(), sector.end());
-  size_t usable = local.size() - local.size() % kDirEntrySize;
+  // The entries are read where they lie; only a sector before the bytes in
+  // memory is read, into a buffer of its own.
+  std::span<const uint8_t> bytes = sector;
+  std::vector<uint8_t> earlier;
+  size_t usable = bytes.size() - bytes.size() % kDirEntrySize;
   if (entryOffset % kDirEntrySize != 0 || entryOffset >= usable) return 1;
   std::u16string collected;
   size_t pos = entryOffset;
@@ -81,14 +104,15 @@ int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint
       // a name we cannot see whole is no name.
       const uint64_t previous = before ? before(++back) : kNoPreviousSector;
       if (previous == kNoPreviousSector) return 1;
-      local.assign(SectorBytes(), 0);
-      if (!ReadSectors(SelectedDevicePath(), previous, 1, local.data())) return 1;
-      usable = local.size() - local.size() % kDirEntrySize;
+      earlier.assign(SectorBytes(), 0);
+      if (!ReadSectors(SelectedDevicePath(), previous, 1, earlier.data())) return 1;
+      bytes = earlier;
+      usable = bytes.size() - bytes.size() % kDirEntrySize;
       if (usable == 0) return 1;
       pos = usable;
     }
     pos -= kDirEntrySize;
-    ByteReader entry(local.data() + pos, kDirEntrySize);
+    ByteReader entry(bytes.data() + pos, kDirEntrySize);
     if (entry.u8(kDirAttrOffset) != kFatAttrLongName) {
       // No terminator: a name that fills its entries exactly.
       if (collected.empty() || collected.size() % kLongNameEntryChars != 0) return 1;
