@@ -13,6 +13,7 @@
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/fat_directory.h"
 #include "engines/partition_geometry.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
@@ -274,6 +275,49 @@ TEST_F(FatQuickScanTest, LongNamesSpanningThreeSectors) {
   std::set<std::string> got;
   for (const Listed& l : Listing(kFatRootKey)) got.insert(l.path);
   EXPECT_EQ(got, want);
+}
+
+// --- A folder whose first cluster starts where the selected range ends ---
+
+TEST_F(FatQuickScanTest, FolderAtTheRangeEndIsListedButNotRead) {
+  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  const std::string img = dir_.file("edge.img"), file = dir_.file("in.txt");
+  std::ofstream(file, std::ios::binary) << "in";
+  const std::string q = ShellQuote(img);
+  ASSERT_EQ(test::Run("truncate -s 16M " + q + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 2 " + q +
+                      " >/dev/null && mmd -i " + q + " ::/DIR && mcopy -i " + q + " " + ShellQuote(file) +
+                      " ::/DIR/IN.TXT"),
+            0);
+  Present(img);
+  LoadFatGeometry(img, u"FAT16");
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  // DIR's first cluster, from its root entry.
+  std::ifstream in(img, std::ios::binary);
+  std::vector<uint8_t> root(512);
+  in.seekg(std::streamoff(g.rootLocation) * 512);
+  in.read(reinterpret_cast<char*>(root.data()), 512);
+  uint32_t cluster = 0;
+  for (size_t off = 0; off < 512; off += 32)
+    if (std::string(reinterpret_cast<const char*>(&root[off]), 11) == "DIR        ") cluster = ByteReader(&root[off], 32).u16(26);
+  ASSERT_GE(cluster, 2u);
+  const uint64_t start = uint64_t(g.clusterZeroSector) + uint64_t{cluster} * uint64_t(g.sectorsPerCluster);
+
+  // The range ends at the folder's first sector (it lies outside), or one
+  // sector later (it starts inside).
+  struct Case {
+    uint64_t end;
+    bool read;
+  } cases[] = {{start, false}, {start + 1, true}};
+  for (const Case& c : cases) {
+    ClearCatalog();
+    host_.analysisFinished.store(0);
+    g_RangeEndSector = c.end;
+    EXPECT_EQ(FatQuickScanThread(), 1);
+    std::set<std::string> paths;
+    for (const Listed& l : Listing(kFatRootKey)) paths.insert(l.path);
+    EXPECT_TRUE(paths.count("DIR")) << c.end;
+    EXPECT_EQ(paths.count("DIR/IN.TXT"), c.read ? 1u : 0u) << "range end " << c.end << ", folder at " << start;
+  }
 }
 
 // --- A volume past sector 2^31, read through the device page's geometry ---
