@@ -1,6 +1,7 @@
 #include "engines/fat_directory_walk.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
@@ -30,6 +31,10 @@ FatDirectoryWalk::FatDirectoryWalk() : device_(SelectedDevicePath()) {
     return;
   }
   clusterLimit_ = spc_ > 0 ? FatClusterLimit(kind_) : 0;
+  // The most long-name entries before a short entry: past 255 characters
+  // the name is taken as it stands.
+  constexpr size_t kLongestNameBytes = (kLongNameMaxChars / kLongNameEntryChars + 1) * kDirEntrySize;
+  tailSectors_ = static_cast<uint32_t>((kLongestNameBytes + bps_ - 1) / bps_);
   const uint64_t clustersPerRead = std::max<uint64_t>(1, kDirReadBytes / bps_ / std::max<uint32_t>(spc_, 1));
   clustersPerRead_ =
       static_cast<uint32_t>(std::min<uint64_t>(clustersPerRead, UINT32_MAX / std::max<uint32_t>(spc_, 1)));
@@ -51,6 +56,7 @@ bool FatDirectoryWalk::WalkRoot(const FatEntryVisitor& visit) {
   const uint32_t count = g.rootDirSectors > 0 ? static_cast<uint32_t>(g.rootDirSectors) : 0;
   if (first == 0) return true;
   const uint32_t perRead = static_cast<uint32_t>(std::max<size_t>(1, kDirReadBytes / bps_));
+  buffer_.clear();
   for (uint32_t i = 0; i < count; i += perRead) {
     const uint32_t n = std::min(perRead, count - i);
     Read(uint64_t{first} + i, n);
@@ -71,6 +77,7 @@ bool FatDirectoryWalk::WalkChain(const ClusterList& chain, EndRule rule, bool ch
   // The chain ends at its first cluster outside the volume.
   const size_t length = static_cast<size_t>(
       std::find_if(chain.begin(), chain.end(), [&](uint32_t c) { return !ValidCluster(c); }) - chain.begin());
+  buffer_.clear();
   size_t i = 0;
   while (i < length) {
     size_t j = i + 1;
@@ -80,7 +87,7 @@ bool FatDirectoryWalk::WalkChain(const ClusterList& chain, EndRule rule, bool ch
     if (i == 0 && checkDots) {
       // A directory's first cluster begins with "." and "..": anything else
       // means the cluster now holds something else.
-      if (!ReadDotEntries(buffer_)) return true;
+      if (!ReadDotEntries(std::span<const uint8_t>(buffer_).subspan(size_t{kept_} * bps_))) return true;
     }
     const RunResult r = WalkRun(sectors, ChainSectorsBefore(chain, i, 0), rule, visit);
     if (r == RunResult::kStop) return false;
@@ -90,24 +97,28 @@ bool FatDirectoryWalk::WalkChain(const ClusterList& chain, EndRule rule, bool ch
   return true;
 }
 
-// The run's sectors lie in the buffer one after another; `before` gives the
-// directory's sectors before the run's first.
+// The run's sectors lie in the buffer one after another, after the kept
+// sectors; `before` gives the directory's sectors before the run's first.
 FatDirectoryWalk::RunResult FatDirectoryWalk::WalkRun(uint32_t sectors, const SectorsBefore& before, EndRule rule,
                                                       const FatEntryVisitor& visit) {
-  const uint32_t runBytes = sectors * bps_;
-  for (size_t sector = 0; sector < runBytes; sector += bps_) {
+  // Long names look back from the first sector in memory.
+  const uint32_t kept = kept_;
+  const SectorsBefore earlier = [&before, kept](uint32_t back) { return before(back + kept); };
+  const size_t first = size_t{kept_} * bps_;
+  const size_t end = first + size_t{sectors} * bps_;
+  for (size_t sector = first; sector < end; sector += bps_) {
     for (size_t off = sector; off + kDirEntrySize <= sector + bps_; off += kDirEntrySize) {
       if (buffer_[off + kDirNameOffset] == 0) {
         if (rule == EndRule::kDirectory) return RunResult::kEnd;
         break;
       }
-      if (!visit(Decode(off, runBytes, before))) return RunResult::kStop;
+      if (!visit(Decode(off, earlier))) return RunResult::kStop;
     }
   }
   return RunResult::kNext;
 }
 
-const FatDirEntry* FatDirectoryWalk::Decode(size_t offset, uint32_t runBytes, const SectorsBefore& before) {
+const FatDirEntry* FatDirectoryWalk::Decode(size_t offset, const SectorsBefore& before) {
   const ByteReader e(buffer_.data() + offset, kDirEntrySize);
   const uint8_t b0 = e.u8(kDirNameOffset);
   const uint8_t attr = e.u8(kDirAttrOffset);
@@ -134,8 +145,7 @@ const FatDirEntry* FatDirectoryWalk::Decode(size_t offset, uint32_t runBytes, co
   // The 8.3 name is tested only when it is the name shown: a valid long
   // name stands for a short one in any code page.
   d.wide.clear();
-  if (ReadLongFileName(std::span<const uint8_t>(buffer_.data(), runBytes), &d.wide, static_cast<uint32_t>(offset),
-                       before) == 0) {
+  if (ReadLongFileName(buffer_, &d.wide, static_cast<uint32_t>(offset), before) == 0) {
     if (!IsPlainFileName(d.wide, NameKind::kLong)) return nullptr;
     d.name8.clear();
   } else {
@@ -151,8 +161,15 @@ const FatDirEntry* FatDirectoryWalk::Decode(size_t offset, uint32_t runBytes, co
 }
 
 void FatDirectoryWalk::Read(uint64_t sector, uint32_t count) {
-  buffer_.assign(size_t{count} * bps_, 0);
-  ReadSectors(device_, sector, count, buffer_.data());
+  // The directory's last sectors read so far stay in front of the new ones,
+  // as many as a long name may reach back, so that names running over from
+  // the previous read are found in memory.
+  const size_t keep = std::min<size_t>(tailSectors_, buffer_.size() / bps_) * bps_;
+  if (keep) std::memmove(buffer_.data(), buffer_.data() + buffer_.size() - keep, keep);
+  buffer_.resize(keep);
+  buffer_.resize(keep + size_t{count} * bps_, 0);
+  kept_ = static_cast<uint32_t>(keep / bps_);
+  ReadSectors(device_, sector, count, buffer_.data() + keep);
 }
 
 }  // namespace qm

@@ -56,7 +56,7 @@ class FatDirectoryWalk {
 
   bool WalkChain(const ClusterList& chain, EndRule rule, bool checkDots, const FatEntryVisitor& visit);
   RunResult WalkRun(uint32_t sectors, const SectorsBefore& before, EndRule rule, const FatEntryVisitor& visit);
-  const FatDirEntry* Decode(size_t offset, uint32_t runBytes, const SectorsBefore& before);
+  const FatDirEntry* Decode(size_t offset, const SectorsBefore& before);
   void Read(uint64_t sector, uint32_t count);
 
   const char* device_;
@@ -66,7 +66,10 @@ class FatDirectoryWalk {
   uint64_t clusterZero_ = 0;
   uint64_t clusterLimit_ = 0;
   uint32_t clustersPerRead_ = 1;
+  uint32_t tailSectors_ = 0;
+  // The buffer: kept_ sectors from before the run, then the run.
   std::vector<uint8_t> buffer_;
+  uint32_t kept_ = 0;
   FatDirEntry entry_;
 };
 
