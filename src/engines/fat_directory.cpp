@@ -49,7 +49,11 @@ class FatWindow {
       want_ = std::min(want_ * 2, most_);
       loaded_ = Load();
       if (!loaded_ && count_ > kFirstFatWindowSectors) {
+        // A bad spot nearby: the rest of the walk reads narrowly, so that
+        // it is not met again by every wider window.
         count_ = kFirstFatWindowSectors;
+        most_ = kFirstFatWindowSectors;
+        want_ = kFirstFatWindowSectors;
         loaded_ = Load();
       }
       if (!loaded_) return false;
