@@ -22,6 +22,7 @@
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
 #include "engines/deep_lists.h"
+#include "engines/fat_directory.h"
 #include "engines/file_copiers.h"
 #include "engines/ntfs_runs.h"
 #include "engines/recovery_filter.h"

@@ -23,6 +23,7 @@
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
 #include "engines/disk_image.h"
+#include "engines/fat_directory.h"
 #include "engines/fat_lost_folder_scan.h"
 #include "engines/fat_partition_search.h"
 #include "engines/fat_quick_scan.h"
@@ -84,7 +85,6 @@ std::u16string Number(uint64_t n) {
   return std::u16string(s.begin(), s.end());
 }
 
-bool IsFatName(const std::u16string& name) { return name == u"FAT12" || name == u"FAT16" || name == u"FAT32"; }
 bool RawRecovery() { return g_AppState.rawRecoveryPage == kRawRecoveryPageId; }
 
 // --- The worker table ---

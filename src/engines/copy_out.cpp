@@ -10,6 +10,7 @@
 
 #include "state/app_state.h"
 #include "engines/catalog.h"
+#include "engines/fat_directory.h"
 #include "engines/file_copiers.h"
 #include "engines/ntfs_runs.h"
 #include "engines/recovery_filter.h"

@@ -8,6 +8,7 @@
 #include "state/app_state.h"
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
+#include "engines/fat_directory.h"
 #include "platform/scan_host.h"
 #include "platform/text.h"
 
@@ -21,8 +22,6 @@ constexpr char16_t kArial[] = u"Arial";
 constexpr int kCaptionPointSize = 9;
 // Progress lines are refreshed when the bar moves and every so many records.
 constexpr uint64_t kTextEvery = 256;
-
-bool IsFatName(const std::u16string& fs) { return fs == u"FAT12" || fs == u"FAT16" || fs == u"FAT32"; }
 
 uint64_t NonNegative(int32_t v) { return v > 0 ? static_cast<uint64_t>(v) : 0; }
 

@@ -18,32 +18,66 @@ constexpr size_t kLfnRun1 = 1, kLfnRun1Chars = 5;
 constexpr size_t kLfnRun2 = 14, kLfnRun2Chars = 6;
 constexpr size_t kLfnRun3 = 28, kLfnRun3Chars = 2;
 
-// Reads FAT bytes through a small window of two sectors so that a FAT12
-// entry straddling a sector boundary is whole.
+// The most FAT bytes the chain walk reads at once.
+constexpr uint64_t kFatWindowBytes = 64 * 1024;
+// The first window: the entry's sector and the next, so that a FAT12 entry
+// straddling a sector boundary is whole.
+constexpr uint64_t kFirstFatWindowSectors = 2;
+
+// Reads FAT bytes through a window that starts at two sectors and doubles
+// with every further read up to 64 KiB, so that a short chain (most files)
+// costs one small read and a long one a few reads, not one per FAT sector.
+// The window stays inside the FAT. A wider window that cannot be read whole
+// is given up for the two sectors the entry needs, read alone as a narrow
+// walk reads them.
 class FatWindow {
  public:
-  FatWindow(uint64_t firstFatSector, size_t sectorBytes)
-      : fat_(firstFatSector), bps_(sectorBytes), buf_(2 * sectorBytes) {}
+  // fatSectors: the FAT's length in sectors; wider windows stop there.
+  FatWindow(uint64_t firstFatSector, size_t sectorBytes, uint64_t fatSectors)
+      : fat_(firstFatSector),
+        bps_(sectorBytes),
+        length_(fatSectors),
+        most_(std::max<uint64_t>(kFirstFatWindowSectors, kFatWindowBytes / sectorBytes)) {}
 
   // The 16- or 32-bit little-endian value at byte offset off of the FAT.
   bool read(uint64_t off, size_t width, uint32_t* value) {
-    uint64_t sector = off / bps_;
-    size_t inSector = static_cast<size_t>(off % bps_);
-    if (!loaded_ || sector != sector_) {
-      loaded_ = ReadSectors(SelectedDevicePath(), fat_ + sector, 2, buf_.data()) != 0;
-      sector_ = sector;
+    if (!loaded_ || off < first_ * bps_ || off + width > (first_ + count_) * bps_) {
+      const uint64_t sector = off / bps_;
+      first_ = sector;
+      count_ = kFirstFatWindowSectors;
+      if (sector < length_) count_ = std::max(count_, std::min(want_, length_ - sector));
+      want_ = std::min(want_ * 2, most_);
+      loaded_ = Load();
+      if (!loaded_ && count_ > kFirstFatWindowSectors) {
+        // A bad spot nearby: the rest of the walk reads narrowly, so that
+        // it is not met again by every wider window.
+        count_ = kFirstFatWindowSectors;
+        most_ = kFirstFatWindowSectors;
+        want_ = kFirstFatWindowSectors;
+        loaded_ = Load();
+      }
       if (!loaded_) return false;
     }
     ByteReader r(buf_.data(), buf_.size());
-    *value = width == 2 ? r.u16(inSector) : r.u32(inSector);
+    const size_t at = static_cast<size_t>(off - first_ * bps_);
+    *value = width == 2 ? r.u16(at) : r.u32(at);
     return !r.fail();
   }
 
  private:
+  bool Load() {
+    buf_.assign(static_cast<size_t>(count_) * bps_, 0);
+    return ReadSectors(SelectedDevicePath(), fat_ + first_, static_cast<uint32_t>(count_), buf_.data()) != 0;
+  }
+
   uint64_t fat_;
   size_t bps_;
+  uint64_t length_;
+  uint64_t most_;
+  uint64_t want_ = kFirstFatWindowSectors;
   std::vector<uint8_t> buf_;
-  uint64_t sector_ = 0;
+  uint64_t first_ = 0;
+  uint64_t count_ = 0;
   bool loaded_ = false;
 };
 
@@ -65,10 +99,33 @@ bool AppendLongNameChars(const ByteReader& entry, std::u16string* out) {
 
 FatKind ScanFatKind() { return FatKindOf(g_AppState.scanFileSystem); }
 
+RecordTimes FatEntryTimes(const ByteReader& e) {
+  return {e.u16(kDirWriteDateOffset),  e.u16(kDirWriteTimeOffset), e.u16(kDirCreateDateOffset),
+          e.u16(kDirCreateTimeOffset), e.u16(kDirAccessDateOffset), 0};
+}
+
+std::optional<DotEntries> ReadDotEntries(std::span<const uint8_t> sector) {
+  constexpr size_t kDotDot = kDirEntrySize;
+  ByteReader r(sector);
+  if (!r.has(0, 2 * kDirEntrySize)) return std::nullopt;
+  if (r.u8(0) != '.' || r.u8(1) != ' ' || r.u8(kDotDot) != '.' || r.u8(kDotDot + 1) != '.' || r.u8(kDotDot + 2) != ' ')
+    return std::nullopt;
+  DotEntries d;
+  d.self = MakeDword(r.u8(kDirClusterLowOffset), r.u8(kDirClusterLowOffset + 1), r.u8(kDirClusterHighOffset),
+                     r.u8(kDirClusterHighOffset + 1));
+  d.parent = MakeDword(r.u8(kDotDot + kDirClusterLowOffset), r.u8(kDotDot + kDirClusterLowOffset + 1),
+                       r.u8(kDotDot + kDirClusterHighOffset), r.u8(kDotDot + kDirClusterHighOffset + 1));
+  d.times = FatEntryTimes(r.sub(0, kDirEntrySize));
+  return d;
+}
+
 int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
                      const SectorsBefore& before) {
-  std::vector<uint8_t> local(sector.begin(), sector.end());
-  size_t usable = local.size() - local.size() % kDirEntrySize;
+  // The entries are read where they lie; only a sector before the bytes in
+  // memory is read, into a buffer of its own.
+  std::span<const uint8_t> bytes = sector;
+  std::vector<uint8_t> earlier;
+  size_t usable = bytes.size() - bytes.size() % kDirEntrySize;
   if (entryOffset % kDirEntrySize != 0 || entryOffset >= usable) return 1;
   std::u16string collected;
   size_t pos = entryOffset;
@@ -81,14 +138,15 @@ int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint
       // a name we cannot see whole is no name.
       const uint64_t previous = before ? before(++back) : kNoPreviousSector;
       if (previous == kNoPreviousSector) return 1;
-      local.assign(SectorBytes(), 0);
-      if (!ReadSectors(SelectedDevicePath(), previous, 1, local.data())) return 1;
-      usable = local.size() - local.size() % kDirEntrySize;
+      earlier.assign(SectorBytes(), 0);
+      if (!ReadSectors(SelectedDevicePath(), previous, 1, earlier.data())) return 1;
+      bytes = earlier;
+      usable = bytes.size() - bytes.size() % kDirEntrySize;
       if (usable == 0) return 1;
       pos = usable;
     }
     pos -= kDirEntrySize;
-    ByteReader entry(local.data() + pos, kDirEntrySize);
+    ByteReader entry(bytes.data() + pos, kDirEntrySize);
     if (entry.u8(kDirAttrOffset) != kFatAttrLongName) {
       // No terminator: a name that fills its entries exactly.
       if (collected.empty() || collected.size() % kLongNameEntryChars != 0) return 1;
@@ -169,6 +227,7 @@ void WalkFatChain(ClusterList* list, FatKind kind, uint64_t fatSector, uint32_t 
   const uint32_t bps = SourceSectorBytes();
   if (fatSector == 0 || bps == 0) return;
   const uint64_t clusters = FatClusterLimit(kind);
+  if (clusters <= kFirstDataCluster) return;
   const uint32_t endMark = kind == FatKind::kFat12 ? kFat12EndMark : kind == FatKind::kFat16 ? kFat16EndMark : kFat32EndMark;
   // Without a bound the walk ends at a cluster already listed, so it ends
   // within the volume's cluster count even on a cyclic FAT.
@@ -176,7 +235,12 @@ void WalkFatChain(ClusterList* list, FatKind kind, uint64_t fatSector, uint32_t 
   std::unordered_set<uint32_t> seen;
   if (!bounded) seen.insert(firstCluster);
 
-  FatWindow fat(fatSector, bps);
+  // The FAT ends after the entry of its highest cluster (and no later than
+  // its sectors per FAT, which the cluster limit already obeys).
+  const uint64_t fatBytes = kind == FatKind::kFat12   ? (clusters - 1) * 3 / 2 + 2
+                            : kind == FatKind::kFat16 ? clusters * 2
+                                                      : clusters * 4;
+  FatWindow fat(fatSector, bps, (fatBytes + bps - 1) / bps);
   uint32_t c = firstCluster;
   size_t listed = 1;
   while (c >= kFirstDataCluster && c < clusters && listed < maxClusters) {

@@ -5,12 +5,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engines/catalog.h"
+
 namespace qm {
+
+class ByteReader;
 
 // Directory entry layout.
 // End-of-chain and bad-cluster marks start here.
@@ -31,6 +36,8 @@ uint64_t ClusterZeroBase(const PartitionGeometry& g);
 enum class FatKind { kNone, kFat12, kFat16, kFat32 };
 // The FAT kind of a file-system name ("FAT12", "FAT16", "FAT32").
 FatKind FatKindOf(std::u16string_view fileSystem);
+// True for "FAT12", "FAT16" and "FAT32".
+inline bool IsFatName(std::u16string_view fileSystem) { return FatKindOf(fileSystem) != FatKind::kNone; }
 // The FAT kind of the scan, from g_AppState.scanFileSystem.
 FatKind ScanFatKind();
 
@@ -50,6 +57,19 @@ inline constexpr uint8_t kDirDeletedMark = 0xE5;
 inline constexpr uint8_t kFatAttrDirectory = 0x10;
 inline constexpr uint8_t kFatAttrLongName = 0x0F;
 
+// An entry's time slots as the catalogue keeps them: (write date, write
+// time), (creation date, creation time), (access date, 0).
+RecordTimes FatEntryTimes(const ByteReader& entry);
+
+// The "." and ".." entries at the start of a directory's first cluster.
+struct DotEntries {
+  uint32_t self = 0;    // first cluster named by "." (high word at 20, low word at 26)
+  uint32_t parent = 0;  // first cluster named by ".." (0 for the root)
+  RecordTimes times = {};  // the "." entry's time slots
+};
+// The dot entries of a sector that begins a directory, or nothing.
+std::optional<DotEntries> ReadDotEntries(std::span<const uint8_t> sector);
+
 // Characters one long-name entry holds, and the most a name may collect.
 inline constexpr size_t kLongNameEntryChars = 13;
 inline constexpr size_t kLongNameMaxChars = 255;
@@ -63,10 +83,11 @@ inline constexpr uint64_t kNoPreviousSector = ~0ull;
 using SectorsBefore = std::function<uint64_t(uint32_t back)>;
 
 // Collects the long name whose entries precede the short entry at
-// entryOffset of sector (one directory sector, a multiple of 32 bytes). When
-// the entries reach back past the sector's start they continue in the
-// directory's earlier sectors (read through ReadSectors), as far back as
-// the entries go. Returns 0 with the name in *name when a long name was
+// entryOffset of sector: the directory's bytes in memory (one sector, or
+// several consecutive ones), a multiple of 32 bytes. When the entries reach
+// back past the start they continue in the directory's earlier sectors
+// (`before` counts back from the first sector in memory; read one at a time
+// through ReadSectors), as far back as the entries go. Returns 0 with the name in *name when a long name was
 // collected, 1 when there is none (name untouched).
 int ReadLongFileName(std::span<const uint8_t> sector, std::u16string* name, uint32_t entryOffset,
                      const SectorsBefore& before);

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "engines/catalog.h"
+#include "engines/fat_directory.h"  // ReadDotEntries
 
 namespace qm {
 
@@ -29,15 +30,6 @@ inline constexpr std::u16string_view kLostFolderStep2Text = u"Step 2/5 :- Search
 inline constexpr std::u16string_view kLostFolderStep3Text = u"Step 3/5 :- Inserting Root Data. Please Wait...  ";
 inline constexpr std::u16string_view kLostFolderStep4Text =
     u"Step 4/5 :- Inserting Sub Directories Data. Please Wait...  ";
-
-// The "." and ".." entries at the start of a directory's first cluster.
-struct DotEntries {
-  uint32_t self = 0;    // first cluster named by "." (high word at 20, low word at 26)
-  uint32_t parent = 0;  // first cluster named by ".." (0 for the root)
-  RecordTimes times = {};  // the "." entry's (write date, time), (creation date, time), (access date, 0)
-};
-// The dot entries of a sector that begins a directory, or nothing.
-std::optional<DotEntries> ReadDotEntries(std::span<const uint8_t> sector);
 
 // The worker. Returns 1 after "Recovery is not possible ..." (a geometry
 // without sectors per cluster), else 0.

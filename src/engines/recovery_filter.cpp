@@ -1,6 +1,7 @@
 #include "engines/recovery_filter.h"
 
 #include "engines/catalog.h"
+#include "engines/fat_directory.h"
 #include "platform/text.h"
 
 namespace qm {
@@ -29,10 +30,6 @@ bool DateInRange(const int32_t range[6], int year, int month, int day) {
   const int64_t key = DateKey(year, month, day);
   return key >= DateKey(range[kFromYear], range[kFromMonth], range[kFromDay]) &&
          key <= DateKey(range[kToYear], range[kToMonth], range[kToDay]);
-}
-
-bool IsFatName(std::u16string_view fileSystem) {
-  return fileSystem == u"FAT12" || fileSystem == u"FAT16" || fileSystem == u"FAT32";
 }
 
 bool SlotDate(const uint32_t slot[2], std::u16string_view fileSystem, int* year, int* month, int* day) {

@@ -52,7 +52,4 @@ bool PassesExtensionList(std::u16string_view name);
 // Every rule above for one catalogue file with its shown name.
 bool FileSelectedForRecovery(const FileRecord& file, std::u16string_view name, std::u16string_view fileSystem);
 
-// True for "FAT12", "FAT16" and "FAT32".
-bool IsFatName(std::u16string_view fileSystem);
-
 }  // namespace qm

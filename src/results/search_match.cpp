@@ -6,6 +6,7 @@
 
 #include "state/app_state.h"
 #include "engines/catalog.h"
+#include "engines/fat_directory.h"
 #include "engines/recovery_filter.h"
 #include "engines/selection_model.h"
 #include "platform/job_control.h"

@@ -14,6 +14,7 @@
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "platform/byte_reader.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
@@ -129,6 +130,47 @@ INSTANTIATE_TEST_SUITE_P(
         if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
       return n;
     });
+
+TEST_F(FatTest, LongChainTakesAFewFatReads) {
+  // 4000 clusters in a row fill 16 FAT16 sectors: the walk reads them in a
+  // few growing windows, not once per FAT sector.
+  ChainCase c{"long", u"FAT16", Straight(2, 4000, 0xFFFF), 2, 0, Range(2, 4000)};
+  Present(FatDisk(c));
+  g_AppState.scanFileSystem = c.fs;
+  g_AppState.scanGeometry.fat1Sector = 1;
+  g_AppState.scanGeometry.sectorsPerFat = 32;
+  int reads = 0;
+  SetDeviceReadHook([&](File& file, void* buffer, size_t bytes, uint64_t offset) {
+    ++reads;
+    return file.readAt(buffer, bytes, offset);
+  });
+  ClusterList list;
+  ListClusterChain(&list, c.first, c.limit);
+  SetDeviceReadHook({});
+  EXPECT_EQ(list, c.want);
+  EXPECT_LE(reads, 5);
+}
+
+TEST_F(FatTest, UnreadableFatSectorTheChainDoesNotNeedLeavesItWhole) {
+  // The chain's entries fill FAT sectors 0-7; sector 10 cannot be read and
+  // Skip All stands. A wider window that meets it must not cut the chain.
+  ChainCase c{"beside", u"FAT16", Straight(2, 2000, 0xFFFF), 2, 0, Range(2, 2000)};
+  Present(FatDisk(c));
+  g_AppState.scanFileSystem = c.fs;
+  g_AppState.scanGeometry.fat1Sector = 1;
+  g_AppState.scanGeometry.sectorsPerFat = 32;
+  g_BadSectorChoice = 3;
+  constexpr uint64_t kBad = 1 + 10;
+  SetDeviceReadHook([&](File& file, void* buffer, size_t bytes, uint64_t offset) -> int64_t {
+    if (offset < (kBad + 1) * 512 && kBad * 512 < offset + bytes) return -1;
+    return file.readAt(buffer, bytes, offset);
+  });
+  ClusterList list;
+  ListClusterChain(&list, c.first, c.limit);
+  SetDeviceReadHook({});
+  g_BadSectorChoice = 0;
+  EXPECT_EQ(list, c.want);
+}
 
 TEST_F(FatTest, Fat12PackingExampleBytes) {
   // Cluster 3's entry is the upper 12 bits of the value at byte 4: 0x50 0x00 give 5.

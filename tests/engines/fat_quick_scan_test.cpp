@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -13,10 +14,12 @@
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/fat_directory.h"
 #include "engines/partition_geometry.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "support/fakes.h"
 #include "support/fixtures.h"
@@ -274,6 +277,101 @@ TEST_F(FatQuickScanTest, LongNamesSpanningThreeSectors) {
   std::set<std::string> got;
   for (const Listed& l : Listing(kFatRootKey)) got.insert(l.path);
   EXPECT_EQ(got, want);
+}
+
+// --- A folder whose first cluster starts where the selected range ends ---
+
+TEST_F(FatQuickScanTest, FolderAtTheRangeEndIsListedButNotRead) {
+  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  const std::string img = dir_.file("edge.img"), file = dir_.file("in.txt");
+  std::ofstream(file, std::ios::binary) << "in";
+  const std::string q = ShellQuote(img);
+  ASSERT_EQ(test::Run("truncate -s 16M " + q + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 2 " + q +
+                      " >/dev/null && mmd -i " + q + " ::/DIR && mcopy -i " + q + " " + ShellQuote(file) +
+                      " ::/DIR/IN.TXT"),
+            0);
+  Present(img);
+  LoadFatGeometry(img, u"FAT16");
+  const PartitionGeometry& g = g_AppState.scanGeometry;
+  // DIR's first cluster, from its root entry.
+  std::ifstream in(img, std::ios::binary);
+  std::vector<uint8_t> root(512);
+  in.seekg(std::streamoff(g.rootLocation) * 512);
+  in.read(reinterpret_cast<char*>(root.data()), 512);
+  uint32_t cluster = 0;
+  for (size_t off = 0; off < 512; off += 32)
+    if (std::string(reinterpret_cast<const char*>(&root[off]), 11) == "DIR        ") cluster = ByteReader(&root[off], 32).u16(26);
+  ASSERT_GE(cluster, 2u);
+  const uint64_t start = uint64_t(g.clusterZeroSector) + uint64_t{cluster} * uint64_t(g.sectorsPerCluster);
+
+  // The range ends at the folder's first sector (it lies outside), or one
+  // sector later (it starts inside).
+  struct Case {
+    uint64_t end;
+    bool read;
+  } cases[] = {{start, false}, {start + 1, true}};
+  for (const Case& c : cases) {
+    ClearCatalog();
+    host_.analysisFinished.store(0);
+    g_RangeEndSector = c.end;
+    EXPECT_EQ(FatQuickScanThread(), 1);
+    std::set<std::string> paths;
+    for (const Listed& l : Listing(kFatRootKey)) paths.insert(l.path);
+    EXPECT_TRUE(paths.count("DIR")) << c.end;
+    EXPECT_EQ(paths.count("DIR/IN.TXT"), c.read ? 1u : 0u) << "range end " << c.end << ", folder at " << start;
+  }
+}
+
+// --- A folder of many clusters costs about one read per run of clusters ---
+
+TEST_F(FatQuickScanTest, FolderOfManyClustersIsReadOncePerRun) {
+  if (!test::HaveTools({"mkfs.fat", "mcopy"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  // 300 one-byte files with long names in D, one sector per cluster: the
+  // folder's 75 clusters lie between its files' clusters, and almost every
+  // sector opens with long-name entries whose name may begin before it.
+  const std::string img = dir_.file("many.img"), tree = dir_.file("D");
+  std::filesystem::create_directories(tree);
+  std::set<std::string> want = {"D"};
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "long file name number " + std::to_string(i) + ".txt";
+    std::ofstream(tree + "/" + name, std::ios::binary) << "x";
+    want.insert("D/" + name);
+  }
+  const std::string q = ShellQuote(img);
+  ASSERT_EQ(test::Run("truncate -s 8M " + q + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 1 " + q +
+                      " >/dev/null && mcopy -s -i " + q + " " + ShellQuote(tree) + " ::/"),
+            0);
+  Present(img);
+  LoadFatGeometry(img, u"FAT16");
+
+  // D's runs of neighbouring clusters, from its chain.
+  ClusterList chain;
+  {
+    std::ifstream in(img, std::ios::binary);
+    std::vector<uint8_t> root(512);
+    in.seekg(std::streamoff(g_AppState.scanGeometry.rootLocation) * 512);
+    in.read(reinterpret_cast<char*>(root.data()), 512);
+    for (size_t off = 0; off < 512; off += 32)
+      if (std::string(reinterpret_cast<const char*>(&root[off]), 11) == "D          ")
+        ListClusterChain(&chain, ByteReader(&root[off], 32).u16(26), 0);
+  }
+  ASSERT_GE(chain.size(), 70u);
+  size_t runs = 0;
+  for (size_t i = 0; i < chain.size(); ++i) runs += (i == 0 || chain[i] != chain[i - 1] + 1) ? 1 : 0;
+
+  int reads = 0;
+  SetDeviceReadHook([&](File& file, void* buffer, size_t bytes, uint64_t offset) {
+    ++reads;
+    return file.readAt(buffer, bytes, offset);
+  });
+  EXPECT_EQ(FatQuickScanThread(), 1);
+  SetDeviceReadHook({});
+  std::set<std::string> got;
+  for (const Listed& l : Listing(kFatRootKey)) got.insert(l.path);
+  EXPECT_EQ(got, want);
+  // One read per run, the root's, and a few of the FAT: names reaching back
+  // into the previous run are found in memory.
+  EXPECT_LE(reads, static_cast<int>(runs) + 6) << runs << " runs";
 }
 
 // --- A volume past sector 2^31, read through the device page's geometry ---
