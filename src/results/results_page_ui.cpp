@@ -82,13 +82,6 @@ class PaneProgress : public PreviewProgress {
   CPreviewPane& pane_;
 };
 
-bool IsFolderRowText(const QString& type) {
-  return type.endsWith(QLatin1String("Folder")) || type.endsWith(QLatin1String("FOLDER"));
-}
-bool IsFileRowText(const QString& type) {
-  return type.endsWith(QLatin1String("FILE")) || type.endsWith(QLatin1String("file")) ||
-         type.endsWith(QLatin1String("File"));
-}
 
 }  // namespace
 
@@ -187,7 +180,7 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
     if (!filling_) OnListSelectionChanged();
   });
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-    if (IsFileRowText(item->text(kColType))) OpenListRow(true);
+    if (IsFileRowType(item->text(kColType).toStdU16String())) OpenListRow(true);
   });
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -558,9 +551,9 @@ void ViewDataInControls::OnListSelectionChanged() {
   QTreeWidgetItem* row = list_->currentItem();
   if (!row) return;
   const QString type = row->text(kColType);
-  if (IsFolderRowText(type)) {
+  if (IsFolderRowType(type.toStdU16String())) {
     if (!pane_->Busy()) pane_->SetState(CPreviewPane::State::kIdle);
-  } else if (IsFileRowText(type)) {
+  } else if (IsFileRowType(type.toStdU16String())) {
     StartPreviewThread(*this, 0);
   }
 }
@@ -572,9 +565,9 @@ void ViewDataInControls::OpenListRow(bool fromDoubleClick) {
   QTreeWidgetItem* row = list_->currentItem();
   if (!row) return;
   const QString type = row->text(kColType);
-  if (IsFolderRowText(type)) {
+  if (IsFolderRowType(type.toStdU16String())) {
     ShowFolderContents(row->text(kColId).toUInt());
-  } else if (IsFileRowText(type)) {
+  } else if (IsFileRowType(type.toStdU16String())) {
     StartPreviewThread(*this, 1);
   }
 }

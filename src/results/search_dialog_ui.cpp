@@ -50,8 +50,6 @@ void FillNumbers(QComboBox& box, int from, int to, int width) {
   for (int i = from; i <= to; ++i) box.addItem(QStringLiteral("%1").arg(i, width, 10, QLatin1Char('0')));
 }
 
-// The private folder that opened files are extracted to, one per run.
-bool IsFolderType(const QString& type) { return type.right(6).compare(QLatin1String("Folder"), Qt::CaseInsensitive) == 0; }
 
 }  // namespace
 
@@ -403,7 +401,7 @@ bool AdvanceSearchFile::WriteRowThrough(int row, bool ticked) {
   QTreeWidgetItem* item = list_.topLevelItem(row);
   if (!item) return false;
   const uint32_t id = item->text(kId).toUInt();
-  if (IsFolderType(item->text(kType))) {
+  if (IsFolderRowType(item->text(kType).toStdU16String())) {
     for (FolderRecord& f : AllFolders()) {
       if (f.treeItem != id) continue;
       f.checkFlag = ticked ? 'y' : 'n';
@@ -467,7 +465,7 @@ void AdvanceSearchFile::OpenFoundItem(int row) {
   QTreeWidgetItem* item = list_.topLevelItem(row);
   if (!item) return;
   const QString type = item->text(kType);
-  if (IsFolderType(type)) {
+  if (IsFolderRowType(type.toStdU16String())) {
     const uint32_t id = item->text(kId).toUInt();
     for (const FolderRecord& f : AllFolders()) {
       if (f.treeItem == id && f.fileSystemNumber == g_AppState.currentVolume) {
