@@ -377,15 +377,12 @@ void DeletedFilesRecovery::SelectCurrentDevice() {
   if (!StartsWithNoCase(g_SelectedItemText, u"Disk")) {
     const char letter = DriveLetterFromItemText(g_SelectedItemText);
     g_SelectedDriveLetter = letter;
-    const std::string path = letter ? std::string("\\\\.\\") + letter + ":" : std::string("\\\\.\\PhysicalDrive0");
-    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
-    std::memcpy(g_DevicePathTable[0], path.data(), path.size());
+    SetDevicePath0(letter);
     g_SelectedDiskIndex = 0;
   } else {
     const int n = DiskNumberFromItemText(g_SelectedItemText);
     g_SelectedDiskIndex = static_cast<int16_t>(n < 0 ? 0 : n);
-    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
-    std::strcpy(g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
+    SetDevicePath0(0);
     g_SelectedDriveLetter = 0;
   }
 }
@@ -447,8 +444,7 @@ void DeletedFilesRecovery::DrawPartitionChart(int disk, int highlight) {
   chart_->RemoveAllSlices();
   if (highlight == -1) {
     // The table of the disk shown, not of whichever disk 0 is.
-    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
-    std::strcpy(g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
+    SetDevicePath0(0);
     g_RangeEndSector = 0;
     EnumerateDiskPartitions(disk, 0);
   }
