@@ -291,7 +291,7 @@ void AdvanceSearchFile::OnStartButton() {
 
 void AdvanceSearchFile::OnOK() {
   if (worker_.running()) {
-    StopSearch();
+    StopSearch(kStopSearchQuestion);
     return;
   }
   matchCount = 0;
@@ -361,10 +361,11 @@ void AdvanceSearchFile::SearchEnded() {
   start_.LoadThreeStateBitmap(Images("SearchAdv.bmp"));
 }
 
-void AdvanceSearchFile::StopSearch() {
+void AdvanceSearchFile::StopSearch(std::u16string_view question) {
+  // The search waits while the user answers, so the list does not run on
+  // under the question.
   job_.pause();
-  const int answer = AskQuestion(kStopSearchQuestion);
-  if (answer != IDOK) {
+  if (AskQuestion(question) != IDOK) {
     job_.resume();
     return;
   }
@@ -380,15 +381,7 @@ void AdvanceSearchFile::OnCancel() {
     QDialog::reject();
     return;
   }
-  job_.pause();
-  if (AskQuestion(kStopSearchOnCloseQuestion) != IDOK) {
-    job_.resume();
-    return;
-  }
-  job_.requestStop();
-  job_.resume();
-  worker_.join();
-  SearchEnded();
+  StopSearch(kStopSearchOnCloseQuestion);
 }
 
 void AdvanceSearchFile::OnToggleCriteria() {
