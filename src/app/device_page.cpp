@@ -252,8 +252,7 @@ void DeletedFilesRecovery::LayoutDevicePage() {
 
   const int W = width(), H = height();
   const int B = H / 35, C = W / 10;
-  back_->setGeometry(W - 2 * C - 30, H - 2 * B, back_->HasStrip() ? back_->FrameSize().width() : C,
-                     back_->HasStrip() ? back_->FrameSize().height() : B);
+  back_->setGeometry(QRect(QPoint(W - 2 * C - 30, H - 2 * B), back_->SizeOr(QSize(C, B))));
   next_->setGeometry(back_->x() + C + 10, H - 2 * B, back_->width(), back_->height());
   heading_->setGeometry(10, H - 2 * B, std::max(0, back_->x() - 20), 2 * B);
 

@@ -230,8 +230,8 @@ void ViewDataInControls::Layout() {
   const int top = ToolbarBottom() + 6;
   // Skinned buttons keep their picture's size, so nothing of them is cut.
   const QSize plain(w / 10, std::max(h / 35, 22));
-  const QSize saveSize = save_->HasStrip() ? save_->FrameSize() : plain;
-  const QSize backSize = back_->HasStrip() ? back_->FrameSize() : plain;
+  const QSize saveSize = save_->SizeOr(plain);
+  const QSize backSize = back_->SizeOr(plain);
   const int buttonH = std::max(saveSize.height(), backSize.height());
   const int bottomRow = h - buttonH - 10;
   save_->setGeometry(w - saveSize.width() - 10, bottomRow, saveSize.width(), saveSize.height());

@@ -219,7 +219,7 @@ void AdvanceSearchFile::LayOut() {
   sizeFrom_.setGeometry(544, 78, 90, 26);
   sizeTo_.setGeometry(644, 78, 90, 26);
   unit_.setGeometry(744, 78, 80, 26);
-  const QSize sb = start_.HasStrip() ? start_.FrameSize() : QSize(120, 30);
+  const QSize sb = start_.SizeOr(QSize(120, 30));
   start_.setGeometry(kWidth / 2 - sb.width() / 2, 200, sb.width(), sb.height());
   toggle_.setGeometry(kWidth - 56, criteria ? 204 : 8, 40, 26);
   if (!resultsShown) return;
@@ -228,7 +228,7 @@ void AdvanceSearchFile::LayOut() {
   count_.setGeometry(kWidth - 150, top + 8, 80, 22);
   wait_.setGeometry(240, top + 8, 150, 22);
   list_.setGeometry(16, top + 38, kWidth - 32, resultsHeight - 90);
-  const QSize s = save_.HasStrip() ? save_.FrameSize() : QSize(90, 30);
+  const QSize s = save_.SizeOr(QSize(90, 30));
   save_.setGeometry(kWidth - 16 - s.width(), top + resultsHeight - 44, s.width(), s.height());
   if (!criteria) start_.setGeometry(kWidth / 2 - sb.width() / 2, top + resultsHeight - 44, sb.width(), sb.height());
 }

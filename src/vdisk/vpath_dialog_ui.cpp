@@ -62,10 +62,7 @@ void VPath::OnInitDialog() {
   setFixedSize(480, 180);
   heading_.setGeometry(0, 0, width(), 28);
   edit_.setGeometry(16, 48, 340, 26);
-  const auto place = [](CHoverButton& b, int x, int y) {
-    const QSize s = b.HasStrip() ? b.FrameSize() : QSize(96, 28);
-    b.setGeometry(x, y, s.width(), s.height());
-  };
+  const auto place = [](CHoverButton& b, int x, int y) { b.setGeometry(QRect(QPoint(x, y), b.SizeOr(QSize(96, 28)))); };
   place(browse_, 366, 47);
   note_.setGeometry(16, 86, 450, 30);
   place(ok_, 262, 132);
