@@ -154,12 +154,7 @@ void DataCopyPath::OnInitDialog() {
 
   heading_.setParent(this);
   heading_.setText(QStringLiteral("Select Data Recovery Path "));
-  QFont f(QStringLiteral("MS Shell Dlg"));
-  f.setPixelSize(12);
-  f.setBold(true);
-  heading_.setFont(f);
-  heading_.setStyleSheet(QStringLiteral("color: white; background: #1f4e8c;"));
-  heading_.setAutoFillBackground(true);
+  ApplyHeadingLook(heading_);
 
   note_.setParent(this);
   note_.SetText(QStringLiteral("Note : Please choose different data recovery path for recovery.  "));

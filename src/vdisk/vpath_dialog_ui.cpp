@@ -31,12 +31,7 @@ void VPath::OnInitDialog() {
   note_.SetText(QStringLiteral("Please choose virtual path for data recovery"));
   note_.SetFontName(QStringLiteral("Arial")).SetFontSize(ScaledPoints(9, v)).SetFontBold(true).SetTransparent(true);
   heading_.setText(QStringLiteral("Select Virtual File Path "));
-  QFont f(QStringLiteral("MS Shell Dlg"));
-  f.setPixelSize(12);
-  f.setBold(true);
-  heading_.setFont(f);
-  heading_.setStyleSheet(QStringLiteral("color: white; background: #1f4e8c;"));
-  heading_.setAutoFillBackground(true);
+  ApplyHeadingLook(heading_);
   heading_.setIndent(10);
 
   browse_.setText(QStringLiteral("&Browse..."));
