@@ -173,8 +173,7 @@ void CQuillmorenWindowsDlg::OnSysCommand(int id) {
 void CQuillmorenWindowsDlg::reject() { ConfirmExit(); }
 
 void CQuillmorenWindowsDlg::paintEvent(QPaintEvent* event) {
-  const QString title = QString::fromStdU16String(g_AppState.windowTitle);
-  if (windowTitle() != title) setWindowTitle(title);
+  FollowProgramTitle(this);
   QDialog::paintEvent(event);
 }
 

@@ -252,8 +252,7 @@ void DeletedFilesRecovery::LayoutDevicePage() {
 
   const int W = width(), H = height();
   const int B = H / 35, C = W / 10;
-  back_->setGeometry(W - 2 * C - 30, H - 2 * B, back_->HasStrip() ? back_->FrameSize().width() : C,
-                     back_->HasStrip() ? back_->FrameSize().height() : B);
+  back_->setGeometry(QRect(QPoint(W - 2 * C - 30, H - 2 * B), back_->SizeOr(QSize(C, B))));
   next_->setGeometry(back_->x() + C + 10, H - 2 * B, back_->width(), back_->height());
   heading_->setGeometry(10, H - 2 * B, std::max(0, back_->x() - 20), 2 * B);
 
@@ -377,15 +376,12 @@ void DeletedFilesRecovery::SelectCurrentDevice() {
   if (!StartsWithNoCase(g_SelectedItemText, u"Disk")) {
     const char letter = DriveLetterFromItemText(g_SelectedItemText);
     g_SelectedDriveLetter = letter;
-    const std::string path = letter ? std::string("\\\\.\\") + letter + ":" : std::string("\\\\.\\PhysicalDrive0");
-    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
-    std::memcpy(g_DevicePathTable[0], path.data(), path.size());
+    SetDevicePath0(letter);
     g_SelectedDiskIndex = 0;
   } else {
     const int n = DiskNumberFromItemText(g_SelectedItemText);
     g_SelectedDiskIndex = static_cast<int16_t>(n < 0 ? 0 : n);
-    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
-    std::strcpy(g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
+    SetDevicePath0(0);
     g_SelectedDriveLetter = 0;
   }
 }
@@ -447,8 +443,7 @@ void DeletedFilesRecovery::DrawPartitionChart(int disk, int highlight) {
   chart_->RemoveAllSlices();
   if (highlight == -1) {
     // The table of the disk shown, not of whichever disk 0 is.
-    std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
-    std::strcpy(g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
+    SetDevicePath0(0);
     g_RangeEndSector = 0;
     EnumerateDiskPartitions(disk, 0);
   }

@@ -29,7 +29,6 @@ namespace qm {
 namespace {
 
 constexpr int kIdRole = Qt::UserRole + 1;
-constexpr char kPhysicalDrive0[] = "\\\\.\\PhysicalDrive0";
 
 // Boot-sector fields that name a volume's file system and label.
 constexpr size_t kBootSignatureOffset = 510;
@@ -44,13 +43,8 @@ constexpr size_t kFat32TypeOffset = 82;  // "FAT32   "
 constexpr size_t kFat32LabelOffset = 71;
 constexpr size_t kLabelBytes = 11;
 
-void SetDevicePath0(const std::string& path) {
-  std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
-  std::memcpy(g_DevicePathTable[0], path.data(), std::min(path.size(), sizeof g_DevicePathTable[0] - 1));
-}
-
 void ResetDevicePath0() {
-  SetDevicePath0(kPhysicalDrive0);
+  SetDevicePath0(0);
   g_SelectedDriveLetter = 0;
   g_RangeEndSector = 0;
 }
@@ -435,7 +429,7 @@ void CFolderTreeCtrl::ClickLogicalDrive(QTreeWidgetItem* item) {
   const char letter = DriveLetterFromItemText(g_SelectedItemText);
   if (letter == 0) return;
   g_SelectedDriveLetter = letter;
-  SetDevicePath0(std::string("\\\\.\\") + letter + ":");
+  SetDevicePath0(letter);
   g_SelectedDiskIndex = 0;
   g_RangeEndSector = 0;
   g_ImageSource = 0;

@@ -315,8 +315,7 @@ void CreateDiskImage::closeEvent(QCloseEvent* event) {
 }
 
 void CreateDiskImage::paintEvent(QPaintEvent* event) {
-  const QString title = QString::fromStdU16String(g_AppState.windowTitle);
-  if (windowTitle() != title) setWindowTitle(title);
+  FollowProgramTitle(this);
   WizardPage::paintEvent(event);
 }
 

@@ -384,8 +384,7 @@ void DataSavingSettings::reject() {
 }
 
 void DataSavingSettings::paintEvent(QPaintEvent* event) {
-  const QString title = QString::fromStdU16String(g_AppState.windowTitle);
-  if (windowTitle() != title) setWindowTitle(title);
+  FollowProgramTitle(this);
   QDialog::paintEvent(event);
 }
 

@@ -341,8 +341,7 @@ void ExhaustiveDisplayPartitionInformation::FirstShow() {
 }
 
 void ExhaustiveDisplayPartitionInformation::paintEvent(QPaintEvent* event) {
-  const QString title = QString::fromStdU16String(g_AppState.windowTitle);
-  if (windowTitle() != title) setWindowTitle(title);
+  FollowProgramTitle(this);
   WizardPage::paintEvent(event);
 }
 

@@ -174,8 +174,7 @@ void CRecoveryMode::keyPressEvent(QKeyEvent* event) {
 void CRecoveryMode::paintEvent(QPaintEvent* event) {
   // Coming back from the device page drops its mode suffix from the title.
   g_AppState.windowTitle = g_AppState.baseTitle;
-  const QString title = QString::fromStdU16String(g_AppState.windowTitle);
-  if (windowTitle() != title) setWindowTitle(title);
+  FollowProgramTitle(this);
   WizardPage::paintEvent(event);
 }
 

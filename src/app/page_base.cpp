@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QFrame>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QGuiApplication>
@@ -95,6 +96,20 @@ PageGeometry ScreenPageGeometry() {
   QScreen* screen = QGuiApplication::primaryScreen();
   if (!screen) return ComputePageGeometry(QRect(0, 0, 1920, 1080), 96, 96);
   return ComputePageGeometry(screen->geometry(), screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY());
+}
+
+void ApplyHeadingLook(QLabel& heading) {
+  QFont f(QStringLiteral("MS Shell Dlg"));
+  f.setPixelSize(12);
+  f.setBold(true);
+  heading.setFont(f);
+  heading.setStyleSheet(QStringLiteral("color: white; background: #1f4e8c;"));
+  heading.setAutoFillBackground(true);
+}
+
+void FollowProgramTitle(QWidget* window) {
+  const QString title = QString::fromStdU16String(g_AppState.windowTitle);
+  if (window->windowTitle() != title) window->setWindowTitle(title);
 }
 
 void ApplyWhiteLook(QWidget* widget) {

@@ -11,6 +11,7 @@
 #include <map>
 
 class QAction;
+class QLabel;
 class QFrame;
 class QMenuBar;
 
@@ -38,6 +39,11 @@ constexpr QSize kPageMinimumSize(280, 250);
 
 // Statics black on white, white background.
 void ApplyWhiteLook(QWidget* widget);
+// The blue heading strip of the path dialogs: white bold 12-pixel text.
+void ApplyHeadingLook(QLabel& heading);
+// Gives a window the program's current title when it has another (the
+// title changes with the mode while pages stay open); called as it paints.
+void FollowProgramTitle(QWidget* window);
 
 // Toolbar buttons, left to right.
 enum ToolbarSlot { kToolSaveLog, kToolLoadLog, kToolSearch, kToolSettings, kToolHelp, kToolBuy, kToolCount };

@@ -159,8 +159,7 @@ void ExtensionWiseRecovery::closeEvent(QCloseEvent* event) {
 }
 
 void ExtensionWiseRecovery::paintEvent(QPaintEvent* event) {
-  const QString title = QString::fromStdU16String(g_AppState.windowTitle);
-  if (windowTitle() != title) setWindowTitle(title);
+  FollowProgramTitle(this);
   WizardPage::paintEvent(event);
 }
 

@@ -33,6 +33,7 @@
 #include "engines/partition_geometry.h"
 #include "engines/raw_carving.h"
 #include "platform/prompt.h"
+#include "platform/text.h"
 
 namespace qm {
 
@@ -155,15 +156,6 @@ std::u16string ThreeDecimalSize(uint64_t bytes) {
   if (v > tb) return Printf("%.3f", v / tb, " TB");
   if (v > gb) return Printf("%.3f", v / gb, " GB");
   return Printf("%.3f", v / mb, " MB");
-}
-
-std::u16string OneDecimalSize(double bytes) {
-  const double tb = 1099511627776.0, gb = 1073741824.0, mb = 1048576.0, kb = 1024.0;
-  if (bytes >= tb) return Printf("%.1f", bytes / tb, " TB");
-  if (bytes >= gb) return Printf("%.1f", bytes / gb, " GB");
-  if (bytes >= mb) return Printf("%.1f", bytes / mb, " MB");
-  if (bytes > 0) return Printf("%.1f", bytes / kb, " KB");
-  return u"0";
 }
 
 ScanPlan PlanScanJob() {
@@ -401,7 +393,7 @@ void RecoveryAnalysis::OnStatistics(uint64_t value, uint32_t firstCount, uint32_
   }
   if (image) {
     const double bytes = static_cast<double>(value) * static_cast<double>(std::max(0, g_BytesPerSector));
-    secondValue->setText(Q(OneDecimalSize(bytes)));
+    secondValue->setText(Q(SizeText1(bytes)));
   }
   if (secondCount != lastFileCount_ || lastFileCount_ == -1) thirdValue->setText(Q(Number(secondCount)));
   lastFileCount_ = secondCount;

@@ -95,10 +95,9 @@ struct ScanPlan {
 };
 ScanPlan PlanScanJob();
 
-// The size texts: "%.3f" in TB, GB or MB (byte form of the statistics), and
-// "%.1f" in TB, GB, MB or KB or "0" (capacity, size copied).
+// The byte form of the statistics: "%.3f" in TB, GB or MB. Capacity and size
+// copied use SizeText1.
 std::u16string ThreeDecimalSize(uint64_t bytes);
-std::u16string OneDecimalSize(double bytes);
 
 // The page's look: where each control goes (Layout of the statistics rows,
 // frame, buttons). Pure arithmetic over the page's size and place.

@@ -18,6 +18,7 @@
 #include "controls/label.h"
 #include "controls/transparent_static.h"
 #include "diskio/sector_io.h"
+#include "platform/text.h"
 
 namespace qm {
 
@@ -351,7 +352,7 @@ void RecoveryAnalysis::SetJobTexts() {
   // An end before the start is an empty range, not a wrapped giant one.
   const uint64_t sectors = g_RangeEndSector > g_RangeFirstSector ? g_RangeEndSector - g_RangeFirstSector : 0;
   const double bytes = static_cast<double>(sectors) * static_cast<double>(std::max(0, g_BytesPerSector));
-  capacityLabel->SetText(Q(u"Capacity :  " + OneDecimalSize(bytes)));
+  capacityLabel->SetText(Q(u"Capacity :  " + SizeText1(bytes)));
 }
 
 }  // namespace qm

@@ -46,6 +46,9 @@ class CHoverButton : public QPushButton {
   bool HasStrip() const { return frameCount_ > 0; }
   int FrameCount() const { return frameCount_; }
   QSize FrameSize() const { return QSize(frameWidth_, frameHeight_); }
+  // The size a layout gives the button: its picture's frame when it has a
+  // strip, so nothing of the picture is cut, else plain.
+  QSize SizeOr(QSize plain) const { return HasStrip() ? FrameSize() : plain; }
   bool Hovered() const { return hovered_; }
   bool ButtonEnabled() const { return enabled_.load() != 0; }
   bool ShowsFocusMark() const { return hasFocus() && keyboardFocus_; }

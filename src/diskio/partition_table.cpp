@@ -119,6 +119,16 @@ const char16_t* NameOfType(uint8_t type, bool logical) {
 
 bool IsExtended(uint8_t type) { return type == kTypeExtended || type == kTypeExtendedLba; }
 
+// Entry k of a partition table sector (MBR or extended boot record).
+struct TableEntry {
+  uint8_t type;
+  uint32_t start, size;  // sectors
+};
+TableEntry EntryAt(const ByteReader& r, int k) {
+  const size_t e = kMbrEntriesOffset + kMbrEntryBytes * static_cast<size_t>(k);
+  return {r.u8(e + kEntryTypeOffset), r.u32(e + kEntryStartOffset), r.u32(e + kEntrySizeOffset)};
+}
+
 class Enumerator {
  public:
   Enumerator(const char* path, uint32_t bps, DiskPartitionTable& table, const PartitionItemInserter& insert)
@@ -136,10 +146,7 @@ class Enumerator {
     bool haveExtended = false;
     uint64_t extendedStart = 0;
     for (int k = 0; k < kMbrEntryCount && !Full(); ++k) {
-      const size_t e = kMbrEntriesOffset + kMbrEntryBytes * static_cast<size_t>(k);
-      uint8_t type = r.u8(e + kEntryTypeOffset);
-      const uint32_t start = r.u32(e + kEntryStartOffset);
-      const uint32_t size = r.u32(e + kEntrySizeOffset);
+      auto [type, start, size] = EntryAt(r, k);
       if (type == kTypeEmpty) continue;
       if (type == kTypeGptProtective) WalkGpt(start);
       if (IsExtended(type)) {
@@ -219,10 +226,7 @@ class Enumerator {
       const ByteReader r(s.data(), s.size());
       bool more = false;
       for (int k = 0; k < kMbrEntryCount && !Full(); ++k) {
-        const size_t e = kMbrEntriesOffset + kMbrEntryBytes * static_cast<size_t>(k);
-        uint8_t type = r.u8(e + kEntryTypeOffset);
-        const uint32_t start = r.u32(e + kEntryStartOffset);
-        const uint32_t size = r.u32(e + kEntrySizeOffset);
+        auto [type, start, size] = EntryAt(r, k);
         if (type == kTypeEmpty) continue;
         if (IsExtended(type)) {
           link = start;

@@ -4,6 +4,7 @@
 // retry.
 #include "diskio/sector_io.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -130,6 +131,13 @@ int AskBadSectorChoice() {
 const char* SelectedDevicePath() {
   int i = g_SelectedDiskIndex;
   return g_DevicePathTable[(i >= 0 && i < 10) ? i : 0];
+}
+
+void SetDevicePath0(char driveLetter) {
+  const std::string path =
+      driveLetter ? std::string("\\\\.\\") + driveLetter + ":" : std::string("\\\\.\\PhysicalDrive0");
+  std::memset(g_DevicePathTable[0], 0, sizeof g_DevicePathTable[0]);
+  std::memcpy(g_DevicePathTable[0], path.data(), std::min(path.size(), sizeof g_DevicePathTable[0] - 1));
 }
 
 void SetDeviceReadHook(DeviceReadHook hook) { g_ReadHook = std::move(hook); }

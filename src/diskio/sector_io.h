@@ -45,6 +45,9 @@ int AskBadSectorChoice();
 
 // The selected source's device path: g_DevicePathTable[g_SelectedDiskIndex].
 const char* SelectedDevicePath();
+// Rewrites entry 0 of g_DevicePathTable: "\\.\X:" for drive letter X, or
+// back to "\\.\PhysicalDrive0" for letter 0. The rest of the entry is zeros.
+void SetDevicePath0(char driveLetter);
 
 // Move methods of SeekFile64.
 constexpr int FILE_BEGIN = 0;

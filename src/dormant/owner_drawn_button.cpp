@@ -75,32 +75,38 @@ void CButtonST::FreeResources() {
   bitmapOut = {};
 }
 
-QImage CButtonST::MakeGrayCopy(const QImage& src, std::optional<QRgb> skip) {
+namespace {
+
+// A copy with f applied to every pixel except black ones and those of the
+// skip colour (alpha ignored in both tests).
+template <typename F>
+QImage MapPixels(const QImage& src, std::optional<QRgb> skip, F f) {
   QImage out = src.convertToFormat(QImage::Format_ARGB32);
   for (int y = 0; y < out.height(); ++y) {
     auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
     for (int x = 0; x < out.width(); ++x) {
       const QRgb p = row[x];
       if ((p & 0x00FFFFFF) == 0 || (skip && (p & 0x00FFFFFF) == (*skip & 0x00FFFFFF))) continue;
-      const int g = static_cast<int>(0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p));
-      row[x] = qRgba(g, g, g, qAlpha(p));
+      row[x] = f(p);
     }
   }
   return out;
 }
 
+}  // namespace
+
+QImage CButtonST::MakeGrayCopy(const QImage& src, std::optional<QRgb> skip) {
+  return MapPixels(src, skip, [](QRgb p) {
+    const int g = static_cast<int>(0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p));
+    return qRgba(g, g, g, qAlpha(p));
+  });
+}
+
 QImage CButtonST::MakeDarkerCopy(const QImage& src, std::optional<QRgb> skip) {
-  QImage out = src.convertToFormat(QImage::Format_ARGB32);
-  for (int y = 0; y < out.height(); ++y) {
-    auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
-    for (int x = 0; x < out.width(); ++x) {
-      const QRgb p = row[x];
-      if ((p & 0x00FFFFFF) == 0 || (skip && (p & 0x00FFFFFF) == (*skip & 0x00FFFFFF))) continue;
-      row[x] = qRgba(static_cast<int>(qRed(p) * 0.75), static_cast<int>(qGreen(p) * 0.75),
-                     static_cast<int>(qBlue(p) * 0.75), qAlpha(p));
-    }
-  }
-  return out;
+  return MapPixels(src, skip, [](QRgb p) {
+    return qRgba(static_cast<int>(qRed(p) * 0.75), static_cast<int>(qGreen(p) * 0.75),
+                 static_cast<int>(qBlue(p) * 0.75), qAlpha(p));
+  });
 }
 
 QImage CButtonST::CreateBitmapMask(const QImage& bitmap, COLORREF transparent) {

@@ -14,7 +14,11 @@
 namespace qm {
 
 // Runs FileReplaceOptions modally and returns the decision, 0 to 5. Closed
-// without an answer: 1, skip this file (g_ReplaceDecision is left as it was).
+// without an answer (Esc or the close box): 1, skip this file. The dialog
+// itself then leaves g_ReplaceDecision alone, but the copier stores the 1 as
+// it stores every answer, so a closed dialog counts as Skip in every respect.
+// The standing value is not acted on: at a copy-out's first collision it is
+// 0, overwrite, and a file is never overwritten unasked.
 int RunFileReplaceOptions();
 // Runs ErrorCopying modally: 0 Skip, 1 Skip All, 2 Abort. Closed without an
 // answer: 0, and no flag is set. text is what the dialog says happened.

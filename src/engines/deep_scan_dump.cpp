@@ -9,6 +9,7 @@
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
 #include "engines/fat_directory.h"
+#include "engines/scan_progress.h"
 #include "platform/scan_host.h"
 #include "platform/text.h"
 
@@ -20,33 +21,8 @@ constexpr char16_t kLostName16[] = u"Lost";
 constexpr char kLostName8[] = "Lost";
 constexpr char16_t kArial[] = u"Arial";
 constexpr int kCaptionPointSize = 9;
-// Progress lines are refreshed when the bar moves and every so many records.
-constexpr uint64_t kTextEvery = 256;
 
 uint64_t NonNegative(int32_t v) { return v > 0 ? static_cast<uint64_t>(v) : 0; }
-
-class Progress {
- public:
-  Progress(ScanHost& page, const char* format) : page_(page), format_(format) {}
-  void Report(uint64_t done, uint64_t total) {
-    const int bar =
-        total == 0 ? 100
-                   : static_cast<int>(std::min<unsigned __int128>(100, static_cast<unsigned __int128>(done) * 100 / total));
-    const bool moved = bar != lastBar_;
-    if (moved) {
-      page_.SetProgressPos(kScanProgressBar, bar);
-      lastBar_ = bar;
-    }
-    if (format_ && (moved || done % kTextEvery == 0 || done == total))
-      page_.SetControlText(kScanSectorLine,
-                           FormatW(format_, static_cast<long long>(done), static_cast<long long>(total)));
-  }
-
- private:
-  ScanHost& page_;
-  const char* format_;
-  int lastBar_ = -1;
-};
 
 // Which folders of one file system end up under "Lost". Works on the folders
 // as the catalogue will hold them: those it holds already, then the dumped
@@ -144,7 +120,7 @@ void DumpSelectedFileSystem(int32_t key) {
   // so that each lands at its sorted place at once. Until then they are
   // counted as if inserted.
   const uint64_t total = NonNegative(g_AppState.ntfsFolderCount) + NonNegative(g_AppState.ntfsFileCount);
-  Progress dumping(page, "Dumping Files && Folders : %lld/%lld");
+  ScanProgress dumping(page, "Dumping Files && Folders : %lld/%lld");
   std::vector<NtfsFolderRecord*> folders;
   uint64_t done = 0;
   bool whole = true;
@@ -192,7 +168,7 @@ void DumpSelectedFileSystem(int32_t key) {
     if (r.fileSystemNumber == fs) plan.AddListed(r.ownKey, r.parentKey, r.IsDeleted());
   for (const NtfsFolderRecord* f : folders) plan.AddDumped(*f);
   std::vector<char> lost(folders.size(), 0);
-  Progress assigning(page, fat ? nullptr : "Assigning Lost Folders : %lld/%lld");
+  ScanProgress assigning(page, fat ? nullptr : "Assigning Lost Folders : %lld/%lld");
   uint64_t examined = 0;
   for (size_t i = 0; i < folders.size(); ++i) {
     const NtfsFolderRecord& f = *folders[i];

@@ -12,9 +12,9 @@
 #include "diskio/sector_io.h"
 #include "engines/fat_directory.h"
 #include "engines/fat_directory_walk.h"
+#include "engines/scan_progress.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
-#include "platform/percent.h"
 #include "platform/prompt.h"
 #include "platform/scan_host.h"
 #include "platform/text.h"
@@ -102,7 +102,7 @@ class FatLostFolderScan {
           found.push_back({dots->self, dots->parent, dots->times});
           lastName_ = FormatW("Dir%d", firstNumber + static_cast<int32_t>(found.size()) - 1);
         }
-        Progress(Percent(here, end));
+        progress_.Report(here, end);
         page_.UpdateScanStatistics(here, static_cast<uint32_t>(firstNumber + found.size()),
                                    static_cast<uint32_t>(g_AppState.fileCount), lastName_, &counter_, 'e');
         if (page_.job.stopRequested()) return found;
@@ -123,7 +123,7 @@ class FatLostFolderScan {
     for (size_t i = 0; i < found.size(); ++i) {
       if (found[i].parent == kFatRootKey) continue;
       if (!ownKeys.count(found[i].parent)) found[i].parent = kLostFolderKey;
-      Progress(Percent(uint64_t(g_AppState.folderCount) + i + 1, total));
+      progress_.Report(uint64_t(g_AppState.folderCount) + i + 1, total);
       if (page_.job.checkpoint()) break;
     }
   }
@@ -170,7 +170,7 @@ class FatLostFolderScan {
       const uint32_t own = f.ownKey;
       const char deleted = f.deletedFlag == 'y' ? 'y' : 'n';
       walk_->WalkFolder(own, deleted == 'y', [this, own, deleted](const FatDirEntry* e) { return Visit(e, own, deleted); });
-      Progress(Percent(done, total));
+      progress_.Report(done, total);
       if (stopped_ || page_.job.checkpoint()) return;
     }
   }
@@ -203,14 +203,6 @@ class FatLostFolderScan {
                                static_cast<uint32_t>(g_AppState.fileCount), e.wide, &counter_, 'n');
   }
 
-  // The bar moves only when its value changes: a report per cluster would
-  // flood the page.
-  void Progress(int pos) {
-    if (pos == lastProgress_) return;
-    lastProgress_ = pos;
-    page_.SetProgressPos(kScanProgressBar, pos);
-  }
-
   ScanHost& page_;
   const char* device_;
   uint32_t bps_ = 0;
@@ -220,7 +212,8 @@ class FatLostFolderScan {
   std::unordered_map<uint64_t, FolderRecord*> byParentAndOwn_;
   std::u16string lastName_;
   int32_t counter_ = 0;
-  int lastProgress_ = -1;
+  // A report per cluster would flood the page.
+  ScanProgress progress_{page_};
 };
 
 }  // namespace

@@ -12,9 +12,9 @@
 #include "engines/deep_scan_dump.h"
 #include "engines/fat_directory.h"
 #include "engines/fat_lost_folder_scan.h"
+#include "engines/scan_progress.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
-#include "platform/percent.h"
 #include "platform/prompt.h"
 #include "platform/scan_host.h"
 
@@ -50,21 +50,6 @@ constexpr std::array<uint32_t, 8> kClusterSizes = {1, 2, 4, 8, 16, 32, 64, 128};
 constexpr uint32_t kFat16LargestCluster = 0x10000;
 
 constexpr int32_t kRejectedFolder = -1;
-
-// Moves the bar only when its value changes.
-class ProgressBar {
- public:
-  explicit ProgressBar(ScanHost& page) : page_(page) {}
-  void Set(int pos) {
-    if (pos == last_) return;
-    last_ = pos;
-    page_.SetProgressPos(kScanProgressBar, pos);
-  }
-
- private:
-  ScanHost& page_;
-  int last_ = -1;
-};
 
 bool IsClusterSize(uint32_t spc) { return spc != 0 && spc <= kLargestClusterSectors && (spc & (spc - 1)) == 0; }
 
@@ -130,7 +115,7 @@ class FatPartitionSearch {
                                    static_cast<uint32_t>(g_AppState.ntfsFileCount), u"", &counter_, 'e');
       }
       first += count;
-      bar_.Set(Percent(first, end));
+      bar_.Report(first, end);
       if (page_.job.checkpoint()) break;
     }
     return true;
@@ -152,7 +137,7 @@ class FatPartitionSearch {
   }
 
   ScanHost& page_;
-  ProgressBar bar_;
+  ScanProgress bar_;
   const char* device_;
   FatBootList boots_;
   int32_t counter_ = 0;
@@ -310,7 +295,7 @@ std::optional<int32_t> ChosenVolumeNumber(std::u16string_view volumeText) {
 
 void AssignFoldersToBootSectors(const FatBootList& boots, ScanHost& page) {
   std::vector<NtfsFolderRecord*> folders = FolderVector();
-  ProgressBar bar(page);
+  ScanProgress bar(page);
   const uint64_t total = uint64_t(std::max(g_AppState.bootSectorCount, 0)) * folders.size();
   uint64_t examined = 0;
   // One line index per cluster size among the boot sectors.
@@ -347,7 +332,7 @@ void AssignFoldersToBootSectors(const FatBootList& boots, ScanHost& page) {
       f.fileSystemNumber = g_AppState.fileSystemCount;
     }
     examined += folders.size();
-    bar.Set(Percent(examined, total));
+    bar.Report(examined, total);
     if (page.job.checkpoint()) return;
   }
 }
@@ -355,7 +340,7 @@ void AssignFoldersToBootSectors(const FatBootList& boots, ScanHost& page) {
 void InferFileSystemsFromPairs(ScanHost& page) {
   std::vector<NtfsFolderRecord*> folders = FolderVector();
   const int32_t count = static_cast<int32_t>(folders.size());
-  ProgressBar bar(page);
+  ScanProgress bar(page);
   std::vector<Lines> lines;
   lines.reserve(kClusterSizes.size());
   for (uint32_t c : kClusterSizes) {
@@ -415,7 +400,7 @@ void InferFileSystemsFromPairs(ScanHost& page) {
       AppendFileSystem(0, 0, c, name, 0, 0, 0, 0, z, 0, 0, 0, 0);
     }
     i = n + 1;
-    bar.Set(Percent(uint64_t(i), uint64_t(count)));
+    bar.Report(uint64_t(i), uint64_t(count));
     if (page.job.checkpoint()) return;
   }
 }

@@ -9,9 +9,9 @@
 #include "engines/catalog.h"
 #include "engines/deep_scan_dump.h"
 #include "engines/ntfs_records.h"
+#include "engines/scan_progress.h"
 #include "engines/scan_log.h"
 #include "platform/byte_reader.h"
-#include "platform/percent.h"
 #include "platform/scan_host.h"
 #include "platform/text.h"
 
@@ -85,9 +85,6 @@ constexpr uint32_t kDefaultRecordBytes = 1024;
 constexpr size_t kChunkBytes = 64 << 10;
 constexpr size_t kFallbackChunkBytes = 4096;
 
-// Progress lines are refreshed when the bar moves and every so many items.
-constexpr uint64_t kTextEvery = 256;
-
 struct SystemFile {
   std::u16string_view name;
   uint32_t number;
@@ -116,28 +113,6 @@ uint32_t SizeFieldSectors(int8_t field, uint32_t spc, uint32_t bps) {
   if (shift > kMaxSizeShift || bps == 0) return 0;
   return std::max<uint32_t>(1, (uint32_t{1} << shift) / bps);
 }
-
-// The progress bar and the secondary line of one counted step.
-class StepProgress {
- public:
-  StepProgress(ScanHost& page, const char* format) : page_(page), format_(format) {}
-  void Report(uint64_t done, uint64_t total) {
-    const int bar = Percent(done, total);
-    const bool moved = bar != lastBar_;
-    if (moved) {
-      page_.SetProgressPos(kScanProgressBar, bar);
-      lastBar_ = bar;
-    }
-    if (moved || done % kTextEvery == 0 || done == total)
-      page_.SetControlText(kScanSectorLine,
-                           FormatW(format_, static_cast<long long>(done), static_cast<long long>(total)));
-  }
-
- private:
-  ScanHost& page_;
-  const char* format_;
-  int lastBar_ = -1;
-};
 
 }  // namespace
 
@@ -543,7 +518,7 @@ class NtfsDeepScan {
         return false;
       }
     }
-    int lastBar = -1;
+    ScanProgress progress(page_);
     for (uint64_t s = first; s < end;) {
       const uint64_t n = std::min(chunkSectors, end - s);
       const size_t bytes = static_cast<size_t>(n * bps_);
@@ -551,11 +526,7 @@ class NtfsDeepScan {
       ReadSectors(device_, s, static_cast<uint32_t>(n), chunk.data());
       examiner.Examine(std::span<const uint8_t>(chunk.data(), bytes), s);
       s += n;
-      const int bar = Percent(s, end);
-      if (bar != lastBar) {
-        page_.SetProgressPos(kScanProgressBar, bar);
-        lastBar = bar;
-      }
+      progress.Report(s, end);
       if (page_.job.checkpoint()) break;
     }
     return true;
@@ -569,7 +540,7 @@ class NtfsDeepScan {
     for (NtfsFolderRecord& f : NtfsFolders())
       if (f.ownKey == 0) unnumbered.push_back(&f);
     FolderNumberMatcher matcher(unnumbered);
-    StepProgress progress(page_, "Assigning Folders Mft Number's : %lld/%lld");
+    ScanProgress progress(page_, "Assigning Folders Mft Number's : %lld/%lld");
     const auto& blocks = examiner.blockEntries();
     const uint64_t total = static_cast<uint64_t>(std::max(0, g_AppState.indexBlockCount));
     for (size_t b = 0; b < blocks.size(); ++b) {
@@ -589,7 +560,7 @@ class NtfsDeepScan {
     for (NtfsFolderRecord& f : NtfsFolders()) folderKeys.push_back(&f.ownKey);
     for (NtfsFileRecord& f : NtfsFiles()) fileKeys.push_back(&f.ownKey);
     const uint64_t total = folderKeys.size() + fileKeys.size() + static_cast<uint64_t>(std::max(0, g_AppState.indexBlockCount));
-    StepProgress progress(page_, "Assigning File Mft Number's : %lld/%lld");
+    ScanProgress progress(page_, "Assigning File Mft Number's : %lld/%lld");
     NumberRecordsByPosition(examiner.folderPositions(), folderKeys, examiner.filePositions(), fileKeys,
                             [&](uint64_t step) {
                               progress.Report(step, total);

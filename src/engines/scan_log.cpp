@@ -763,12 +763,7 @@ void ApplyScanLogHeader(const ScanLogHeader& h) {
   g_AppState.wholeDiskMode = h.mode;
   setLowByte(g_SelectedDiskIndex, h.diskIndex);
   g_SelectedDriveLetter = static_cast<char>(h.driveLetter);
-  if (h.driveLetter == 0) {
-    std::snprintf(g_DevicePathTable[0], sizeof g_DevicePathTable[0], "\\\\.\\PhysicalDrive0");
-  } else {
-    std::snprintf(g_DevicePathTable[0], sizeof g_DevicePathTable[0], "\\\\.\\%c:",
-                  static_cast<char>(h.driveLetter));
-  }
+  SetDevicePath0(static_cast<char>(h.driveLetter));
   g_BytesPerSector = h.bytesPerSector;
   setLowByte(g_PartitionDiskIndex, h.partitionDiskIndex);
   setLowByte(g_SelectedPartitionIndex, h.partitionIndex);

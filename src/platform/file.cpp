@@ -52,15 +52,19 @@ bool File::closeChecked() {
   return r == 0;
 }
 
-int64_t File::readAt(void* buf, size_t n, uint64_t offset) {
-  if (fd_ < 0) return -1;
-  auto* p = static_cast<unsigned char*>(buf);
+namespace {
+
+// Moves n bytes at offset through one positioned call (pread or pwrite),
+// again after a short transfer or an interrupt. What was moved; -1 when an
+// error came before anything was. A transfer of 0 bytes ends it (end of file).
+template <typename Byte, typename Call>
+int64_t TransferAt(int fd, Byte* p, size_t n, uint64_t offset, int& lastError, Call call) {
   size_t done = 0;
   while (done < n) {
-    ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+    const ssize_t r = call(fd, p + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0) {
       if (errno == EINTR) continue;
-      lastError_ = errno;
+      lastError = errno;
       return done > 0 ? static_cast<int64_t>(done) : -1;
     }
     if (r == 0) break;
@@ -69,21 +73,16 @@ int64_t File::readAt(void* buf, size_t n, uint64_t offset) {
   return static_cast<int64_t>(done);
 }
 
+}  // namespace
+
+int64_t File::readAt(void* buf, size_t n, uint64_t offset) {
+  if (fd_ < 0) return -1;
+  return TransferAt(fd_, static_cast<unsigned char*>(buf), n, offset, lastError_, ::pread);
+}
+
 int64_t File::writeAt(const void* buf, size_t n, uint64_t offset) {
   if (fd_ < 0) return -1;
-  auto* p = static_cast<const unsigned char*>(buf);
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = errno;
-      return done > 0 ? static_cast<int64_t>(done) : -1;
-    }
-    if (r == 0) break;
-    done += static_cast<size_t>(r);
-  }
-  return static_cast<int64_t>(done);
+  return TransferAt(fd_, static_cast<const unsigned char*>(buf), n, offset, lastError_, ::pwrite);
 }
 
 int64_t File::size() const {

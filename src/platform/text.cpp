@@ -186,17 +186,16 @@ std::u16string SizeText3(uint64_t bytes, std::string_view suffix) {
   return Utf8ToUtf16(s);
 }
 
-std::u16string SizeText1(uint64_t bytes) {
-  const double v = static_cast<double>(bytes);
+std::u16string SizeText1(double bytes) {
   std::string s;
-  if (bytes >= (1ull << 40)) {
-    s = Format("%.1f TB", v / double(1ull << 40));
-  } else if (bytes >= (1ull << 30)) {
-    s = Format("%.1f GB", v / double(1ull << 30));
-  } else if (bytes >= (1ull << 20)) {
-    s = Format("%.1f MB", v / double(1ull << 20));
+  if (bytes >= double(1ull << 40)) {
+    s = Format("%.1f TB", bytes / double(1ull << 40));
+  } else if (bytes >= double(1ull << 30)) {
+    s = Format("%.1f GB", bytes / double(1ull << 30));
+  } else if (bytes >= double(1ull << 20)) {
+    s = Format("%.1f MB", bytes / double(1ull << 20));
   } else if (bytes > 0) {
-    s = Format("%.1f KB", v / 1024.0);
+    s = Format("%.1f KB", bytes / 1024.0);
   } else {
     s = "0";
   }

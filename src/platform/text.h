@@ -28,8 +28,9 @@ std::u16string FormatW(const char* fmt, ...) __attribute__((format(printf, 1, 2)
 // its power of two (2^40, 2^30), else MB. suffix follows the unit ("TB" +
 // " size in" etc.).
 std::u16string SizeText3(uint64_t bytes, std::string_view suffix = "");
-// "%.1f" + " TB" / " GB" / " MB" / " KB" with >= thresholds; "0" for 0.
-std::u16string SizeText1(uint64_t bytes);
+// "%.1f" + " TB" / " GB" / " MB" / " KB" with >= thresholds; "0" for 0 (or
+// less). A double, so that sectors times sector size cannot wrap.
+std::u16string SizeText1(double bytes);
 
 // Broken-down calendar time.
 struct CivilTime {

@@ -80,7 +80,7 @@ CalculateDataSizeDialog::CalculateDataSizeDialog(SelectionModel& tree, QWidget* 
   count_.setGeometry(150, 44, 190, 20);
   sizeCaption_.setGeometry(20, 70, 130, 20);
   size_.setGeometry(150, 70, 190, 20);
-  const QSize b = stop_.HasStrip() ? stop_.FrameSize() : QSize(90, 28);
+  const QSize b = stop_.SizeOr(QSize(90, 28));
   stop_.setGeometry((width() - b.width()) / 2, 104, b.width(), b.height());
 }
 
@@ -154,12 +154,7 @@ void DataCopyPath::OnInitDialog() {
 
   heading_.setParent(this);
   heading_.setText(QStringLiteral("Select Data Recovery Path "));
-  QFont f(QStringLiteral("MS Shell Dlg"));
-  f.setPixelSize(12);
-  f.setBold(true);
-  heading_.setFont(f);
-  heading_.setStyleSheet(QStringLiteral("color: white; background: #1f4e8c;"));
-  heading_.setAutoFillBackground(true);
+  ApplyHeadingLook(heading_);
 
   note_.setParent(this);
   note_.SetText(QStringLiteral("Note : Please choose different data recovery path for recovery.  "));
@@ -190,10 +185,7 @@ void DataCopyPath::OnInitDialog() {
   heading_.setGeometry(0, 0, width(), 28);
   heading_.setIndent(10);
   edit_.setGeometry(16, 48, 340, 26);
-  const auto place = [](CHoverButton& b, int x, int y) {
-    const QSize s = b.HasStrip() ? b.FrameSize() : QSize(96, 28);
-    b.setGeometry(x, y, s.width(), s.height());
-  };
+  const auto place = [](CHoverButton& b, int x, int y) { b.setGeometry(QRect(QPoint(x, y), b.SizeOr(QSize(96, 28)))); };
   place(browse_, 366, 47);
   note_.setGeometry(16, 86, 450, 36);
   place(settings_, 16, 140);

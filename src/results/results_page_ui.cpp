@@ -83,13 +83,6 @@ class PaneProgress : public PreviewProgress {
   CPreviewPane& pane_;
 };
 
-bool IsFolderRowText(const QString& type) {
-  return type.endsWith(QLatin1String("Folder")) || type.endsWith(QLatin1String("FOLDER"));
-}
-bool IsFileRowText(const QString& type) {
-  return type.endsWith(QLatin1String("FILE")) || type.endsWith(QLatin1String("file")) ||
-         type.endsWith(QLatin1String("File"));
-}
 
 }  // namespace
 
@@ -188,7 +181,7 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
     if (!filling_) OnListSelectionChanged();
   });
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-    if (IsFileRowText(item->text(kColType))) OpenListRow(true);
+    if (IsFileRowType(item->text(kColType).toStdU16String())) OpenListRow(true);
   });
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -238,8 +231,8 @@ void ViewDataInControls::Layout() {
   const int top = ToolbarBottom() + 6;
   // Skinned buttons keep their picture's size, so nothing of them is cut.
   const QSize plain(w / 10, std::max(h / 35, 22));
-  const QSize saveSize = save_->HasStrip() ? save_->FrameSize() : plain;
-  const QSize backSize = back_->HasStrip() ? back_->FrameSize() : plain;
+  const QSize saveSize = save_->SizeOr(plain);
+  const QSize backSize = back_->SizeOr(plain);
   const int buttonH = std::max(saveSize.height(), backSize.height());
   const int bottomRow = h - buttonH - 10;
   save_->setGeometry(w - saveSize.width() - 10, bottomRow, saveSize.width(), saveSize.height());
@@ -563,9 +556,9 @@ void ViewDataInControls::OnListSelectionChanged() {
   QTreeWidgetItem* row = list_->currentItem();
   if (!row) return;
   const QString type = row->text(kColType);
-  if (IsFolderRowText(type)) {
+  if (IsFolderRowType(type.toStdU16String())) {
     if (!pane_->Busy()) pane_->SetState(CPreviewPane::State::kIdle);
-  } else if (IsFileRowText(type)) {
+  } else if (IsFileRowType(type.toStdU16String())) {
     StartPreviewThread(*this, 0);
   }
 }
@@ -577,9 +570,9 @@ void ViewDataInControls::OpenListRow(bool fromDoubleClick) {
   QTreeWidgetItem* row = list_->currentItem();
   if (!row) return;
   const QString type = row->text(kColType);
-  if (IsFolderRowText(type)) {
+  if (IsFolderRowType(type.toStdU16String())) {
     ShowFolderContents(row->text(kColId).toUInt());
-  } else if (IsFileRowText(type)) {
+  } else if (IsFileRowType(type.toStdU16String())) {
     StartPreviewThread(*this, 1);
   }
 }

@@ -50,8 +50,6 @@ void FillNumbers(QComboBox& box, int from, int to, int width) {
   for (int i = from; i <= to; ++i) box.addItem(QStringLiteral("%1").arg(i, width, 10, QLatin1Char('0')));
 }
 
-// The private folder that opened files are extracted to, one per run.
-bool IsFolderType(const QString& type) { return type.right(6).compare(QLatin1String("Folder"), Qt::CaseInsensitive) == 0; }
 
 }  // namespace
 
@@ -221,7 +219,7 @@ void AdvanceSearchFile::LayOut() {
   sizeFrom_.setGeometry(544, 78, 90, 26);
   sizeTo_.setGeometry(644, 78, 90, 26);
   unit_.setGeometry(744, 78, 80, 26);
-  const QSize sb = start_.HasStrip() ? start_.FrameSize() : QSize(120, 30);
+  const QSize sb = start_.SizeOr(QSize(120, 30));
   start_.setGeometry(kWidth / 2 - sb.width() / 2, 200, sb.width(), sb.height());
   toggle_.setGeometry(kWidth - 56, criteria ? 204 : 8, 40, 26);
   if (!resultsShown) return;
@@ -230,7 +228,7 @@ void AdvanceSearchFile::LayOut() {
   count_.setGeometry(kWidth - 150, top + 8, 80, 22);
   wait_.setGeometry(240, top + 8, 150, 22);
   list_.setGeometry(16, top + 38, kWidth - 32, resultsHeight - 90);
-  const QSize s = save_.HasStrip() ? save_.FrameSize() : QSize(90, 30);
+  const QSize s = save_.SizeOr(QSize(90, 30));
   save_.setGeometry(kWidth - 16 - s.width(), top + resultsHeight - 44, s.width(), s.height());
   if (!criteria) start_.setGeometry(kWidth / 2 - sb.width() / 2, top + resultsHeight - 44, sb.width(), sb.height());
 }
@@ -293,7 +291,7 @@ void AdvanceSearchFile::OnStartButton() {
 
 void AdvanceSearchFile::OnOK() {
   if (worker_.running()) {
-    StopSearch();
+    StopSearch(kStopSearchQuestion);
     return;
   }
   matchCount = 0;
@@ -363,10 +361,11 @@ void AdvanceSearchFile::SearchEnded() {
   start_.LoadThreeStateBitmap(Images("SearchAdv.bmp"));
 }
 
-void AdvanceSearchFile::StopSearch() {
+void AdvanceSearchFile::StopSearch(std::u16string_view question) {
+  // The search waits while the user answers, so the list does not run on
+  // under the question.
   job_.pause();
-  const int answer = AskQuestion(kStopSearchQuestion);
-  if (answer != IDOK) {
+  if (AskQuestion(question) != IDOK) {
     job_.resume();
     return;
   }
@@ -382,15 +381,7 @@ void AdvanceSearchFile::OnCancel() {
     QDialog::reject();
     return;
   }
-  job_.pause();
-  if (AskQuestion(kStopSearchOnCloseQuestion) != IDOK) {
-    job_.resume();
-    return;
-  }
-  job_.requestStop();
-  job_.resume();
-  worker_.join();
-  SearchEnded();
+  StopSearch(kStopSearchOnCloseQuestion);
 }
 
 void AdvanceSearchFile::OnToggleCriteria() {
@@ -403,7 +394,7 @@ bool AdvanceSearchFile::WriteRowThrough(int row, bool ticked) {
   QTreeWidgetItem* item = list_.topLevelItem(row);
   if (!item) return false;
   const uint32_t id = item->text(kId).toUInt();
-  if (IsFolderType(item->text(kType))) {
+  if (IsFolderRowType(item->text(kType).toStdU16String())) {
     for (FolderRecord& f : AllFolders()) {
       if (f.treeItem != id) continue;
       f.checkFlag = ticked ? 'y' : 'n';
@@ -467,7 +458,7 @@ void AdvanceSearchFile::OpenFoundItem(int row) {
   QTreeWidgetItem* item = list_.topLevelItem(row);
   if (!item) return;
   const QString type = item->text(kType);
-  if (IsFolderType(type)) {
+  if (IsFolderRowType(type.toStdU16String())) {
     const uint32_t id = item->text(kId).toUInt();
     for (const FolderRecord& f : AllFolders()) {
       if (f.treeItem == id && f.fileSystemNumber == g_AppState.currentVolume) {

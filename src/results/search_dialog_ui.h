@@ -112,7 +112,8 @@ class AdvanceSearchFile : public QDialog {
   void SearchThread(SearchCriteria criteria, bool foldersToo);
   void AddRow(const SearchRow& row, int count);
   void SearchEnded();
-  void StopSearch();
+  // Pauses the search, asks question, and stops it on OK (else it goes on).
+  void StopSearch(std::u16string_view question);
   bool WriteRowThrough(int row, bool ticked);
 
   SearchResultsHost& host_;

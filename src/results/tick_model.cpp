@@ -66,8 +66,8 @@ bool RootKeyOf(std::u16string_view fs, uint32_t* key) {
 
 namespace {
 
-bool EndsWith(std::u16string_view text, std::u16string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+bool EndsWithIgnoreCase(std::u16string_view text, std::u16string_view tail) {
+  return text.size() >= tail.size() && EqualsIgnoreCaseAscii(text.substr(text.size() - tail.size()), tail);
 }
 
 template <typename Record>
@@ -114,8 +114,8 @@ const uint32_t* SlotOf(const ResultRow& row, int column) {
 
 }  // namespace
 
-bool IsFolderRowType(std::u16string_view type) { return EndsWith(type, u"Folder"); }
-bool IsFileRowType(std::u16string_view type) { return EndsWith(type, u"File"); }
+bool IsFolderRowType(std::u16string_view type) { return EndsWithIgnoreCase(type, u"Folder"); }
+bool IsFileRowType(std::u16string_view type) { return EndsWithIgnoreCase(type, u"File"); }
 
 ResultRow MakeFolderRow(FolderRecord& folder, bool ntfs) {
   ResultRow row;

@@ -42,7 +42,9 @@ struct ResultRow {
   bool deleted = false;
   bool ticked = false;
 };
-// A row's "Type" ends in "Folder" / in "File".
+// A row's "Type" ends in "Folder" / in "File", in any letter case: the lists
+// show "Folder" and "Deleted Folder", and a list that upper-cases its types
+// must still open and tick the same rows.
 bool IsFolderRowType(std::u16string_view type);
 bool IsFileRowType(std::u16string_view type);
 ResultRow MakeFolderRow(FolderRecord& folder, bool ntfs);

@@ -293,90 +293,85 @@ int VmdkReader::Open(std::u16string& info, const std::string& path) {
     info = u"Used";
     return kVdCannotOpen;
   }
-  int64_t ssize = f.size();
-  uint64_t fileSize = ssize > 0 ? static_cast<uint64_t>(ssize) : 0;
+  const int64_t size = f.size();
+  const uint64_t fileSize = size > 0 ? static_cast<uint64_t>(size) : 0;
   char mark[kDescriptorMarkBytes] = {};
-  int64_t got = f.readAt(mark, sizeof mark, 0);
+  const int64_t got = f.readAt(mark, sizeof mark, 0);
   std::string head(mark, got > 0 ? static_cast<size_t>(got) : 0);
   head.erase(std::remove(head.begin(), head.end(), '\0'), head.end());
-  std::filesystem::path p(path);
-  std::string folder = p.parent_path().string();
+  if (head == kDescriptorMark) return OpenDescriptorFile(info, path, fileSize);
+  if (head.size() >= 4 && ByteReader(head.data(), 4).u32(0) == kSparseMagic) return OpenSparseFile(info, path, fileSize);
+  return OpenBareFile(info, path, fileSize);
+}
+
+int VmdkReader::OpenDescriptorFile(std::u16string& info, const std::string& path, uint64_t fileSize) {
+  File& f = current_.file;
+  std::string text(static_cast<size_t>(std::min(fileSize, kMaxDescriptorBytes)), '\0');
+  const int64_t n = f.readAt(text.data(), text.size(), 0);
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
   VmdkDescriptor desc;
+  ParseVmdkDescriptor(text, desc);
+  f.close();
+  // The extents, laid end to end; names are relative to the descriptor's folder.
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  uint64_t capacity = 0;
+  for (const auto& e : desc.extents) {
+    if (e.sectors > kMaxSectors - capacity) return kVdDamaged;
+    std::filesystem::path name(e.fileName);
+    std::string full = name.is_absolute() ? e.fileName : (folder / name).string();
+    // An extent is part of the image: a file. A descriptor naming a disk,
+    // a pipe or a socket is not a valid image, whatever the path.
+    if (e.type != "ZERO" && !IsRegularOrMissing(full)) return kVdDamaged;
+    extents_.push_back({full, e.type, capacity, e.sectors, e.offset});
+    capacity += e.sectors;
+  }
+  TakeDescriptor(desc, capacity, info);
+  if (createType_ == "twoGbMaxExtentSparse") {
+    const bool ok = !extents_.empty() && UseExtent(0);
+    if (ok) info_.overHead = Decimal(current_.header.overHead);
+    if (!ok) info = u"Damaged";
+  }
+  return kVdOpened;
+}
 
-  if (head == kDescriptorMark) {
-    std::string text(static_cast<size_t>(std::min(fileSize, kMaxDescriptorBytes)), '\0');
-    int64_t n = f.readAt(text.data(), text.size(), 0);
+int VmdkReader::OpenSparseFile(std::u16string& info, const std::string& path, uint64_t fileSize) {
+  File& f = current_.file;
+  uint8_t raw[kHeaderBytes] = {};
+  f.readAt(raw, sizeof raw, 0);
+  VmdkSparseHeader h;
+  DecodeVmdkSparseHeader(ByteReader(raw, sizeof raw), fileSize, h);
+  // A sparse extent without a descriptor of its own belongs to a descriptor file.
+  if (h.descriptorOffset == 0) return kVdNotThisFormat;
+  current_.index = 0;
+  if (!LoadSparse(current_, fileSize)) {
+    info = u"Damaged";
+    return kVdOpened;
+  }
+  current_.usable = true;
+  info_.overHead = Decimal(h.overHead);
+  const uint64_t descBytes = std::min(h.descriptorSize, kMaxDescriptorBytes / kSector) * kSector;
+  std::string text;
+  if (h.descriptorOffset <= fileSize / kSector) {
+    text.assign(static_cast<size_t>(descBytes), '\0');
+    const int64_t n = f.readAt(text.data(), text.size(), h.descriptorOffset * kSector);
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    ParseVmdkDescriptor(text, desc);
-    f.close();
-    uint64_t capacity = 0;
-    for (const auto& e : desc.extents) {
-      if (e.sectors > kMaxSectors - capacity) return kVdDamaged;
-      std::filesystem::path name(e.fileName);
-      std::string full = name.is_absolute() ? e.fileName : (std::filesystem::path(folder) / name).string();
-      // An extent is part of the image: a file. A descriptor naming a disk,
-      // a pipe or a socket is not a valid image, whatever the path.
-      if (e.type != "ZERO" && !IsRegularOrMissing(full)) return kVdDamaged;
-      extents_.push_back({full, e.type, capacity, e.sectors, e.offset});
-      capacity += e.sectors;
-    }
-    createType_ = desc.createType;
-    info_.capacity = capacity;
-    info_.capacityGiB = Decimal(capacity >> 21);
-    info_.createType = Ascii(createType_);
-    info_.cylinders = Ascii(desc.cylinders);
-    info_.heads = Ascii(desc.heads);
-    info_.sectors = Ascii(desc.sectors);
-    info = Ascii(createType_);
-    if (createType_ == "twoGbMaxExtentSparse") {
-      bool ok = !extents_.empty() && UseExtent(0);
-      if (ok) info_.overHead = Decimal(current_.header.overHead);
-      if (!ok) info = u"Damaged";
-    }
-    return kVdOpened;
   }
+  VmdkDescriptor desc;
+  ParseVmdkDescriptor(text, desc);
+  // The extent is this file, whatever name its descriptor gives it.
+  extents_.push_back({path, "SPARSE", 0, h.capacity, 0});
+  TakeDescriptor(desc, h.capacity, info);
+  return kVdOpened;
+}
 
-  if (head.size() >= 4 && ByteReader(head.data(), 4).u32(0) == kSparseMagic) {
-    uint8_t raw[kHeaderBytes] = {};
-    f.readAt(raw, sizeof raw, 0);
-    VmdkSparseHeader h;
-    DecodeVmdkSparseHeader(ByteReader(raw, sizeof raw), fileSize, h);
-    if (h.descriptorOffset == 0) return kVdNotThisFormat;
-    current_.index = 0;
-    if (!LoadSparse(current_, fileSize)) {
-      info = u"Damaged";
-      return kVdOpened;
-    }
-    current_.usable = true;
-    info_.overHead = Decimal(h.overHead);
-    uint64_t descBytes = std::min(h.descriptorSize, kMaxDescriptorBytes / kSector) * kSector;
-    std::string text;
-    if (h.descriptorOffset <= fileSize / kSector) {
-      text.assign(static_cast<size_t>(descBytes), '\0');
-      int64_t n = f.readAt(text.data(), text.size(), h.descriptorOffset * kSector);
-      text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    }
-    ParseVmdkDescriptor(text, desc);
-    // The extent is this file, whatever name its descriptor gives it.
-    extents_.push_back({path, "SPARSE", 0, h.capacity, 0});
-    createType_ = desc.createType;
-    info_.capacity = h.capacity;
-    info_.capacityGiB = Decimal(h.capacity >> 21);
-    info_.createType = Ascii(createType_);
-    info_.cylinders = Ascii(desc.cylinders);
-    info_.heads = Ascii(desc.heads);
-    info_.sectors = Ascii(desc.sectors);
-    info = Ascii(createType_);
-    return kVdOpened;
-  }
-
-  // Neither: a bare file is a flat disk when its name has no extension or ".vmdk".
-  std::string name = p.filename().string();
-  size_t dot = name.rfind('.');
+int VmdkReader::OpenBareFile(std::u16string& info, const std::string& path, uint64_t fileSize) {
+  // A bare file is a flat disk when its name has no extension or ".vmdk".
+  const std::string name = std::filesystem::path(path).filename().string();
+  const size_t dot = name.rfind('.');
   if (dot != std::string::npos && !EqualsIgnoreCaseAscii(std::string_view(name).substr(dot), ".vmdk"))
     return kVdDamaged;
   createType_ = "flat";
-  uint64_t sectors = fileSize / kSector;
+  const uint64_t sectors = fileSize / kSector;
   extents_.push_back({path, "FLAT", 0, sectors, 0});
   current_.index = 0;
   current_.usable = true;
@@ -386,6 +381,17 @@ int VmdkReader::Open(std::u16string& info, const std::string& path) {
   info_.createType = u"Flat";
   info = u"flat";
   return kVdOpened;
+}
+
+void VmdkReader::TakeDescriptor(const VmdkDescriptor& desc, uint64_t capacity, std::u16string& info) {
+  createType_ = desc.createType;
+  info_.capacity = capacity;
+  info_.capacityGiB = Decimal(capacity >> 21);
+  info_.createType = Ascii(createType_);
+  info_.cylinders = Ascii(desc.cylinders);
+  info_.heads = Ascii(desc.heads);
+  info_.sectors = Ascii(desc.sectors);
+  info = Ascii(createType_);
 }
 
 int VmdkReader::Read(uint64_t sector, size_t count, uint8_t* buffer) {

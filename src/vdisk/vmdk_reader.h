@@ -86,6 +86,13 @@ class VmdkReader final : public VirtualDiskReader {
     TableCache tables;
   };
   void CloseLocked();
+  // The three kinds of file Open accepts, told apart by their first bytes;
+  // each takes the file current_.file has open.
+  int OpenDescriptorFile(std::u16string& info, const std::string& path, uint64_t fileSize);
+  int OpenSparseFile(std::u16string& info, const std::string& path, uint64_t fileSize);
+  int OpenBareFile(std::u16string& info, const std::string& path, uint64_t fileSize);
+  // The disk facts and the info text a descriptor gives, over capacity sectors.
+  void TakeDescriptor(const VmdkDescriptor& desc, uint64_t capacity, std::u16string& info);
   // Makes extent i the current one; false when it cannot be read.
   bool UseExtent(size_t i);
   // Loads the header and grain directory of a sparse extent file.

@@ -31,12 +31,7 @@ void VPath::OnInitDialog() {
   note_.SetText(QStringLiteral("Please choose virtual path for data recovery"));
   note_.SetFontName(QStringLiteral("Arial")).SetFontSize(ScaledPoints(9, v)).SetFontBold(true).SetTransparent(true);
   heading_.setText(QStringLiteral("Select Virtual File Path "));
-  QFont f(QStringLiteral("MS Shell Dlg"));
-  f.setPixelSize(12);
-  f.setBold(true);
-  heading_.setFont(f);
-  heading_.setStyleSheet(QStringLiteral("color: white; background: #1f4e8c;"));
-  heading_.setAutoFillBackground(true);
+  ApplyHeadingLook(heading_);
   heading_.setIndent(10);
 
   browse_.setText(QStringLiteral("&Browse..."));
@@ -62,10 +57,7 @@ void VPath::OnInitDialog() {
   setFixedSize(480, 180);
   heading_.setGeometry(0, 0, width(), 28);
   edit_.setGeometry(16, 48, 340, 26);
-  const auto place = [](CHoverButton& b, int x, int y) {
-    const QSize s = b.HasStrip() ? b.FrameSize() : QSize(96, 28);
-    b.setGeometry(x, y, s.width(), s.height());
-  };
+  const auto place = [](CHoverButton& b, int x, int y) { b.setGeometry(QRect(QPoint(x, y), b.SizeOr(QSize(96, 28)))); };
   place(browse_, 366, 47);
   note_.setGeometry(16, 86, 450, 30);
   place(ok_, 262, 132);

@@ -29,6 +29,7 @@
 #include "engines/catalog.h"
 #include "engines/partition_geometry.h"
 #include "platform/device_map.h"
+#include "platform/text.h"
 #include "support/fakes.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
@@ -335,7 +336,7 @@ TEST_F(ScanPageTest, SizeTexts) {
   };
   for (const One& c : {One{0, u"0"}, One{512, u"0.5 KB"}, One{1048576, u"1.0 MB"}, One{double(gb), u"1.0 GB"},
                        One{double(gb) * 512, u"512.0 GB"}, One{double(tb) * 2, u"2.0 TB"}})
-    EXPECT_EQ(OneDecimalSize(c.bytes), c.text) << c.bytes;
+    EXPECT_EQ(SizeText1(c.bytes), c.text) << c.bytes;
 
   struct Capacity {
     uint64_t first, end;

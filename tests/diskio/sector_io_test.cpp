@@ -343,6 +343,25 @@ TEST_F(SectorIo, WriteSectorsReportsAFailedChunkAndWritesWhatFits) {
   EXPECT_EQ(0, std::memcmp(back.data(), data.data(), back.size()));
 }
 
+// Entry 0 names a logical drive or the first disk, and nothing of an older,
+// longer name stays behind its end.
+TEST(DevicePath0, LetterOrFirstDiskWithZerosToTheEnd) {
+  char saved[sizeof g_DevicePathTable[0]];
+  std::memcpy(saved, g_DevicePathTable[0], sizeof saved);
+  struct Case {
+    char letter;
+    const char* path;
+  };
+  for (const Case& c : {Case{'E', "\\\\.\\E:"}, Case{0, kDrive0}, Case{'c', "\\\\.\\c:"}}) {
+    std::memset(g_DevicePathTable[0], 'x', sizeof g_DevicePathTable[0]);
+    SetDevicePath0(c.letter);
+    char want[sizeof g_DevicePathTable[0]] = {};
+    std::strcpy(want, c.path);
+    EXPECT_EQ(std::memcmp(g_DevicePathTable[0], want, sizeof want), 0) << c.path;
+  }
+  std::memcpy(g_DevicePathTable[0], saved, sizeof saved);
+}
+
 TEST_F(SectorIo, SeekFile64MovesByMethod) {
   test::TempDir dir;
   WritePattern(dir.file("f"), 0, 4);

@@ -42,6 +42,11 @@ TEST(Text, SizeTexts) {
     EXPECT_EQ(SizeText1(c.bytes), c.one) << c.bytes;
   }
   EXPECT_EQ(SizeText3(5ull << 30, " size in"), u"5.000 GB size in");
+  // The one-decimal text takes sectors times sector size as a double: past
+  // 2^64 it still reads in TB, and nothing below one byte reads "0".
+  EXPECT_EQ(SizeText1(double(1ull << 63) * 4), u"33554432.0 TB");
+  EXPECT_EQ(SizeText1(512.0), u"0.5 KB");
+  EXPECT_EQ(SizeText1(-1.0), u"0");
 }
 
 TEST(Text, FileTimeAndFatTimes) {

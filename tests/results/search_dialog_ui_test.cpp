@@ -225,6 +225,25 @@ TEST_F(SearchDialogTest, StopQuestionNoKeepsTheSearchAndYesEndsIt) {
   }
   dlg.WaitForSearch();
   QCoreApplication::processEvents();
+  // Closing while a search runs asks its own question the same way, and a
+  // stopped search leaves the dialog open.
+  prompt.questions.clear();
+  prompt.answers = {IDCANCEL, IDOK};
+  dlg.setResult(-1);
+  dlg.OnOK();
+  if (dlg.SearchRunning()) {
+    dlg.OnCancel();  // No
+    EXPECT_TRUE(dlg.SearchRunning() || dlg.StartButton().text() == "&Stop Search");
+    dlg.OnCancel();  // Yes
+    EXPECT_FALSE(dlg.SearchRunning());
+    EXPECT_EQ(dlg.StartButton().text(), "&Start Search");
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    EXPECT_EQ(prompt.questions[0], kStopSearchOnCloseQuestion);
+    EXPECT_EQ(dlg.result(), -1);
+    EXPECT_EQ(host.restored, 0);
+  }
+  dlg.WaitForSearch();
+  QCoreApplication::processEvents();
   // Closing with nothing running restores the list's icons and ends the dialog.
   dlg.setResult(-1);
   dlg.OnCancel();

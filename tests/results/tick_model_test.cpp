@@ -151,6 +151,25 @@ TEST_F(TickModelTest, ListRowsOfAFolder) {
   EXPECT_TRUE(IsFileRowType(rows[2].type));
 }
 
+// One rule decides a row's kind on the results page, in its ticks and in
+// the search list: the last letters of "Type", in any letter case.
+TEST(RowKind, TypeTextDecidesFolderOrFileInAnyLetterCase) {
+  struct Case {
+    const char16_t* type;
+    bool folder, file;
+  };
+  const Case cases[] = {
+      {u"Folder", true, false},       {u"Deleted Folder", true, false}, {u"FOLDER", true, false},
+      {u"DELETED FOLDER", true, false}, {u"deleted folder", true, false}, {u"File", false, true},
+      {u"Deleted File", false, true}, {u"FILE", false, true},           {u"file", false, true},
+      {u"Folders", false, false},     {u"older", false, false},         {u"", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsFolderRowType(c.type), c.folder) << Utf16ToUtf8(c.type);
+    EXPECT_EQ(IsFileRowType(c.type), c.file) << Utf16ToUtf8(c.type);
+  }
+}
+
 TEST_F(TickModelTest, RenameChangesTheRecordAndTheCopyPath) {
   auto rows = CollectFolderRows(10, u"FAT32", false);  // SUB, B.DOC, C.DOC
   std::u16string shown;
