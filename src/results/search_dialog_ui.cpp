@@ -305,17 +305,26 @@ void AdvanceSearchFile::OnOK() {
   selectAll_.setChecked(false);
   selectAll_.setEnabled(false);
   const bool foldersToo = !sizeBox_.isChecked();
-  worker_.start([this, c = Criteria(), foldersToo] { SearchThread(c, foldersToo); });
+  const int search = ++searchNumber_;
+  worker_.start([this, c = Criteria(), foldersToo, search] { SearchThread(c, foldersToo, search); });
 }
 
-void AdvanceSearchFile::SearchThread(SearchCriteria criteria, bool foldersToo) {
+void AdvanceSearchFile::SearchThread(SearchCriteria criteria, bool foldersToo, int search) {
   SelectionModel& tree = host_.Tree();
   SearchOutput out{[&tree](uint32_t item) { return BuildItemPath(tree, item); },
                    [this](const SearchRow& row, int count) { AddRow(row, count); }};
   int count = 0;
   if (foldersToo) SearchFolderRecords(criteria, g_AppState.currentVolume, out, &count, &job_);
   if (!job_.stopRequested()) SearchFileRecords(criteria, out, &count, &job_);
-  QMetaObject::invokeMethod(this, [this] { SearchEnded(); }, Qt::QueuedConnection);
+  // The worker may still be finishing when this arrives: SearchEnded joins
+  // it. An end of an earlier search (stopped, then a new one started) is
+  // ignored.
+  QMetaObject::invokeMethod(
+      this,
+      [this, search] {
+        if (search == searchNumber_) SearchEnded();
+      },
+      Qt::QueuedConnection);
 }
 
 void AdvanceSearchFile::AddRow(const SearchRow& row, int count) {
@@ -354,7 +363,6 @@ void AdvanceSearchFile::AddRow(const SearchRow& row, int count) {
 }
 
 void AdvanceSearchFile::SearchEnded() {
-  if (worker_.running()) return;
   worker_.join();
   selectAll_.setEnabled(true);
   start_.setText(QString::fromLatin1(kStartText));

@@ -109,7 +109,7 @@ class AdvanceSearchFile : public QDialog {
   void OnInitDialog();
   void KeepOnScreen(const QRect& screen);
   void LayOut();
-  void SearchThread(SearchCriteria criteria, bool foldersToo);
+  void SearchThread(SearchCriteria criteria, bool foldersToo, int search);
   void AddRow(const SearchRow& row, int count);
   void SearchEnded();
   // Pauses the search, asks question, and stops it on OK (else it goes on).
@@ -119,6 +119,9 @@ class AdvanceSearchFile : public QDialog {
   SearchResultsHost& host_;
   JobControl job_;
   Worker worker_;
+  // Counts the searches started: a search's end arrives on the GUI thread
+  // after its worker has posted it, and only the latest search's end counts.
+  int searchNumber_ = 0;
   QRect initialRect_;
   bool filling_ = false;
 
