@@ -21,12 +21,7 @@ constexpr uint64_t kMftSector = 16;
 constexpr uint64_t kVolumeSectors = 2048;  // 1 MiB
 
 const std::string& ImagePath() {
-  static const std::string path = [] {
-    std::string p = qm::fuzz::ScratchDir("run-lists") + "/volume.img";
-    qm::fuzz::WriteWholeFile(p, nullptr, 0);
-    qm::fuzz::PresentAsDisk(p);
-    return p;
-  }();
+  static const std::string path = qm::fuzz::PresentEmptyDisk("run-lists");
   return path;
 }
 

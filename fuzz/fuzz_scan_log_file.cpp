@@ -21,12 +21,9 @@ qm::ScanHost g_Host;
 
 const std::string& LogPath() {
   static const std::string path = [] {
-    const std::string& dir = qm::fuzz::ScratchDir("scan-log-file");
     // An empty disk stands for the machine's: loading reads no sector of it.
-    const std::string disk = dir + "/disk.img";
-    qm::fuzz::WriteWholeFile(disk, nullptr, 0);
-    qm::fuzz::PresentAsDisk(disk);
-    return dir + "/chosen.qmlg";
+    qm::fuzz::PresentEmptyDisk("scan-log-file", "disk.img");
+    return qm::fuzz::ScratchDir("scan-log-file") + "/chosen.qmlg";
   }();
   return path;
 }

@@ -76,12 +76,7 @@ std::vector<uint8_t> NtfsBootSector() {
 }
 
 const std::string& ImagePath() {
-  static const std::string path = [] {
-    std::string p = qm::fuzz::ScratchDir("volume-road") + "/volume.img";
-    qm::fuzz::WriteWholeFile(p, nullptr, 0);
-    qm::fuzz::PresentAsDisk(p);
-    return p;
-  }();
+  static const std::string path = qm::fuzz::PresentEmptyDisk("volume-road");
   return path;
 }
 

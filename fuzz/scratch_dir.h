@@ -75,4 +75,13 @@ inline void PresentAsDisk(const std::string& path) {
   DeviceMap::Instance().Refresh();
 }
 
+// An empty disk file in the scratch folder `name`, presented as the only
+// disk; its path. Targets write their volume into it per input.
+inline std::string PresentEmptyDisk(const char* name, const char* file = "volume.img") {
+  std::string path = ScratchDir(name) + "/" + file;
+  WriteWholeFile(path, nullptr, 0);
+  PresentAsDisk(path);
+  return path;
+}
+
 }  // namespace qm::fuzz

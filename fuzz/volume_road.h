@@ -84,16 +84,7 @@ inline void TakeGeometry(bool ntfs) {
   if (ntfs) {
     g_AppState.scanGeometry = g_PartitionGeometry;
   } else {
-    PartitionGeometry& to = g_AppState.scanGeometry;
-    const PartitionGeometry& from = g_PartitionGeometry;
-    to.sectorsPerCluster = from.sectorsPerCluster;
-    to.sectorsPerFat = from.sectorsPerFat;
-    to.rootLocation = from.rootLocation;
-    to.rootDirSectors = from.rootDirSectors;
-    to.reservedSectors = from.reservedSectors;
-    to.clusterZeroSector = from.clusterZeroSector;
-    to.fat1Sector = from.fat1Sector;
-    to.fat2Sector = from.fat2Sector;
+    CopyFatMembers(g_AppState.scanGeometry, g_PartitionGeometry);
   }
   g_AppState.scanFileSystem = ScanFileSystemName();
 }

@@ -332,4 +332,15 @@ int ReadPartitionGeometry() {
   return 0;
 }
 
+void CopyFatMembers(PartitionGeometry& to, const PartitionGeometry& from) {
+  to.sectorsPerCluster = from.sectorsPerCluster;
+  to.sectorsPerFat = from.sectorsPerFat;
+  to.rootLocation = from.rootLocation;
+  to.rootDirSectors = from.rootDirSectors;
+  to.reservedSectors = from.reservedSectors;
+  to.clusterZeroSector = from.clusterZeroSector;
+  to.fat1Sector = from.fat1Sector;
+  to.fat2Sector = from.fat2Sector;
+}
+
 }  // namespace qm

@@ -27,4 +27,9 @@ int ReadPartitionGeometry();
 // A partition search (partitionMode) keeps the selected name.
 std::u16string ScanFileSystemName();
 
+// The members of a FAT geometry (clusters, FATs, root) copied from one
+// geometry into another: what a FAT scan takes of the selected volume's
+// boot sector when the rest of its geometry stands.
+void CopyFatMembers(PartitionGeometry& to, const PartitionGeometry& from);
+
 }  // namespace qm

@@ -353,16 +353,7 @@ class FatFormattedTest : public FatLostFolderTest, public testing::WithParamInte
     g_RangeFirstSector = 0;
     g_RangeEndSector = SizeOf(img) / kSector;
     EXPECT_EQ(ReadPartitionGeometry(), 1);
-    PartitionGeometry& s = g_AppState.scanGeometry;
-    const PartitionGeometry& p = g_PartitionGeometry;
-    s.sectorsPerCluster = p.sectorsPerCluster;
-    s.sectorsPerFat = p.sectorsPerFat;
-    s.rootLocation = p.rootLocation;
-    s.rootDirSectors = p.rootDirSectors;
-    s.reservedSectors = p.reservedSectors;
-    s.clusterZeroSector = p.clusterZeroSector;
-    s.fat1Sector = p.fat1Sector;
-    s.fat2Sector = p.fat2Sector;
+    CopyFatMembers(g_AppState.scanGeometry, g_PartitionGeometry);
     g_AppState.scanFileSystem = c.fs;
     return img;
   }
