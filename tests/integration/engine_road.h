@@ -404,16 +404,7 @@ inline std::function<int()> PickWorker(const std::function<void()>& imageWorker)
   }
   if (fs == u"FAT12" || fs == u"FAT16" || fs == u"FAT32") {
     if (!s.loadingScanLog) {
-      const PartitionGeometry& g = g_PartitionGeometry;
-      PartitionGeometry& t = s.scanGeometry;
-      t.sectorsPerCluster = g.sectorsPerCluster;
-      t.sectorsPerFat = g.sectorsPerFat;
-      t.rootLocation = g.rootLocation;
-      t.rootDirSectors = g.rootDirSectors;
-      t.reservedSectors = g.reservedSectors;
-      t.clusterZeroSector = g.clusterZeroSector;
-      t.fat1Sector = g.fat1Sector;
-      t.fat2Sector = g.fat2Sector;
+      CopyFatMembers(s.scanGeometry, g_PartitionGeometry);
       s.scanFileSystem = fs;
     }
     if (s.partitionMode) {
