@@ -26,16 +26,26 @@
 
 namespace qm {
 
-// Gives the catalogue the folder's back link.
+// Gives the catalogue the records' links and name references.
 struct CatalogAccess {
-  static FolderRecord*& Prev(FolderRecord& r) { return r.prev_; }
   template <typename Record>
-  static void SetName(Record& r, const void* chars, bool wide) {
-    r.name8.bits_ = reinterpret_cast<uintptr_t>(chars) | (wide ? RecordName8::kWideBit : 0);
+  static uint32_t& Next(Record& r) {
+    return r.next_;
+  }
+  static uint32_t& Prev(FolderRecord& r) { return r.prev_; }
+  template <typename Record>
+  static void SetName(Record& r, uint32_t ref, bool wide) {
+    r.name8.ref_ = ref | (wide ? RecordName8::kWideBit : 0);
   }
 };
 
 namespace {
+
+using catalog_detail::g_nameBlocks;
+using catalog_detail::kNameOffsetBits;
+using catalog_detail::kNameSlots;
+using catalog_detail::kRecordIndexBits;
+using catalog_detail::RecordBlocks;
 
 // Walks share it; every change takes it alone.
 std::shared_mutex& CatalogGuard() {
@@ -49,126 +59,192 @@ std::shared_mutex& CatalogGuard() {
 constexpr int32_t kSkipStride = 10000;
 constexpr int32_t kSkipEntries = 1000;
 
-// Large blocks that records and names are carved from, one after another.
-// Nothing is given back before Clear(), so whatever was handed out stays
-// where it is. Blocks grow to 2 MiB, aligned so the kernel can back them with
-// huge pages: a large catalogue then costs a few hundred page faults instead
-// of one per 4 KiB.
-class BlockStore {
- public:
-  BlockStore() = default;
-  BlockStore(const BlockStore&) = delete;
-  BlockStore& operator=(const BlockStore&) = delete;
-  ~BlockStore() { Clear(); }
+// Blocks are 2 MiB. The first block of a store is mapped plainly, so a small
+// catalogue costs only the pages it touches; the later ones are aligned so
+// the kernel can back them with huge pages: a large catalogue then costs a
+// few hundred page faults instead of one per 4 KiB.
+constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
 
-  void* Take(std::size_t bytes, std::size_t align) {
-    std::size_t pad = (align - reinterpret_cast<uintptr_t>(cur_) % align) % align;
-    if (cur_ == nullptr || bytes + pad > static_cast<std::size_t>(end_ - cur_)) {
-      NewBlock(bytes + align);
-      pad = (align - reinterpret_cast<uintptr_t>(cur_) % align) % align;
-    }
-    char* p = cur_ + pad;
-    cur_ = p + bytes;
+char* Map(std::size_t size) {
+  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return static_cast<char*>(p);
+}
+
+// Maps size bytes on a 2 MiB boundary (trimming the extra mapped around it)
+// and asks for huge pages where the kernel leaves that to the program.
+char* MapAligned(std::size_t size) {
+  char* raw = Map(size + kBlockBytes);
+  const uintptr_t at = (reinterpret_cast<uintptr_t>(raw) + kBlockBytes - 1) & ~uintptr_t(kBlockBytes - 1);
+  char* base = reinterpret_cast<char*>(at);
+  if (base > raw) ::munmap(raw, static_cast<std::size_t>(base - raw));
+  char* tail = base + size;
+  const std::size_t after = static_cast<std::size_t>(raw + size + kBlockBytes - tail);
+  if (after > 0) ::munmap(tail, after);
+#ifdef MADV_HUGEPAGE
+  ::madvise(base, size, MADV_HUGEPAGE);
+#endif
+  return base;
+}
+
+char* MapBlock(std::size_t size, bool first) {
+  char* base = first ? Map(size) : MapAligned(size);
+  ASAN_POISON_MEMORY_REGION(base, size);
+  return base;
+}
+
+void Unmap(char* base, std::size_t size) {
+  ASAN_UNPOISON_MEMORY_REGION(base, size);
+  ::munmap(base, size);
+}
+
+// The slots of the name blocks, shared by the folder and file stores.
+std::vector<uint32_t>& FreeNameSlots() {
+  static std::vector<uint32_t> slots = [] {
+    std::vector<uint32_t> v;
+    for (uint32_t i = kNameSlots - 1; i > 0; --i) v.push_back(i);
+    return v;
+  }();
+  return slots;
+}
+
+// Names, NUL-terminated, one after another in 2 MiB blocks (a name larger
+// than that gets a block of its own). Nothing is given back before Clear(),
+// so a name stays where it is while a record refers to it.
+class NameStore {
+ public:
+  NameStore() = default;
+  NameStore(const NameStore&) = delete;
+  NameStore& operator=(const NameStore&) = delete;
+  ~NameStore() { Clear(); }
+
+  template <typename CharT>
+  uint32_t Copy(std::basic_string_view<CharT> name) {
+    const std::size_t bytes = (name.size() + 1) * sizeof(CharT);
+    const std::size_t units = (bytes + 1) / 2;
+    if (blocks_.empty() || units > kBlockBytes / 2 - used_) NewBlock(units * 2);
+    const Block& b = blocks_.back();
+    const uint32_t ref = (b.slot << kNameOffsetBits) | static_cast<uint32_t>(used_);
+    char* p = b.base + used_ * 2;
     ASAN_UNPOISON_MEMORY_REGION(p, bytes);
-    return p;
+    std::memcpy(p, name.data(), name.size() * sizeof(CharT));
+    std::memset(p + name.size() * sizeof(CharT), 0, sizeof(CharT));
+    // A block larger than one block's reach takes no second name.
+    used_ = b.size > kBlockBytes ? kBlockBytes / 2 : used_ + units;
+    return ref;
   }
 
   void Clear() {
     for (const Block& b : blocks_) {
-      ASAN_UNPOISON_MEMORY_REGION(b.base, b.size);
-      ::munmap(b.base, b.size);
+      Unmap(b.base, b.size);
+      g_nameBlocks[b.slot] = nullptr;
+      FreeNameSlots().push_back(b.slot);
     }
     std::vector<Block>().swap(blocks_);
-    cur_ = end_ = nullptr;
-    next_ = kFirstBlock;
+    used_ = 0;
   }
 
  private:
-  static constexpr std::size_t kFirstBlock = std::size_t{64} << 10;
-  static constexpr std::size_t kHugeBlock = std::size_t{2} << 20;
-
   struct Block {
     char* base;
     std::size_t size;
+    uint32_t slot;
   };
 
   void NewBlock(std::size_t atLeast) {
-    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    std::size_t size = std::max(next_, (atLeast + page - 1) / page * page);
-    next_ = std::min(next_ * 2, kHugeBlock);
+    std::vector<uint32_t>& free = FreeNameSlots();
+    if (free.empty()) throw std::bad_alloc();
+    const std::size_t size = std::max(kBlockBytes, (atLeast + kBlockBytes - 1) / kBlockBytes * kBlockBytes);
     blocks_.reserve(blocks_.size() + 1);
-    char* base = size >= kHugeBlock ? MapAligned(size) : Map(size);
-    blocks_.push_back({base, size});
-    cur_ = base;
-    end_ = base + size;
-    ASAN_POISON_MEMORY_REGION(base, size);
-  }
-
-  static char* Map(std::size_t size) {
-    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    return static_cast<char*>(p);
-  }
-
-  // Maps size bytes on a 2 MiB boundary (trimming the extra mapped around
-  // it) and asks for huge pages where the kernel leaves that to the program.
-  static char* MapAligned(std::size_t size) {
-    char* raw = Map(size + kHugeBlock);
-    const uintptr_t at = (reinterpret_cast<uintptr_t>(raw) + kHugeBlock - 1) & ~uintptr_t(kHugeBlock - 1);
-    char* base = reinterpret_cast<char*>(at);
-    if (base > raw) ::munmap(raw, static_cast<std::size_t>(base - raw));
-    char* tail = base + size;
-    const std::size_t after = static_cast<std::size_t>(raw + size + kHugeBlock - tail);
-    if (after > 0) ::munmap(tail, after);
-#ifdef MADV_HUGEPAGE
-    ::madvise(base, size, MADV_HUGEPAGE);
-#endif
-    return base;
+    char* base = MapBlock(size, blocks_.empty());
+    const uint32_t slot = free.back();
+    free.pop_back();
+    g_nameBlocks[slot] = base;
+    blocks_.push_back({base, size, slot});
+    used_ = 0;
   }
 
   std::vector<Block> blocks_;
-  char* cur_ = nullptr;
-  char* end_ = nullptr;
-  std::size_t next_ = kFirstBlock;
+  std::size_t used_ = 0;  // in 2-byte units
 };
+
+// Records of one kind in blocks of 2^15, numbered in the order handed out.
+template <typename Record>
+class RecordStore {
+ public:
+  static_assert(sizeof(Record) * (std::size_t{1} << kRecordIndexBits) == kBlockBytes, "a block holds 2^15 records");
+  static_assert(std::is_trivially_destructible_v<Record>, "records are dropped with their blocks");
+
+  RecordStore() = default;
+  RecordStore(const RecordStore&) = delete;
+  RecordStore& operator=(const RecordStore&) = delete;
+  ~RecordStore() { Clear(); }
+
+  // A new record and its reference.
+  std::pair<Record*, uint32_t> New() {
+    if (count_ == UINT32_MAX) throw std::bad_alloc();
+    const uint32_t block = count_ >> kRecordIndexBits;
+    if (block == blocks_) {
+      RecordBlocks<Record>::table[block] = reinterpret_cast<Record*>(MapBlock(kBlockBytes, block == 0));
+      ++blocks_;
+    }
+    Record* at = RecordBlocks<Record>::table[block] + (count_ & ((1u << kRecordIndexBits) - 1));
+    ASAN_UNPOISON_MEMORY_REGION(at, sizeof(Record));
+    ++count_;
+    return {new (at) Record(), count_};
+  }
+
+  void Clear() {
+    for (uint32_t b = 0; b < blocks_; ++b) {
+      Unmap(reinterpret_cast<char*>(RecordBlocks<Record>::table[b]), kBlockBytes);
+      RecordBlocks<Record>::table[b] = nullptr;
+    }
+    blocks_ = 0;
+    count_ = 0;
+  }
+
+ private:
+  uint32_t blocks_ = 0;
+  uint32_t count_ = 0;
+};
+
+template <typename Record>
+Record* At(uint32_t ref) {
+  return RecordBlocks<Record>::At(ref);
+}
 
 template <typename Record>
 struct Group {
-  Record* first = nullptr;
-  Record* last = nullptr;
+  uint32_t first = 0;
+  uint32_t last = 0;
 };
 
 // Storage and indexes of one sorted list. Records and their names sit in
-// block stores (stable addresses); list order is the `next` chain; each parent key's records form
-// one contiguous group, and the map of groups finds where a new key goes.
+// block stores (stable addresses); list order is the `next` chain; each
+// parent key's records form one contiguous group, and the map of groups
+// finds where a new key goes. Records are named by their references.
 template <typename Record>
 class SortedList {
  public:
-  static_assert(std::is_trivially_destructible_v<Record>, "records are dropped with their blocks");
+  std::pair<Record*, uint32_t> NewRecord() { return records_.New(); }
 
-  Record& NewRecord() { return *new (records_.Take(sizeof(Record), alignof(Record))) Record(); }
-
-  // Copies a name into the name store, with its terminating NUL. Every name
-  // starts on an even address: bit 0 of the record's name pointer is the tag.
+  // Copies a name into the name store, with its terminating NUL.
   template <typename CharT>
-  const CharT* CopyName(std::basic_string_view<CharT> name) {
-    auto* p = static_cast<CharT*>(names_.Take((name.size() + 1) * sizeof(CharT), 2));
-    std::memcpy(p, name.data(), name.size() * sizeof(CharT));
-    p[name.size()] = CharT(0);
-    return p;
+  uint32_t CopyName(std::basic_string_view<CharT> name) {
+    return names_.Copy(name);
   }
 
   // Links rec at the end of its parent key's group; a key not yet listed
   // gets a new group after the nearest smaller key (or at the head).
-  void Link(Record* rec, Record*& head) {
-    const uint32_t key = rec->parentKey;
+  void Link(uint32_t rec, Record*& head) {
+    const uint32_t key = At<Record>(rec)->parentKey;
     if (Group<Record>* g = Find(key)) {
       InsertAfter(g->last, rec, head);
       g->last = rec;
       return;
     }
     auto it = groups_.upper_bound(key);
-    Record* pred = (it == groups_.begin()) ? nullptr : std::prev(it)->second.last;
+    const uint32_t pred = (it == groups_.begin()) ? 0 : std::prev(it)->second.last;
     InsertAfter(pred, rec, head);
     auto placed = groups_.emplace_hint(it, key, Group<Record>{rec, rec});
     byKey_.emplace(key, &placed->second);
@@ -178,11 +254,12 @@ class SortedList {
 
   // Takes rec out of the chain and out of its group (folders only: files
   // never move).
-  void Unlink(Record* rec, Record*& head) {
-    const uint32_t key = rec->parentKey;
+  void Unlink(uint32_t rec, Record*& head) {
+    Record& r = *At<Record>(rec);
+    const uint32_t key = r.parentKey;
     Group<Record>* g = Find(key);
-    Record* prev = CatalogAccess::Prev(*rec);
-    Record* next = rec->next;
+    const uint32_t prev = CatalogAccess::Prev(r);
+    const uint32_t next = CatalogAccess::Next(r);
     if (g->first == rec && g->last == rec) {
       byKey_.erase(key);
       groups_.erase(key);
@@ -193,18 +270,19 @@ class SortedList {
       g->last = prev;
     }
     if (prev)
-      prev->next = next;
+      CatalogAccess::Next(*At<Record>(prev)) = next;
     else
-      head = next;
-    if (next) CatalogAccess::Prev(*next) = prev;
-    rec->next = nullptr;
-    CatalogAccess::Prev(*rec) = nullptr;
+      SetHead(next, head);
+    if (next) CatalogAccess::Prev(*At<Record>(next)) = prev;
+    CatalogAccess::Next(r) = 0;
+    CatalogAccess::Prev(r) = 0;
   }
 
   RecordRange<Record> Children(uint32_t key) const {
     auto it = byKey_.find(key);
     if (it == byKey_.end()) return {};
-    return RecordRange<Record>(it->second->first, it->second->last->next);
+    const Group<Record>& g = *it->second;
+    return RecordRange<Record>(At<Record>(g.first), At<Record>(CatalogAccess::Next(*At<Record>(g.last))));
   }
 
   void Clear() {
@@ -213,6 +291,7 @@ class SortedList {
     groups_.clear();
     std::unordered_map<uint32_t, Group<Record>*>().swap(byKey_);
     cacheGroup_ = nullptr;
+    headRef_ = 0;
   }
 
   int32_t skipThreshold = kSkipStride;
@@ -227,31 +306,37 @@ class SortedList {
     return cacheGroup_;
   }
 
-  static void InsertAfter(Record* pred, Record* rec, Record*& head) {
-    Record* next = pred ? pred->next : head;
-    rec->next = next;
+  void SetHead(uint32_t ref, Record*& head) {
+    headRef_ = ref;
+    head = At<Record>(ref);
+  }
+
+  void InsertAfter(uint32_t pred, uint32_t rec, Record*& head) {
+    const uint32_t next = pred ? CatalogAccess::Next(*At<Record>(pred)) : headRef_;
+    CatalogAccess::Next(*At<Record>(rec)) = next;
     if (pred)
-      pred->next = rec;
+      CatalogAccess::Next(*At<Record>(pred)) = rec;
     else
-      head = rec;
+      SetHead(rec, head);
     if constexpr (std::is_same_v<Record, FolderRecord>) {
-      CatalogAccess::Prev(*rec) = pred;
-      if (next) CatalogAccess::Prev(*next) = rec;
+      CatalogAccess::Prev(*At<Record>(rec)) = pred;
+      if (next) CatalogAccess::Prev(*At<Record>(next)) = rec;
     }
   }
 
-  BlockStore records_;
-  BlockStore names_;
+  RecordStore<Record> records_;
+  NameStore names_;
   std::map<uint32_t, Group<Record>> groups_;
   std::unordered_map<uint32_t, Group<Record>*> byKey_;
   uint32_t cacheKey_ = 0;
   Group<Record>* cacheGroup_ = nullptr;
+  uint32_t headRef_ = 0;
 };
 
 struct FolderStore {
   SortedList<FolderRecord> list;
   // Own key and file-system number -> the folder listed under them.
-  std::unordered_map<uint64_t, FolderRecord*> byOwnKey;
+  std::unordered_map<uint64_t, uint32_t> byOwnKey;
 };
 
 FolderStore& Folders() {
@@ -286,7 +371,7 @@ void StoreName(SortedList<Record>& list, Record& r, std::string_view name8, std:
   else if (!wideName.empty())
     CatalogAccess::SetName(r, list.CopyName(wideName), true);
   else
-    CatalogAccess::SetName(r, nullptr, false);
+    CatalogAccess::SetName(r, 0, false);
 }
 
 template <typename Record>
@@ -330,7 +415,8 @@ void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, ch
     if (ownKey != 0) {
       auto found = st.byOwnKey.find(idx);
       if (found != st.byOwnKey.end()) {
-        FolderRecord& r = *found->second;
+        const uint32_t ref = found->second;
+        FolderRecord& r = *At<FolderRecord>(ref);
         if (r.deletedFlag == 'y' && deletedFlag != 'y') {
           // A live copy replaces a deleted one; it keeps its tree item but
           // goes where its (possibly new) parent's children are.
@@ -341,16 +427,17 @@ void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, ch
           r.deletedFlag = deletedFlag;
           r.checkFlag.store('n');
           if (r.parentKey != parentKey) {
-            st.list.Unlink(&r, head);
+            st.list.Unlink(ref, head);
             r.parentKey = parentKey;
-            st.list.Link(&r, head);
+            st.list.Link(ref, head);
           }
         }
         return;
       }
     }
 
-    FolderRecord& r = st.list.NewRecord();
+    const auto [rec, ref] = st.list.NewRecord();
+    FolderRecord& r = *rec;
     StoreName(st.list, r, name8, wideName);
     r.deletedFlag = deletedFlag;
     StoreTimes(r, times);
@@ -359,8 +446,8 @@ void InsertFolderRecord(std::string_view name8, std::u16string_view wideName, ch
     r.recordSector = recordSector;
     r.fileSystemNumber = fileSystemNumber;
     r.checkFlag.store('n');
-    st.list.Link(&r, head);
-    if (ownKey != 0) st.byOwnKey.emplace(idx, &r);
+    st.list.Link(ref, head);
+    if (ownKey != 0) st.byOwnKey.emplace(idx, ref);
 
     ++g_AppState.folderCount;
     if (g_AppState.folderCount == 1) {
@@ -387,7 +474,8 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
       st.skipThreshold = kSkipStride;
     }
 
-    FileRecord& r = st.NewRecord();
+    const auto [rec, ref] = st.NewRecord();
+    FileRecord& r = *rec;
     StoreName(st, r, name8, wideName);
     r.deletedFlag = deletedFlag;
     StoreTimes(r, times);
@@ -401,7 +489,7 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
     r.recordOffset = std::min(recordOffset, kMaxRecordOffset);
     r.checkFlag.store('n');
     const bool first = (head == nullptr);
-    st.Link(&r, head);
+    st.Link(ref, head);
 
     // The count doubles as the next running number, so it is not reset with
     // an emptied list: only ClearCatalog sets it back to 0.
@@ -420,7 +508,7 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
 void ClearCatalog() {
   CatalogEdit edit;
   Folders().list.Clear();
-  std::unordered_map<uint64_t, FolderRecord*>().swap(Folders().byOwnKey);
+  std::unordered_map<uint64_t, uint32_t>().swap(Folders().byOwnKey);
   Files().Clear();
   g_AppState.folderList = nullptr;
   g_AppState.fileList = nullptr;

@@ -166,7 +166,7 @@ TEST_F(CatalogTest, NamesAndFieldsAreStoredWhole) {
   EXPECT_EQ(a.wideName.size(), 70000u);
   EXPECT_EQ(a.wideName.back(), u'y');
   EXPECT_FALSE(a.HasName8());
-  const FolderRecord& b = *a.next;
+  const FolderRecord& b = *std::next(AllFolders().begin());
   EXPECT_EQ(b.name8, "short");
   EXPECT_TRUE(b.wideName.empty());
 
@@ -308,8 +308,8 @@ TEST_F(CatalogTest, ChangesWaitForAWalk) {
 
 // The fixed part of a record is what a million-file scan pays a million
 // times: with a short name and the indexes a file must stay near 100 bytes.
-static_assert(sizeof(FileRecord) <= 72, "a catalogued file's record has grown");
-static_assert(sizeof(FolderRecord) <= 72, "a catalogued folder's record has grown");
+static_assert(sizeof(FileRecord) <= 64, "a catalogued file's record has grown");
+static_assert(sizeof(FolderRecord) <= 64, "a catalogued folder's record has grown");
 
 // Records and names are carved from shared blocks: many inserts (names of
 // every length, one larger than a block) must not move or overwrite what was
@@ -358,12 +358,15 @@ TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
   EXPECT_EQ(bad, 0u);
 
   // A rename leaves every other name as it was.
-  FileRecord& renamed = *first->next;
-  const std::string before = renamed.next->name8.str();
+  auto at = AllFiles().begin();
+  while (&*at != first) ++at;
+  FileRecord& renamed = *std::next(at);
+  const FileRecord& after = *std::next(at, 2);
+  const std::string before = after.name8.str();
   SetRecordName(renamed, {}, u"renamed");
   EXPECT_EQ(renamed.wideName, u"renamed");
   EXPECT_FALSE(renamed.HasName8());
-  EXPECT_EQ(renamed.next->name8, before);
+  EXPECT_EQ(after.name8, before);
   EXPECT_EQ(first->wideName, u"first.txt");
 }
 
