@@ -209,6 +209,25 @@ TEST_F(CatalogTest, ClearingStartsAFreshCatalogue) {
   EXPECT_EQ(g_AppState.folderCount, 1);
 }
 
+// Names live in a fixed number of block slots: a catalogue cleared (or its
+// heads dropped) gives its slots back, so a session of many scans never runs
+// out of them, and a fresh catalogue reads its own names, not the old ones.
+TEST_F(CatalogTest, ManyCataloguesInTurnKeepTheirNames) {
+  for (int i = 0; i < 1500; ++i) {
+    const std::string name = "N" + std::to_string(i);
+    InsertFolderRecord(name, u"", 'n', 5, 6, 0, {}, 0);
+    InsertFileRecord("", std::u16string(u"w") + char16_t(u'a' + i % 26), 'n', 1, 5, 7, 0, {});
+    ASSERT_EQ(AllFolders().begin()->name8, name) << i;
+    ASSERT_EQ(AllFiles().begin()->wideName, std::u16string(u"w") + char16_t(u'a' + i % 26)) << i;
+    if (i % 2) {
+      ClearCatalog();
+    } else {
+      g_AppState.folderList = nullptr;
+      g_AppState.fileList = nullptr;
+    }
+  }
+}
+
 // Random inserts: the lists equal a stable sort of the insertion sequence by
 // parent key, and every key's children are found.
 TEST_F(CatalogTest, RandomInsertsEqualAStableSort) {
