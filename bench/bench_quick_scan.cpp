@@ -73,7 +73,7 @@ void PrintListing(std::FILE* out, uint32_t rootKey) {
   for (const qm::FolderRecord& f : qm::AllFolders()) folders.emplace(f.ownKey, &f);
   std::unordered_map<uint32_t, std::string> paths;
   auto name = [](const auto& r) {
-    return r.HasName8() ? std::string(std::string_view(r.name8)) : qm::Utf16ToUtf8(std::u16string_view(r.wideName));
+    return r.HasName8() ? std::string(std::string_view(r.name8)) : qm::Utf16ToUtf8(r.wideName.str());
   };
   // Path of a folder key, built once per folder; bounded against loops.
   auto path = [&](auto& self, uint32_t key, int depth) -> std::string {

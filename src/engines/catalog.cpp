@@ -33,9 +33,12 @@ struct CatalogAccess {
     return r.next_;
   }
   static uint32_t& Prev(FolderRecord& r) { return r.prev_; }
+  enum class Form { kNarrow, kWide, kWideInBytes };
   template <typename Record>
-  static void SetName(Record& r, uint32_t ref, bool wide) {
-    r.name8.ref_ = ref | (wide ? RecordName8::kWideBit : 0);
+  static void SetName(Record& r, uint32_t ref, Form form) {
+    r.name8.ref_ = ref | (form == Form::kWide          ? RecordName8::kWideBit
+                          : form == Form::kWideInBytes ? RecordName8::kWideBit | RecordName8::kCompactBit
+                                                       : 0);
   }
 };
 
@@ -118,8 +121,9 @@ class NameStore {
   NameStore& operator=(const NameStore&) = delete;
   ~NameStore() { Clear(); }
 
-  template <typename CharT>
-  uint32_t Copy(std::basic_string_view<CharT> name) {
+  // Stores name with its terminating NUL, each unit as a CharT.
+  template <typename CharT, typename From>
+  uint32_t Copy(std::basic_string_view<From> name) {
     const std::size_t bytes = (name.size() + 1) * sizeof(CharT);
     const std::size_t units = (bytes + 1) / 2;
     if (blocks_.empty() || units > kBlockBytes / 2 - used_) NewBlock(units * 2);
@@ -127,7 +131,11 @@ class NameStore {
     const uint32_t ref = (b.slot << kNameOffsetBits) | static_cast<uint32_t>(used_);
     char* p = b.base + used_ * 2;
     ASAN_UNPOISON_MEMORY_REGION(p, bytes);
-    std::memcpy(p, name.data(), name.size() * sizeof(CharT));
+    if constexpr (std::is_same_v<CharT, From>) {
+      std::memcpy(p, name.data(), name.size() * sizeof(CharT));
+    } else {
+      for (std::size_t i = 0; i < name.size(); ++i) p[i] = static_cast<char>(name[i]);
+    }
     std::memset(p + name.size() * sizeof(CharT), 0, sizeof(CharT));
     // A block larger than one block's reach takes no second name.
     used_ = b.size > kBlockBytes ? kBlockBytes / 2 : used_ + units;
@@ -228,10 +236,11 @@ class SortedList {
  public:
   std::pair<Record*, uint32_t> NewRecord() { return records_.New(); }
 
-  // Copies a name into the name store, with its terminating NUL.
-  template <typename CharT>
-  uint32_t CopyName(std::basic_string_view<CharT> name) {
-    return names_.Copy(name);
+  // Copies a name into the name store, with its terminating NUL, each unit
+  // as a CharT.
+  template <typename CharT, typename From>
+  uint32_t CopyName(std::basic_string_view<From> name) {
+    return names_.Copy<CharT>(name);
   }
 
   // Links rec at the end of its parent key's group; a key not yet listed
@@ -366,12 +375,15 @@ template <typename Record>
 void StoreName(SortedList<Record>& list, Record& r, std::string_view name8, std::u16string_view wideName) {
   name8 = UpToNul(name8);
   wideName = UpToNul(wideName);
+  using Form = CatalogAccess::Form;
   if (!name8.empty())
-    CatalogAccess::SetName(r, list.CopyName(name8), false);
-  else if (!wideName.empty())
-    CatalogAccess::SetName(r, list.CopyName(wideName), true);
+    CatalogAccess::SetName(r, list.template CopyName<char>(name8), Form::kNarrow);
+  else if (wideName.empty())
+    CatalogAccess::SetName(r, 0, Form::kNarrow);
+  else if (std::all_of(wideName.begin(), wideName.end(), [](char16_t c) { return c < 0x100; }))
+    CatalogAccess::SetName(r, list.template CopyName<char>(wideName), Form::kWideInBytes);
   else
-    CatalogAccess::SetName(r, 0, false);
+    CatalogAccess::SetName(r, list.template CopyName<char16_t>(wideName), Form::kWide);
 }
 
 template <typename Record>

@@ -73,13 +73,17 @@ struct RecordBlocks {
 };
 }  // namespace catalog_detail
 
-// A record's name as the readers see it: a read-only view of characters kept
-// in the catalogue's name store, NUL-terminated, valid until the catalogue
-// is cleared. A record keeps either an 8-bit or a wide name, so `name8` and
-// `wideName` share one reference (bit 30 set: the wide name is stored); the
-// one not stored reads as empty.
+// A record's name as the readers see it, kept in the catalogue's name store
+// and valid until the catalogue is cleared. A record keeps either an 8-bit or
+// a wide name, so `name8` and `wideName` share one reference (bit 30: the
+// wide name is stored; bit 31: it is stored one byte a unit, as every unit
+// is below 0x100, which halves most NTFS names); the one not stored reads as
+// empty. An 8-bit name reads like a NUL-terminated string view; a wide name
+// gives its units, its length and a copy (`str()`).
 template <typename CharT>
 class CatalogName {
+  static constexpr bool kWide = std::is_same_v<CharT, char16_t>;
+
  public:
   using value_type = CharT;
   using size_type = std::size_t;
@@ -87,26 +91,64 @@ class CatalogName {
   using const_iterator = const CharT*;
   using iterator = const_iterator;
 
-  bool empty() const { return !Stored() || *Chars() == CharT(0); }
-  const CharT* data() const { return Stored() ? Chars() : Nothing(); }
-  const CharT* c_str() const { return data(); }
-  std::size_t size() const { return std::char_traits<CharT>::length(data()); }
+  bool empty() const { return !Stored() || Unit(0) == CharT(0); }
+  std::size_t size() const {
+    if (!Stored()) return 0;
+    if (Compact()) return std::char_traits<char>::length(Bytes());
+    return std::char_traits<CharT>::length(Chars());
+  }
   std::size_t length() const { return size(); }
-  view_type view() const { return view_type(data()); }
-  operator view_type() const { return view(); }
   // A copy, for callers that keep or build on the name.
-  std::basic_string<CharT> str() const { return std::basic_string<CharT>(view()); }
+  std::basic_string<CharT> str() const {
+    if (!Compact()) return std::basic_string<CharT>(Stored() ? Chars() : Nothing());
+    const auto* b = reinterpret_cast<const unsigned char*>(Bytes());
+    return std::basic_string<CharT>(b, b + size());
+  }
+  CharT operator[](std::size_t i) const { return Unit(i); }
+  CharT front() const { return Unit(0); }
+  CharT back() const { return Unit(size() - 1); }
 
-  const_iterator begin() const { return data(); }
-  const_iterator end() const { return data() + size(); }
-  CharT operator[](std::size_t i) const { return data()[i]; }
-  CharT front() const { return data()[0]; }
-  CharT back() const { return data()[size() - 1]; }
+  const CharT* data() const
+    requires(!kWide)
+  {
+    return Stored() ? Chars() : Nothing();
+  }
+  const CharT* c_str() const
+    requires(!kWide)
+  {
+    return data();
+  }
+  view_type view() const
+    requires(!kWide)
+  {
+    return view_type(data());
+  }
+  operator view_type() const
+    requires(!kWide)
+  {
+    return view();
+  }
+  const_iterator begin() const
+    requires(!kWide)
+  {
+    return data();
+  }
+  const_iterator end() const
+    requires(!kWide)
+  {
+    return data() + size();
+  }
 
-  friend bool operator==(const CatalogName& a, view_type b) { return a.view() == b; }
-  friend auto operator<=>(const CatalogName& a, view_type b) { return a.view() <=> b; }
+  friend bool operator==(const CatalogName& a, view_type b) {
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    for (std::size_t i = 0; i < n; ++i)
+      if (a.Unit(i) != b[i]) return false;
+    return true;
+  }
+  friend auto operator<=>(const CatalogName& a, view_type b) { return view_type(a.str()) <=> b; }
   friend std::basic_ostream<CharT>& operator<<(std::basic_ostream<CharT>& os, const CatalogName& n)
-    requires std::is_same_v<CharT, char>
+    requires(!kWide)
   {
     return os << n.view();
   }
@@ -114,10 +156,19 @@ class CatalogName {
  private:
   friend struct CatalogAccess;
   static constexpr uint32_t kWideBit = 1u << 30;
-  static constexpr uint32_t kMyTag = std::is_same_v<CharT, char16_t> ? kWideBit : 0;
-  bool Stored() const { return (ref_ & catalog_detail::kNameRefMask) != 0 && (ref_ & kWideBit) == kMyTag; }
-  const CharT* Chars() const {
-    return static_cast<const CharT*>(catalog_detail::NameAt(ref_ & catalog_detail::kNameRefMask));
+  static constexpr uint32_t kCompactBit = 1u << 31;
+  static constexpr uint32_t kFormBits = kWideBit | kCompactBit;
+  bool Stored() const {
+    return (ref_ & catalog_detail::kNameRefMask) != 0 && ((ref_ & kFormBits) != 0) == kWide;
+  }
+  bool Compact() const { return kWide && Stored() && (ref_ & kCompactBit) != 0; }
+  const void* At() const { return catalog_detail::NameAt(ref_ & catalog_detail::kNameRefMask); }
+  const CharT* Chars() const { return static_cast<const CharT*>(At()); }
+  const char* Bytes() const { return static_cast<const char*>(At()); }
+  CharT Unit(std::size_t i) const {
+    if (!Stored()) return CharT(0);
+    if (Compact()) return static_cast<CharT>(static_cast<unsigned char>(Bytes()[i]));
+    return Chars()[i];
   }
   static const CharT* Nothing() {
     static constexpr CharT none[1] = {};

@@ -492,7 +492,7 @@ void WriteFolder(LogOutput& out, const FolderRecord& r) {
   out.u32(r.ownKey);
   out.u8(static_cast<uint8_t>(r.kind));
   out.u8(static_cast<uint8_t>(r.deletedFlag));
-  out.wstr(r.wideName);
+  out.wstr(r.wideName.str());
   out.bstr(r.name8);
 }
 
@@ -516,7 +516,7 @@ void WriteFile(LogOutput& out, const FileRecord& r) {
   out.u32(r.dataKey);
   out.u8(static_cast<uint8_t>(r.kind));
   out.u8(static_cast<uint8_t>(r.deletedFlag));
-  out.wstr(r.wideName);
+  out.wstr(r.wideName.str());
   out.bstr(r.name8);
 }
 

@@ -148,7 +148,7 @@ void SearchFolderRecords(const SearchCriteria& c, int32_t currentVolume, const S
   for (const FolderRecord& folder : AllFolders()) {
     if (Stopped(job)) return;
     if (folder.fileSystemNumber != currentVolume) continue;
-    const std::u16string name = RecordName8OrWide(folder.name8, folder.wideName);
+    const std::u16string name = RecordName8OrWide(folder.name8, folder.wideName.str());
     if (!MatchSearchName(SearchUpperCase(name), c.pattern)) continue;
     if (!PassesDeleted(c, folder.IsDeleted())) continue;
     if (!PassesDate(c, DateSlot(c.dateKind, folder.createdTime, folder.modifiedTime, folder.accessedTime))) continue;
@@ -173,7 +173,7 @@ void SearchFileRecords(const SearchCriteria& c, const SearchOutput& out, int* ma
 
   for (const FileRecord& file : AllFiles()) {
     if (Stopped(job)) return;
-    const std::u16string name = RecordName8OrWide(file.name8, file.wideName);
+    const std::u16string name = RecordName8OrWide(file.name8, file.wideName.str());
     if (!MatchSearchName(SearchUpperCase(name), c.pattern)) continue;
     if (c.sizeHigh != 0 && (file.size < c.sizeLow || file.size > c.sizeHigh)) continue;
     if (!PassesDeleted(c, file.IsDeleted())) continue;

@@ -340,11 +340,12 @@ TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
     n.append(i % 37, 'a' + i % 26);
     return n;
   };
-  const std::u16string huge(3'000'000, u'h');
+  std::u16string huge(3'000'000, u'h');
+  huge[1] = u'\u4e2d';  // kept two bytes a unit
   InsertFolderRecord("ROOT", u"", 'n', 0, 2, 0, {}, 0);
+  const char* rootName = g_AppState.folderList->name8.data();
   InsertFileRecord("", u"first.txt", 'n', 1, 3, 4, (1ULL << 47) - 1, {1, 2, 3, 4, 5, 6}, 255 * 512);
   const FileRecord* first = g_AppState.fileList;
-  const char16_t* firstName = first->wideName.data();
   for (uint32_t i = 1; i < kFiles; ++i) {
     if (i == kFiles / 2) {
       InsertFileRecord("", huge, 'y', i, i % 1000, i, i, {});
@@ -356,9 +357,9 @@ TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
   ASSERT_EQ(g_AppState.fileCount, static_cast<int32_t>(kFiles));
   EXPECT_EQ(&*std::find_if(AllFiles().begin(), AllFiles().end(), [](const FileRecord& r) { return r.runningNumber == 0; }),
             first);
-  EXPECT_EQ(first->wideName.data(), firstName);
+  EXPECT_EQ(g_AppState.folderList->name8.data(), rootName);
+  EXPECT_EQ(g_AppState.folderList->name8, "ROOT");
   EXPECT_EQ(first->wideName, u"first.txt");
-  EXPECT_EQ(first->wideName.data()[first->wideName.size()], u'\0');
   EXPECT_EQ(first->recordSector, (1ULL << 47) - 1);
   EXPECT_EQ(first->recordOffset, 255u * 512);
   EXPECT_EQ(first->accessedTime[1], 6u);
@@ -389,6 +390,29 @@ TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
   EXPECT_EQ(first->wideName, u"first.txt");
 }
 
+// A wide name whose units all fit in a byte is kept one byte a unit; every
+// wide name reads back unit for unit, whichever way it is kept, including
+// units that CP1252 would map elsewhere.
+TEST_F(CatalogTest, WideNamesReadBackUnitForUnit) {
+  const std::u16string names[] = {u"plain.txt", u"\u00e9t\u00e9 \u00ff", u"\u0080\u009f\u00a0", u"x\u0100",
+                                  u"\u4e2d\u6587.doc", u"a\U0001F600b", std::u16string(300, u'\u00fe')};
+  for (const std::u16string& name : names) {
+    ClearCatalog();
+    InsertFileRecord("", name, 'n', 1, 5, 6, 0, {});
+    InsertFolderRecord("", name, 'n', 5, 6, 0, {}, 0);
+    const FileRecord& f = *AllFiles().begin();
+    const FolderRecord& d = *AllFolders().begin();
+    EXPECT_EQ(f.wideName.str(), name);
+    EXPECT_EQ(d.wideName.str(), name);
+    EXPECT_TRUE(f.wideName == name);
+    EXPECT_EQ(f.wideName.size(), name.size());
+    EXPECT_EQ(f.wideName.back(), name.back());
+    EXPECT_FALSE(f.HasName8());
+    EXPECT_TRUE(f.name8.empty());
+    EXPECT_FALSE(f.wideName == name.substr(1));
+  }
+}
+
 // A rename stores a name the way the inserts do.
 TEST_F(CatalogTest, RenameKeepsOneOfTheTwoNames) {
   InsertFolderRecord("OLD", u"", 'n', 0, 2, 0, {}, 0);
@@ -396,9 +420,12 @@ TEST_F(CatalogTest, RenameKeepsOneOfTheTwoNames) {
   SetRecordName(f, {}, u"wide");
   EXPECT_EQ(f.name8, "");
   EXPECT_EQ(f.wideName, u"wide");
+  SetRecordName(f, {}, u"\u4e2d");
+  EXPECT_EQ(f.wideName, u"\u4e2d");
   SetRecordName(f, "NARROW", u"ignored");
   EXPECT_EQ(f.name8, "NARROW");
   EXPECT_EQ(f.wideName, u"");
+  EXPECT_TRUE(f.wideName.empty());
 }
 
 }  // namespace

@@ -489,16 +489,16 @@ std::set<std::string> PickedListing() {
     for (int depth = 0; parent != kFatRootKey && depth < 64; ++depth) {
       auto it = byKey.find(parent);
       if (it == byKey.end()) return "?/" + p;
-      p = test::NameOf(it->second->name8, it->second->wideName) + "/" + p;
+      p = test::NameOf(it->second->name8, it->second->wideName.str()) + "/" + p;
       parent = it->second->parentKey;
     }
     return p;
   };
   std::set<std::string> out;
   for (const auto& [key, f] : byKey)
-    if (key != kLostFolderKey) out.insert(test::Lower(pathOf(f->parentKey, test::NameOf(f->name8, f->wideName))));
+    if (key != kLostFolderKey) out.insert(test::Lower(pathOf(f->parentKey, test::NameOf(f->name8, f->wideName.str()))));
   for (const FileRecord& f : AllFiles())
-    out.insert((f.IsDeleted() ? "*" : "") + test::Lower(pathOf(f.parentKey, test::NameOf(f.name8, f.wideName))) +
+    out.insert((f.IsDeleted() ? "*" : "") + test::Lower(pathOf(f.parentKey, test::NameOf(f.name8, f.wideName.str()))) +
                " " + std::to_string(f.size));
   return out;
 }

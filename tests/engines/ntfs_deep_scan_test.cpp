@@ -104,13 +104,13 @@ std::map<std::string, const FileRecord*> CatalogPaths() {
     for (int depth = 0; key != kNtfsRootKey; ++depth) {
       auto it = folders.find(key);
       if (it == folders.end() || depth > 64) return "?" + path;
-      path = Utf8(it->second->wideName) + "/" + path;
+      path = Utf8(it->second->wideName.str()) + "/" + path;
       key = it->second->parentKey;
     }
     return path;
   };
   std::map<std::string, const FileRecord*> out;
-  for (const FileRecord& f : AllFiles()) out.emplace(folderPath(f.parentKey) + Utf8(f.wideName), &f);
+  for (const FileRecord& f : AllFiles()) out.emplace(folderPath(f.parentKey) + Utf8(f.wideName.str()), &f);
   return out;
 }
 
@@ -370,7 +370,7 @@ std::set<std::string> CatalogFolderPaths() {
     for (int depth = 0; k != kNtfsRootKey && depth < 64; ++depth) {
       auto it = folders.find(k);
       if (it == folders.end()) break;
-      path = "/" + Utf8(it->second->wideName) + path;
+      path = "/" + Utf8(it->second->wideName.str()) + path;
       k = it->second->parentKey;
     }
     out.insert(path.substr(1));
@@ -489,7 +489,7 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
       if (e.type.back() != 'd' || e.path.empty() || e.path[0] == '$') continue;
       const uint32_t inode = static_cast<uint32_t>(std::stoul(e.inode));
       ASSERT_TRUE(folders.count(inode)) << e.path << " has lost its number " << inode;
-      EXPECT_EQ(Utf8(folders.at(inode)->wideName), e.path.substr(e.path.rfind('/') + 1));
+      EXPECT_EQ(Utf8(folders.at(inode)->wideName.str()), e.path.substr(e.path.rfind('/') + 1));
     }
 
     // The geometry of the volume, in sectors of the size it is read with.

@@ -44,7 +44,7 @@ inline std::vector<Listed> Listing(uint32_t rootKey) {
     for (int depth = 0; parent != rootKey && depth < 64; ++depth) {
       auto it = byKey.find(parent);
       if (it == byKey.end()) return "?/" + p;
-      p = NameOf(it->second->name8, it->second->wideName) + "/" + p;
+      p = NameOf(it->second->name8, it->second->wideName.str()) + "/" + p;
       parent = it->second->parentKey;
     }
     return p;
@@ -53,12 +53,12 @@ inline std::vector<Listed> Listing(uint32_t rootKey) {
   for (const FolderRecord& f : AllFolders()) {
     RecordTimes t = {f.modifiedTime[0], f.modifiedTime[1], f.createdTime[0],
                      f.createdTime[1],  f.accessedTime[0], f.accessedTime[1]};
-    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName)), f.IsDeleted(), true, f.HasName8(), 0, f.ownKey, t});
+    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), f.IsDeleted(), true, f.HasName8(), 0, f.ownKey, t});
   }
   for (const FileRecord& f : AllFiles()) {
     RecordTimes t = {f.modifiedTime[0], f.modifiedTime[1], f.createdTime[0],
                      f.createdTime[1],  f.accessedTime[0], f.accessedTime[1]};
-    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName)), f.IsDeleted(), false, f.HasName8(), f.size,
+    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), f.IsDeleted(), false, f.HasName8(), f.size,
                    f.dataKey, t});
   }
   return out;

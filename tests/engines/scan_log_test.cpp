@@ -911,10 +911,10 @@ TEST_F(ScanLogTest, RoundTripThroughAFileKeepsTheCatalogue) {
   auto snapshot = [] {
     std::ostringstream s;
     for (const FolderRecord& r : AllFolders())
-      s << r.name8 << Utf16ToUtf8(r.wideName) << r.deletedFlag << r.parentKey << ',' << r.ownKey << ','
+      s << r.name8 << Utf16ToUtf8(r.wideName.str()) << r.deletedFlag << r.parentKey << ',' << r.ownKey << ','
         << r.recordSector << ',' << r.fileSystemNumber << ',' << r.modifiedTime[0] << r.accessedTime[1] << ';';
     for (const FileRecord& r : AllFiles())
-      s << r.name8 << Utf16ToUtf8(r.wideName) << ',' << r.size << ',' << r.parentKey << ','
+      s << r.name8 << Utf16ToUtf8(r.wideName.str()) << ',' << r.size << ',' << r.parentKey << ','
         << r.dataKey << ',' << r.recordSector << '+' << r.recordOffset << ',' << r.accessedTime[1] << ';';
     return s.str();
   };

@@ -570,16 +570,16 @@ inline std::vector<Entry> CatalogEntries(uint32_t rootKey) {
     for (int depth = 0; parent != rootKey && depth < 128; ++depth) {
       auto it = byKey.find(parent);
       if (it == byKey.end()) return "?/" + p;
-      p = NameOf(it->second->name8, it->second->wideName) + "/" + p;
+      p = NameOf(it->second->name8, it->second->wideName.str()) + "/" + p;
       parent = it->second->parentKey;
     }
     return p;
   };
   std::vector<Entry> out;
   for (const FolderRecord& f : AllFolders())
-    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName)), true, f.IsDeleted(), 0, f.ownKey});
+    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), true, f.IsDeleted(), 0, f.ownKey});
   for (const FileRecord& f : AllFiles())
-    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName)), false, f.IsDeleted(), f.size, f.dataKey});
+    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), false, f.IsDeleted(), f.size, f.dataKey});
   std::sort(out.begin(), out.end());
   return out;
 }
