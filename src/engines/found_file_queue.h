@@ -26,9 +26,9 @@ struct FoundFileEntry {
 
 class FoundFileQueue {
  public:
-  // Size of one mapping; a file whose header and name would not fit in one
-  // gets a mapping of its own size.
-  static constexpr size_t kChunkBytes = size_t{1} << 20;
+  // Size of one mapping (a huge page); a file whose header and name would
+  // not fit in one gets a mapping of a few.
+  static constexpr size_t kChunkBytes = size_t{2} << 20;
 
   FoundFileQueue() = default;
   FoundFileQueue(const FoundFileQueue&) = delete;
