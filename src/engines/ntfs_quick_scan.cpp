@@ -169,11 +169,15 @@ class NtfsQuickScan {
     CollectDataExtentRecords(record);
     const uint8_t flags = record[kRecordFlagsOffset];
 
-    // The records that hold this file's attributes, read on demand.
+    // The records that hold this file's attributes, read on demand. The
+    // lists and the name keep their storage from record to record.
     const uint16_t held = std::min<uint16_t>(g_AppState.mftRecordCount, 100);
-    std::vector<uint32_t> numbers(held);
+    std::vector<uint32_t>& numbers = numbers_;
+    numbers.resize(held);
     for (uint16_t i = 0; i < held; ++i) numbers[i] = static_cast<uint32_t>(g_AppState.mftRecordNumbers[i]);
-    std::vector<std::optional<std::vector<uint8_t>>> others(held);
+    std::vector<std::optional<std::vector<uint8_t>>>& others = others_;
+    others.clear();
+    others.resize(held);
     // A record that names another base (a stale list after the record was
     // reused) holds nothing of this file.
     auto recordAt = [&](size_t i) -> std::span<const uint8_t> {
@@ -186,7 +190,7 @@ class NtfsQuickScan {
       return *others[i];
     };
 
-    std::u16string name;
+    std::u16string& name = name_;
     uint32_t parent = 0;
     NtfsTimes times;
     bool named = false;
@@ -365,6 +369,9 @@ class NtfsQuickScan {
   std::vector<FoundFolder> folders_;
   FoundFileQueue files_;
   std::unordered_set<uint32_t> folderKeys_;
+  std::vector<uint32_t> numbers_;
+  std::vector<std::optional<std::vector<uint8_t>>> others_;
+  std::u16string name_;
 };
 
 // Reads the catalogue records of the scan log being loaded.
