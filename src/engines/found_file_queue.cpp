@@ -19,14 +19,19 @@ namespace qm {
 
 namespace {
 
-// Maps size bytes (a multiple of the chunk size) on a chunk boundary and asks
-// for huge pages where the kernel leaves that to the program: filling the
-// queue then costs a page fault per chunk instead of one per 4 KiB.
+char* Map(size_t size) {
+  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return static_cast<char*>(p);
+}
+
+// Maps size bytes (a multiple of the largest chunk size) on a boundary of
+// that size and asks for huge pages where the kernel leaves that to the
+// program: filling the queue then costs a page fault per chunk instead of
+// one per 4 KiB.
 char* MapAligned(size_t size) {
   constexpr size_t align = FoundFileQueue::kChunkBytes;
-  void* p = ::mmap(nullptr, size + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  char* raw = static_cast<char*>(p);
+  char* raw = Map(size + align);
   char* base = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(raw) + align - 1) & ~uintptr_t{align - 1});
   if (base > raw) ::munmap(raw, static_cast<size_t>(base - raw));
   const size_t after = static_cast<size_t>(raw + size + align - (base + size));
@@ -42,13 +47,14 @@ char* MapAligned(size_t size) {
 void FoundFileQueue::Push(const FoundFileEntry& entry, std::u16string_view name) {
   const size_t need = EntryBytes(name.size());
   if (chunks_.size() == released_ || chunks_.back().size - chunks_.back().used < need) {
-    const size_t size = (need + kChunkBytes - 1) / kChunkBytes * kChunkBytes;
+    const size_t size = (need + next_ - 1) / next_ * next_;
+    next_ = std::min(next_ * 2, kChunkBytes);
     chunks_.reserve(chunks_.size() + 1);
-    char* base = MapAligned(size);
+    char* base = size >= kChunkBytes ? MapAligned(size) : Map(size);
     // Unused room is poisoned, so a read past the last file of a mapping
     // shows under the address sanitizer.
     ASAN_POISON_MEMORY_REGION(base, size);
-    chunks_.push_back({static_cast<char*>(base), size, 0});
+    chunks_.push_back({base, size, 0});
   }
   Chunk& c = chunks_.back();
   char* at = c.base + c.used;
@@ -73,6 +79,7 @@ void FoundFileQueue::Clear() {
   std::vector<Chunk>().swap(chunks_);
   released_ = 0;
   count_ = 0;
+  next_ = kFirstChunkBytes;
 }
 
 }  // namespace qm

@@ -26,8 +26,10 @@ struct FoundFileEntry {
 
 class FoundFileQueue {
  public:
-  // Size of one mapping (a huge page); a file whose header and name would
-  // not fit in one gets a mapping of a few.
+  // Mappings start small, so that a small volume costs little, and double
+  // up to this size (a huge page); a file whose header and name would not fit
+  // gets a mapping large enough.
+  static constexpr size_t kFirstChunkBytes = size_t{64} << 10;
   static constexpr size_t kChunkBytes = size_t{2} << 20;
 
   FoundFileQueue() = default;
@@ -93,6 +95,7 @@ class FoundFileQueue {
   std::vector<Chunk> chunks_;
   size_t released_ = 0;  // chunks_[0, released_) are given back
   size_t count_ = 0;
+  size_t next_ = kFirstChunkBytes;
 };
 
 }  // namespace qm
