@@ -11,6 +11,7 @@
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/found_file_queue.h"
 #include "engines/ntfs_records.h"
 #include "engines/ntfs_runs.h"
 #include "engines/scan_log.h"
@@ -55,18 +56,8 @@ bool IsFileRecord(std::span<const uint8_t> record) {
 
 // A folder found by the MFT walk. Folders go into the catalogue after the
 // walk, once it is known which of them have no parent, so that each lands
-// in its sorted place at once.
-// A file waits for the walk's end: only then is it known whether its parent
-// folder was found.
-struct FoundFile {
-  std::u16string name;
-  char deleted = 'n';
-  uint64_t bytes = 0;
-  uint32_t parent = 0;
-  uint32_t own = 0;
-  RecordTimes times{};
-};
-
+// in its sorted place at once. A file waits in a FoundFileQueue for the
+// walk's end: only then is it known whether its parent folder was found.
 struct FoundFolder {
   std::u16string name;
   char deleted = 'n';
@@ -178,11 +169,15 @@ class NtfsQuickScan {
     CollectDataExtentRecords(record);
     const uint8_t flags = record[kRecordFlagsOffset];
 
-    // The records that hold this file's attributes, read on demand.
+    // The records that hold this file's attributes, read on demand. The
+    // lists and the name keep their storage from record to record.
     const uint16_t held = std::min<uint16_t>(g_AppState.mftRecordCount, 100);
-    std::vector<uint32_t> numbers(held);
+    std::vector<uint32_t>& numbers = numbers_;
+    numbers.resize(held);
     for (uint16_t i = 0; i < held; ++i) numbers[i] = static_cast<uint32_t>(g_AppState.mftRecordNumbers[i]);
-    std::vector<std::optional<std::vector<uint8_t>>> others(held);
+    std::vector<std::optional<std::vector<uint8_t>>>& others = others_;
+    others.clear();
+    others.resize(held);
     // A record that names another base (a stale list after the record was
     // reused) holds nothing of this file.
     auto recordAt = [&](size_t i) -> std::span<const uint8_t> {
@@ -195,7 +190,7 @@ class NtfsQuickScan {
       return *others[i];
     };
 
-    std::u16string name;
+    std::u16string& name = name_;
     uint32_t parent = 0;
     NtfsTimes times;
     bool named = false;
@@ -220,8 +215,8 @@ class NtfsQuickScan {
         if (!r.empty() && GetDataAttributeSize(r, &size)) break;
       }
       const uint64_t bytes = size < 0 ? 0 : static_cast<uint64_t>(size);
-      files_.push_back({name, (flags & kRecordInUse) ? 'n' : 'y', bytes, parent, static_cast<uint32_t>(n),
-                        SlotTimes(times)});
+      files_.Push({bytes, SlotTimes(times), parent, static_cast<uint32_t>(n), (flags & kRecordInUse) ? 'n' : 'y'},
+                  name);
       g_AppState.foundBytes += bytes;
     }
     page_.UpdateScanStatistics(g_AppState.foundBytes, static_cast<uint32_t>(folders_.size() + 1),
@@ -334,13 +329,13 @@ class NtfsQuickScan {
 
   // Files in the order found; one whose parent folder was not found (its
   // record reused or damaged) goes under "Lost", where it can be seen and
-  // recovered.
+  // recovered. The queue gives its memory back as the catalogue takes the
+  // files, so the two together stay about the size of the larger.
   void InsertFiles() {
-    for (const FoundFile& f : files_) {
+    files_.Drain([&](const FoundFileEntry& f, std::u16string_view name) {
       const bool known = f.parent == kNtfsRootKey || f.parent == kLostFolderKey || folderKeys_.count(f.parent);
-      InsertFileRecord({}, f.name, f.deleted, f.bytes, known ? f.parent : kLostFolderKey, f.own, 0, f.times);
-    }
-    files_.clear();
+      InsertFileRecord({}, name, f.deleted, f.bytes, known ? f.parent : kLostFolderKey, f.own, 0, f.times);
+    });
     folderKeys_.clear();
   }
 
@@ -372,8 +367,11 @@ class NtfsQuickScan {
   int32_t counter_ = 0;
   int lastProgress_ = -1;
   std::vector<FoundFolder> folders_;
-  std::vector<FoundFile> files_;
+  FoundFileQueue files_;
   std::unordered_set<uint32_t> folderKeys_;
+  std::vector<uint32_t> numbers_;
+  std::vector<std::optional<std::vector<uint8_t>>> others_;
+  std::u16string name_;
 };
 
 // Reads the catalogue records of the scan log being loaded.

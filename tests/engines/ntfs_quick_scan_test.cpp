@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
+#include "engines/found_file_queue.h"
 #include "engines/ntfs_record_builder.h"
 #include "engines/ntfs_runs.h"
 #include "engines/ntfs_volume_util.h"
@@ -454,13 +456,14 @@ std::vector<uint8_t> ListEntry(uint32_t type, uint64_t record) {
   return e;
 }
 
-// A small MFT of crafted records at sector 64 of a zero image (1 KiB
-// records, 512-byte sectors); records not given stay empty.
+// An MFT of crafted records at sector 64 of a zero image (1 KiB records,
+// 512-byte sectors, `slots` records); records not given stay empty.
 class CraftedMftTest : public NtfsQuickScanTest {
  protected:
-  void Build(const std::map<uint32_t, std::vector<uint8_t>>& records) {
+  void Build(const std::map<uint32_t, std::vector<uint8_t>>& records, uint32_t slots = 64) {
     image_ = dir_.file("crafted.img");
-    ASSERT_EQ(test::Run("truncate -s 1M " + ShellQuote(image_)), 0);
+    const uint64_t bytes = std::max<uint64_t>(1 << 20, (64 + uint64_t{slots} * 2) * 512);
+    ASSERT_EQ(test::Run("truncate -s " + std::to_string(bytes) + " " + ShellQuote(image_)), 0);
     std::fstream f(image_, std::ios::in | std::ios::out | std::ios::binary);
     for (const auto& [n, bytes] : records) {
       f.seekp(static_cast<std::streamoff>((64 + 2 * n) * 512));
@@ -472,7 +475,7 @@ class CraftedMftTest : public NtfsQuickScanTest {
     g_AppState.scanGeometry.sectorsPerMftRecord = 2;
     g_AppState.scanGeometry.sectorsPerCluster = 8;
     g_MftRunSectors = {64};
-    g_MftRunLengths = {128};
+    g_MftRunLengths = {int64_t{slots} * 2};
     g_MftRunCount = 1;
   }
   std::string image_;
@@ -510,6 +513,78 @@ TEST_F(CraftedMftTest, ExtensionRecordOfAnotherFileGivesNoName) {
   for (const Listed& l : Listing(kNtfsRootKey))
     if (!l.folder) listed[l.key] = l.path;
   EXPECT_EQ(listed, (std::map<uint32_t, std::string>{{32, "mine.txt"}}));
+}
+
+// --- Files waiting for the walk's end ---
+
+// Thousands of files with names of every length from 1 to 255 units, more
+// than several of the waiting files' mappings hold, under the root, under
+// found folders and under a folder that is gone: the catalogue gets every
+// file in record order with its own name, size, times, deleted flag and
+// parent (a missing one replaced by "Lost"), none lost or shifted at the
+// edge of a mapping.
+TEST_F(CraftedMftTest, ManyFilesWithLongNamesKeepOrderNamesAndParents) {
+  constexpr uint32_t kFirstFolder = 20, kFolders = 8, kFirstFile = kFirstFolder + kFolders, kGone = 19;
+  struct Want {
+    std::u16string name;
+    uint32_t parent;
+    uint64_t size;
+    uint32_t modified;
+    bool deleted;
+  };
+  std::map<uint32_t, std::vector<uint8_t>> records;
+  for (uint32_t k = 0; k < kFolders; ++k) {
+    test::RecordBuilder r;
+    r.bytes()[22] = 3;  // in use, folder
+    r.Resident(kAttrStandardInformation, test::StandardInfo(1, 2, 3));
+    r.Resident(kAttrFileName, test::FileNameValue(kNtfsRootKey, u"dir" + std::u16string(1, u'0' + k), kNamespaceWin32));
+    records[kFirstFolder + k] = r.Protected();
+  }
+  std::vector<Want> want;
+  size_t queued = 0;
+  for (uint32_t n = kFirstFile; queued < 3 * FoundFileQueue::kChunkBytes + FoundFileQueue::kChunkBytes / 2; ++n) {
+    const uint32_t i = n - kFirstFile;
+    // Lengths run through 1..255 in a scrambled order, so the last file of
+    // a mapping is now short, now long.
+    const size_t length = (i * 97) % 255 + 1;
+    std::u16string name(length, u'a');
+    for (size_t c = 0; c < length; ++c) name[c] = static_cast<char16_t>(c % 3 == 2 ? 0x4E00 + (i + c) % 500 : u'a' + (i + c) % 26);
+    name[0] = static_cast<char16_t>(u'A' + i % 26);
+    const uint32_t parent = i % 5 == 0 ? kNtfsRootKey : i % 11 == 0 ? kGone : kFirstFolder + i % kFolders;
+    const bool deleted = i % 7 == 3;
+    test::RecordBuilder r;
+    r.bytes()[22] = deleted ? 0 : 1;
+    r.Resident(kAttrStandardInformation, test::StandardInfo(1000 + i, 2000 + i, 3000 + i));
+    r.Resident(kAttrFileName, test::FileNameValue(parent, name, kNamespaceWin32));
+    r.Resident(kAttrData, std::vector<uint8_t>(i % 40, 'x'));
+    records[n] = r.Protected();
+    want.push_back({name, parent == kGone ? kLostFolderKey : parent, i % 40, 2000 + i, deleted});
+    queued += FoundFileQueue::EntryBytes(length);
+  }
+  Build(records, kFirstFile + static_cast<uint32_t>(want.size()) + 2);
+
+  ASSERT_EQ(NtfsQuickScanThread(), 0);
+  EXPECT_EQ(host_.analysisFinished.load(), 1);
+  std::vector<const FileRecord*> got(want.size(), nullptr);
+  size_t files = 0;
+  for (const FileRecord& f : AllFiles()) {
+    ++files;
+    ASSERT_GE(f.dataKey, kFirstFile);
+    ASSERT_LT(f.dataKey - kFirstFile, want.size());
+    got[f.dataKey - kFirstFile] = &f;
+  }
+  ASSERT_EQ(files, want.size());
+  for (size_t i = 0; i < want.size(); ++i) {
+    SCOPED_TRACE("file " + std::to_string(i));
+    ASSERT_NE(got[i], nullptr);
+    const FileRecord& f = *got[i];
+    EXPECT_EQ(f.runningNumber, static_cast<int32_t>(i));
+    EXPECT_EQ(f.wideName.str(), want[i].name);
+    EXPECT_EQ(f.parentKey, want[i].parent);
+    EXPECT_EQ(f.size, want[i].size);
+    EXPECT_EQ(f.modifiedTime[0], want[i].modified);
+    EXPECT_EQ(f.IsDeleted(), want[i].deleted);
+  }
 }
 
 // --- Nothing found: hand-over to the deep scan ---
