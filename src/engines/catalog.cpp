@@ -1,8 +1,5 @@
 #include "engines/catalog.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -12,16 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#if defined(__has_include)
-#if __has_include(<sanitizer/asan_interface.h>)
-#include <sanitizer/asan_interface.h>
-#endif
-#endif
-#ifndef ASAN_POISON_MEMORY_REGION
-#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#endif
-
+#include "platform/anonymous_memory.h"
 #include "platform/prompt.h"
 
 namespace qm {
@@ -63,43 +51,11 @@ constexpr int32_t kSkipStride = 10000;
 constexpr int32_t kSkipEntries = 1000;
 
 // Blocks are 2 MiB. The first block of a store is mapped plainly, so a small
-// catalogue costs only the pages it touches; the later ones are aligned so
-// the kernel can back them with huge pages: a large catalogue then costs a
-// few hundred page faults instead of one per 4 KiB.
-constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
+// catalogue costs only the pages it touches; the later ones sit on huge-page
+// boundaries.
+constexpr std::size_t kBlockBytes = kHugePageBytes;
 
-char* Map(std::size_t size) {
-  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  return static_cast<char*>(p);
-}
-
-// Maps size bytes on a 2 MiB boundary (trimming the extra mapped around it)
-// and asks for huge pages where the kernel leaves that to the program.
-char* MapAligned(std::size_t size) {
-  char* raw = Map(size + kBlockBytes);
-  const uintptr_t at = (reinterpret_cast<uintptr_t>(raw) + kBlockBytes - 1) & ~uintptr_t(kBlockBytes - 1);
-  char* base = reinterpret_cast<char*>(at);
-  if (base > raw) ::munmap(raw, static_cast<std::size_t>(base - raw));
-  char* tail = base + size;
-  const std::size_t after = static_cast<std::size_t>(raw + size + kBlockBytes - tail);
-  if (after > 0) ::munmap(tail, after);
-#ifdef MADV_HUGEPAGE
-  ::madvise(base, size, MADV_HUGEPAGE);
-#endif
-  return base;
-}
-
-char* MapBlock(std::size_t size, bool first) {
-  char* base = first ? Map(size) : MapAligned(size);
-  ASAN_POISON_MEMORY_REGION(base, size);
-  return base;
-}
-
-void Unmap(char* base, std::size_t size) {
-  ASAN_UNPOISON_MEMORY_REGION(base, size);
-  ::munmap(base, size);
-}
+char* MapBlock(std::size_t size, bool first) { return MapAnonymous(size, !first); }
 
 // The slots of the name blocks, shared by the folder and file stores.
 std::vector<uint32_t>& FreeNameSlots() {
@@ -130,7 +86,7 @@ class NameStore {
     const Block& b = blocks_.back();
     const uint32_t ref = (b.slot << kNameOffsetBits) | static_cast<uint32_t>(used_);
     char* p = b.base + used_ * 2;
-    ASAN_UNPOISON_MEMORY_REGION(p, bytes);
+    UnpoisonAnonymous(p, bytes);
     if constexpr (std::is_same_v<CharT, From>) {
       std::memcpy(p, name.data(), name.size() * sizeof(CharT));
     } else {
@@ -144,7 +100,7 @@ class NameStore {
 
   void Clear() {
     for (const Block& b : blocks_) {
-      Unmap(b.base, b.size);
+      UnmapAnonymous(b.base, b.size);
       g_nameBlocks[b.slot] = nullptr;
       FreeNameSlots().push_back(b.slot);
     }
@@ -197,14 +153,14 @@ class RecordStore {
       ++blocks_;
     }
     Record* at = RecordBlocks<Record>::table[block] + (count_ & ((1u << kRecordIndexBits) - 1));
-    ASAN_UNPOISON_MEMORY_REGION(at, sizeof(Record));
+    UnpoisonAnonymous(at, sizeof(Record));
     ++count_;
     return {new (at) Record(), count_};
   }
 
   void Clear() {
     for (uint32_t b = 0; b < blocks_; ++b) {
-      Unmap(reinterpret_cast<char*>(RecordBlocks<Record>::table[b]), kBlockBytes);
+      UnmapAnonymous(reinterpret_cast<char*>(RecordBlocks<Record>::table[b]), kBlockBytes);
       RecordBlocks<Record>::table[b] = nullptr;
     }
     blocks_ = 0;
