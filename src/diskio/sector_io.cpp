@@ -234,6 +234,12 @@ int WriteSectors(const char* devicePath, uint64_t firstSector, uint32_t count, c
   std::lock_guard lock(g_WriterMutex);
   File* file = WriterFor(devicePath);
   if (!file) return 0;
+  // One transfer for the whole request, as reads do; only a request that
+  // fails or goes short is written again in chunks, so the target ends up
+  // with what the chunked writes alone would have put there.
+  const size_t bytes = size_t{count} * bps;
+  if (count > kReadChunkSectors && file->writeAt(buffer, bytes, firstSector * bps) == static_cast<int64_t>(bytes))
+    return 1;
   bool ok = true;
   for (uint32_t done = 0; done < count;) {
     const uint32_t n = std::min(kReadChunkSectors, count - done);
