@@ -79,10 +79,9 @@ constexpr int kMaxSizeShift = 24;
 constexpr uint32_t kAcceptedRecordSectors[] = {1, 2, 4, 6, 8};
 constexpr uint32_t kDefaultRecordBytes = 1024;
 
-// Step 1 reads about this much per request (small enough to stay in the
-// processor cache between the read and the look at it); without that much
-// memory, one page.
-constexpr size_t kChunkBytes = 64 << 10;
+// Step 1 reads 520 sectors of 512 bytes per request (fewer sectors of a
+// larger size, the same bytes); without that much memory, one page.
+constexpr size_t kChunkBytes = 520 * 512;
 constexpr size_t kFallbackChunkBytes = 4096;
 
 struct SystemFile {

@@ -645,6 +645,33 @@ TEST_F(NtfsDeepScanTest, RecordAcrossTheChunkEndIsReadFromTheSource) {
   EXPECT_EQ(examiner.bootSectors().size(), 1u);
 }
 
+// Step 1 reads the range 520 sectors of 512 bytes at a time (65 of 4096
+// bytes: the same bytes), the last request shortened to the range's end.
+TEST_F(NtfsDeepScanTest, SectorScanReadsInRequestsOf520SectorsOf512Bytes) {
+  for (uint32_t bps : {512u, 4096u}) {
+    Reset();
+    g_AppState.scanPage = &host_;
+    const std::string image = dir_.file("blank" + std::to_string(bps) + ".img");
+    const size_t bytes = 1'000'000 / bps * bps;
+    std::ofstream(image, std::ios::binary) << std::string(bytes, '\0');
+    std::vector<size_t> requests;
+    SetDeviceReadHook([&](File& file, void* buffer, size_t n, uint64_t offset) {
+      requests.push_back(n);
+      return file.readAt(buffer, n, offset);
+    });
+    Select(image, bps);
+    g_AppState.partitionMode = 1;
+    NtfsDeepScanThread();
+    SetDeviceReadHook({});
+    ASSERT_GE(requests.size(), 2u) << bps;
+    const size_t whole = bytes / (520 * 512), rest = bytes % (520 * 512);
+    std::vector<size_t> want(whole, 520 * 512);
+    if (rest) want.push_back(rest);
+    requests.resize(std::min(requests.size(), want.size()));
+    EXPECT_EQ(requests, want) << bps;
+  }
+}
+
 // The same 512-byte-sector volume read as if its sectors were 4096 bytes:
 // four MFT records share each sector and all of them are found.
 TEST_F(NtfsDeepScanTest, LargeSectorsStillShowEveryRecord) {
