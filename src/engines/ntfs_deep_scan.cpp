@@ -316,6 +316,10 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   record_.assign(view.begin(), view.begin() + static_cast<std::ptrdiff_t>(allocated));
   bool intact = false;
   ApplyFixups(record_, &intact);
+  // An extension record holds more attributes of another record (names of
+  // hard links, runs of a fragmented file) and no data of its own: listed,
+  // it would be saved as an empty file beside the whole one.
+  if (ByteReader(record_).u64(kRecordBaseReferenceField) & kReferenceMask) return true;
 
   std::u16string name;
   uint32_t parent = 0;

@@ -645,6 +645,24 @@ TEST_F(NtfsDeepScanTest, RecordAcrossTheChunkEndIsReadFromTheSource) {
   EXPECT_EQ(examiner.bootSectors().size(), 1u);
 }
 
+// A file's further names (hard links) can sit in extension records, which
+// hold no data of their own: they are part of their base record, not files
+// to list (each would be saved as an empty file beside the whole one).
+TEST_F(NtfsDeepScanTest, ExtensionRecordsAreNotListedAsFiles) {
+  auto set = test::UnpackNtfs(dir_, "ntfs");
+  QM_REQUIRE_FIXTURE(set);
+  Select(set.path("ntfs.img"), 512);
+  g_AppState.partitionMode = 1;
+  NtfsDeepScanThread();
+  int links = 0;
+  for (const NtfsFileRecord& f : NtfsFiles()) {
+    if (f.name.rfind(u"hard link number", 0) != 0) continue;
+    ++links;
+    EXPECT_EQ(f.size, 1200u) << Utf8(f.name);
+  }
+  EXPECT_GE(links, 1);
+}
+
 // Step 1 reads the range 520 sectors of 512 bytes at a time (65 of 4096
 // bytes: the same bytes), the last request shortened to the range's end.
 TEST_F(NtfsDeepScanTest, SectorScanReadsInRequestsOf520SectorsOf512Bytes) {
