@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "state/app_state.h"
@@ -45,8 +46,8 @@ bool GlobMatch(std::u16string_view name, std::u16string_view pattern) {
   return p == pattern.size();
 }
 
-std::u16string RecordName8OrWide(std::string_view name8, std::u16string_view wide) {
-  return name8.empty() ? std::u16string(wide) : Cp1252ToUtf16(name8);
+std::u16string RecordName8OrWide(std::string_view name8, std::u16string wide) {
+  return name8.empty() ? std::move(wide) : Cp1252ToUtf16(name8);
 }
 
 bool PassesDeleted(const SearchCriteria& c, bool deleted) {
