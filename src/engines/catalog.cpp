@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/anonymous_memory.h"
+#include "platform/text.h"
 #include "platform/prompt.h"
 
 namespace qm {
@@ -486,6 +487,14 @@ void ClearCatalog() {
   g_AppState.fileSkipCount = 0;
   Folders().list.skipThreshold = kSkipStride;
   Files().skipThreshold = kSkipStride;
+}
+
+std::u16string RecordName(const FolderRecord& record) {
+  return record.HasName8() ? Cp1252ToUtf16(record.name8) : record.wideName.str();
+}
+
+std::u16string RecordName(const FileRecord& record) {
+  return record.HasName8() ? Cp1252ToUtf16(record.name8) : record.wideName.str();
 }
 
 void SetRecordName(FolderRecord& record, std::string_view name8, std::u16string_view wideName) {

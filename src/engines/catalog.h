@@ -276,6 +276,11 @@ void ClearCatalog();
 void SetRecordName(FolderRecord& record, std::string_view name8, std::u16string_view wideName);
 void SetRecordName(FileRecord& record, std::string_view name8, std::u16string_view wideName);
 
+// The name as shown and written: the 8-bit name read as CP1252, or the wide
+// name.
+std::u16string RecordName(const FolderRecord& record);
+std::u16string RecordName(const FileRecord& record);
+
 // Held by a reader on another thread for as long as it follows the lists:
 // changes to the catalogue wait until it is released.
 class CatalogWalk {

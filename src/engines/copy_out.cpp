@@ -156,10 +156,6 @@ void WalkTaken(SelectionModel& tree, uint32_t item, VisitRoot visitRoot, VisitIt
   }
 }
 
-std::u16string RecordName(const FileRecord& file) {
-  return file.HasName8() ? Cp1252ToUtf16(file.name8) : file.wideName.str();
-}
-
 std::string WithSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
   return path;

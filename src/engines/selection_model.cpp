@@ -19,10 +19,6 @@ uint32_t NewItemId() { return g_NextItemId.fetch_add(1); }
 
 }  // namespace
 
-std::u16string FolderName(const FolderRecord& folder) {
-  return folder.HasName8() ? Cp1252ToUtf16(folder.name8) : folder.wideName.str();
-}
-
 SelectionModel::SelectionModel() { Clear(); }
 
 void SelectionModel::Clear() {
@@ -92,7 +88,7 @@ void SelectionModel::BuildFromCatalog(uint32_t rootKey, int tickState) {
     std::vector<std::pair<uint32_t, uint32_t>> next;
     for (FolderRecord& f : FoldersWithParent(key)) {
       if (f.fileSystemNumber != g_AppState.currentVolume || !seen.insert(f.ownKey).second) continue;
-      const uint32_t child = AddItem(item, FolderName(f), &f, tickState);
+      const uint32_t child = AddItem(item, RecordName(f), &f, tickState);
       next.emplace_back(child, f.ownKey);
     }
     pending.insert(pending.end(), next.rbegin(), next.rend());

@@ -61,7 +61,4 @@ class SelectionModel {
   uint32_t root_ = 0;
 };
 
-// The shown name of a folder record (an 8-bit name as CP1252).
-std::u16string FolderName(const FolderRecord& folder);
-
 }  // namespace qm

@@ -46,10 +46,6 @@ bool GlobMatch(std::u16string_view name, std::u16string_view pattern) {
   return p == pattern.size();
 }
 
-std::u16string RecordName8OrWide(std::string_view name8, std::u16string wide) {
-  return name8.empty() ? std::move(wide) : Cp1252ToUtf16(name8);
-}
-
 bool PassesDeleted(const SearchCriteria& c, bool deleted) {
   switch (c.deleted) {
     case DeletedChoice::kInclude: return true;
@@ -149,7 +145,7 @@ void SearchFolderRecords(const SearchCriteria& c, int32_t currentVolume, const S
   for (const FolderRecord& folder : AllFolders()) {
     if (Stopped(job)) return;
     if (folder.fileSystemNumber != currentVolume) continue;
-    const std::u16string name = RecordName8OrWide(folder.name8, folder.wideName.str());
+    const std::u16string name = RecordName(folder);
     if (!MatchSearchName(SearchUpperCase(name), c.pattern)) continue;
     if (!PassesDeleted(c, folder.IsDeleted())) continue;
     if (!PassesDate(c, DateSlot(c.dateKind, folder.createdTime, folder.modifiedTime, folder.accessedTime))) continue;
@@ -174,7 +170,7 @@ void SearchFileRecords(const SearchCriteria& c, const SearchOutput& out, int* ma
 
   for (const FileRecord& file : AllFiles()) {
     if (Stopped(job)) return;
-    const std::u16string name = RecordName8OrWide(file.name8, file.wideName.str());
+    const std::u16string name = RecordName(file);
     if (!MatchSearchName(SearchUpperCase(name), c.pattern)) continue;
     if (c.sizeHigh != 0 && (file.size < c.sizeLow || file.size > c.sizeHigh)) continue;
     if (!PassesDeleted(c, file.IsDeleted())) continue;

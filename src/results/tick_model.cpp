@@ -83,10 +83,6 @@ void FillTimes(ResultRow& row, const Record& r, bool ntfs) {
   }
 }
 
-std::u16string FileName(const FileRecord& file) {
-  return file.HasName8() ? Cp1252ToUtf16(file.name8) : file.wideName.str();
-}
-
 char16_t FoldCase(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
 int CompareNames(std::u16string_view a, std::u16string_view b) {
@@ -120,7 +116,7 @@ bool IsFileRowType(std::u16string_view type) { return EndsWithIgnoreCase(type, u
 ResultRow MakeFolderRow(FolderRecord& folder, bool ntfs) {
   ResultRow row;
   row.folder = &folder;
-  row.name = FolderName(folder);
+  row.name = RecordName(folder);
   row.deleted = folder.IsDeleted();
   row.type = row.deleted ? u"Deleted Folder" : u"Folder";
   row.size = u"0";
@@ -133,7 +129,7 @@ ResultRow MakeFolderRow(FolderRecord& folder, bool ntfs) {
 ResultRow MakeFileRow(FileRecord& file, bool ntfs, bool beyondVolume) {
   ResultRow row;
   row.file = &file;
-  row.name = FileName(file);
+  row.name = RecordName(file);
   row.deleted = file.IsDeleted();
   row.type = row.deleted ? u"Deleted File" : u"File";
   row.size = FormatW("%llu", static_cast<unsigned long long>(file.size));
@@ -146,7 +142,7 @@ ResultRow MakeFileRow(FileRecord& file, bool ntfs, bool beyondVolume) {
 
 bool RenameRowRecord(ResultRow& row, std::u16string_view newName, SelectionModel& tree, std::u16string* shown) {
   const std::u16string oldName =
-      row.folder ? FolderName(*row.folder) : row.file ? FileName(*row.file) : std::u16string();
+      row.folder ? RecordName(*row.folder) : row.file ? RecordName(*row.file) : std::u16string();
   if (!row.folder && !row.file) {
     *shown = row.name;
     return false;
@@ -261,7 +257,7 @@ void BuildFolderTree(SelectionModel& tree, uint32_t rootKey, const std::function
     for (FolderRecord& f : FoldersWithParent(key))
       if (f.fileSystemNumber == volume) level.children.push_back(&f);
     std::stable_sort(level.children.begin(), level.children.end(), [](const FolderRecord* a, const FolderRecord* b) {
-      return CompareNames(FolderName(*a), FolderName(*b)) < 0;
+      return CompareNames(RecordName(*a), RecordName(*b)) < 0;
     });
     onPath.insert(key);
     stack.push_back(std::move(level));
@@ -275,7 +271,7 @@ void BuildFolderTree(SelectionModel& tree, uint32_t rootKey, const std::function
       continue;
     }
     FolderRecord* f = top.children[top.next++];
-    const uint32_t item = tree.AddItem(top.item, FolderName(*f), f);
+    const uint32_t item = tree.AddItem(top.item, RecordName(*f), f);
     ++inserted;
     if (progress && total > 0 && inserted % 256 == 0) progress(static_cast<int>(std::min<int64_t>(100, inserted * 100 / total)));
     if (!onPath.count(f->ownKey)) open(item, f->ownKey);
