@@ -79,11 +79,6 @@ Timing Run(const char* order, bool scanLike, const std::string& scratchFile, boo
   return t;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main() {
@@ -100,6 +95,6 @@ int main() {
   }
   for (int o = 0; o < 2; ++o)
     qm::bench::Row(std::string("insert 1M files, ") + (o == 0 ? "scan-like" : "random") + " order (median of 3)",
-                   Median(ours[o]), "sort -s -n (same keys)", Median(theirs[o]));
+                   qm::bench::Median(ours[o]), "sort -s -n (same keys)", qm::bench::Median(theirs[o]));
   return 0;
 }

@@ -1,7 +1,8 @@
 // Imaging is a straight copy of a disk into a raw image or onto another
 // disk: compare it with dd copying the same bytes in 1 MiB blocks (both end
-// with an fsync). Disk to disk runs between two loop devices when losetup
-// can make them, else between two files presented as disks.
+// with an fsync), each three times in turns. Disk to disk runs between two
+// loop devices when losetup can make them, else between two files presented
+// as disks.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -22,6 +23,9 @@
 #include "platform/scan_host.h"
 
 namespace {
+
+// Each side runs this often, in turns; the rows show the medians.
+constexpr int kRounds = 3;
 
 // Output of a shell command, trailing newline cut; empty when it failed.
 std::string Capture(const std::string& command) {
@@ -71,14 +75,13 @@ void DiskToDisk(const qm::bench::Scratch& dir, const std::string& src, uint64_t 
   qm::g_ImageTargetDisk = 1;
   qm::g_ImageTargetText = u"Disk1 - bench";
   const std::string dd = "dd if=" + from.path() + " of=" + to.path() + " bs=1M conv=fsync status=none";
-  double theirs = qm::bench::CommandSeconds(dd);
-  const double ours = qm::bench::Seconds([] { qm::DiskImageThread(); });
-  theirs = std::min(theirs, qm::bench::CommandSeconds(dd));
+  const auto [ours, theirs] = qm::bench::Alternating(
+      kRounds, [] { qm::DiskImageThread(); }, [&] { return qm::bench::CommandSeconds(dd); });
   qm::g_ImageToDisk = 0;
   const double mb = static_cast<double>(bytes) / (1 << 20);
   const std::string kind = from.isLoop() && to.isLoop() ? "loop device" : "file";
-  qm::bench::Row("disk to disk " + std::to_string(bytes >> 30) + " GiB, " + kind + " to " + kind, ours,
-                 "dd bs=1M conv=fsync", theirs);
+  qm::bench::Row("disk to disk " + std::to_string(bytes >> 30) + " GiB, " + kind + " to " + kind + " (median of 3)",
+                 ours, "dd bs=1M conv=fsync", theirs);
   std::printf("disk to disk: ours %.0f MB/s, dd %.0f MB/s, dd time / our time %.2f\n", mb / ours, mb / theirs,
               ours > 0 ? theirs / ours : 0.0);
 }
@@ -115,16 +118,17 @@ int main() {
   qm::g_ImageTargetPath = dir.file("image/DiskImage.dmg");
   qm::g_ImageSplit = 1;
 
-  // dd before and after ours (the better of the two), so that neither side
-  // alone profits from what the other left in the cache.
   const std::string dd = "dd if=" + src + " of=" + dir.file("dd.img") + " bs=1M conv=fsync status=none";
-  double theirs = qm::bench::CommandSeconds(dd);
-  std::filesystem::remove(dir.file("dd.img"));
-  const double ours = qm::bench::Seconds([] { qm::DiskImageThread(); });
-  std::filesystem::remove_all(dir.file("image"));
-  theirs = std::min(theirs, qm::bench::CommandSeconds(dd));
+  const auto [ours, theirs] = qm::bench::Alternating(
+      kRounds, [] { qm::DiskImageThread(); }, [&] { return qm::bench::CommandSeconds(dd); },
+      [&] {
+        std::filesystem::remove(dir.file("dd.img"));
+        std::filesystem::remove_all(dir.file("image"));
+        std::filesystem::create_directories(dir.file("image"));
+      });
   const double mb = static_cast<double>(bytes) / (1 << 20);
-  qm::bench::Row("image " + std::to_string(bytes >> 30) + " GiB into 2 GiB pieces", ours, "dd bs=1M conv=fsync", theirs);
+  qm::bench::Row("image " + std::to_string(bytes >> 30) + " GiB into 2 GiB pieces (median of 3)", ours,
+                 "dd bs=1M conv=fsync", theirs);
   std::printf("ours %.0f MB/s, dd %.0f MB/s, dd time / our time %.2f\n", mb / ours, mb / theirs,
               ours > 0 ? theirs / ours : 0.0);
   DiskToDisk(dir, src, bytes);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,26 @@ double CommandSeconds(const std::string& command) {
   int rc = 0;
   double s = Seconds([&] { rc = std::system(command.c_str()); });
   return rc == 0 ? s : -1.0;
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+Pair Alternating(int rounds, const std::function<void()>& ours, const std::function<double()>& theirs,
+                 const std::function<void()>& between) {
+  std::vector<double> a, b;
+  for (int round = 0; round < rounds; ++round) {
+    ::sync();
+    b.push_back(theirs());
+    if (between) between();
+    ::sync();
+    a.push_back(Seconds(ours));
+    if (between) between();
+  }
+  return {Median(a), Median(b)};
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // tool, and one line of the result table.
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qm::bench {
 
@@ -10,6 +11,17 @@ namespace qm::bench {
 double Seconds(const std::function<void()>& fn);
 // Wall-clock seconds of a shell command; negative when it failed.
 double CommandSeconds(const std::string& command);
+// The middle value (the upper middle of an even count); 0 when v is empty.
+double Median(std::vector<double> v);
+// Seconds of ours and of theirs, median of rounds each, run in turns
+// theirs, ours, theirs, ... with the page cache written back before each
+// run, so that neither side pays for what the other left to write.
+struct Pair {
+  double ours = -1;
+  double theirs = -1;
+};
+Pair Alternating(int rounds, const std::function<void()>& ours, const std::function<double()>& theirs,
+                 const std::function<void()>& between = {});
 // Time and peak resident memory of work done in a child process.
 struct Measured {
   double seconds = -1;  // negative when the child failed
