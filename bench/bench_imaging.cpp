@@ -1,6 +1,6 @@
 // Imaging is a straight copy of a disk into a raw image or onto another
 // disk: compare it with dd copying the same bytes in 1 MiB blocks (both end
-// with an fsync), each three times in turns. Disk to disk runs between two
+// with an fsync), each five times in turns. Disk to disk runs between two
 // loop devices when losetup can make them, else between two files presented
 // as disks.
 #include <algorithm>
@@ -25,7 +25,7 @@
 namespace {
 
 // Each side runs this often, in turns; the rows show the medians.
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 // Output of a shell command, trailing newline cut; empty when it failed.
 std::string Capture(const std::string& command) {
@@ -80,7 +80,8 @@ void DiskToDisk(const qm::bench::Scratch& dir, const std::string& src, uint64_t 
   qm::g_ImageToDisk = 0;
   const double mb = static_cast<double>(bytes) / (1 << 20);
   const std::string kind = from.isLoop() && to.isLoop() ? "loop device" : "file";
-  qm::bench::Row("disk to disk " + std::to_string(bytes >> 30) + " GiB, " + kind + " to " + kind + " (median of 3)",
+  qm::bench::Row("disk to disk " + std::to_string(bytes >> 30) + " GiB, " + kind + " to " + kind + " (median of " +
+                     std::to_string(kRounds) + ")",
                  ours, "dd bs=1M conv=fsync", theirs);
   std::printf("disk to disk: ours %.0f MB/s, dd %.0f MB/s, dd time / our time %.2f\n", mb / ours, mb / theirs,
               ours > 0 ? theirs / ours : 0.0);
@@ -127,8 +128,9 @@ int main() {
         std::filesystem::create_directories(dir.file("image"));
       });
   const double mb = static_cast<double>(bytes) / (1 << 20);
-  qm::bench::Row("image " + std::to_string(bytes >> 30) + " GiB into 2 GiB pieces (median of 3)", ours,
-                 "dd bs=1M conv=fsync", theirs);
+  qm::bench::Row("image " + std::to_string(bytes >> 30) + " GiB into 2 GiB pieces (median of " +
+                     std::to_string(kRounds) + ")",
+                 ours, "dd bs=1M conv=fsync", theirs);
   std::printf("ours %.0f MB/s, dd %.0f MB/s, dd time / our time %.2f\n", mb / ours, mb / theirs,
               ours > 0 ? theirs / ours : 0.0);
   DiskToDisk(dir, src, bytes);
