@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/anonymous_memory.h"
-#include "platform/text.h"
 #include "platform/prompt.h"
+#include "platform/text.h"
 
 namespace qm {
 

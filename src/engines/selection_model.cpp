@@ -6,7 +6,6 @@
 
 #include "state/app_state.h"
 #include "engines/catalog.h"
-#include "platform/text.h"
 
 namespace qm {
 

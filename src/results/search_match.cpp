@@ -2,7 +2,6 @@
 
 #include <limits>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "state/app_state.h"
