@@ -4,6 +4,7 @@
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "state/app_state.h"
 #include "engines/catalog.h"
@@ -247,7 +248,8 @@ void BuildFolderTree(SelectionModel& tree, uint32_t rootKey, const std::function
   struct Level {
     uint32_t item;
     uint32_t key;
-    std::vector<FolderRecord*> children;
+    // Each child with its shown name, made once for the sort and the item.
+    std::vector<std::pair<std::u16string, FolderRecord*>> children;
     size_t next = 0;
   };
   std::unordered_set<uint32_t> onPath;
@@ -255,10 +257,9 @@ void BuildFolderTree(SelectionModel& tree, uint32_t rootKey, const std::function
   auto open = [&](uint32_t item, uint32_t key) {
     Level level{item, key, {}, 0};
     for (FolderRecord& f : FoldersWithParent(key))
-      if (f.fileSystemNumber == volume) level.children.push_back(&f);
-    std::stable_sort(level.children.begin(), level.children.end(), [](const FolderRecord* a, const FolderRecord* b) {
-      return CompareNames(RecordName(*a), RecordName(*b)) < 0;
-    });
+      if (f.fileSystemNumber == volume) level.children.emplace_back(RecordName(f), &f);
+    std::stable_sort(level.children.begin(), level.children.end(),
+                     [](const auto& a, const auto& b) { return CompareNames(a.first, b.first) < 0; });
     onPath.insert(key);
     stack.push_back(std::move(level));
   };
@@ -270,8 +271,9 @@ void BuildFolderTree(SelectionModel& tree, uint32_t rootKey, const std::function
       stack.pop_back();
       continue;
     }
-    FolderRecord* f = top.children[top.next++];
-    const uint32_t item = tree.AddItem(top.item, RecordName(*f), f);
+    auto& child = top.children[top.next++];
+    FolderRecord* f = child.second;
+    const uint32_t item = tree.AddItem(top.item, std::move(child.first), f);
     ++inserted;
     if (progress && total > 0 && inserted % 256 == 0) progress(static_cast<int>(std::min<int64_t>(100, inserted * 100 / total)));
     if (!onPath.count(f->ownKey)) open(item, f->ownKey);
