@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "platform/resource_file.h"
+
 // Outside any namespace, as the resource initialiser requires.
 static void InitProgramResources() { Q_INIT_RESOURCE(quillmoren); }
 
@@ -19,29 +21,36 @@ constexpr qint64 kMaxStringBytes = 1 << 20;
 
 }  // namespace
 
-ResourceModule::ResourceModule(QString root, QString file, QString mapRoot)
-    : root_(std::move(root)), file_(std::move(file)), mapRoot_(std::move(mapRoot)) {}
+ResourceModule::ResourceModule(QString root, QString file, QString mapRoot, QByteArray bytes)
+    : root_(std::move(root)), file_(std::move(file)), mapRoot_(std::move(mapRoot)), bytes_(std::move(bytes)) {}
 
 ResourceModule::~ResourceModule() {
-  if (!file_.isEmpty()) QResource::unregisterResource(file_, mapRoot_);
+  if (!bytes_.isEmpty()) QResource::unregisterResource(reinterpret_cast<const uchar*>(bytes_.constData()), mapRoot_);
 }
 
 const ResourceModule& ResourceModule::Application() {
   static const ResourceModule* program = [] {
     InitProgramResources();
-    return new ResourceModule(QStringLiteral(":/qm"), QString(), QString());
+    return new ResourceModule(QStringLiteral(":/qm"), QString(), QString(), QByteArray());
   }();
   return *program;
 }
 
 std::unique_ptr<ResourceModule> ResourceModule::Load(const QString& path) {
-  if (path.isEmpty() || !QFileInfo(path).isFile()) return nullptr;
+  QFile file(path);
+  if (path.isEmpty() || !QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly) ||
+      file.size() > static_cast<qint64>(kMaxResourceFileBytes))
+    return nullptr;
+  QByteArray bytes = file.read(static_cast<qint64>(kMaxResourceFileBytes) + 1);
+  const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+  if (!IsWellFormedResourceFile({data, static_cast<size_t>(bytes.size())})) return nullptr;
   // Each module gets a root of its own, so two modules never shadow each other.
   static std::atomic<int> next{1};
   const QString mapRoot = QStringLiteral("/qm-module-%1").arg(next++);
-  const QString file = QFileInfo(path).absoluteFilePath();
-  if (!QResource::registerResource(file, mapRoot)) return nullptr;
-  return std::unique_ptr<ResourceModule>(new ResourceModule(QStringLiteral(":") + mapRoot + QStringLiteral("/qm"), file, mapRoot));
+  if (!QResource::registerResource(data, mapRoot)) return nullptr;
+  return std::unique_ptr<ResourceModule>(new ResourceModule(QStringLiteral(":") + mapRoot + QStringLiteral("/qm"),
+                                                            QFileInfo(path).absoluteFilePath(), mapRoot,
+                                                            std::move(bytes)));
 }
 
 QString ResourceModule::EntryPath(ResourceKind kind, int id) const {

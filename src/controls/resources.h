@@ -4,6 +4,7 @@
 // file (made with rcc --binary) that is registered under a root of its own
 // while the module object lives. A missing module, an id the table does not
 // know or an entry the module lacks all give an empty result.
+#include <QByteArray>
 #include <QCursor>
 #include <QImage>
 #include <QSize>
@@ -22,7 +23,8 @@ class ResourceModule {
  public:
   // The program's own resources.
   static const ResourceModule& Application();
-  // Registers a module file; null when it cannot be read as one.
+  // Registers a module file; null when it cannot be read as one or any
+  // offset inside it points outside it.
   static std::unique_ptr<ResourceModule> Load(const QString& path);
   ~ResourceModule();
   ResourceModule(const ResourceModule&) = delete;
@@ -42,11 +44,12 @@ class ResourceModule {
   const QString& file() const { return file_; }
 
  private:
-  ResourceModule(QString root, QString file, QString mapRoot);
+  ResourceModule(QString root, QString file, QString mapRoot, QByteArray bytes);
 
   QString root_;     // ":/qm" for the program, ":/<mapRoot>/qm" for a module
   QString file_;     // the module file; empty for the program
-  QString mapRoot_;  // where the module file is registered
+  QString mapRoot_;  // where the module's bytes are registered
+  QByteArray bytes_;  // the module as checked: Qt reads these very bytes
 };
 
 // Line `index` (from 0; lines end at line feeds) of a text; empty when there is none.

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "controls/resources.h"
 #include "dormant/markup_drawer.h"
 #include "dormant/markup_static.h"
@@ -111,6 +113,84 @@ TEST(Resources, WhatIsNoModuleIsRefused) {
   EXPECT_FALSE(ResourceModule::Load(QString()));
 }
 
+// The test module's bytes with one big-endian number changed.
+QByteArray ModuleBytes() {
+  QFile f(kModule);
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+  return f.readAll();
+}
+
+quint32 Be32(const QByteArray& b, qsizetype at) {
+  return (quint32(uchar(b[at])) << 24) | (quint32(uchar(b[at + 1])) << 16) | (quint32(uchar(b[at + 2])) << 8) |
+         quint32(uchar(b[at + 3]));
+}
+
+void PutBe32(QByteArray& b, qsizetype at, quint32 v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = char((v >> (24 - 8 * i)) & 0xFF);
+}
+
+void PutBe16(QByteArray& b, qsizetype at, quint16 v) {
+  b[at] = char(v >> 8);
+  b[at + 1] = char(v & 0xFF);
+}
+
+TEST(Resources, ModuleWhoseOffsetsLeadOutsideItIsRefused) {
+  const QByteArray good = ModuleBytes();
+  ASSERT_EQ(good.left(4), QByteArray("qres"));
+  ASSERT_EQ(Be32(good, 4), 3u);  // 22-byte nodes
+  const quint32 size = static_cast<quint32>(good.size());
+  const quint32 tree = Be32(good, 8), data = Be32(good, 12);
+  // The first file node and the node of the "qm" folder (the root's only child).
+  qsizetype file = -1;
+  for (qsizetype at = tree; at + 22 <= good.size(); at += 22)
+    if (!(uchar(good[at + 5]) & 0x02)) {
+      file = at;
+      break;
+    }
+  ASSERT_GT(file, 0);
+  const qsizetype qm = tree + 22;
+  const quint32 block = data + Be32(good, file + 10);
+
+  struct Case {
+    const char* name;
+    std::function<void(QByteArray&)> change;
+    bool accepted;
+  } cases[] = {
+      {"as made", [](QByteArray&) {}, true},
+      {"tree beyond the end", [&](QByteArray& b) { PutBe32(b, 8, size); }, false},
+      {"data beyond the end", [&](QByteArray& b) { PutBe32(b, 12, size + 100); }, false},
+      {"names beyond the end", [&](QByteArray& b) { PutBe32(b, 16, 0xFFFFFFF0u); }, false},
+      {"unknown version", [](QByteArray& b) { PutBe32(b, 4, 4); }, false},
+      {"no magic", [](QByteArray& b) { b[0] = 'x'; }, false},
+      {"cut short", [&](QByteArray& b) { b.truncate(b.size() / 2); }, false},
+      {"root with too many children", [&](QByteArray& b) { PutBe32(b, tree + 6, 1000); }, false},
+      {"children beyond the tree", [&](QByteArray& b) { PutBe32(b, qm + 10, 0x10000000u); }, false},
+      {"name beyond the end", [&](QByteArray& b) { PutBe32(b, qm, 0x7FFFFFFFu); }, false},
+      {"file data beyond the end", [&](QByteArray& b) { PutBe32(b, file + 10, size); }, false},
+      {"data block longer than the file", [&](QByteArray& b) { PutBe32(b, block, 0x7FFFFFFFu); }, false},
+      {"root is a file", [&](QByteArray& b) { PutBe16(b, tree + 4, 0); }, false},
+      // A folder that lists the root again: still inside, and no lookup runs forever.
+      {"folder listing the root", [&](QByteArray& b) { PutBe32(b, qm + 10, 0); PutBe32(b, qm + 6, 2); }, true},
+  };
+  test::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QByteArray bytes = good;
+    c.change(bytes);
+    const QString path = QString::fromStdString(dir.path() + "/module.rcc");
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(bytes);
+    out.close();
+    std::unique_ptr<ResourceModule> module = ResourceModule::Load(path);
+    EXPECT_EQ(module != nullptr, c.accepted);
+    if (module) {
+      (void)module->LoadBitmap(IDB_QM_LOGO);
+      (void)module->LoadString(IDS_QM_PRODUCT);
+    }
+  }
+}
+
 TEST(Resources, StringLinesById) {
   struct Case {
     int id, line;
@@ -172,8 +252,12 @@ TEST(MarkupResources, PictureSourcesByIdAndModule) {
     SCOPED_TRACE(c.name);
     CPPHtmlDrawer d;
     if (c.instance == kProgram) d.SetResourceInstance(&ResourceModule::Application());
-    if (c.instance == kModuleFile) ASSERT_TRUE(d.SetResourceDll(kModule));
-    if (c.instance == kMissingFile) EXPECT_FALSE(d.SetResourceDll(QStringLiteral("/nonexistent/x.rcc")));
+    if (c.instance == kModuleFile) {
+      ASSERT_TRUE(d.SetResourceDll(kModule));
+    }
+    if (c.instance == kMissingFile) {
+      EXPECT_FALSE(d.SetResourceDll(QStringLiteral("/nonexistent/x.rcc")));
+    }
     const QImage img = Draw(d, c.text);
     const QRect ink = Ink(img);
     if (!c.fill && c.ink.isEmpty()) {
@@ -181,8 +265,12 @@ TEST(MarkupResources, PictureSourcesByIdAndModule) {
       continue;
     }
     EXPECT_EQ(ink.size(), c.ink);
-    if (c.fill) EXPECT_GT(Count(img, c.fill), 50);
-    if (c.text.find(u"mask") != std::u16string::npos) EXPECT_EQ(Count(img, kMagenta), 0);
+    if (c.fill) {
+      EXPECT_GT(Count(img, c.fill), 50);
+    }
+    if (c.text.find(u"mask") != std::u16string::npos) {
+      EXPECT_EQ(Count(img, kMagenta), 0);
+    }
   }
 }
 
@@ -202,7 +290,9 @@ TEST(MarkupResources, StripFramesAndImageListFromResources) {
     const QImage img = Draw(d, u"<ilst index=" + std::u16string(1, static_cast<char16_t>(u'0' + index)) + u" idres=103>");
     EXPECT_EQ(Count(img, kStripSpots[index]), 36);
     for (int other = 0; other < 4; ++other)
-      if (other != index) EXPECT_EQ(Count(img, kStripSpots[other]), 0);
+      if (other != index) {
+        EXPECT_EQ(Count(img, kStripSpots[other]), 0);
+      }
   }
   CPPHtmlDrawer d;
   EXPECT_TRUE(d.SetImageList(IDB_QM_BUSY_STRIP, 16, 16, 0xF0F0F0));
@@ -231,7 +321,9 @@ TEST(MarkupResources, StringTagDrawsTheStringOfItsId) {
   for (const Case& c : cases) {
     SCOPED_TRACE(QString::fromStdU16String(c.tag).toStdString());
     CPPHtmlDrawer d;
-    if (c.moduleInstance) ASSERT_TRUE(d.SetResourceDll(kModule));
+    if (c.moduleInstance) {
+      ASSERT_TRUE(d.SetResourceDll(kModule));
+    }
     QImage img = Draw(d, u"<a href=x>" + c.tag + u"</a>", 600, 40);
     if (c.shown.empty()) {
       EXPECT_TRUE(d.hotAreas().empty());
@@ -264,7 +356,9 @@ TEST(MarkupResources, TableBackgroundsFromResources) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.background);
     CPPHtmlDrawer d;
-    if (c.moduleInstance) ASSERT_TRUE(d.SetResourceDll(kModule));
+    if (c.moduleInstance) {
+      ASSERT_TRUE(d.SetResourceDll(kModule));
+    }
     const QImage img = Draw(d, u"<table background=\"" + QString::fromLatin1(c.background).toStdU16String() +
                                    u"\"><tr><td height=40>x</td></tr></table>");
     for (int k = 0; k < 2; ++k) {
