@@ -85,7 +85,8 @@ class CPPHtmlDrawer : public MarkupLanguage {
 
   // Where `iddll` pictures and strings come from when no module is named:
   // the given module (not owned; null: none), or a module file loaded here
-  // and owned. A file that cannot be loaded leaves none (false).
+  // and owned. A file that cannot be loaded leaves none (false). The load
+  // flags have nothing to choose among here and are ignored.
   void SetResourceInstance(const ResourceModule* module);
   bool SetResourceDll(const QString& path, int flags = 0);
   const ResourceModule* GetResourceInstance() const { return instance_; }
