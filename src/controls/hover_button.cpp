@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QToolTip>
 
+#include "controls/resources.h"
 #include "controls/static_text.h"
 
 namespace qm {
@@ -171,6 +172,11 @@ void CHoverButton::SetToolTipText(const QString& text, bool activate) {
   if (text.isNull()) return;
   setToolTip(text);
   toolTipActive_ = activate;
+}
+
+void CHoverButton::SetToolTipTextFromResource(int stringId, bool activate) {
+  const std::optional<std::u16string> text = ResourceModule::Application().LoadString(stringId);
+  if (text && !text->empty()) SetToolTipText(QString::fromStdU16String(*text), activate);
 }
 
 void CHoverButton::ActivateToolTip(bool activate) {

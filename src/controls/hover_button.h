@@ -30,6 +30,8 @@ class CHoverButton : public QPushButton {
 
   // A null text does nothing. activate false keeps the tooltip silent.
   void SetToolTipText(const QString& text, bool activate);
+  // The same with a string resource of the program; a missing or empty one does nothing.
+  void SetToolTipTextFromResource(int stringId, bool activate);
   void ActivateToolTip(bool activate);
   bool ToolTipActive() const { return toolTipActive_; }
 

@@ -1,5 +1,6 @@
 #include "dormant/markup_drawer.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -22,6 +23,9 @@ constexpr int kMaxCount = 100;
 constexpr int kMaxCoordinate = 1 << 28;
 
 constexpr int kFillGranularity = 5;
+
+// The desktop's standard icon size: what icon sizes in percent refer to.
+constexpr int kIconSize = 32;
 
 ColorRef FromQColor(const QColor& c) { return MakeColorRef(c.red(), c.green(), c.blue()); }
 
@@ -91,6 +95,68 @@ void CPPHtmlDrawer::SetImageList(const QImage& strip, int pictureWidth, int pict
   }
   imageListCx_ = std::max(0, pictureWidth);
   imageListCy_ = std::max(0, pictureHeight);
+}
+
+bool CPPHtmlDrawer::SetImageList(int bitmapId, int pictureWidth, int pictureHeight, ColorRef mask) {
+  const QImage strip = ResourceModule::Application().LoadBitmap(bitmapId);
+  // A missing bitmap leaves a list without pictures.
+  SetImageList(strip, pictureWidth, pictureHeight, mask);
+  return !strip.isNull();
+}
+
+void CPPHtmlDrawer::SetResourceInstance(const ResourceModule* module) {
+  if (module && module == ownedInstance_.get()) return;  // already the one in use
+  ownedInstance_.reset();
+  instance_ = module;
+}
+
+bool CPPHtmlDrawer::SetResourceDll(const QString& path, int /*flags*/) {
+  std::unique_ptr<ResourceModule> loaded = ResourceModule::Load(path);
+  SetResourceInstance(nullptr);
+  ownedInstance_ = std::move(loaded);
+  instance_ = ownedInstance_.get();
+  return instance_ != nullptr;
+}
+
+std::u16string CPPHtmlDrawer::GetStringResourceLine(int id, int index) {
+  const std::optional<std::u16string> text = ResourceModule::Application().LoadString(id);
+  return text ? TextLine(*text, index) : std::u16string();
+}
+
+const QFont& CPPHtmlDrawer::GetStatusFont() {
+  static QFont font;
+  font = QApplication::font("QStatusBar");
+  return font;
+}
+
+bool CPPHtmlDrawer::SetCssStylesFromResource(int id, const QString& library) {
+  const std::optional<std::u16string> sheet = LoadResourceString(id, library.isEmpty(), library.toStdU16String());
+  if (!sheet) return false;
+  SetCssStyles(std::u16string_view(*sheet));
+  return true;
+}
+
+QImage CPPHtmlDrawer::LoadResourcePicture(int tag, int resourceId, bool program, const std::u16string& library) const {
+  auto load = [&](const ResourceModule& module) {
+    return tag == kTagIcon ? module.LoadIcon(resourceId) : module.LoadBitmap(resourceId);
+  };
+  if (program) return load(ResourceModule::Application());
+  if (!library.empty()) {
+    // A named module is loaded for this picture only.
+    const std::unique_ptr<ResourceModule> module = ResourceModule::Load(Q(library));
+    return module ? load(*module) : QImage();
+  }
+  return instance_ ? load(*instance_) : QImage();
+}
+
+std::optional<std::u16string> CPPHtmlDrawer::LoadResourceString(int resourceId, bool program,
+                                                                const std::u16string& library) const {
+  if (program) return ResourceModule::Application().LoadString(resourceId);
+  if (!library.empty()) {
+    const std::unique_ptr<ResourceModule> module = ResourceModule::Load(Q(library));
+    return module ? module->LoadString(resourceId) : std::nullopt;
+  }
+  return instance_ ? instance_->LoadString(resourceId) : std::nullopt;
 }
 
 int CPPHtmlDrawer::AddPictureHandle(const QImage& picture) {
@@ -432,8 +498,37 @@ void CPPHtmlDrawer::HandleObject(const MarkupTagResult& tag) {
       break;
     }
     case kTagBmp: case kTagIcon: case kTagIlst: HandlePicture(tag.id, tag.attributes); break;
-    default: break;  // string resources do not exist on this platform: nothing to draw
+    case kTagString: HandleString(tag.attributes); break;
+    default: break;
   }
+}
+
+void CPPHtmlDrawer::HandleString(std::u16string_view attributes) {
+  int idres = 0, iddll = 0;
+  std::u16string srcdll;
+  for (const auto& a : ParseAttributes(attributes)) {
+    if (a.name == u"idres") idres = ParseSize(a.value, 0, false);
+    else if (a.name == u"iddll") iddll = ParseSize(a.value, 0, false);
+    else if (a.name == u"srcdll") srcdll = a.value;
+  }
+  std::optional<std::u16string> text;
+  if (iddll > 0) text = LoadResourceString(iddll, false, srcdll);
+  else if (idres > 0) text = LoadResourceString(idres, true, {});
+  if (!text || text->empty()) return;
+  // Strings are neither wrapped nor justified.
+  const QString q = Q(*text);
+  const int saveExtra = justifyExtra_, saveSpaces = justifySpaces_;
+  justifyExtra_ = justifySpaces_ = 0;
+  const int width = TextWidth(q);
+  if (measuring_) line_.align = style.textAlign;
+  const int top = AlignTextVertically(y_, fontHeight_);
+  if (!measuring_) {
+    AddHotArea(QRect(x_, top, width, fontHeight_));
+    DrawJustifiedText(x_, top, q);
+  }
+  justifyExtra_ = saveExtra;
+  justifySpaces_ = saveSpaces;
+  x_ = ClampCoord(static_cast<long long>(x_) + width);
 }
 
 void CPPHtmlDrawer::HandleRule(std::u16string_view attributes) {
@@ -470,9 +565,12 @@ void CPPHtmlDrawer::HandleRule(std::u16string_view attributes) {
   x_ = ClampCoord(static_cast<long long>(x_) + taken);
 }
 
-QImage CPPHtmlDrawer::LoadPicture(const Picture& p) const {
+QImage CPPHtmlDrawer::LoadPicture(int id, const Picture& p) const {
+  // The first source named is the one used.
   QImage img;
-  if (!p.file.empty()) img.load(Q(p.file));
+  if (p.idres > 0) img = LoadResourcePicture(id, p.idres, true, {});
+  else if (!p.file.empty()) img.load(Q(p.file));
+  else if (p.iddll > 0) img = LoadResourcePicture(id, p.iddll, false, p.srcdll);
   else if (p.handle > 0 && static_cast<size_t>(p.handle) <= handles_.size()) img = handles_[static_cast<size_t>(p.handle - 1)];
   return img;
 }
@@ -488,6 +586,9 @@ CPPHtmlDrawer::Picture CPPHtmlDrawer::ParsePicture(std::u16string_view attribute
     else if (n == u"cy") p.cy = num(p.cy);
     else if (n == u"speed") p.speed = num(p.speed);
     else if (n == u"handle") p.handle = static_cast<long long>(MarkupUnsigned(v));
+    else if (n == u"idres") p.idres = num(p.idres);
+    else if (n == u"iddll") p.iddll = num(p.iddll);
+    else if (n == u"srcdll") p.srcdll = v;
     else if (n == u"file") p.file = v;
     else if (n == u"width") {
       p.widthPercent = !v.empty() && v.back() == u'%';
@@ -535,7 +636,7 @@ int CPPHtmlDrawer::AnimatedFrame(const Picture& p, int count) {
 }
 
 bool CPPHtmlDrawer::PreparePicture(int id, Picture& p, PreparedPicture& out) {
-  out.source = LoadPicture(p);
+  out.source = LoadPicture(id, p);
   if (out.source.isNull() && id == kTagIlst && !imageList_.isNull() && imageListCx_ > 0) {
     out.source = imageList_;
     p.cx = imageListCx_;
@@ -546,6 +647,8 @@ bool CPPHtmlDrawer::PreparePicture(int id, Picture& p, PreparedPicture& out) {
   out.frame = out.source;
   out.base = out.source.size();
   out.index = p.index;
+  // A loaded icon comes at the size asked for, in percent of the desktop's icon size.
+  if (id == kTagIcon && (p.idres > 0 || !p.file.empty() || p.iddll > 0)) out.base = QSize(kIconSize, kIconSize);
   if (id != kTagIlst) return true;
   if (!out.fromList) {
     if (p.cx <= 0 && p.cy <= 0) p.cx = p.cy = std::min(out.source.width(), out.source.height());
@@ -657,9 +760,10 @@ void CPPHtmlDrawer::TileBackground(const QRect& r, std::u16string_view backImage
   const std::u16string_view kind = backImage.substr(0, cut);
   std::u16string_view value = backImage.substr(colon + 1);
   value = value.substr(0, value.find(u';'));
-  // Only files have a counterpart here; resource pictures are not loaded.
-  if (kind != u"file") return;
-  QImage picture(Q(value));
+  QImage picture;
+  if (kind == u"file") picture = QImage(Q(value));
+  else if (kind == u"idres" || kind == u"iddll")
+    picture = LoadResourcePicture(kTagBmp, ParseSize(value, 0, false), kind == u"idres", {});
   if (picture.isNull()) return;
   DrawThroughManager(r, [&](CPPDrawManager& manager, QImage& dc) {
     manager.TileBitmap(dc, 0, 0, r.width(), r.height(), picture, 0, 0, picture.width(), picture.height());
@@ -971,11 +1075,22 @@ std::u16string CPPHtmlDrawer::HtmlHandlerCommand(const std::u16string& address) 
 }
 
 int CPPHtmlDrawer::GotoURL(const std::u16string& address) {
+  SetHyperlinkCursor(nullptr);
   bool opened = urlOpener_ ? urlOpener_(address) : QDesktopServices::openUrl(QUrl::fromUserInput(Q(address)));
   if (opened) return 33;
   // Nothing opened it: the registered handler's command is composed but not run.
   lastHandlerCommand = HtmlHandlerCommand(address);
   return 2;
+}
+
+void CPPHtmlDrawer::SetHyperlinkCursor(const QCursor* cursor) {
+  linkCursor_ = cursor ? *cursor : QCursor(Qt::PointingHandCursor);
+}
+
+bool CPPHtmlDrawer::SetHyperlinkCursor(int cursorId) {
+  const std::optional<QCursor> cursor = ResourceModule::Application().LoadCursor(cursorId);
+  SetHyperlinkCursor(cursor ? &*cursor : nullptr);
+  return cursor.has_value();
 }
 
 bool CPPHtmlDrawer::AnimationTick() {

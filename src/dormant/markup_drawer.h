@@ -2,15 +2,19 @@
 // Renders the mark-up language into a QPainter in two passes: measuring
 // fills the line records and the table layouts, drawing reads them back in
 // the same order and records the hot areas of links.
+#include <QCursor>
 #include <QFont>
 #include <QImage>
 #include <QPainter>
 #include <QRect>
 #include <QSize>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "controls/resources.h"
 #include "dormant/draw_manager.h"
 #include "dormant/markup_parse_core.h"
 
@@ -74,8 +78,25 @@ class CPPHtmlDrawer : public MarkupLanguage {
   void SetImageShadow(int dx, int dy, int darkness, bool soft, int blurX, int blurY);
   // The picture strip for `ilst` tags without a source; pixels of the mask colour are transparent.
   void SetImageList(const QImage& strip, int pictureWidth, int pictureHeight, ColorRef mask);
+  // The same from a bitmap resource of the program; false when it does not exist.
+  bool SetImageList(int bitmapId, int pictureWidth, int pictureHeight, ColorRef mask);
   // Pictures handed over by the host, named in the mark-up as handle=<number>.
   int AddPictureHandle(const QImage& picture);
+
+  // Where `iddll` pictures and strings come from when no module is named:
+  // the given module (not owned; null: none), or a module file loaded here
+  // and owned. A file that cannot be loaded leaves none (false). The load
+  // flags have nothing to choose among here and are ignored.
+  void SetResourceInstance(const ResourceModule* module);
+  bool SetResourceDll(const QString& path, int flags = 0);
+  const ResourceModule* GetResourceInstance() const { return instance_; }
+  // Line `index` (from 0) of a string resource of the program; empty when either is missing.
+  static std::u16string GetStringResourceLine(int id, int index);
+  // The status bar's font.
+  static const QFont& GetStatusFont();
+  // The style sheet from a string resource of the program or of the module
+  // file `library`; a missing string or module leaves the sheet as it is (false).
+  bool SetCssStylesFromResource(int id, const QString& library = QString());
 
   // Links and hot areas.
   int HitTestHotArea(QPoint p) const;
@@ -91,6 +112,12 @@ class CPPHtmlDrawer : public MarkupLanguage {
   void SetCallbackLinkMessage(std::function<long(const std::u16string&)> fn) { linkCallback_ = std::move(fn); }
   void SetUrlOpener(std::function<bool(const std::u16string&)> fn) { urlOpener_ = std::move(fn); }
   bool AnimationTick();
+  // The cursor shown over links with a target. The same cursor again changes
+  // nothing; none brings the hand back. A cursor resource that cannot be
+  // loaded brings the hand back too (false).
+  void SetHyperlinkCursor(const QCursor* cursor);
+  bool SetHyperlinkCursor(int cursorId);
+  QCursor GetHyperlinkCursor() const { return linkCursor_; }
   // Background effects and two-colour frames, for the host's own painting too.
   // The drawing-effects manager the renderer draws through.
   CPPDrawManager& GetDrawManager() { return drawManager_; }
@@ -114,9 +141,10 @@ class CPPHtmlDrawer : public MarkupLanguage {
   struct Picture {
     int index = 0, cx = 0, cy = 0, width = 100, height = 100, speed = 0;
     int style = 0, hotStyle = 0, hasMask = 0, widthPercent = 1, heightPercent = 1;
+    int idres = 0, iddll = 0;
     long long handle = 0;
     ColorRef mask = 0xFF00FF;
-    std::u16string file;
+    std::u16string file, srcdll;
   };
   // The picture a tag names, with the strip frame it shows.
   struct PreparedPicture {
@@ -151,6 +179,7 @@ class CPPHtmlDrawer : public MarkupLanguage {
   void HandleObject(const MarkupTagResult& tag);
   void HandleRule(std::u16string_view attributes);
   void HandlePicture(int id, std::u16string_view attributes);
+  void HandleString(std::u16string_view attributes);
   int TagCount(std::u16string_view attributes) const;
   bool WrapText(const std::u16string& text, int room, std::u16string* part, std::u16string* rest, int* partWidth);
   int TextWidth(const QString& s) const;
@@ -160,7 +189,10 @@ class CPPHtmlDrawer : public MarkupLanguage {
   void NotifyHover(int link);
   void FillEffect(const QRect& r, int effect, ColorRef first, ColorRef mid, ColorRef last);
   void DrawFrame(const QRect& r, ColorRef topLeft, ColorRef bottomRight, int style, int width);
-  QImage LoadPicture(const Picture& p) const;
+  QImage LoadPicture(int id, const Picture& p) const;
+  // A picture of the program (idres) or of a module: `library` when named, else the resource instance.
+  QImage LoadResourcePicture(int id, int resourceId, bool program, const std::u16string& library) const;
+  std::optional<std::u16string> LoadResourceString(int resourceId, bool program, const std::u16string& library) const;
 
   QPainter* painter_ = nullptr;
   bool measuring_ = true;
@@ -195,6 +227,9 @@ class CPPHtmlDrawer : public MarkupLanguage {
   QImage imageList_;
   int imageListCx_ = 0, imageListCy_ = 0;
   std::vector<QImage> handles_;
+  std::unique_ptr<ResourceModule> ownedInstance_;
+  const ResourceModule* instance_ = nullptr;
+  QCursor linkCursor_{Qt::PointingHandCursor};
 
   std::function<void(int)> hoverCallback_;
   std::function<long(const std::u16string&)> linkCallback_;

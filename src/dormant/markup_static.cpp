@@ -151,10 +151,20 @@ void CPPHtmlStatic::SetBitmapHandle(const QImage& bitmap, int64_t mask) {
   SetPictureTag(FormatW("<bmp handle=0x%X", drawer_.AddPictureHandle(bitmap)) + MaskPart(mask) + u">");
 }
 
+void CPPHtmlStatic::SetAnimationResource(int bitmapId, int cx, int cy, int64_t mask) {
+  if (interval_ > 0) timer_.start(interval_, this);
+  SetPictureTag(FormatW("<ilst index=0 idres=%d", bitmapId) + MaskPart(mask) + SizePart(cx, cy) + u" speed=1>");
+}
+
 void CPPHtmlStatic::SetAnimationHandle(const QImage& strip, int cx, int cy, int64_t mask) {
   if (interval_ > 0) timer_.start(interval_, this);
   SetPictureTag(FormatW("<ilst index=0 handle=0x%X", drawer_.AddPictureHandle(strip)) + MaskPart(mask) +
                 SizePart(cx, cy) + u" speed=1>");
+}
+
+void CPPHtmlStatic::SetImageListPicture(int bitmapId, int index, int cx, int cy, int64_t mask) {
+  StopAnimation();
+  SetPictureTag(FormatW("<ilst index=%d idres=%d", index, bitmapId) + MaskPart(mask) + SizePart(cx, cy) + u">");
 }
 
 void CPPHtmlStatic::SetImageListPicture(const QImage& strip, int index, int cx, int cy, int64_t mask) {
@@ -238,7 +248,7 @@ void CPPHtmlStatic::DrawContent(QPainter& painter) {
 }
 
 void CPPHtmlStatic::UpdateCursor(bool hand) {
-  if (hand) setCursor(Qt::PointingHandCursor);
+  if (hand) setCursor(drawer_.GetHyperlinkCursor());
   else unsetCursor();
 }
 

@@ -44,7 +44,9 @@ class CPPHtmlStatic : public QWidget {
   void SetIconHandle(const QImage& icon);
   void SetBitmapResource(int id, int64_t mask = -1);
   void SetBitmapHandle(const QImage& bitmap, int64_t mask = -1);
+  void SetAnimationResource(int bitmapId, int cx = 0, int cy = 0, int64_t mask = -1);
   void SetAnimationHandle(const QImage& strip, int cx = 0, int cy = 0, int64_t mask = -1);
+  void SetImageListPicture(int bitmapId, int index, int cx = 0, int cy = 0, int64_t mask = -1);
   void SetImageListPicture(const QImage& strip, int index, int cx = 0, int cy = 0, int64_t mask = -1);
   void SetImageSize(int widthPercent, int heightPercent);
   void SetImageSize(int percent) { SetImageSize(percent, percent); }

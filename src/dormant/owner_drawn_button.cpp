@@ -6,7 +6,10 @@
 #include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QHash>
 #include <QPixmap>
+#include <QPointer>
+#include <QSoundEffect>
 #include <QStyle>
 #include <QStyleOption>
 
@@ -23,10 +26,16 @@ CButtonST::UrlOpener& Opener() {
   return opener;
 }
 
-// Nothing in the toolkit plays sound files; an installed player does.
 CButtonST::SoundPlayer& Player() {
-  static CButtonST::SoundPlayer player;
+  static CButtonST::SoundPlayer player = &CButtonST::PlayThroughMultimedia;
   return player;
+}
+
+// One effect per sound, made on first use and kept for the run (owned by the
+// application object). Without an audio device the effects stay silent.
+QHash<QUrl, QPointer<QSoundEffect>>& Effects() {
+  static QHash<QUrl, QPointer<QSoundEffect>> effects;
+  return effects;
 }
 
 COLORREF ToColorRef(const QColor& c) { return RGB(c.red(), c.green(), c.blue()); }
@@ -47,6 +56,21 @@ CButtonST::UrlOpener CButtonST::SetUrlOpener(UrlOpener opener) {
 }
 CButtonST::SoundPlayer CButtonST::SetSoundPlayer(SoundPlayer player) {
   return std::exchange(Player(), std::move(player));
+}
+
+void CButtonST::PlayThroughMultimedia(const QUrl& sound) {
+  if (!qApp || sound.isEmpty()) return;
+  QPointer<QSoundEffect>& effect = Effects()[sound];
+  if (!effect) {
+    effect = new QSoundEffect(qApp);
+    effect->setSource(sound);
+  }
+  effect->play();
+}
+
+bool CButtonST::IsSoundLoaded(const QUrl& sound) {
+  const QPointer<QSoundEffect> effect = Effects().value(sound);
+  return effect && effect->isLoaded();
 }
 
 CButtonST::CButtonST(QWidget* parent) : QPushButton(parent) {
@@ -151,6 +175,36 @@ int CButtonST::SetBitmaps(const QImage& in, COLORREF transparentIn, const QImage
     bitmapOut = {CreateBitmapMask(out, transparentOut), out.width(), out.height(), transparentOut};
   update();
   return BTNST_OK;
+}
+
+int CButtonST::SetIcon(int idIn, int widthIn, int heightIn, int idOut, int widthOut, int heightOut) {
+  const ResourceModule& program = ResourceModule::Application();
+  auto load = [&](int id, int width, int height) {
+    QImage icon = program.LoadIcon(id);
+    if (icon.isNull() || (width <= 0 && height <= 0)) return icon;
+    const QSize size(width > 0 ? width : icon.width(), height > 0 ? height : icon.height());
+    return icon.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  };
+  const QImage in = load(idIn, widthIn, heightIn);
+  const QImage out = idOut > 0 ? load(idOut, widthOut, heightOut) : QImage();
+  if (in.isNull() || (idOut > 0 && out.isNull())) {
+    SetIcon(QImage());
+    return BTNST_INVALIDRESOURCE;
+  }
+  if (idOut == BTNST_AUTO_GRAY || idOut == BTNST_AUTO_DARKER) return SetIcon(in, idOut);
+  return SetIcon(in, out);
+}
+
+int CButtonST::SetBitmaps(int idIn, COLORREF transparentIn, int idOut, COLORREF transparentOut) {
+  const ResourceModule& program = ResourceModule::Application();
+  const QImage in = program.LoadBitmap(idIn);
+  const QImage out = idOut > 0 ? program.LoadBitmap(idOut) : QImage();
+  if (in.isNull() || (idOut > 0 && out.isNull())) {
+    SetBitmaps(QImage(), 0);
+    return BTNST_INVALIDRESOURCE;
+  }
+  if (idOut == BTNST_AUTO_GRAY || idOut == BTNST_AUTO_DARKER) return SetBitmaps(in, transparentIn, idOut);
+  return SetBitmaps(in, transparentIn, out, transparentOut);
 }
 
 int CButtonST::SetBitmaps(const QImage& in, COLORREF transparentIn, int automatic) {
@@ -263,6 +317,22 @@ int CButtonST::SetBtnCursor(const QCursor& c, bool repaint) {
   return BTNST_OK;
 }
 
+int CButtonST::SetBtnCursor(int cursorId, bool repaint) {
+  cursor.reset();
+  unsetCursor();
+  int result = BTNST_OK;
+  if (cursorId != 0) {
+    if (std::optional<QCursor> loaded = ResourceModule::Application().LoadCursor(cursorId)) {
+      cursor = *loaded;
+      setCursor(*cursor);
+    } else {
+      result = BTNST_INVALIDRESOURCE;
+    }
+  }
+  Repaint(repaint);
+  return result;
+}
+
 int CButtonST::SetURL(const QString& address) {
   if (address.size() > kMaxUrlUnits) return BTNST_BADPARAM;
   url_ = address;
@@ -302,19 +372,30 @@ int CButtonST::SetMenuCallback(std::function<void(QMenu*)> callback) {
   return BTNST_OK;
 }
 
-int CButtonST::SetSound(const QString& name, bool onClick, bool /*async*/) {
-  (onClick ? clickSound : hoverSound) = name;
+int CButtonST::SetSound(const QString& file, bool onClick, bool /*async*/) {
+  (onClick ? clickSound : hoverSound) = file.isEmpty() ? QUrl() : QUrl::fromLocalFile(file);
   return BTNST_OK;
 }
 
-void CButtonST::PlaySound(const QString& name) {
-  if (!name.isEmpty() && Player()) Player()(name);
+int CButtonST::SetSound(int soundId, const ResourceModule& module, bool onClick, bool /*async*/) {
+  // An id the module lacks is kept as nothing to play, as a missing sound is silent.
+  (onClick ? clickSound : hoverSound) = soundId != 0 ? module.SoundUrl(soundId) : QUrl();
+  return BTNST_OK;
+}
+
+void CButtonST::PlaySound(const QUrl& sound) {
+  if (!sound.isEmpty() && Player()) Player()(sound);
 }
 
 void CButtonST::SetTooltipText(const QString& text, bool activate) {
   tooltipText = text;
   tooltipHasTool = true;
   ActivateTooltip(activate);
+}
+
+void CButtonST::SetTooltipText(int stringId, bool activate) {
+  if (std::optional<std::u16string> text = ResourceModule::Application().LoadString(stringId))
+    SetTooltipText(QString::fromStdU16String(*text), activate);
 }
 
 void CButtonST::ActivateTooltip(bool activate) {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+#include "controls/resources.h"
 #include "dormant/dib.h"
 #include "dormant/owner_draw_menu.h"
 
@@ -60,9 +61,15 @@ class CButtonST : public QPushButton {
 
   int SetIcon(const QImage& in, const QImage& out = {});
   int SetIcon(const QImage& in, int automatic);
+  // Icon resources of the program at the given sizes (0: the icon's own);
+  // idOut may be 0, BTNST_AUTO_GRAY or BTNST_AUTO_DARKER. An icon that cannot
+  // be loaded leaves no images and gives BTNST_INVALIDRESOURCE.
+  int SetIcon(int idIn, int widthIn, int heightIn, int idOut = 0, int widthOut = 0, int heightOut = 0);
   int SetBitmaps(const QImage& in, COLORREF transparentIn, const QImage& out = {},
                  COLORREF transparentOut = 0);
   int SetBitmaps(const QImage& in, COLORREF transparentIn, int automatic);
+  // Bitmap resources of the program, likewise.
+  int SetBitmaps(int idIn, COLORREF transparentIn, int idOut = 0, COLORREF transparentOut = 0);
 
   int SetFlat(bool flat, bool repaint = true);
   int SetAlwaysTrack(bool track);
@@ -79,6 +86,8 @@ class CButtonST : public QPushButton {
   // A cursor file (empty: no cursor); 1 when it cannot be loaded.
   int SetBtnCursor(const QString& cursorFile, bool repaint = true);
   int SetBtnCursor(const QCursor& cursor, bool repaint = true);
+  // A cursor resource of the program (0: no cursor); 1 when it cannot be loaded.
+  int SetBtnCursor(int cursorId, bool repaint = true);
   // Addresses longer than 259 units are refused (BTNST_BADPARAM).
   int SetURL(const QString& address);
   // Loads menu resource `menuId` into the button's own owner-drawn menu,
@@ -89,9 +98,15 @@ class CButtonST : public QPushButton {
   int SetMenu(int menuId, QObject* owner, int drawMode, int toolbarId = 0, int iconWidth = 16,
               int iconHeight = 15, QRgb bitmapBackground = qRgb(0xC0, 0xC0, 0xC0), bool repaint = true);
   int SetMenuCallback(std::function<void(QMenu*)> callback);
-  // Empty name clears the sound.
-  int SetSound(const QString& name, bool onClick, bool async = true);
+  // The hover sound, or with onClick the click sound: a sound file (empty
+  // clears it), or a sound resource of a module (id 0 clears it; the module
+  // is used by reference). Sounds always play without holding the button up.
+  int SetSound(const QString& file, bool onClick, bool async = true);
+  int SetSound(int soundId, const ResourceModule& module, bool onClick, bool async = true);
+  QUrl Sound(bool onClick) const { return onClick ? clickSound : hoverSound; }
   void SetTooltipText(const QString& text, bool activate = true);
+  // A string resource of the program; a missing one changes nothing.
+  void SetTooltipText(int stringId, bool activate = true);
   void ActivateTooltip(bool activate = true);
   int EnableBalloonTooltip();
   int DrawTransparent(bool repaint = true);
@@ -106,11 +121,15 @@ class CButtonST : public QPushButton {
   QPoint PressedOffset() const { return pressedOffset_; }
   const QString& Url() const { return url_; }
 
-  // What lies outside the button: opening an address, playing a sound.
+  // What lies outside the button: opening an address, playing a sound. The
+  // player asked for every sound is Qt Multimedia's unless replaced.
   using UrlOpener = std::function<bool(const QUrl&)>;
-  using SoundPlayer = std::function<void(const QString& name)>;
+  using SoundPlayer = std::function<void(const QUrl& sound)>;
   static UrlOpener SetUrlOpener(UrlOpener opener);
   static SoundPlayer SetSoundPlayer(SoundPlayer player);
+  static void PlayThroughMultimedia(const QUrl& sound);
+  // Whether Qt Multimedia has decoded a sound it was asked to play.
+  static bool IsSoundLoaded(const QUrl& sound);
 
  signals:
   // A command chosen from the pop-up menu, for the menu owner.
@@ -160,7 +179,7 @@ class CButtonST : public QPushButton {
   void CancelHover();
   void TrackHover(const QPoint& pos);
   void OnClicked();
-  void PlaySound(const QString& name);
+  void PlaySound(const QUrl& sound);
   void Repaint(bool repaint) { if (repaint) update(); }
   QColor SlotColor(int index) const;
 
@@ -195,7 +214,7 @@ class CButtonST : public QPushButton {
   IconImage iconIn, iconOut;
   BitmapImage bitmapIn, bitmapOut;
   std::function<void(QMenu*)> menuCallback;
-  QString hoverSound, clickSound;
+  QUrl hoverSound, clickSound;
 };
 
 }  // namespace qm

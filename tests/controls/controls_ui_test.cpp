@@ -16,6 +16,7 @@
 #include "controls/hover_button.h"
 #include "controls/label.h"
 #include "controls/picture_ctrl.h"
+#include "controls/resources.h"
 #include "controls/static_text.h"
 #include "controls/transparent_static.h"
 #include "support/temp_dir.h"
@@ -204,6 +205,20 @@ int ColouredColumns(CGradientProgressCtrl& bar, QColor background) {
   for (int x = 0; x < shot.width(); ++x)
     if (QColor(shot.pixel(x, 2)) != background) ++count;
   return count;
+}
+
+TEST(HoverButton, ToolTipTextFromAStringResource) {
+  CHoverButton b;
+  b.SetToolTipTextFromResource(IDS_QM_TIP_RECOVER, false);
+  EXPECT_EQ(b.toolTip(), QStringLiteral("Recover the ticked files"));
+  EXPECT_FALSE(b.ToolTipActive());
+  b.SetToolTipTextFromResource(IDS_QM_TIP_RECOVER, true);
+  EXPECT_TRUE(b.ToolTipActive());
+  // A missing string changes nothing.
+  b.SetToolTipText(QStringLiteral("Help"), false);
+  b.SetToolTipTextFromResource(999, true);
+  EXPECT_EQ(b.toolTip(), QStringLiteral("Help"));
+  EXPECT_FALSE(b.ToolTipActive());
 }
 
 TEST(GradientProgress, PaintsColumnsUpToThePosition) {

@@ -4,11 +4,14 @@
 #include <QDir>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
 #include "dormant/owner_drawn_button.h"
+#include "platform/resource_ids.h"
 
 namespace qm {
 namespace {
@@ -107,8 +110,8 @@ TEST(CButtonSTTest, OnlyFlatButtonsTrackTheHover) {
   raised->setGeometry(100, 0, 80, 30);
   raised->SetFlat(false);
   int sounds = 0;
-  const auto old = CButtonST::SetSoundPlayer([&](const QString& name) {
-    EXPECT_EQ(name, QStringLiteral("hover.wav"));
+  const auto old = CButtonST::SetSoundPlayer([&](const QUrl& sound) {
+    EXPECT_EQ(sound, QUrl::fromLocalFile(QStringLiteral("hover.wav")));
     ++sounds;
   });
   flat->SetSound(QStringLiteral("hover.wav"), false);
@@ -131,6 +134,110 @@ TEST(CButtonSTTest, OnlyFlatButtonsTrackTheHover) {
   flat->setEnabled(false);
   EXPECT_FALSE(flat->IsMouseOver());
   CButtonST::SetSoundPlayer(old);
+}
+
+int CountColor(const QImage& img, QRgb c) {
+  int n = 0;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) n += (img.pixel(x, y) & 0xFFFFFF) == (c & 0xFFFFFF);
+  return n;
+}
+
+TEST(CButtonSTTest, ImagesCursorAndTooltipFromResources) {
+  CButtonST b;
+  b.resize(80, 40);
+  b.SetColor(CButtonST::BTNST_COLOR_BK_OUT, RGB(255, 255, 255));
+  b.show();
+  // The drive icon, its light drawn as in the resource.
+  EXPECT_EQ(b.SetIcon(IDI_QM_DRIVE, 0, 0), CButtonST::BTNST_OK);
+  EXPECT_EQ(CountColor(b.grab().toImage(), qRgb(0x20, 0xD0, 0x20)), 16);
+  EXPECT_EQ(b.SetIcon(IDI_QM_DRIVE, 16, 16, CButtonST::BTNST_AUTO_GRAY), CButtonST::BTNST_OK);
+  EXPECT_EQ(CountColor(b.grab().toImage(), qRgb(0x20, 0xD0, 0x20)), 0);  // the grey copy, smaller
+  b.SizeToContent();
+  EXPECT_EQ(b.size(), QSize(16, 16));
+  b.resize(80, 40);
+  EXPECT_EQ(b.SetIcon(999, 0, 0), CButtonST::BTNST_INVALIDRESOURCE);
+  EXPECT_EQ(b.SetIcon(IDI_QM_DRIVE, 0, 0, 999), CButtonST::BTNST_INVALIDRESOURCE);
+  EXPECT_EQ(CountColor(b.grab().toImage(), qRgb(0x80, 0x88, 0x90)), 0);  // a failed load leaves no image
+
+  // The logo bitmap with its magenta border see-through.
+  EXPECT_EQ(b.SetBitmaps(IDB_QM_LOGO, RGB(255, 0, 255)), CButtonST::BTNST_OK);
+  QImage img = b.grab().toImage();
+  EXPECT_GT(CountColor(img, qRgb(0x20, 0x60, 0xC0)), 400);
+  EXPECT_EQ(CountColor(img, qRgb(255, 0, 255)), 0);
+  EXPECT_EQ(b.SetBitmaps(IDB_QM_LOGO, RGB(255, 0, 255), IDB_QM_TILE, RGB(0, 0, 0)), CButtonST::BTNST_OK);
+  EXPECT_EQ(b.SetBitmaps(999, RGB(255, 0, 255)), CButtonST::BTNST_INVALIDRESOURCE);
+  EXPECT_EQ(CountColor(b.grab().toImage(), qRgb(0x20, 0x60, 0xC0)), 0);
+
+  // The hand cursor resource; a missing one leaves none.
+  EXPECT_EQ(b.SetBtnCursor(IDC_QM_HAND), CButtonST::BTNST_OK);
+  EXPECT_EQ(b.QWidget::cursor().shape(), Qt::BitmapCursor);
+  EXPECT_EQ(b.QWidget::cursor().hotSpot(), QPoint(6, 0));
+  EXPECT_EQ(b.SetBtnCursor(999), CButtonST::BTNST_INVALIDRESOURCE);
+  EXPECT_EQ(b.QWidget::cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(b.SetBtnCursor(IDC_QM_HAND), CButtonST::BTNST_OK);
+  EXPECT_EQ(b.SetBtnCursor(0), CButtonST::BTNST_OK);
+  EXPECT_EQ(b.QWidget::cursor().shape(), Qt::ArrowCursor);
+
+  // Tooltip text by string id.
+  b.SetTooltipText(IDS_QM_TIP_RECOVER, true);
+  EXPECT_EQ(b.toolTip(), QStringLiteral("Recover the ticked files"));
+  b.SetTooltipText(999, true);
+  EXPECT_EQ(b.toolTip(), QStringLiteral("Recover the ticked files"));
+  b.SetTooltipText(IDS_QM_TIP_RECOVER, false);
+  EXPECT_TRUE(b.toolTip().isEmpty());  // silent
+}
+
+TEST(CButtonSTTest, EverySoundIsAskedForOnHoverAndClick) {
+  QWidget host;
+  auto* b = new CButtonST(&host);
+  b->setGeometry(0, 0, 80, 30);
+  host.show();
+  std::vector<QUrl> asked;
+  const auto old = CButtonST::SetSoundPlayer([&](const QUrl& sound) { asked.push_back(sound); });
+  const QUrl click(QStringLiteral("qrc:/qm/sounds/click.wav"));
+  b->SetSound(QStringLiteral("/tmp/hover.wav"), false);
+  EXPECT_EQ(b->SetSound(IDW_QM_CLICK, ResourceModule::Application(), true), CButtonST::BTNST_OK);
+  EXPECT_EQ(b->Sound(true), click);
+
+  Hover(b, QPoint(10, 10));
+  SendMouse(b, QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton, Qt::LeftButton);
+  SendMouse(b, QEvent::MouseButtonRelease, QPoint(10, 10), Qt::LeftButton, Qt::NoButton);
+  EXPECT_EQ(asked, (std::vector<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/hover.wav")), click}));
+
+  // Cleared sounds and a sound the module lacks are not asked for.
+  asked.clear();
+  std::unique_ptr<ResourceModule> module = ResourceModule::Load(QStringLiteral(QM_TEST_MODULE));
+  ASSERT_TRUE(module);
+  b->SetSound(IDW_QM_CLICK, *module, true);
+  b->SetSound(QString(), false);
+  Hover(b, QPoint(200, 10));
+  Hover(b, QPoint(10, 10));
+  SendMouse(b, QEvent::MouseButtonPress, QPoint(10, 10), Qt::LeftButton, Qt::LeftButton);
+  SendMouse(b, QEvent::MouseButtonRelease, QPoint(10, 10), Qt::LeftButton, Qt::NoButton);
+  EXPECT_TRUE(asked.empty());
+  b->SetSound(IDW_QM_CLICK, ResourceModule::Application(), true);
+  b->SetSound(0, ResourceModule::Application(), true);
+  EXPECT_TRUE(b->Sound(true).isEmpty());
+  CButtonST::SetSoundPlayer(old);
+}
+
+TEST(CButtonSTTest, QtMultimediaPlaysTheSoundsWithOrWithoutADevice) {
+  // The player in place from the start is Qt Multimedia's.
+  const auto own = CButtonST::SetSoundPlayer(nullptr);
+  CButtonST::SetSoundPlayer(own);
+  ASSERT_TRUE(own);
+  CButtonST b;
+  b.resize(60, 20);
+  b.show();
+  b.SetSound(IDW_QM_CLICK, ResourceModule::Application(), true);
+  b.click();
+  // The resource decodes; with no audio device it is simply not heard.
+  EXPECT_TRUE(QTest::qWaitFor([] { return CButtonST::IsSoundLoaded(QUrl(QStringLiteral("qrc:/qm/sounds/click.wav"))); }, 5000));
+  b.SetSound(QStringLiteral("/nonexistent/sound.wav"), true);
+  b.click();
+  QTest::qWait(200);
+  EXPECT_FALSE(CButtonST::IsSoundLoaded(QUrl::fromLocalFile(QStringLiteral("/nonexistent/sound.wav"))));
 }
 
 TEST(CButtonSTTest, DoubleClickActsAsTwoClicks) {
