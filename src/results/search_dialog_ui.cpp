@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QSignalBlocker>
+#include <QStyle>
 
 #include <stdlib.h>
 
@@ -359,12 +360,15 @@ void AdvanceSearchFile::AddRow(const SearchRow& row, int count) {
     const std::u16string t = ntfs ? NtfsTimeText(times[i][0], times[i][1]) : FatTimeText(times[i][0], times[i][1], i != 2);
     texts[kCreated + i] = QString::fromStdU16String(t);
   }
+  const bool folder = row.folder != nullptr;
   QMetaObject::invokeMethod(
       this,
-      [this, texts, count] {
+      [this, texts, count, folder] {
         const QSignalBlocker block(list_);
         // The newest match goes on top.
         auto* item = new QTreeWidgetItem(texts);
+        // The same icons as the results list's rows (made on this thread).
+        item->setIcon(0, folder ? style()->standardIcon(QStyle::SP_DirIcon) : FileTypeIcon(texts[kName]));
         list_.insertTopLevelItem(0, item);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);

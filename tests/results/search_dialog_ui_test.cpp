@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "engines/catalog.h"
 #include "engines/selection_model.h"
+#include "results/list_views_ui.h"
 #include "results/search_match.h"
 #include "support/fakes.h"
 
@@ -153,6 +154,9 @@ TEST_F(SearchDialogTest, SearchesListMatchesAndSizeSearchesListFilesOnly) {
   QTreeWidgetItem* row = dlg.List().topLevelItem(0);
   EXPECT_EQ(row->text(AdvanceSearchFile::kCreated), "04-Mar-2021 00:00");
   EXPECT_EQ(row->text(AdvanceSearchFile::kAccessed), "04-Mar-2021");
+  // File rows carry their type's icon, as in the results list.
+  EXPECT_EQ(row->icon(0).cacheKey(), FileTypeIcon("REPORT.DOC").cacheKey());
+  EXPECT_NE(row->icon(0).cacheKey(), GenericFileIcon().cacheKey());
 }
 
 TEST_F(SearchDialogTest, RowTicksWriteThroughToRecordsAndTree) {
