@@ -106,6 +106,16 @@ QIcon GenericFileIcon() {
   return generic;
 }
 
+QIcon FolderIcon() {
+  UseIconTheme();
+  static const QIcon folder = [] {
+    QIcon icon = QIcon::fromTheme(QStringLiteral("folder"));
+    if (icon.isNull()) icon = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    return icon;
+  }();
+  return folder;
+}
+
 QIcon FileTypeIcon(const QString& name) {
   UseIconTheme();
   static QHash<QString, QIcon> byExtension;

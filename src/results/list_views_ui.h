@@ -43,6 +43,8 @@ ListViewMode CurrentViewMode(const QTreeWidget& list, const QListView& icons);
 // knows it. Kept per extension: a volume may list a million files.
 QIcon FileTypeIcon(const QString& name);
 QIcon GenericFileIcon();
+// The desktop's folder icon, in the same theme.
+QIcon FolderIcon();
 
 // "MS Sans Sarif", normal weight, 12 points at the given dots per inch; the
 // tree's is 20 pixels high on a large desktop.

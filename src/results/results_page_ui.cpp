@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QResizeEvent>
 #include <QSignalBlocker>
-#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -311,7 +310,7 @@ void ViewDataInControls::ShowFolderContents(uint32_t item) {
 void ViewDataInControls::AppendRow(const ResultRow& row) {
   auto* item = new QTreeWidgetItem(list_);
   item->setText(kColName, Q(row.name));
-  item->setIcon(kColName, row.folder ? style()->standardIcon(QStyle::SP_DirIcon) : FileTypeIcon(item->text(kColName)));
+  item->setIcon(kColName, row.folder ? FolderIcon() : FileTypeIcon(item->text(kColName)));
   item->setText(kColType, Q(row.type));
   item->setText(kColSize, Q(row.size));
   // The mark must be seen, not cut.

@@ -6,7 +6,6 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QSignalBlocker>
-#include <QStyle>
 
 #include <stdlib.h>
 
@@ -368,7 +367,7 @@ void AdvanceSearchFile::AddRow(const SearchRow& row, int count) {
         // The newest match goes on top.
         auto* item = new QTreeWidgetItem(texts);
         // The same icons as the results list's rows (made on this thread).
-        item->setIcon(0, folder ? style()->standardIcon(QStyle::SP_DirIcon) : FileTypeIcon(texts[kName]));
+        item->setIcon(0, folder ? FolderIcon() : FileTypeIcon(texts[kName]));
         list_.insertTopLevelItem(0, item);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);

@@ -330,7 +330,7 @@ TEST_F(ResultsPageTest, F2RenamesTheRowOrTreeItemThatHasTheFocus) {
   EXPECT_EQ(OpenEditor(tree), nullptr);
 }
 
-TEST_F(ResultsPageTest, FileRowsShowTheDesktopsIconForTheirType) {
+TEST_F(ResultsPageTest, RowsShowTheDesktopsIconForTheirType) {
   const RecordTimes t{};
   InsertFileRecord("PHOTO.JPG", u"", 'n', 1, kFatRootKey, 40, 0, t);
   InsertFileRecord("DATA.ZQX", u"", 'n', 1, kFatRootKey, 41, 0, t);
@@ -348,6 +348,8 @@ TEST_F(ResultsPageTest, FileRowsShowTheDesktopsIconForTheirType) {
   EXPECT_NE(text.pixmap(16).toImage(), photo.pixmap(16).toImage());
   EXPECT_EQ(unknown.cacheKey(), GenericFileIcon().cacheKey());
   EXPECT_NE(text.cacheKey(), GenericFileIcon().cacheKey());
+  // Folders get the theme's folder icon.
+  EXPECT_EQ(icon("DOCS").name(), "folder");
   // The same extension in any case is the same icon, looked up once.
   EXPECT_EQ(FileTypeIcon("other.txt").cacheKey(), text.cacheKey());
 }
