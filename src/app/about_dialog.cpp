@@ -1,7 +1,6 @@
 #include "app/about_dialog.h"
 
 #include <QDesktopServices>
-#include <QKeyEvent>
 #include <QPaintEvent>
 
 #include <cstdlib>
@@ -164,6 +163,7 @@ CQuillmorenWindowsDlg::CQuillmorenWindowsDlg(QWidget* parent) : QDialog(parent) 
   g_InstallFolder = ReadInstallFolder();
   ApplyWhiteLook(this);
   setWindowTitle(QString::fromStdU16String(g_AppState.windowTitle));
+  InstallHelpKey(*this, [] { OpenHelpPage(); });
 }
 
 void CQuillmorenWindowsDlg::OnSysCommand(int id) {
@@ -175,14 +175,6 @@ void CQuillmorenWindowsDlg::reject() { ConfirmExit(); }
 void CQuillmorenWindowsDlg::paintEvent(QPaintEvent* event) {
   FollowProgramTitle(this);
   QDialog::paintEvent(event);
-}
-
-void CQuillmorenWindowsDlg::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_F1) {
-    OpenHelpPage();
-    return;
-  }
-  QDialog::keyPressEvent(event);
 }
 
 }  // namespace qm

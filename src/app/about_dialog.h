@@ -85,7 +85,6 @@ class CQuillmorenWindowsDlg : public QDialog {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace qm

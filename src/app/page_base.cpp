@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QShortcut>
 
 #include "state/app_state.h"
 #include "app/page_chain.h"
@@ -112,6 +113,13 @@ void FollowProgramTitle(QWidget* window) {
   if (window->windowTitle() != title) window->setWindowTitle(title);
 }
 
+void InstallHelpKey(QWidget& window, std::function<void()> open) {
+  // A shortcut of the window is matched before the focused control sees the key.
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), &window);
+  help->setContext(Qt::WindowShortcut);
+  QObject::connect(help, &QShortcut::activated, &window, std::move(open));
+}
+
 void ApplyWhiteLook(QWidget* widget) {
   QPalette pal = widget->palette();
   pal.setColor(QPalette::Window, Qt::white);
@@ -134,6 +142,7 @@ WizardPage::WizardPage(QWidget* parent) : QDialog(parent) {
   resize(geometry_.window.size());
   BuildMenuBar();
   BuildToolbar();
+  InstallHelpKey(*this, [] { RunPageHook(PageHook::kHelpPage); });
 }
 
 WizardPage::~WizardPage() = default;

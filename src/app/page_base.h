@@ -44,6 +44,9 @@ void ApplyHeadingLook(QLabel& heading);
 // Gives a window the program's current title when it has another (the
 // title changes with the mode while pages stay open); called as it paints.
 void FollowProgramTitle(QWidget* window);
+// F1 in a window runs open, whichever of its controls has the focus (a list
+// or an edit that has it would otherwise keep the key to itself or drop it).
+void InstallHelpKey(QWidget& window, std::function<void()> open);
 
 // Toolbar buttons, left to right.
 enum ToolbarSlot { kToolSaveLog, kToolLoadLog, kToolSearch, kToolSettings, kToolHelp, kToolBuy, kToolCount };
@@ -71,6 +74,7 @@ inline constexpr MenuCommand kMenuCommands[] = {
     kCmdSmallIcons,    kCmdViewHelp,  kCmdAbout,
 };
 
+// F1 anywhere on a page opens help, as the menu's "&View Help" does.
 class WizardPage : public QDialog {
   Q_OBJECT
 

@@ -175,6 +175,9 @@ void DataCopyPath::OnInitDialog() {
   cancel_.setParent(this);
   cancel_.setText(QStringLiteral("&Cancel"));
   cancel_.LoadThreeStateBitmap(Images("cancel.bmp"));
+  // Enter in the path field is OK, as in every dialog; Browse is only for
+  // its click (or Enter while it has the focus).
+  ok_.setDefault(true);
 
   connect(&browse_, &QPushButton::clicked, this, [this] { BrowseRecoveryPath(); });
   connect(&settings_, &QPushButton::clicked, this, [this] { OnSettings(); });

@@ -2,11 +2,13 @@
 // The results list's view modes and the fonts of the results page's tree,
 // list and status text.
 #include <QFont>
+#include <QIcon>
 #include <QStringList>
 
 #include <initializer_list>
 
 
+class QListView;
 class QTreeWidget;
 class QWidget;
 
@@ -25,12 +27,24 @@ void FitFixedFormatColumns(CColoredListCtrl& list, int typeColumn, int sizeColum
 
 enum class ListViewMode { kDetails, kSmallIcons, kLargeIcons };
 
-// Details: every column with small icons; the icon modes: names only, with
-// small or large icons.
-void ShowDetails(QTreeWidget& list);
-void ShowSmallIcons(QTreeWidget& list);
-void ShowLargeIcons(QTreeWidget& list);
-ListViewMode CurrentViewMode(const QTreeWidget& list);
+// The icon views show the list's own rows (the same model and selection):
+// names with their icons running down, then on into further columns, with
+// no header. Made hidden, in the list's parent.
+QListView* CreateIconView(QTreeWidget& list);
+// Details shows the list with every column; the icon modes hide it and show
+// the icon view, with small or large icons, in its place.
+void ShowDetails(QTreeWidget& list, QListView& icons);
+void ShowSmallIcons(QTreeWidget& list, QListView& icons);
+void ShowLargeIcons(QTreeWidget& list, QListView& icons);
+ListViewMode CurrentViewMode(const QTreeWidget& list, const QListView& icons);
+
+// The desktop's icon for a file's type, found by its name's extension in the
+// MIME database and the icon theme, or the generic file icon when neither
+// knows it. Kept per extension: a volume may list a million files.
+QIcon FileTypeIcon(const QString& name);
+QIcon GenericFileIcon();
+// The desktop's folder icon, in the same theme.
+QIcon FolderIcon();
 
 // "MS Sans Sarif", normal weight, 12 points at the given dots per inch; the
 // tree's is 20 pixels high on a large desktop.

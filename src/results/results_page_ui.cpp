@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QListView>
 #include <QMenu>
 #include <QApplication>
 #include <QDateTime>
@@ -10,7 +11,6 @@
 #include <QCoreApplication>
 #include <QResizeEvent>
 #include <QSignalBlocker>
-#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -163,7 +163,9 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
   SetViewFonts(*treeCtrl_, *list_, *status_, large);
   // The given widths cut types and dates in the list's font: those columns grow to fit.
   FitFixedFormatColumns(*list_, kColType, kColSize, {kColModified, kColCreated, kColAccessed});
-  ShowDetails(*list_);
+  icons_ = CreateIconView(*list_);
+  icons_->installEventFilter(this);
+  ShowDetails(*list_, *icons_);
 
   connect(treeCtrl_, &CResultsTreeCtrl::tickRequested, this, [this](uint32_t id) { SelectData(id); });
   connect(treeCtrl_, &CResultsTreeCtrl::renamed, this,
@@ -172,24 +174,18 @@ ViewDataInControls::ViewDataInControls(QWidget* parent) : WizardPage(parent) {
   connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
     if (column == kColName) OnFileListItemChanged(list_->indexOfTopLevelItem(item));
   });
-  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-    const int row = list_->indexOfTopLevelItem(item);
-    if (row >= 0 && static_cast<size_t>(row) < rows_.size() && rows_[row].folder)
-      ShowFolderContents(rows_[row].folder->treeItem);
-  });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem* item, int) { OnRowDoubleClicked(list_->indexOfTopLevelItem(item)); });
+  connect(icons_, &QAbstractItemView::doubleClicked, this,
+          [this](const QModelIndex& index) { OnRowDoubleClicked(index.row()); });
   connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
     if (!filling_) OnListSelectionChanged();
   });
-  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-    if (IsFileRowType(item->text(kColType).toStdU16String())) OpenListRow(true);
-  });
-  list_->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    if (list_->selectedItems().isEmpty()) return;
-    QMenu menu(this);
-    QAction* open = menu.addAction(QStringLiteral("&Open"));
-    if (menu.exec(list_->viewport()->mapToGlobal(at)) == open) OpenListRow(false);
-  });
+  for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list_), static_cast<QAbstractItemView*>(icons_)}) {
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this,
+            [this, view](const QPoint& at) { ShowRowMenu(*view, at); });
+  }
   connect(pane_, &CPreviewPane::stopClicked, this, [this] { StopPreview(); });
   connect(ToolbarButton(kToolSearch), &QPushButton::clicked, this, [this] { RunSearch(); });
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int c) { OnListHeaderClick(c); });
@@ -249,6 +245,7 @@ void ViewDataInControls::Layout() {
   const int listW = std::max(40, w - listX - 10);
   const int listH = contentH / 3 + 20;
   list_->setGeometry(listX, top, listW, listH);
+  icons_->setGeometry(list_->geometry());
   const int headingY = top + listH + 6;
   previewHeading_->setGeometry(listX, headingY, 200, 18);
   const int paneY = headingY + 20;
@@ -313,7 +310,7 @@ void ViewDataInControls::ShowFolderContents(uint32_t item) {
 void ViewDataInControls::AppendRow(const ResultRow& row) {
   auto* item = new QTreeWidgetItem(list_);
   item->setText(kColName, Q(row.name));
-  item->setIcon(kColName, style()->standardIcon(row.folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
+  item->setIcon(kColName, row.folder ? FolderIcon() : FileTypeIcon(item->text(kColName)));
   item->setText(kColType, Q(row.type));
   item->setText(kColSize, Q(row.size));
   // The mark must be seen, not cut.
@@ -414,21 +411,44 @@ void ViewDataInControls::OnFileListItemChanged(int row) {
 }
 
 bool ViewDataInControls::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == list_ && event->type() == QEvent::KeyPress &&
+  if ((watched == list_ || watched == icons_) && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_F2) {
-    if (list_->selectedItems().size() == 1) list_->editItem(list_->selectedItems().front(), kColName);
+    if (list_->selectedItems().size() == 1) RenameSelection();
     return true;
   }
   return WizardPage::eventFilter(watched, event);
 }
 
+QAbstractItemView& ViewDataInControls::ShownList() const {
+  if (CurrentViewMode(*list_, *icons_) == ListViewMode::kDetails) return *list_;
+  return *icons_;
+}
+
 bool ViewDataInControls::RenameSelection() {
   const auto selected = list_->selectedItems();
   if (selected.size() == 1) {
-    list_->editItem(selected.front(), kColName);
+    // The edit opens where the row is shown.
+    const int row = list_->indexOfTopLevelItem(selected.front());
+    ShownList().edit(list_->model()->index(row, kColName));
     return true;
   }
   return treeCtrl_->StartRename();
+}
+
+void ViewDataInControls::OnRowDoubleClicked(int row) {
+  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return;
+  if (rows_[row].folder) {
+    ShowFolderContents(rows_[row].folder->treeItem);
+  } else if (IsFileRowType(rows_[row].type)) {
+    OpenListRow(true);
+  }
+}
+
+void ViewDataInControls::ShowRowMenu(QAbstractItemView& view, const QPoint& at) {
+  if (list_->selectedItems().isEmpty()) return;
+  QMenu menu(this);
+  QAction* open = menu.addAction(QStringLiteral("&Open"));
+  if (menu.exec(view.viewport()->mapToGlobal(at)) == open) OpenListRow(false);
 }
 
 void ViewDataInControls::RenameRow(int row) {
@@ -503,9 +523,9 @@ void ViewDataInControls::SetUpMenu() {
     if (CurrentPrompt().ViewQuestionMsg(kExitQuestion) == IDOK) ExitApplication();
     update();
   });
-  SetMenuHandler(kCmdLargeIcons, [this] { ShowLargeIcons(*list_); });
-  SetMenuHandler(kCmdDetails, [this] { ShowDetails(*list_); });
-  SetMenuHandler(kCmdSmallIcons, [this] { ShowSmallIcons(*list_); });
+  SetMenuHandler(kCmdLargeIcons, [this] { ShowLargeIcons(*list_, *icons_); });
+  SetMenuHandler(kCmdDetails, [this] { ShowDetails(*list_, *icons_); });
+  SetMenuHandler(kCmdSmallIcons, [this] { ShowSmallIcons(*list_, *icons_); });
 }
 
 void ViewDataInControls::SwitchToFormattedRecovery() {
@@ -547,9 +567,21 @@ void ViewDataInControls::reject() {
 }
 
 void ViewDataInControls::EnablePreviewControls(bool enable) {
+  // Disabling the focused list hands the focus on to another control. It
+  // comes back with the list, so that keys such as F2 still reach the row
+  // the user picked, unless the user has put the focus elsewhere meanwhile.
+  QWidget* focused = focusWidget();
+  if (!enable) listHadFocus_ = focused == list_ || focused == icons_;
   list_->setEnabled(enable);
+  icons_->setEnabled(enable);
   back_->EnableButton(back_, enable ? 1 : 0);
   save_->EnableButton(save_, enable ? 1 : 0);
+  if (!enable) {
+    focusWhilePreviewing_ = listHadFocus_ ? focusWidget() : nullptr;
+  } else if (listHadFocus_) {
+    listHadFocus_ = false;
+    if (focused == focusWhilePreviewing_) ShownList().setFocus();
+  }
 }
 
 void ViewDataInControls::OnListSelectionChanged() {

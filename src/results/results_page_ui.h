@@ -5,6 +5,7 @@
 // what the recovery copies. Everything it shows lives in the catalogue; the
 // tree's ticks live in the selection model that the recovery walks.
 #include <QLabel>
+#include <QPointer>
 
 #include <cstdint>
 #include <memory>
@@ -17,7 +18,9 @@
 #include "platform/job_control.h"
 #include "results/tick_model.h"
 
+class QAbstractItemView;
 class QFrame;
+class QListView;
 
 namespace qm {
 
@@ -79,6 +82,8 @@ class ViewDataInControls : public WizardPage {
   TickModel& Ticks() { return ticks_; }
   CResultsTreeCtrl& Tree() { return *treeCtrl_; }
   CColoredListCtrl& List() { return *list_; }
+  // The list's rows in the two icon views (shown instead of the list).
+  QListView& IconView() { return *icons_; }
   QLabel& StatusText() { return *status_; }
   CGradientProgressCtrl& Progress() { return *progress_; }
   uint32_t CurrentItem() const { return currentItem_; }
@@ -123,6 +128,10 @@ class ViewDataInControls : public WizardPage {
   void ListRowsRequest(uint32_t item, uint32_t key, bool tick);
   void AfterTick();
   void RenameRow(int row);
+  // The list or the icon view, whichever the view mode shows.
+  QAbstractItemView& ShownList() const;
+  void OnRowDoubleClicked(int row);
+  void ShowRowMenu(QAbstractItemView& view, const QPoint& at);
   void OnTreeRenamed(uint32_t id, const QString& text);
   void Recover();
 
@@ -133,6 +142,7 @@ class ViewDataInControls : public WizardPage {
   VolumeBounds volume_;
   CResultsTreeCtrl* treeCtrl_ = nullptr;
   CColoredListCtrl* list_ = nullptr;
+  QListView* icons_ = nullptr;
   CGradientProgressCtrl* progress_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* hint_ = nullptr;
@@ -153,6 +163,9 @@ class ViewDataInControls : public WizardPage {
   bool listShown_ = false;
   bool filling_ = false;
   bool hintShown_ = false;
+  // Where the focus was before a preview disabled the list, and where it went.
+  bool listHadFocus_ = false;
+  QPointer<QWidget> focusWhilePreviewing_;
 };
 
 // The open results page, or null.

@@ -111,8 +111,9 @@ void AdvanceSearchFile::OnInitDialog() {
   for (QWidget* w : std::initializer_list<QWidget*>{&name_, &nameLabel_, &example_, &typeBox_, &dateBox_, &sizeBox_,
                                                     &include_, &exclude_, &only_, &dateKind_, &fromDay_, &fromMonth_,
                                                     &fromYear_, &toDay_, &toMonth_, &toYear_, &unit_, &sizeFrom_,
-                                                    &sizeTo_, &start_, &save_, &list_, &selectAll_, &wait_, &count_,
-                                                    &matchCaption_, &toggle_}) {
+                                                    &sizeTo_, &dateCaption_, &betweenCaption_, &sizeCaption_, &start_,
+                                                    &save_, &list_, &selectAll_, &wait_, &count_, &matchCaption_,
+                                                    &toggle_}) {
     w->setParent(this);
   }
   nameLabel_.SetText(QStringLiteral("Enter Search Name "));
@@ -126,6 +127,10 @@ void AdvanceSearchFile::OnInitDialog() {
   include_.setText(QStringLiteral("Include Deleted File(s)"));
   exclude_.setText(QStringLiteral("Exclude Deleted File(s)"));
   only_.setText(QStringLiteral("Only Deleted File(s)"));
+  dateCaption_.setText(QStringLiteral("Date ( DD - MM - YYY)"));
+  betweenCaption_.setText(QStringLiteral("( Between )"));
+  sizeCaption_.setText(QStringLiteral("Size between : "));
+  betweenCaption_.setAlignment(Qt::AlignCenter);
   dateKind_.addItems({QStringLiteral("Created Date"), QStringLiteral("Modified Date"), QStringLiteral("Accessed Date")});
   for (QComboBox* b : {&fromDay_, &toDay_}) FillNumbers(*b, 1, 31, 2);
   for (QComboBox* b : {&fromMonth_, &toMonth_}) FillNumbers(*b, 1, 12, 2);
@@ -190,15 +195,17 @@ void AdvanceSearchFile::LayOut() {
   // The results area shrinks on a low screen so that the whole dialog, with
   // its title bar, stays on it.
   const QRect screen = AvailableScreen(this);
+  // A framed window's frame may be taller than the room kept for a title bar.
+  const int frameRoom = std::max(kTitleBarRoom, frameGeometry().height() - height());
   const int resultsHeight =
-      std::clamp(screen.height() - kTitleBarRoom - kScreenMargin - top, kMinResultsHeight, kResultsHeight);
+      std::clamp(screen.height() - frameRoom - kScreenMargin - top, kMinResultsHeight, kResultsHeight);
   setFixedSize(kWidth, top + (resultsShown ? resultsHeight : 0) + (resultsShown ? 0 : 10));
   // Before the first show the dialog places itself over its parent.
   if (isVisible()) KeepOnScreen(screen);
   for (QWidget* w : std::initializer_list<QWidget*>{&name_, &nameLabel_, &example_, &typeBox_, &dateBox_, &sizeBox_,
                                                     &include_, &exclude_, &only_, &dateKind_, &fromDay_, &fromMonth_,
                                                     &fromYear_, &toDay_, &toMonth_, &toYear_, &unit_, &sizeFrom_,
-                                                    &sizeTo_}) {
+                                                    &sizeTo_, &dateCaption_, &betweenCaption_, &sizeCaption_}) {
     w->setVisible(criteria);
   }
   nameLabel_.setGeometry(16, 14, 140, 22);
@@ -208,20 +215,24 @@ void AdvanceSearchFile::LayOut() {
   include_.setGeometry(40, 78, 200, 22);
   exclude_.setGeometry(40, 102, 200, 22);
   only_.setGeometry(40, 126, 200, 22);
+  // Date: the kind, then the from and to rows with their captions between.
   dateBox_.setGeometry(260, 52, 80, 22);
   dateKind_.setGeometry(284, 78, 150, 26);
+  dateCaption_.setGeometry(284, 108, 200, 18);
   const std::array<QComboBox*, 6> d = DateBoxes();
   for (int i = 0; i < 3; ++i) {
-    d[i]->setGeometry(284 + i * 64, 110, 60, 26);
-    d[i + 3]->setGeometry(284 + i * 64, 140, 60, 26);
+    d[i]->setGeometry(284 + i * 64, 128, 60, 26);
+    d[i + 3]->setGeometry(284 + i * 64, 176, 60, 26);
   }
+  betweenCaption_.setGeometry(284, 156, 188, 18);
   sizeBox_.setGeometry(520, 52, 80, 22);
-  sizeFrom_.setGeometry(544, 78, 90, 26);
-  sizeTo_.setGeometry(644, 78, 90, 26);
-  unit_.setGeometry(744, 78, 80, 26);
+  sizeCaption_.setGeometry(544, 80, 200, 18);
+  sizeFrom_.setGeometry(544, 100, 90, 26);
+  sizeTo_.setGeometry(644, 100, 90, 26);
+  unit_.setGeometry(744, 100, 80, 26);
   const QSize sb = start_.SizeOr(QSize(120, 30));
-  start_.setGeometry(kWidth / 2 - sb.width() / 2, 200, sb.width(), sb.height());
-  toggle_.setGeometry(kWidth - 56, criteria ? 204 : 8, 40, 26);
+  start_.setGeometry(kWidth / 2 - sb.width() / 2, 212, sb.width(), sb.height());
+  toggle_.setGeometry(kWidth - 56, criteria ? 214 : 8, 40, 26);
   if (!resultsShown) return;
   selectAll_.setGeometry(16, top + 8, 200, 22);
   matchCaption_.setGeometry(kWidth - 260, top + 8, 110, 22);
@@ -234,13 +245,15 @@ void AdvanceSearchFile::LayOut() {
 }
 
 void AdvanceSearchFile::KeepOnScreen(const QRect& screen) {
-  // A window that grew past the screen's bottom moves up, its title bar
-  // still on the screen.
-  QRect g = geometry();
-  const int lowest = screen.bottom() + 1 - g.height() - kScreenMargin / 2;
-  if (g.top() > lowest) g.moveTop(std::max(screen.top() + kTitleBarRoom, lowest));
-  if (g.top() < screen.top() + kTitleBarRoom) g.moveTop(screen.top() + kTitleBarRoom);
-  if (g.topLeft() != pos()) move(g.topLeft());
+  // A window that grew past the screen's bottom moves up. The frame counts,
+  // title bar included: move() places the frame, not the client area.
+  const QRect frame = frameGeometry();
+  // A window the window manager has not framed (yet) still needs room above
+  // it for the title bar.
+  const int titleRoom = geometry().top() > frame.top() ? 0 : kTitleBarRoom;
+  const int lowest = screen.bottom() + 1 - frame.height() - kScreenMargin / 2;
+  const int top = std::max(std::min(frame.top(), lowest), screen.top() + titleRoom);
+  if (top != frame.top()) move(frame.left(), top);
 }
 
 void AdvanceSearchFile::OnCriteriaBox() {
@@ -346,12 +359,15 @@ void AdvanceSearchFile::AddRow(const SearchRow& row, int count) {
     const std::u16string t = ntfs ? NtfsTimeText(times[i][0], times[i][1]) : FatTimeText(times[i][0], times[i][1], i != 2);
     texts[kCreated + i] = QString::fromStdU16String(t);
   }
+  const bool folder = row.folder != nullptr;
   QMetaObject::invokeMethod(
       this,
-      [this, texts, count] {
+      [this, texts, count, folder] {
         const QSignalBlocker block(list_);
         // The newest match goes on top.
         auto* item = new QTreeWidgetItem(texts);
+        // The same icons as the results list's rows (made on this thread).
+        item->setIcon(0, folder ? FolderIcon() : FileTypeIcon(texts[kName]));
         list_.insertTopLevelItem(0, item);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);

@@ -94,6 +94,9 @@ class AdvanceSearchFile : public QDialog {
   CColoredListCtrl& List() { return list_; }
   QCheckBox& SelectAllBox() { return selectAll_; }
   QLabel& MatchCountLabel() { return count_; }
+  QLabel& DateCaption() { return dateCaption_; }
+  QLabel& BetweenCaption() { return betweenCaption_; }
+  QLabel& SizeCaption() { return sizeCaption_; }
   QPushButton& ToggleButton() { return toggle_; }
 
   std::u16string searchPattern;
@@ -131,6 +134,7 @@ class AdvanceSearchFile : public QDialog {
   QRadioButton include_, exclude_, only_;
   QComboBox dateKind_, fromDay_, fromMonth_, fromYear_, toDay_, toMonth_, toYear_, unit_;
   QLineEdit sizeFrom_, sizeTo_;
+  QLabel dateCaption_, betweenCaption_, sizeCaption_;
   CHoverButton start_, save_;
   CColoredListCtrl list_;
   QCheckBox selectAll_;

@@ -1,5 +1,6 @@
-// What the keyboard does on the pages: Enter, Escape and the device
+// What the keyboard does on the pages: Enter, Escape, F1 and the device
 // tree's way to an image file, with real key events.
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDateTime>
 #include <QFileDialog>
@@ -9,17 +10,24 @@
 
 #include <deque>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "state/app_state.h"
+#include "app/about_dialog.h"
 #include "app/device_page.h"
+#include "app/disk_image_page.h"
+#include "app/found_partitions_page.h"
 #include "app/mode_page.h"
 #include "app/page_chain.h"
 #include "app/raw_recovery_page.h"
+#include "app/scan_page.h"
 #include "app/startup.h"
 #include "controls/file_dialog_st.h"
 #include "controls/hover_button.h"
+#include "results/results_page_ui.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -81,6 +89,78 @@ TEST_F(PageKeysTest, RawRecoveryPageEnterIsNextAndEscapeIsBack) {
   EXPECT_EQ(page.result(), QDialog::Rejected);
   EXPECT_FALSE(page.isVisible());
   EXPECT_TRUE(prompt.questions.empty());
+}
+
+// A key as the window system delivers it: to the active window, which
+// hands it to whichever control has the focus.
+void PressInWindow(QWidget& window, Qt::Key key) { QTest::keyClick(window.windowHandle(), key); }
+
+void Activate(QWidget& window) {
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+// The controls of a window that the user can give the focus to.
+std::vector<QWidget*> FocusableControls(QWidget& window) {
+  std::vector<QWidget*> controls;
+  for (QWidget* w : window.findChildren<QWidget*>()) {
+    if (w->window() == &window && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) &&
+        !w->focusProxy())
+      controls.push_back(w);
+  }
+  return controls;
+}
+
+TEST_F(PageKeysTest, F1OpensHelpOnEveryPageWhicheverControlHasTheFocus) {
+  int help = 0;
+  SetPageRunner(PageHook::kHelpPage, [&] { return ++help, IDOK; });
+  const std::pair<const char*, std::function<std::unique_ptr<WizardPage>()>> pages[] = {
+      {"mode", [] { return std::make_unique<CRecoveryMode>(); }},
+      {"device", [] { return std::make_unique<DeletedFilesRecovery>(); }},
+      {"scan", [] { return std::make_unique<RecoveryAnalysis>(); }},
+      {"found partitions", [] { return std::make_unique<ExhaustiveDisplayPartitionInformation>(); }},
+      {"disk image", [] { return std::make_unique<CreateDiskImage>(); }},
+      {"raw recovery", [] { return std::make_unique<ExtensionWiseRecovery>(); }},
+      {"results", [] { return std::make_unique<ViewDataInControls>(); }},
+  };
+  int lists = 0;
+  for (const auto& [name, make] : pages) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<WizardPage> page = make();
+    Activate(*page);
+    // With nothing focused, then with each control in turn.
+    page->setFocus();
+    PressInWindow(*page, Qt::Key_F1);
+    EXPECT_EQ(help, 1);
+    help = 0;
+    for (QWidget* control : FocusableControls(*page)) {
+      SCOPED_TRACE(control->metaObject()->className());
+      control->setFocus();
+      ASSERT_EQ(QApplication::focusWidget(), control);
+      lists += qobject_cast<QAbstractItemView*>(control) != nullptr;
+      PressInWindow(*page, Qt::Key_F1);
+      EXPECT_EQ(help, 1);
+      help = 0;
+    }
+    page->hide();
+  }
+  // The lists and trees, which take most keys for themselves, were among them.
+  EXPECT_GE(lists, 5);
+  SetPageRunner(PageHook::kHelpPage, {});
+}
+
+TEST_F(PageKeysTest, F1InTheApplicationsOwnDialogOpensHelp) {
+  std::vector<QUrl> opened;
+  const DesktopUrlOpener old = SetDesktopUrlOpener([&](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  });
+  CQuillmorenWindowsDlg dlg;
+  Activate(dlg);
+  PressInWindow(dlg, Qt::Key_F1);
+  EXPECT_EQ(opened.size(), 1u);
+  SetDesktopUrlOpener(old);
 }
 
 TEST(ImageFileTimes, RowTexts) {

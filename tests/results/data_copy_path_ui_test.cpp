@@ -1,6 +1,8 @@
 #include "results/data_copy_path_ui.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 
 #include "state/app_state.h"
 #include "app/startup.h"
+#include "controls/file_dialog_st.h"
 #include "engines/catalog.h"
 #include "engines/selection_model.h"
 #include "support/fakes.h"
@@ -103,6 +106,28 @@ TEST_F(DataCopyPathTest, OkOutcomes) {
     EXPECT_EQ(!g_RecoveryTargetFolder.empty() && g_RecoveryTargetFolder == c.path, c.targetSet) << c.name;
   }
   EXPECT_TRUE(fs::is_directory(dir.file("Out/New")));
+}
+
+TEST_F(DataCopyPathTest, EnterInThePathFieldIsOkNotBrowse) {
+  int browsed = 0;
+  const CFileDialogST::Runner previous = CFileDialogST::SetRunner([&](QFileDialog&) {
+    ++browsed;
+    return QStringList();
+  });
+  DataCopyPath dlg(&tree);
+  dlg.show();
+  dlg.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+  dlg.PathEdit().setFocus();
+  QTest::keyClicks(&dlg.PathEdit(), QString::fromStdString(dir.file("Out")));
+  // As the window system delivers it: to the window, which hands it on.
+  QTest::keyClick(dlg.windowHandle(), Qt::Key_Return);
+  EXPECT_EQ(browsed, 0);
+  EXPECT_EQ(evaluations, 1);
+  EXPECT_EQ(copies, 1);
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_TRUE(fs::is_directory(dir.file("Out")));
+  CFileDialogST::SetRunner(previous);
 }
 
 TEST_F(DataCopyPathTest, OpeningClearsTotalsAndSettingsFollowsTheCaller) {

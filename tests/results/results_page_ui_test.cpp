@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFont>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QListView>
 #include <QPixmap>
 #include <QTest>
 #include <QTimer>
@@ -217,16 +219,139 @@ TEST_F(ResultsPageTest, RenamesReachRecordsTreeAndList) {
 }
 
 TEST_F(ResultsPageTest, ViewModesAndFonts) {
+  // Enough files in the root that the icon views need more than one column.
+  const RecordTimes t{};
+  for (int i = 0; i < 60; ++i)
+    InsertFileRecord("F" + std::to_string(100 + i) + ".TXT", u"", 'n', 1, kFatRootKey, 100 + i, 0, t);
   ViewDataInControls page;
-  EXPECT_EQ(CurrentViewMode(page.List()), ListViewMode::kDetails);
+  page.show();
+  QApplication::processEvents();
+  QListView& icons = page.IconView();
+  EXPECT_EQ(CurrentViewMode(page.List(), icons), ListViewMode::kDetails);
   EXPECT_EQ(page.List().font().family(), "MS Sans Sarif");
-  ShowLargeIcons(page.List());
-  EXPECT_EQ(CurrentViewMode(page.List()), ListViewMode::kLargeIcons);
-  EXPECT_TRUE(page.List().isColumnHidden(kColType));
-  ShowSmallIcons(page.List());
-  EXPECT_EQ(CurrentViewMode(page.List()), ListViewMode::kSmallIcons);
-  ShowDetails(page.List());
+  EXPECT_TRUE(icons.isHidden());
+  const int rows = page.List().topLevelItemCount();
+  ASSERT_GT(rows, 60);
+
+  struct Mode {
+    void (*show)(QTreeWidget&, QListView&);
+    ListViewMode mode;
+    int iconSize;
+  } modes[] = {{&ShowLargeIcons, ListViewMode::kLargeIcons, 32}, {&ShowSmallIcons, ListViewMode::kSmallIcons, 16}};
+  for (const Mode& m : modes) {
+    SCOPED_TRACE(m.iconSize);
+    m.show(page.List(), icons);
+    QApplication::processEvents();
+    EXPECT_EQ(CurrentViewMode(page.List(), icons), m.mode);
+    // The multi-column list in the list's place: no header, the same rows,
+    // running down and then on into further columns.
+    EXPECT_TRUE(page.List().isHidden());
+    EXPECT_TRUE(icons.isVisible());
+    EXPECT_EQ(icons.geometry(), page.List().geometry());
+    EXPECT_EQ(icons.model()->rowCount(), rows);
+    EXPECT_EQ(icons.iconSize(), QSize(m.iconSize, m.iconSize));
+    const QRect first = icons.visualRect(icons.model()->index(0, 0));
+    const QRect second = icons.visualRect(icons.model()->index(1, 0));
+    const QRect last = icons.visualRect(icons.model()->index(rows - 1, 0));
+    EXPECT_EQ(second.left(), first.left());
+    EXPECT_GT(second.top(), first.top());
+    EXPECT_GT(last.left(), first.right());
+    EXPECT_GE(first.height(), m.iconSize);
+    // A selection in one view is the selection of the other.
+    icons.setCurrentIndex(icons.model()->index(2, 0));
+    EXPECT_EQ(page.List().currentItem(), page.List().topLevelItem(2));
+  }
+  ShowDetails(page.List(), icons);
+  EXPECT_EQ(CurrentViewMode(page.List(), icons), ListViewMode::kDetails);
+  EXPECT_TRUE(icons.isHidden());
+  EXPECT_TRUE(page.List().isVisible());
   EXPECT_FALSE(page.List().isColumnHidden(kColId));
+}
+
+// The in-place editor a view has open, or null.
+QLineEdit* OpenEditor(QAbstractItemView& view) {
+  for (QLineEdit* e : view.findChildren<QLineEdit*>())
+    if (e->isVisible()) return e;
+  return nullptr;
+}
+
+// F2 as the window system delivers it, with the focus where the user's click
+// left it: on a list row (after its preview has run), on a tree item, and on
+// a row of an icon view.
+TEST_F(ResultsPageTest, F2RenamesTheRowOrTreeItemThatHasTheFocus) {
+  ViewDataInControls page;
+  page.show();
+  page.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+  CColoredListCtrl& list = page.List();
+  auto clickRow = [&](QAbstractItemView& view, const QModelIndex& index) {
+    // On the row's text, clear of its box.
+    const QRect r = view.visualRect(index);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(r.right() - 4, r.center().y()));
+    page.WaitForPreview();
+    QApplication::processEvents();
+  };
+  auto pressF2 = [&] { QTest::keyClick(page.windowHandle(), Qt::Key_F2); };
+
+  struct Case {
+    const char* row;
+    const char* mode;
+  } cases[] = {{"A.TXT", "details"}, {"DOCS", "details"}, {"A.TXT", "large icons"}, {"OLD", "small icons"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.row) + " in " + c.mode);
+    if (c.mode[0] == 'l') page.TriggerMenuCommand(kCmdLargeIcons);
+    if (c.mode[0] == 's') page.TriggerMenuCommand(kCmdSmallIcons);
+    QAbstractItemView& view = c.mode[0] == 'd' ? static_cast<QAbstractItemView&>(list) : page.IconView();
+    const int row = list.indexOfTopLevelItem(Row(page, c.row));
+    ASSERT_GE(row, 0);
+    clickRow(view, list.model()->index(row, kColName));
+    ASSERT_EQ(list.currentItem(), list.topLevelItem(row));
+    pressF2();
+    QLineEdit* editor = OpenEditor(view);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), c.row);
+    QTest::keyClick(editor, Qt::Key_Escape);
+  }
+  page.TriggerMenuCommand(kCmdDetails);
+
+  // A tree item clicked, then F2; on the root F2 does nothing.
+  CResultsTreeCtrl& tree = page.Tree();
+  QTreeWidgetItem* docs = tree.ItemById(Folder("DOCS").treeItem);
+  QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualItemRect(docs).center());
+  QApplication::processEvents();
+  ASSERT_EQ(tree.currentItem(), docs);
+  pressF2();
+  QLineEdit* editor = OpenEditor(tree);
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->text(), "DOCS");
+  QTest::keyClick(editor, Qt::Key_Escape);
+  QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualItemRect(tree.RootItem()).center());
+  pressF2();
+  EXPECT_EQ(OpenEditor(tree), nullptr);
+}
+
+TEST_F(ResultsPageTest, RowsShowTheDesktopsIconForTheirType) {
+  const RecordTimes t{};
+  InsertFileRecord("PHOTO.JPG", u"", 'n', 1, kFatRootKey, 40, 0, t);
+  InsertFileRecord("DATA.ZQX", u"", 'n', 1, kFatRootKey, 41, 0, t);
+  ViewDataInControls page;
+  auto icon = [&](const char* name) {
+    QTreeWidgetItem* row = Row(page, name);
+    return row ? row->icon(kColName) : QIcon();
+  };
+  const QIcon text = icon("A.TXT"), photo = icon("PHOTO.JPG"), unknown = icon("DATA.ZQX");
+  for (const QIcon& i : {text, photo, unknown}) ASSERT_FALSE(i.isNull());
+  // Named icons of the theme, one per type; an unknown type gets the generic icon.
+  EXPECT_FALSE(text.name().isEmpty());
+  EXPECT_FALSE(photo.name().isEmpty());
+  EXPECT_NE(text.name(), photo.name());
+  EXPECT_NE(text.pixmap(16).toImage(), photo.pixmap(16).toImage());
+  EXPECT_EQ(unknown.cacheKey(), GenericFileIcon().cacheKey());
+  EXPECT_NE(text.cacheKey(), GenericFileIcon().cacheKey());
+  // Folders get the theme's folder icon.
+  EXPECT_EQ(icon("DOCS").name(), "folder");
+  // The same extension in any case is the same icon, looked up once.
+  EXPECT_EQ(FileTypeIcon("other.txt").cacheKey(), text.cacheKey());
 }
 
 // Runs fn and closes every modal dialog it opens, returning their class names.
@@ -283,7 +408,7 @@ TEST_F(ResultsPageTest, MenuCommandsReachTheirHandlers) {
                {kCmdDetails, ListViewMode::kDetails}};
   for (const View& v : views) {
     EXPECT_TRUE(page.TriggerMenuCommand(v.id));
-    EXPECT_EQ(CurrentViewMode(page.List()), v.mode) << v.id;
+    EXPECT_EQ(CurrentViewMode(page.List(), page.IconView()), v.mode) << v.id;
     for (const View& other : views) EXPECT_EQ(page.MenuAction(other.id)->isChecked(), other.id == v.id);
   }
 

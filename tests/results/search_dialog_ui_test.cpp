@@ -2,14 +2,17 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
 
 #include "state/app_state.h"
 #include "app/startup.h"
 #include "engines/catalog.h"
 #include "engines/selection_model.h"
+#include "results/list_views_ui.h"
 #include "results/search_match.h"
 #include "support/fakes.h"
 
@@ -151,6 +154,9 @@ TEST_F(SearchDialogTest, SearchesListMatchesAndSizeSearchesListFilesOnly) {
   QTreeWidgetItem* row = dlg.List().topLevelItem(0);
   EXPECT_EQ(row->text(AdvanceSearchFile::kCreated), "04-Mar-2021 00:00");
   EXPECT_EQ(row->text(AdvanceSearchFile::kAccessed), "04-Mar-2021");
+  // File rows carry their type's icon, as in the results list.
+  EXPECT_EQ(row->icon(0).cacheKey(), FileTypeIcon("REPORT.DOC").cacheKey());
+  EXPECT_NE(row->icon(0).cacheKey(), GenericFileIcon().cacheKey());
 }
 
 TEST_F(SearchDialogTest, RowTicksWriteThroughToRecordsAndTree) {
@@ -249,6 +255,48 @@ TEST_F(SearchDialogTest, StopQuestionNoKeepsTheSearchAndYesEndsIt) {
   dlg.OnCancel();
   EXPECT_EQ(dlg.result(), QDialog::Rejected);
   EXPECT_EQ(host.restored, 1);
+}
+
+// The captions of the size and date boxes stand by the boxes they name.
+TEST_F(SearchDialogTest, SizeAndDateBoxesHaveTheirCaptions) {
+  AdvanceSearchFile dlg(host);
+  dlg.show();
+  auto caption = [&](const char* text) -> QLabel* {
+    for (QLabel* l : dlg.findChildren<QLabel*>())
+      if (l->text() == QLatin1String(text)) return l;
+    return nullptr;
+  };
+  QLabel* date = caption("Date ( DD - MM - YYY)");
+  QLabel* between = caption("( Between )");
+  QLabel* size = caption("Size between : ");
+  ASSERT_NE(date, nullptr);
+  ASSERT_NE(between, nullptr);
+  ASSERT_NE(size, nullptr);
+  const std::array<QComboBox*, 6> d = dlg.DateBoxes();
+  const QRect from = d[0]->geometry().united(d[2]->geometry());
+  const QRect to = d[3]->geometry().united(d[5]->geometry());
+  const auto overColumns = [](const QRect& a, const QRect& b) { return a.left() < b.right() && b.left() < a.right(); };
+  // The date form above the from-date, "( Between )" between it and the to-date.
+  EXPECT_LE(date->geometry().bottom(), from.top());
+  EXPECT_LE(from.top() - date->geometry().bottom(), 12);
+  EXPECT_TRUE(overColumns(date->geometry(), from));
+  EXPECT_GE(between->geometry().top(), from.bottom());
+  EXPECT_LE(between->geometry().bottom(), to.top());
+  EXPECT_TRUE(overColumns(between->geometry(), from));
+  // "Size between : " above the two size boxes.
+  const QRect sizes = dlg.SizeFrom().geometry().united(dlg.SizeTo().geometry());
+  EXPECT_LE(size->geometry().bottom(), sizes.top());
+  EXPECT_LE(sizes.top() - size->geometry().bottom(), 12);
+  EXPECT_TRUE(overColumns(size->geometry(), sizes));
+  for (QLabel* l : {date, between, size}) {
+    EXPECT_TRUE(l->isVisible()) << l->text().toStdString();
+    EXPECT_GE(l->width(), l->fontMetrics().horizontalAdvance(l->text())) << l->text().toStdString();
+  }
+  // With the criteria folded away under the results, their captions go too.
+  Search(dlg, "*");
+  for (QLabel* l : {date, between, size}) EXPECT_FALSE(l->isVisible()) << l->text().toStdString();
+  dlg.OnToggleCriteria();
+  for (QLabel* l : {date, between, size}) EXPECT_TRUE(l->isVisible()) << l->text().toStdString();
 }
 
 TEST_F(SearchDialogTest, GrabBothLayouts) {
