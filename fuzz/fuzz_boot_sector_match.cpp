@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/device_tree_core.h"
+#include "diskio/boot_sector_drive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

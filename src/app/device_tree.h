@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/device_tree_core.h"
+#include "results/tree_checks.h"
 
 namespace qm {
 
@@ -136,7 +136,7 @@ class CFolderTreeCtrl : public QTreeWidget {
   // Ancestors' texts, each followed by "\", then the item's own text.
   std::u16string BuildItemPath(QTreeWidgetItem* item) const;
 
-  // The tick-box routines over this tree (see device_tree_core.h); no page
+  // The tick-box routines over this tree (see results/tree_checks.h); no page
   // calls them. CheckStateChanged follows tick changes and does nothing.
   const CheckTree& Checks() const { return checks_; }
   bool AllChildrenUnchecked(QTreeWidgetItem* item) const;

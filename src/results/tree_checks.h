@@ -1,8 +1,7 @@
 #pragma once
 // Routines of the folder tree that no page calls: questions about tick
 // boxes (all children unticked, the ticked count, the list of ticked
-// paths) over any tree that answers CheckTree, and the search for the
-// logical drive that a boot sector belongs to. No widget here: the tree
+// paths) over any tree that answers CheckTree. No widget here: the tree
 // control hands itself in through CheckTree.
 #include <cstddef>
 #include <cstdint>
@@ -59,16 +58,5 @@ class CFolderList {
   std::vector<std::u16string> paths_;  // oldest first
   std::unordered_set<std::u16string> kept_;
 };
-
-// --- Which logical drive a boot sector belongs to ---
-enum class BootKind { kNone, kFat16, kFat32, kNtfs };
-// By the type texts of the boot sector: "NTFS" at 3, "32" at 85, "16" at 57.
-BootKind BootSectorKind(const uint8_t* sector, size_t size);
-// Same kind, same volume serial number and same hidden-sector count; a
-// sector of no known kind matches nothing.
-bool SameVolumeBootSector(const uint8_t* a, size_t aSize, const uint8_t* b, size_t bSize);
-// The first drive C to Z whose sector 0 matches; 0 when none does. Reads
-// the drives themselves, whatever source is selected.
-char FindDriveLetterForBootSector(const uint8_t* bootSector, size_t size);
 
 }  // namespace qm
