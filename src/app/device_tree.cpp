@@ -336,6 +336,42 @@ void CFolderTreeCtrl::FillDeviceTree() {
   top_->setExpanded(true);
 }
 
+std::vector<CheckTree::Item> TreeWidgetChecks::RootItems() const {
+  std::vector<Item> items;
+  for (int i = 0; i < tree_.topLevelItemCount(); ++i) items.push_back(ItemOf(tree_.topLevelItem(i)));
+  return items;
+}
+
+std::vector<CheckTree::Item> TreeWidgetChecks::ChildItems(Item item) const {
+  std::vector<Item> items;
+  const auto* parent = reinterpret_cast<const QTreeWidgetItem*>(item);
+  for (int i = 0; parent && i < parent->childCount(); ++i) items.push_back(ItemOf(parent->child(i)));
+  return items;
+}
+
+int TreeWidgetChecks::CheckState(Item item) const {
+  const auto* i = reinterpret_cast<const QTreeWidgetItem*>(item);
+  // Tree items are user-checkable by default; a box is there once a state is set.
+  if (!i || !i->data(0, Qt::CheckStateRole).isValid()) return -1;
+  return i->checkState(0) == Qt::Checked ? 1 : 0;
+}
+
+bool TreeWidgetChecks::IsBold(Item item) const {
+  const auto* i = reinterpret_cast<const QTreeWidgetItem*>(item);
+  return i && i->font(0).bold();
+}
+
+std::u16string TreeWidgetChecks::ItemText(Item item) const {
+  const auto* i = reinterpret_cast<const QTreeWidgetItem*>(item);
+  return i ? i->text(0).toStdU16String() : std::u16string();
+}
+
+bool CFolderTreeCtrl::AllChildrenUnchecked(QTreeWidgetItem* item) const {
+  return qm::AllChildrenUnchecked(checks_, TreeWidgetChecks::ItemOf(item));
+}
+
+int CFolderTreeCtrl::CountCheckedItems() const { return qm::CountCheckedItems(checks_); }
+
 std::u16string CFolderTreeCtrl::BuildItemPath(QTreeWidgetItem* item) const {
   if (!item || item == top_) return {};
   std::vector<std::u16string> ancestors;

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "results/tree_checks.h"
+
 namespace qm {
 
 // Item texts of the device tree.
@@ -91,6 +93,22 @@ class DeviceTreeHost {
   virtual void ShowImageFileTimes(const std::u16string& path) {}
 };
 
+// The items of a tree widget as the tick-box routines see them: a box where
+// the item has a check state, bold from its font, column 0's text.
+class TreeWidgetChecks : public CheckTree {
+ public:
+  explicit TreeWidgetChecks(const QTreeWidget& tree) : tree_(tree) {}
+  static Item ItemOf(const QTreeWidgetItem* item) { return reinterpret_cast<Item>(item); }
+  std::vector<Item> RootItems() const override;
+  std::vector<Item> ChildItems(Item item) const override;
+  int CheckState(Item item) const override;
+  bool IsBold(Item item) const override;
+  std::u16string ItemText(Item item) const override;
+
+ private:
+  const QTreeWidget& tree_;
+};
+
 class CFolderTreeCtrl : public QTreeWidget {
   Q_OBJECT
 
@@ -117,6 +135,13 @@ class CFolderTreeCtrl : public QTreeWidget {
   bool OnArrowKey(bool down);
   // Ancestors' texts, each followed by "\", then the item's own text.
   std::u16string BuildItemPath(QTreeWidgetItem* item) const;
+
+  // The tick-box routines over this tree (see results/tree_checks.h); no page
+  // calls them. CheckStateChanged follows tick changes and does nothing.
+  const CheckTree& Checks() const { return checks_; }
+  bool AllChildrenUnchecked(QTreeWidgetItem* item) const;
+  int CountCheckedItems() const;
+  void CheckStateChanged() {}
 
   // Items by id (the ids the partition tables keep); 0 for none.
   uint32_t ItemId(QTreeWidgetItem* item) const;
@@ -163,6 +188,7 @@ class CFolderTreeCtrl : public QTreeWidget {
   QTreeWidgetItem* DiskItemOf(QTreeWidgetItem* item) const;
 
   DeviceTreeHost* host_ = nullptr;
+  TreeWidgetChecks checks_{*this};
   QTreeWidgetItem* root_ = nullptr;
   QTreeWidgetItem* drives_ = nullptr;
   QTreeWidgetItem* top_ = nullptr;

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <mutex>
 #include <set>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <vector>
 
 #include "state/app_state.h"
@@ -56,6 +58,34 @@ std::set<std::string> g_IncompleteSeen;
 
 void NoteIncompleteLocked(const std::string& path) {
   if (g_IncompleteSeen.insert(path).second) g_IncompleteFiles.push_back(path);
+}
+
+// Files of the walk, in copy order, that the copy-out came to: after a stop
+// the rest were never tried, and are named with the incomplete ones.
+std::atomic<uint64_t> g_FilesReached{0};
+
+// The file a stop cut short: it must not carry the original's time, which
+// would make it look whole. Stamped with the time it was cut, once the end
+// knows that the user stopped the copy.
+struct CutFile {
+  std::string path;
+  uint64_t size = 0;
+  struct timespec cutAt {};
+};
+std::vector<CutFile> g_CutFiles;
+
+size_t IncompleteCount() {
+  std::lock_guard lock(g_UnreadableMutex);
+  return g_IncompleteFiles.size();
+}
+
+// The files noted incomplete since `from` while the stop came in: the file
+// in writing, unless it was already whole.
+void NoteCutFiles(size_t from, uint64_t size) {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::lock_guard lock(g_UnreadableMutex);
+  for (size_t i = from; i < g_IncompleteFiles.size(); ++i) g_CutFiles.push_back({g_IncompleteFiles[i], size, now});
 }
 }  // namespace
 
@@ -169,6 +199,26 @@ std::string ItemFolderPath(const SelectionModel& tree, uint32_t item) {
   return path;
 }
 
+// Every catalogue folder the copy-out takes files from, in copy order:
+// visit(key, isRoot, item). Nothing is copied on an unknown file system.
+template <typename Visit>
+void ForEachCopiedFolder(SelectionModel& tree, Visit visit) {
+  const std::u16string fs = g_SelectedFileSystem;
+  if (!IsFatName(fs) && fs != u"NTFS") return;
+  WalkTaken(
+      tree, 0,
+      [&] {
+        uint32_t key = 0;
+        if (RootKey(&key)) visit(key, true, tree.Root());
+        return true;
+      },
+      [&](uint32_t id) {
+        uint32_t key = 0;
+        if (ScanFileSystemCopies() && ItemKey(tree, id, &key)) visit(key, false, id);
+        return true;
+      });
+}
+
 }  // namespace
 
 int64_t CopyProgressSink::NowSeconds() const { return SteadySeconds(); }
@@ -190,6 +240,8 @@ void ResetCopyTotals() {
   g_UnreadableFiles.clear();
   g_IncompleteFiles.clear();
   g_IncompleteSeen.clear();
+  g_CutFiles.clear();
+  g_FilesReached = 0;
 }
 
 std::u16string MinutesText(int64_t seconds) {
@@ -284,6 +336,7 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
 
   for (const FileRecord& file : FilesWithParent(key)) {
     if (!TakenByCheckScope(file.checkFlag.load()) || !PassesDateFilter(file, fs)) continue;
+    ++g_FilesReached;
     std::u16string name = RecordName(file);
     std::string fullPath = folderPath + SafePathComponent(name);
     struct stat st {};
@@ -298,8 +351,11 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
       }
     }
     const int deleted = file.IsDeleted() ? 1 : 0;
+    const size_t notedBefore = IncompleteCount();
+    uint64_t copySize = file.size;
     if (fat) {
       const auto size = static_cast<uint32_t>(std::min<uint64_t>(file.size, UINT32_MAX));
+      copySize = size;
       CopyFatFile(fullPath, name, size, file.dataKey, 1, deleted, static_cast<uint16_t>(file.modifiedTime[1]),
                   static_cast<uint16_t>(file.modifiedTime[0]));
     } else {
@@ -310,7 +366,10 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
       CopyNtfsFile(fullPath, name, file.size, sector, file.parentKey, file.dataKey, 1, deleted, file.modifiedTime[1],
                    file.modifiedTime[0], within);
     }
-    if (g_StopCopy.load()) return;
+    if (g_StopCopy.load()) {
+      NoteCutFiles(notedBefore, copySize);
+      return;
+    }
   }
 }
 
@@ -344,27 +403,13 @@ void EvaluateSelectedTotals(SelectionModel& tree) {
   int count = 0;
   uint64_t bytes = 0;
   const std::u16string fs = g_SelectedFileSystem;
-  const bool copies = IsFatName(fs) || fs == u"NTFS";
-  auto countFiles = [&](uint32_t key) {
-    if (!copies) return;
+  ForEachCopiedFolder(tree, [&](uint32_t key, bool, uint32_t) {
     for (const FileRecord& file : FilesWithParent(key)) {
       if (!FileSelectedForRecovery(file, RecordName(file), fs)) continue;
       ++count;
       bytes += file.size;
     }
-  };
-  WalkTaken(
-      tree, 0,
-      [&] {
-        uint32_t key = 0;
-        if (RootKey(&key)) countFiles(key);
-        return true;
-      },
-      [&](uint32_t id) {
-        uint32_t key = 0;
-        if (ScanFileSystemCopies() && ItemKey(tree, id, &key)) countFiles(key);
-        return true;
-      });
+  });
   tree.selectedFileCount = count;
   tree.selectedBytes = bytes;
 }
@@ -377,16 +422,65 @@ std::string BelowTarget(const std::string& path) {
   return path.rfind(root, 0) == 0 ? path.substr(root.size()) : path;
 }
 
-// Writes the names into the list file of the target folder; a recovered file
-// of the same name is never written over. The list's own name, or empty when
-// it could not be written.
-std::string WriteIncompleteList(const std::vector<std::string>& names) {
+// The names of the files not written whole: the first few for the message,
+// every one for the list file.
+struct IncompleteNames {
+  std::vector<std::string> shown;
+  size_t count = 0;
+  std::string lines;
+  void Add(const std::string& name) {
+    if (shown.size() < kIncompleteNamesShown) shown.push_back(name);
+    ++count;
+    lines += name;
+    lines += '\n';
+  }
+};
+
+// After a stop: the files the walk never came to, in copy order, by the
+// names they would have had (the counting rules of the size evaluation).
+void AddUntriedFiles(SelectionModel& tree, IncompleteNames* names) {
+  const std::u16string fs = g_SelectedFileSystem;
+  const uint64_t reached = g_FilesReached.load();
+  uint64_t index = 0;
+  ForEachCopiedFolder(tree, [&](uint32_t key, bool isRoot, uint32_t item) {
+    std::string folder;
+    for (const FileRecord& file : FilesWithParent(key)) {
+      if (!TakenByCheckScope(file.checkFlag.load()) || !PassesDateFilter(file, fs)) continue;
+      if (index++ < reached) continue;
+      const std::u16string name = RecordName(file);
+      if (!PassesDeletedOption(file.IsDeleted()) || !PassesExtensionList(name)) continue;
+      if (folder.empty()) folder = isRoot ? TargetRoot() : ItemFolderPath(tree, item);
+      names->Add(BelowTarget(folder + SafePathComponent(name)));
+    }
+  });
+}
+
+// The file a user's stop cut short keeps the time it was cut, not the
+// original's: only a whole file may look like the original.
+void StampCutFiles() {
+  std::vector<CutFile> cut;
+  {
+    std::lock_guard lock(g_UnreadableMutex);
+    cut.swap(g_CutFiles);
+  }
+  for (const CutFile& file : cut) {
+    struct stat st {};
+    if (LinkBelowTarget(file.path) || ::lstat(file.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<uint64_t>(st.st_size) >= file.size)
+      continue;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, file.cutAt};
+    ::utimensat(AT_FDCWD, file.path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
+}
+
+// Writes the list into the target folder; a recovered file of the same
+// name is never written over. The list's own name, or empty when it could
+// not be written.
+std::string WriteIncompleteList(const std::string& text) {
   std::string path = TargetRoot() + kIncompleteListName;
   std::u16string shown = Utf8ToUtf16(kIncompleteListName);
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && !MakeUniqueName(&path, &shown)) return {};
-  std::string text;
-  for (const std::string& name : names) text += name + '\n';
   File file;
   if (!file.open(path, File::Mode::CreateTruncate)) return {};
   const bool written = file.writeAt(text.data(), text.size(), 0) == static_cast<int64_t>(text.size());
@@ -395,13 +489,12 @@ std::string WriteIncompleteList(const std::vector<std::string>& names) {
 }
 
 // The not-completed message with the incomplete files named.
-std::u16string NotCompletedText(const std::vector<std::string>& names, const std::string& listName) {
+std::u16string NotCompletedText(const IncompleteNames& names, const std::string& listName) {
   std::u16string text(kSavingNotCompleted);
-  if (names.empty()) return text;
+  if (names.count == 0) return text;
   text += u"\n\nThese files were not fully recovered:";
-  for (size_t i = 0; i < names.size() && i < kIncompleteNamesShown; ++i) text += u"\n" + Utf8ToUtf16(names[i]);
-  if (names.size() > kIncompleteNamesShown)
-    text += FormatW("\n... and %zu more.", names.size() - kIncompleteNamesShown);
+  for (const std::string& name : names.shown) text += u"\n" + Utf8ToUtf16(name);
+  if (names.count > names.shown.size()) text += FormatW("\n... and %zu more.", names.count - names.shown.size());
   if (!listName.empty()) text += u"\n\nTheir list is in " + Utf8ToUtf16(listName) + u" in the target folder.";
   return text;
 }
@@ -410,17 +503,26 @@ std::u16string NotCompletedText(const std::vector<std::string>& names, const std
 
 int CopyThread(CopyProgressSink* dialog, SelectionModel& tree) {
   g_CopyStartTime = dialog ? dialog->NowSeconds() : SteadySeconds();
+  g_FilesReached = 0;
+  {
+    std::lock_guard lock(g_UnreadableMutex);
+    g_CutFiles.clear();
+  }
   {
     VolumeEndScope volumeEnd(CurrentCopyJob(1));
     RecoverCheckedItems(tree, 0);
   }
-  std::vector<std::string> incomplete;
-  for (const std::string& path : IncompleteCopiedFiles()) incomplete.push_back(BelowTarget(path));
+  // Asked once: an open stop question decides first.
+  const bool stoppedByUser = dialog && dialog->StoppedByUser();
+  if (stoppedByUser) StampCutFiles();
+  IncompleteNames incomplete;
+  for (const std::string& path : IncompleteCopiedFiles()) incomplete.Add(BelowTarget(path));
+  if (g_StopCopy.load()) AddUntriedFiles(tree, &incomplete);
   // Kept even after a stop: the user still needs to know what to distrust.
-  const std::string listName = incomplete.empty() ? std::string() : WriteIncompleteList(incomplete);
-  if (!dialog || !dialog->StoppedByUser()) {
+  const std::string listName = incomplete.count == 0 ? std::string() : WriteIncompleteList(incomplete.lines);
+  if (!stoppedByUser) {
     const bool complete = g_CopiedBytes.load() == tree.selectedBytes.load() && g_CopyWriteErrors.load() == 0 &&
-                          g_CopyReadErrors.load() == 0 && incomplete.empty();
+                          g_CopyReadErrors.load() == 0 && incomplete.count == 0;
     ShowMessage(complete ? std::u16string(kSavingCompleted) : NotCompletedText(incomplete, listName));
   }
   if (dialog) dialog->Finish();

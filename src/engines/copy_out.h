@@ -145,7 +145,9 @@ inline constexpr std::u16string_view kSavingAborted = u"Saving aborted.";
 // The worker: walks the selection from its root, then (unless the user
 // stopped it) tells whether every selected byte was written, naming the
 // incomplete files (and writing their list into the target folder), and
-// finishes the dialog. Returns 0.
+// finishes the dialog. After a stop or an abort the files never tried are
+// named too, and a file the user's stop cut short keeps the time of the
+// copy, not the original's. Returns 0.
 int CopyThread(CopyProgressSink* dialog, SelectionModel& tree);
 
 // The walk below one item (the root for 0): depth first, a folder's own

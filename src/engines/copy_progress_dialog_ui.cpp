@@ -139,6 +139,8 @@ void DataCopyProgress::OnInitDialog() {
     caption->SetFontName(QStringLiteral("Arial")).SetFontSize(ScaledPoints(kCaptionPoints, vFactor)).SetFontBold(true);
     caption->SetTransparent(true);
   }
+  SetButtonFace(pause_, kPauseText, kPauseStrip);
+  SetButtonFace(details_, kHideText, kHideDetailsStrip);
   stop_.LoadFourStateBitmap(ImagePath("/Stop-btn.bmp"));
   skip_.LoadThreeStateBitmap(ImagePath("/skip.bmp"));
 
@@ -188,13 +190,22 @@ void DataCopyProgress::OnFinished() {
   QDialog::done(QDialog::Rejected);
 }
 
+void DataCopyProgress::SetButtonFace(CHoverButton& button, const char* text, const char* strip) {
+  button.setText(QString::fromLatin1(text));
+  // Loading a strip sizes the button to its frame; the place stays.
+  const QPoint at = button.pos();
+  button.LoadFourStateBitmap(ImagePath(strip));
+  button.move(at);
+  button.update();
+}
+
 void DataCopyProgress::OnPause() {
   if (pause_.text() == QLatin1String(kPauseText)) {
-    pause_.setText(QString::fromLatin1(kResumeText));
+    SetButtonFace(pause_, kResumeText, kResumeStrip);
     pauseStart_ = NowSeconds();
     g_CopyJob.pause();
   } else {
-    pause_.setText(QString::fromLatin1(kPauseText));
+    SetButtonFace(pause_, kPauseText, kPauseStrip);
     pausedSeconds_ += NowSeconds() - pauseStart_;
     g_CopyJob.resume();
   }
@@ -234,7 +245,7 @@ void DataCopyProgress::OnDetails() {
   const bool hide = details_.text() == QLatin1String(kHideText);
   for (int id : kDetailIds)
     if (QLabel* label = Static(id)) label->setVisible(!hide);
-  details_.setText(QString::fromLatin1(hide ? kShowText : kHideText));
+  SetButtonFace(details_, hide ? kShowText : kHideText, hide ? kShowDetailsStrip : kHideDetailsStrip);
   detailsHidden_ = hide ? 1 : 0;
 }
 

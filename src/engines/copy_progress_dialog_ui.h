@@ -5,7 +5,6 @@
 // closes it when the walk ends. The worker's reports arrive from its own
 // thread and are handed to the GUI thread here.
 #include <QDialog>
-#include <QPushButton>
 
 #include <atomic>
 #include <functional>
@@ -58,10 +57,17 @@ class DataCopyProgress : public QDialog, public CopyProgressSink {
   bool StoppedByUser() const override;
   void Finish() override;
 
-  QPushButton& PauseButton() { return pause_; }
+  // The skin strips of Pause/Resume and Hide/Show Details, below the
+  // images folder; each button wears the one of its caption.
+  static constexpr char kPauseStrip[] = "/Pause-btn.bmp";
+  static constexpr char kResumeStrip[] = "/Resume-btn.bmp";
+  static constexpr char kHideDetailsStrip[] = "/HideDetails-btn.bmp";
+  static constexpr char kShowDetailsStrip[] = "/ShowDetails-btn.bmp";
+
+  CHoverButton& PauseButton() { return pause_; }
   CHoverButton& StopButton() { return stop_; }
   CHoverButton& SkipButton() { return skip_; }
-  QPushButton& DetailsButton() { return details_; }
+  CHoverButton& DetailsButton() { return details_; }
   CGradientProgressCtrl& FileBar() { return fileBar_; }
   CGradientProgressCtrl& OverallBar() { return overallBar_; }
   // A static by its control id (captions and values), or null.
@@ -81,6 +87,8 @@ class DataCopyProgress : public QDialog, public CopyProgressSink {
   void OnDetails();
   void OnFinished();
   void AddStatic(int id, const QString& text, QRect where, bool caption);
+  // Caption and skin of a two-state button, in its place.
+  void SetButtonFace(CHoverButton& button, const char* text, const char* strip);
 
   SelectionModel& tree_;
   Worker worker_;
@@ -94,10 +102,10 @@ class DataCopyProgress : public QDialog, public CopyProgressSink {
   std::string targetFolder_;
   std::function<int64_t()> clock_;
 
-  QPushButton pause_;
+  CHoverButton pause_;
   CHoverButton stop_;
   CHoverButton skip_;
-  QPushButton details_;
+  CHoverButton details_;
   CGradientProgressCtrl fileBar_;
   CGradientProgressCtrl overallBar_;
   CLabel fileCaption_;

@@ -340,6 +340,8 @@ int main(int argc, char** argv) {
   TextStrip("Stop-btn.bmp", "Stop", 100, 30, 4, 14);
   TextStrip("Pause-btn.bmp", "Pause", 100, 30, 4, 14);
   TextStrip("Resume-btn.bmp", "Resume", 100, 30, 4, 14);
+  TextStrip("HideDetails-btn.bmp", "Hide Details", 110, 30, 4, 13);
+  TextStrip("ShowDetails-btn.bmp", "Show Details", 110, 30, 4, 13);
   TextStrip("Save.bmp", "Save", 100, 30, 4, 14, GlyphDisk);
   TextStrip("Settings_btn.bmp", "Settings...", 100, 26, 4, 13);
 

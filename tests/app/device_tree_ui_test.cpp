@@ -351,5 +351,36 @@ TEST_F(DeviceTreeTest, ImagingModesHaveNoImageCategory) {
   }
 }
 
+// The tick-box routines over the tree's own items: a box where an item is
+// checkable, bold from its font.
+TEST(DeviceTreeChecks, RoutinesSeeTheWidgetsBoxesAndBoldItems) {
+  ResetAppState();
+  g_CurrentPage = 1;
+  g_AppState.recoveryMode = 1;
+  CFolderTreeCtrl tree;
+  tree.InitTreeRoots();
+  // The device tree has no boxes: nothing is ticked, and no child is
+  // "unticked" either.
+  EXPECT_EQ(tree.CountCheckedItems(), 0);
+  EXPECT_FALSE(tree.AllChildrenUnchecked(tree.RootItem()));
+  EXPECT_EQ(CFolderList(tree.Checks()).Count(), 0);
+
+  auto box = [](QTreeWidgetItem* item, bool ticked) {
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+  };
+  for (QTreeWidgetItem* item : {tree.RootItem(), tree.TopItem(), tree.DrivesItem(), tree.ImageCategoryItem()})
+    box(item, false);
+  EXPECT_TRUE(tree.AllChildrenUnchecked(tree.RootItem()));
+  box(tree.DrivesItem(), true);
+  tree.CheckStateChanged();
+  EXPECT_FALSE(tree.AllChildrenUnchecked(tree.RootItem()));
+  EXPECT_EQ(tree.CountCheckedItems(), 1);  // every item here is bold
+  CFolderList list(tree.Checks());
+  ASSERT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.PathAt(0), u"This PC\\Logical Drives\\");
+  g_CurrentPage = 0;
+}
+
 }  // namespace
 }  // namespace qm

@@ -2,14 +2,17 @@
 // the answers the copiers read, the progress dialog shows the worker's
 // reports with an injected clock, and a whole copy runs and closes it.
 #include <QApplication>
+#include <QImage>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "app/qt_prompt.h"
 #include "copy_test_util.h"
@@ -220,6 +223,122 @@ TEST_F(ProgressDialogTest, ReportsFromTheWorkerWithAnInjectedClock) {
   EXPECT_FALSE(dialog.DetailsHidden());
   EXPECT_FALSE(dialog.Static(kCopyDataNameValue)->isHidden());
   ResetCopyTotals();
+}
+
+// The frame of the skin strip (four frames, below the images folder) that
+// the button shows, pixel for pixel; -1 when it shows none of them.
+int SkinFrameShown(CHoverButton& button, const char* strip) {
+  const QImage skin = QImage(QStringLiteral(QM_BUILD_IMAGES_DIR) + QLatin1String(strip))
+                          .convertToFormat(QImage::Format_RGB32);
+  if (skin.isNull()) return -1;
+  const int w = skin.width() / 4;
+  const QImage shot = button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  if (shot.size() != QSize(w, skin.height())) return -1;
+  for (int f = 0; f < 4; ++f)
+    if (shot == skin.copy(f * w, 0, w, skin.height())) return f;
+  return -1;
+}
+
+// Holds the copy's first write until the test lets it go, so the dialog is
+// worked while its worker is surely running.
+class GatedFile : public TargetFile {
+ public:
+  explicit GatedFile(std::atomic<bool>* open) : open_(open) {}
+  bool Create(const std::string& path) override { return f_.open(path, File::Mode::CreateTruncate); }
+  size_t Write(const void* d, size_t n) override {
+    while (!open_->load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const int64_t got = f_.writeAt(d, n, at_);
+    at_ += static_cast<uint64_t>(got);
+    return static_cast<size_t>(got);
+  }
+  bool Close() override { return f_.closeChecked(); }
+
+ private:
+  std::atomic<bool>* open_;
+  File f_;
+  uint64_t at_ = 0;
+};
+
+TEST_F(ProgressDialogTest, PauseAndDetailsWearTheirSkinAndSwapItWithTheirCaption) {
+  test::TempDir dir;
+  auto fat = test::MakeFatImages(dir, {"fat16"});
+  ASSERT_TRUE(fat.ok()) << fat.skipReason;
+  ASSERT_TRUE(test::HaveTools({"fls", "istat"})) << "sleuthkit is needed to catalogue the fixture";
+  test::PresentImages present({fat.path("fat16.img")});
+  ASSERT_TRUE(test::OpenFatImage(fat.path("fat16.img"), u"FAT16"));
+  test::CatalogFat(fat.path("fat16.img"));
+  test::TickAllFiles();
+  SelectionModel model;
+  model.SetTick(model.Root(), kTickTicked);
+  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  EvaluateSelectedTotals(model);
+  ResetCopyTotals();
+  const std::string out = dir.file("out");
+  g_RecoveryTargetFolder = out;
+  std::atomic<bool> open{false};
+  SetTargetFileFactory([&] { return std::make_unique<GatedFile>(&open); });
+
+  // What each button wore at each step: the frame of its own strip, and of
+  // the strip of its other caption.
+  struct Worn {
+    const char* step;
+    int own = -1, other = -1;
+  };
+  std::vector<Worn> worn;
+  auto look = [&](const char* step, CHoverButton& b, const char* own, const char* other) {
+    worn.push_back({step, SkinFrameShown(b, own), SkinFrameShown(b, other)});
+  };
+  bool paused = false, hidden = false, shown = false, resumed = false, stayed = true;
+  ActOnNext<DataCopyProgress>([&](DataCopyProgress* d) {
+    CHoverButton& pause = d->PauseButton();
+    CHoverButton& details = d->DetailsButton();
+    const QPoint pauseAt = pause.pos(), detailsAt = details.pos();
+    const char* P = DataCopyProgress::kPauseStrip;
+    const char* R = DataCopyProgress::kResumeStrip;
+    const char* H = DataCopyProgress::kHideDetailsStrip;
+    const char* S = DataCopyProgress::kShowDetailsStrip;
+    look("pause at the start", pause, P, R);
+    look("hide details at the start", details, H, S);
+
+    QTest::mouseClick(&pause, Qt::LeftButton);
+    paused = pause.text() == "&Resume" && g_CopyJob.paused();
+    look("resume", pause, R, P);
+    QTest::mouseClick(&details, Qt::LeftButton);
+    hidden = details.text() == "Show Details" && d->DetailsHidden() && d->Static(kCopyDataNameValue)->isHidden();
+    look("show details", details, S, H);
+
+    QTest::mouseClick(&details, Qt::LeftButton);
+    shown = details.text() == "Hide Details" && !d->DetailsHidden() && !d->Static(kCopyDataNameValue)->isHidden();
+    look("hide details again", details, H, S);
+    QTest::mouseClick(&pause, Qt::LeftButton);
+    resumed = pause.text() == "&Pause" && !g_CopyJob.paused();
+    look("pause again", pause, P, R);
+    stayed = pause.pos() == pauseAt && details.pos() == detailsAt;
+    open = true;
+  });
+  {
+    DataCopyProgress dialog(model);
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+  }
+  SetTargetFileFactory(nullptr);
+
+  // Each step shows a frame of the strip of its caption (normal, or hover
+  // under the pointer), never one of the other strip.
+  ASSERT_EQ(worn.size(), 6u);
+  for (const Worn& w : worn) {
+    SCOPED_TRACE(w.step);
+    EXPECT_TRUE(w.own == CHoverButton::kNormalFrame || w.own == CHoverButton::kHoverFrame) << w.own;
+    EXPECT_EQ(w.other, -1);
+  }
+  // The buttons keep their places and still do their work.
+  EXPECT_TRUE(stayed);
+  EXPECT_TRUE(paused);
+  EXPECT_TRUE(hidden);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(resumed);
+  ASSERT_FALSE(prompt_.messages.empty());
+  EXPECT_EQ(prompt_.messages.back(), kSavingCompleted);
+  EXPECT_TRUE(test::SameBytes(test::FileBytes(out + "/README.TXT"), test::FixtureContent("readme", 300)));
 }
 
 // A fixture copied through the dialog, left to finish or stopped with Esc.

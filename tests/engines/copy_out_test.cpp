@@ -673,6 +673,63 @@ TEST_F(CopyOutTest, FilesLeftShortOrDamagedAreNamedInTheMessageAndTheTargetList)
   }
 }
 
+struct AbortCase {
+  const char* name;
+  int64_t room;            // bytes the target takes before the first error
+  const char16_t* onlyExt;  // extension list in force, or nullptr
+};
+
+TEST_F(CopyOutTest, AbortNamesEveryTickedFileNotWrittenWholeIncludingThoseNeverTried) {
+  ASSERT_TRUE(fat_->ok()) << fat_->skipReason;
+  ASSERT_TRUE(test::HaveTools({"fls", "istat", "icat"})) << "sleuthkit is needed as the oracle";
+  const AbortCase cases[] = {
+      {"first file fails", 0, nullptr},
+      {"some files whole first", 2000, nullptr},
+      {"extension list in force", 2000, u"txt"},
+  };
+  for (const AbortCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FreshState();
+    SelectionModel model;
+    const auto items = LoadFat("fat16", model);
+    if (c.onlyExt) {
+      std::u16string(c.onlyExt).copy(g_AppState.extensionFilter[0], kExtensionChars - 1);
+      g_AppState.extensionCount = 1;
+    }
+    std::atomic<int64_t> room{c.room};
+    SetTargetFileFactory([&] { return std::make_unique<FailingFile>(&room, false); });
+    prompt_.errorAsked.clear();
+    prompt_.errorAnswer = 2;  // Abort at the first error
+    const std::string out = Copy(model);
+    SetTargetFileFactory(nullptr);
+    ASSERT_EQ(prompt_.errorAsked.size(), 1u);
+
+    // Every file the filter takes that is not on the target with the
+    // source's bytes: the one that failed and every one never tried.
+    std::set<std::string> wrong;
+    for (const CatalogItem& item : items) {
+      if (item.dir) continue;
+      if (c.onlyExt && !PassesExtensionList(Utf8ToUtf16(test::Leaf(item.path)))) continue;
+      const std::string path = out + "/" + item.path;
+      if (!test::Exists(path) || test::FileBytes(path) != test::IcatBytes(image_, item, item.deleted))
+        wrong.insert(item.path);
+    }
+    // One question, so every other file here was never tried.
+    ASSERT_GT(wrong.size(), 1u);
+    EXPECT_EQ(LinesOf(out + "/incomplete-files.txt"), wrong);
+    const std::u16string message = LastMessage();
+    EXPECT_EQ(message.rfind(kSavingNotCompleted, 0), 0u);
+    size_t named = 0;
+    for (const std::string& path : wrong) named += message.find(Utf8ToUtf16(path)) != std::u16string::npos;
+    EXPECT_EQ(named, std::min(wrong.size(), kIncompleteNamesShown)) << Utf16ToUtf8(message);
+    if (wrong.size() > kIncompleteNamesShown) {
+      const std::string more = "... and " + std::to_string(wrong.size() - kIncompleteNamesShown) + " more.";
+      EXPECT_NE(message.find(Utf8ToUtf16(more)), std::u16string::npos) << Utf16ToUtf8(message);
+    }
+    test::Run("rm -rf " + test::ShellQuote(out));
+  }
+}
+
 TEST_F(CopyOutTest, AFileNamedLikeTheListIsNotWrittenOver) {
   QM_REQUIRE_FIXTURE(*fat_);
   if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
@@ -854,6 +911,93 @@ TEST_F(CopyOutTest, StopKeepsWhatWasWrittenAndPauseParks) {
   EXPECT_EQ(sink.finished.load(), 1);
   EXPECT_TRUE(prompt_.messages.empty());
   EXPECT_LT(g_CopiedBytes.load(), model.selectedBytes.load());
+}
+
+// Asks for the user's stop while one file is written: after its first block
+// (the file is cut short) or at its close (the file is whole).
+class StopDuringFile : public TargetFile {
+ public:
+  StopDuringFile(std::string name, bool atClose) : name_(std::move(name)), atClose_(atClose) {}
+  bool Create(const std::string& path) override {
+    mine_ = path.size() >= name_.size() && path.compare(path.size() - name_.size(), name_.size(), name_) == 0;
+    return f_.open(path, File::Mode::CreateTruncate);
+  }
+  size_t Write(const void* d, size_t n) override {
+    const int64_t got = f_.writeAt(d, n, at_);
+    at_ += static_cast<uint64_t>(got);
+    if (mine_ && !atClose_) g_CopyJob.requestStop();
+    return static_cast<size_t>(got);
+  }
+  bool Close() override {
+    if (mine_ && atClose_) g_CopyJob.requestStop();
+    return f_.closeChecked();
+  }
+
+ private:
+  std::string name_;
+  bool atClose_;
+  bool mine_ = false;
+  File f_;
+  uint64_t at_ = 0;
+};
+
+struct StopTimeCase {
+  const char* name;
+  const char* stopIn;  // the file being written when the stop comes
+  bool atClose;
+  bool cut;            // the file ends short
+};
+
+TEST_F(CopyOutTest, AFileCutShortByStopKeepsTheTimeOfTheCopy) {
+  ASSERT_TRUE(fat_->ok()) << fat_->skipReason;
+  ASSERT_TRUE(test::HaveTools({"fls", "istat", "icat"})) << "sleuthkit is needed as the oracle";
+  const StopTimeCase cases[] = {
+      {"stopped in the picture", "Pictures/holiday picture 01.bin", false, true},
+      {"stopped as the readme closes", "README.TXT", true, false},
+  };
+  for (const StopTimeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FreshState();
+    SelectionModel model;
+    const auto items = LoadFat("fat16", model);
+    SetTargetFileFactory([&] { return std::make_unique<StopDuringFile>(c.stopIn, c.atClose); });
+    test::RecordingSink sink;
+    sink.stoppedByUser = true;
+    const int64_t started = static_cast<int64_t>(::time(nullptr));
+    const std::string out = Copy(model, &sink);
+    SetTargetFileFactory(nullptr);
+    EXPECT_EQ(sink.finished.load(), 1);
+    EXPECT_TRUE(prompt_.messages.empty());
+
+    const std::string stopped = out + "/" + c.stopIn;
+    ASSERT_TRUE(test::Exists(stopped));
+    const std::string fixtureTag = c.cut ? "picture" : "readme";
+    const uint64_t fullSize = c.cut ? 150000 : 300;
+    const std::string bytes = test::FileBytes(stopped);
+    EXPECT_EQ(bytes.size() < fullSize, c.cut);
+    EXPECT_TRUE(test::SameBytes(bytes, test::FixtureContent(fixtureTag, fullSize).substr(0, bytes.size())));
+    // Cut short: the time of the copy. Whole: the original's, like every
+    // file written before the stop.
+    if (c.cut) {
+      EXPECT_GE(test::MTime(stopped), started);
+      EXPECT_LT(test::MTime(out + "/README.TXT"), started - 86400);
+    } else {
+      EXPECT_LT(test::MTime(stopped), started - 86400);
+    }
+    // The list names every file not on the target whole: the cut one and
+    // those never tried.
+    std::set<std::string> wrong;
+    for (const CatalogItem& item : items) {
+      if (item.dir) continue;
+      const std::string path = out + "/" + item.path;
+      if (!test::Exists(path) || test::FileBytes(path) != test::IcatBytes(image_, item, item.deleted))
+        wrong.insert(item.path);
+    }
+    EXPECT_GT(wrong.size(), 1u);
+    EXPECT_EQ(wrong.count(c.stopIn), c.cut ? 1u : 0u);
+    EXPECT_EQ(LinesOf(out + "/incomplete-files.txt"), wrong);
+    test::Run("rm -rf " + test::ShellQuote(out));
+  }
 }
 
 TEST_F(CopyOutTest, SkipEndsTheCurrentFileWithWhatItHas) {
