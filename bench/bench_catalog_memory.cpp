@@ -1,9 +1,10 @@
 // A large volume must fit its catalogue in memory, so each catalogued file
 // must stay small. Inserts 1,000,000 files (ten to a folder, in the order a
 // scan meets them) in a fresh child process and reports how much the resident
-// memory grew per file: once with FAT short names (8-bit, 12 characters) and
-// once with NTFS long names (UTF-16, 20 characters). The row times the same
-// inserts against a stable sort of the same keys by GNU sort.
+// memory grew per file: with FAT short names (8-bit, 12 characters), NTFS
+// names (UTF-16, 20 characters) and long names (UTF-16, 29 characters). The
+// row times the same inserts against a stable sort of the same keys by GNU
+// sort.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +40,21 @@ struct Result {
 
 // Runs in the child: folders first (their memory is the baseline), then the
 // files, which are what is measured.
-Result Fill(bool wide) {
+// One kind of name: 8-bit or wide, and the printf format of the i-th file's.
+struct Names {
+  bool wide;
+  const char* file;
+  const char* label;
+  const char* row;
+};
+constexpr Names kNames[] = {
+    {false, "IMG%05u.JPG", "FAT short names (12 characters)", "FAT names"},
+    {true, "document %07u.pdf", "NTFS names (UTF-16, 20 characters)", "NTFS names"},
+    {true, "report %07u final copy.pdf", "long names (UTF-16, 29 characters)", "29-char names"},
+};
+
+Result Fill(const Names& names) {
+  const bool wide = names.wide;
   char name[48];
   for (uint32_t d = 0; d < kFolders; ++d) {
     std::snprintf(name, sizeof name, wide ? "project folder %05u" : "DIR%05u", d);
@@ -55,10 +70,10 @@ Result Fill(bool wide) {
     for (uint32_t i = 0; i < kFiles; ++i) {
       const uint32_t parent = i / kFilesPerFolder + 16;
       if (wide) {
-        std::snprintf(name, sizeof name, "document %07u.pdf", i);
+        std::snprintf(name, sizeof name, names.file, i);
         qm::InsertFileRecord({}, Widen(name), 'n', 4096 + i, parent, i + 64, 0, times);
       } else {
-        std::snprintf(name, sizeof name, "IMG%05u.JPG", i % 100000);
+        std::snprintf(name, sizeof name, names.file, i % 100000);
         qm::InsertFileRecord(name, u"", i % 7 ? 'n' : 'y', 4096 + i, parent, i + 64, 0, times);
       }
     }
@@ -67,14 +82,14 @@ Result Fill(bool wide) {
   return r;
 }
 
-Result InChild(bool wide) {
+Result InChild(const Names& names) {
   int fds[2];
   if (::pipe(fds) != 0) return {};
   std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(fds[0]);
-    Result r = Fill(wide);
+    Result r = Fill(names);
     const bool sent = ::write(fds[1], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
     ::_exit(sent ? 0 : 1);
   }
@@ -96,17 +111,15 @@ int main() {
     for (uint32_t i = 0; i < kFiles; ++i) out << i / kFilesPerFolder + 16 << ' ' << i << '\n';
   }
   const double sorted = qm::bench::CommandSeconds("sort -s -n -k1,1 '" + dir.file("keys.txt") + "' > /dev/null");
-  for (bool wide : {false, true}) {
-    Result r = InChild(wide);
-    const char* what = wide ? "NTFS names (UTF-16, 20 characters)" : "FAT short names (12 characters)";
+  for (const Names& names : kNames) {
+    Result r = InChild(names);
     if (r.seconds < 0) {
-      std::printf("catalogue memory, %s: the measuring process failed\n", what);
+      std::printf("catalogue memory, %s: the measuring process failed\n", names.label);
       continue;
     }
-    std::printf("catalogue memory, %s: %.1f bytes per file at 1,000,000 files\n", what, r.bytesPerFile);
+    std::printf("catalogue memory, %s: %.1f bytes per file at 1,000,000 files\n", names.label, r.bytesPerFile);
     char work[96];
-    std::snprintf(work, sizeof work, "catalogue 1M files, %s, %.0f B/file", wide ? "NTFS names" : "FAT names",
-                  r.bytesPerFile);
+    std::snprintf(work, sizeof work, "catalogue 1M files, %s, %.0f B/file", names.row, r.bytesPerFile);
     qm::bench::Row(work, r.seconds, "sort -s -n (same keys)", sorted);
   }
   return 0;

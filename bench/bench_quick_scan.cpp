@@ -1,6 +1,7 @@
 // The quick scans are the first thing a user runs, so they must list a large
 // volume faster than an independent reader lists it. Makes FAT32 and NTFS
-// images holding 10,000, 100,000 and 1,000,000 files and times the quick scan
+// images holding 10,000, 100,000 and 1,000,000 files (the last also with
+// 29-character names) and times the quick scan
 // plus a listing of every path (to /dev/null) against `fls -r -p` of the same
 // image, which prints such a listing; each side runs in a child process, so
 // its peak memory is printed beside its time. The NTFS images are filled
@@ -36,7 +37,10 @@ struct TreeSize {
   int folders;
   int perFolder;
   const char* label;
+  bool longNames = false;  // 29-character names instead of 8.3 ones
   long files() const { return long{folders} * perFolder; }
+  // printf format of the f-th file's name.
+  const char* nameFormat() const { return longNames ? "F%03d annual reports final.TXT" : "F%03d.TXT"; }
 };
 
 bool Sh(const std::string& command) { return std::system(command.c_str()) == 0; }
@@ -48,9 +52,9 @@ bool MakeTree(const std::string& root, const TreeSize& size) {
   const std::string files = root + ".files";
   std::filesystem::create_directories(files);
   for (int f = 0; f < size.perFolder; ++f) {
-    char file[96];
-    std::snprintf(file, sizeof file, "%s/F%03d.TXT", files.c_str(), f);
-    std::ofstream(file) << "file " << f << "\n";
+    char name[48];
+    std::snprintf(name, sizeof name, size.nameFormat(), f);
+    std::ofstream(files + "/" + name) << "file " << f << "\n";
   }
   std::error_code ec;
   for (int d = 0; d < size.folders && !ec; ++d) {
@@ -58,10 +62,9 @@ bool MakeTree(const std::string& root, const TreeSize& size) {
     std::snprintf(dir, sizeof dir, "%s/D%04d", root.c_str(), d);
     std::filesystem::create_directories(dir, ec);
     for (int f = 0; f < size.perFolder && !ec; ++f) {
-      char from[96], to[96];
-      std::snprintf(from, sizeof from, "%s/F%03d.TXT", files.c_str(), f);
-      std::snprintf(to, sizeof to, "%s/F%03d.TXT", dir, f);
-      std::filesystem::create_hard_link(from, to, ec);
+      char name[48];
+      std::snprintf(name, sizeof name, size.nameFormat(), f);
+      std::filesystem::create_hard_link(files + "/" + name, std::string(dir) + "/" + name, ec);
     }
   }
   return !ec;
@@ -195,7 +198,10 @@ int main() {
   }
   const char* max = std::getenv("QM_BENCH_QUICK_MAX");
   const long most = max ? std::atol(max) : 1'000'000;
-  const TreeSize sizes[] = {{100, 100, "10,000"}, {1000, 100, "100,000"}, {1000, 1000, "1,000,000"}};
+  const TreeSize sizes[] = {{100, 100, "10,000"},
+                            {1000, 100, "100,000"},
+                            {1000, 1000, "1,000,000"},
+                            {1000, 1000, "1,000,000 (29-character names)", true}};
   for (const TreeSize& size : sizes) {
     if (size.files() > most) break;
     qm::bench::Scratch scratch;

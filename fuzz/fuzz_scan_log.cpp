@@ -24,7 +24,6 @@
 #include "engines/deep_lists.h"
 #include "engines/fat_directory.h"
 #include "engines/file_copiers.h"
-#include "engines/ntfs_runs.h"
 #include "engines/recovery_filter.h"
 #include "engines/scan_log.h"
 #include "platform/device_map.h"
@@ -65,11 +64,9 @@ void CopyOneFile() {
     qm::CopyFatFile(out, u"copy", static_cast<uint32_t>(size), f.dataKey, 0, 0,
                     static_cast<uint16_t>(f.modifiedTime[1]), static_cast<uint16_t>(f.modifiedTime[0]));
   } else if (qm::g_AppState.scanFileSystem == u"NTFS") {
-    const uint64_t sector = (qm::g_AppState.formattedMode || qm::g_AppState.partitionMode)
-                                ? f.recordSector
-                                : qm::MftRecordToSector(f.dataKey);
-    qm::CopyNtfsFile(out, u"copy", size, sector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
-                     f.modifiedTime[0]);
+    const qm::NtfsRecordPlace place = qm::NtfsFileRecordPlace(f);
+    qm::CopyNtfsFile(out, u"copy", size, place.sector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+                     f.modifiedTime[0], place.offset);
   }
   std::remove(out.c_str());
 }

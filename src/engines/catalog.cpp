@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <new>
@@ -9,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engines/ntfs_runs.h"
 #include "platform/anonymous_memory.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
@@ -36,7 +38,6 @@ namespace {
 using catalog_detail::g_nameBlocks;
 using catalog_detail::kNameOffsetBits;
 using catalog_detail::kNameSlots;
-using catalog_detail::kRecordIndexBits;
 using catalog_detail::RecordBlocks;
 
 // Walks share it; every change takes it alone.
@@ -133,11 +134,14 @@ class NameStore {
   std::size_t used_ = 0;  // in 2-byte units
 };
 
-// Records of one kind in blocks of 2^15, numbered in the order handed out.
+// Records of one kind in 2 MiB blocks, numbered in the order handed out.
 template <typename Record>
 class RecordStore {
+  static constexpr uint32_t kPerBlock = RecordBlocks<Record>::PerBlock();
+
  public:
-  static_assert(sizeof(Record) * (std::size_t{1} << kRecordIndexBits) == kBlockBytes, "a block holds 2^15 records");
+  static_assert(catalog_detail::kRecordBlockBytes == kBlockBytes, "records and names share the block size");
+  static_assert(UINT32_MAX / kPerBlock < catalog_detail::kRecordBlockSlots, "every reference has a block slot");
   static_assert(std::is_trivially_destructible_v<Record>, "records are dropped with their blocks");
 
   RecordStore() = default;
@@ -148,12 +152,15 @@ class RecordStore {
   // A new record and its reference.
   std::pair<Record*, uint32_t> New() {
     if (count_ == UINT32_MAX) throw std::bad_alloc();
-    const uint32_t block = count_ >> kRecordIndexBits;
+    const uint32_t block = count_ / kPerBlock;
     if (block == blocks_) {
-      RecordBlocks<Record>::table[block] = reinterpret_cast<Record*>(MapBlock(kBlockBytes, block == 0));
+      bases_.reserve(bases_.size() + 1);
+      char* base = MapBlock(kBlockBytes, block == 0);
+      RecordBlocks<Record>::table[block] = reinterpret_cast<Record*>(base);
+      bases_.insert(std::upper_bound(bases_.begin(), bases_.end(), Base{base, 0}), Base{base, block});
       ++blocks_;
     }
-    Record* at = RecordBlocks<Record>::table[block] + (count_ & ((1u << kRecordIndexBits) - 1));
+    Record* at = RecordBlocks<Record>::table[block] + count_ % kPerBlock;
     UnpoisonAnonymous(at, sizeof(Record));
     ++count_;
     return {new (at) Record(), count_};
@@ -164,13 +171,75 @@ class RecordStore {
       UnmapAnonymous(reinterpret_cast<char*>(RecordBlocks<Record>::table[b]), kBlockBytes);
       RecordBlocks<Record>::table[b] = nullptr;
     }
+    std::vector<Base>().swap(bases_);
     blocks_ = 0;
     count_ = 0;
   }
 
+  // The reference of a record of this store.
+  uint32_t RefOf(const Record& r) const {
+    const char* at = reinterpret_cast<const char*>(&r);
+    auto it = std::upper_bound(bases_.begin(), bases_.end(), Base{at, 0});
+    const Base& b = *std::prev(it);
+    return b.block * kPerBlock + static_cast<uint32_t>((at - b.base) / sizeof(Record)) + 1;
+  }
+
  private:
+  // Block addresses in address order, to find a record's reference.
+  struct Base {
+    const char* base;
+    uint32_t block;
+    bool operator<(const Base& o) const { return std::less<const char*>()(base, o.base); }
+  };
+
   uint32_t blocks_ = 0;
   uint32_t count_ = 0;
+  std::vector<Base> bases_;
+};
+
+// Where the deep scans found each file's FILE record (sector and offset in
+// one word), by record reference. A block of words is mapped only when a
+// record in its range has a place, so the quick scans pay nothing for it.
+class RecordPlaces {
+  static constexpr uint32_t kPerBlock = static_cast<uint32_t>(kBlockBytes / sizeof(uint64_t));
+  static constexpr unsigned kOffsetBits = 17;
+  static_assert(kMaxRecordOffset == (1u << kOffsetBits) - 1 && kMaxRecordSector < (uint64_t{1} << (64 - kOffsetBits)));
+
+ public:
+  RecordPlaces() = default;
+  RecordPlaces(const RecordPlaces&) = delete;
+  RecordPlaces& operator=(const RecordPlaces&) = delete;
+  ~RecordPlaces() { Clear(); }
+
+  void Set(uint32_t ref, uint64_t sector, uint32_t offset) {
+    if (sector == 0 && offset == 0) return;  // a fresh record reads as no place
+    const uint32_t block = (ref - 1) / kPerBlock;
+    if (block >= blocks_.size()) blocks_.resize(block + 1, nullptr);
+    if (blocks_[block] == nullptr) {
+      char* b = MapBlock(kBlockBytes, false);
+      UnpoisonAnonymous(b, kBlockBytes);
+      blocks_[block] = reinterpret_cast<uint64_t*>(b);
+    }
+    blocks_[block][(ref - 1) % kPerBlock] = (std::min(sector, kMaxRecordSector) << kOffsetBits) | std::min(offset, kMaxRecordOffset);
+  }
+
+  uint64_t Sector(uint32_t ref) const { return Word(ref) >> kOffsetBits; }
+  uint32_t Offset(uint32_t ref) const { return static_cast<uint32_t>(Word(ref) & kMaxRecordOffset); }
+
+  void Clear() {
+    for (uint64_t* b : blocks_)
+      if (b) UnmapAnonymous(reinterpret_cast<char*>(b), kBlockBytes);
+    std::vector<uint64_t*>().swap(blocks_);
+  }
+
+ private:
+  uint64_t Word(uint32_t ref) const {
+    const uint32_t block = (ref - 1) / kPerBlock;
+    if (ref == 0 || block >= blocks_.size() || blocks_[block] == nullptr) return 0;
+    return blocks_[block][(ref - 1) % kPerBlock];
+  }
+
+  std::vector<uint64_t*> blocks_;
 };
 
 template <typename Record>
@@ -192,6 +261,7 @@ template <typename Record>
 class SortedList {
  public:
   std::pair<Record*, uint32_t> NewRecord() { return records_.New(); }
+  uint32_t RefOf(const Record& r) const { return records_.RefOf(r); }
 
   // Copies a name into the name store, with its terminating NUL, each unit
   // as a CharT.
@@ -311,6 +381,10 @@ FolderStore& Folders() {
 }
 SortedList<FileRecord>& Files() {
   static SortedList<FileRecord> s;
+  return s;
+}
+RecordPlaces& FilePlaces() {
+  static RecordPlaces s;
   return s;
 }
 
@@ -439,6 +513,7 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
     FileRecord*& head = g_AppState.fileList;
     if (head == nullptr) {
       st.Clear();
+      FilePlaces().Clear();
       g_AppState.fileSkipCount = 0;
       st.skipThreshold = kSkipStride;
     }
@@ -452,10 +527,9 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
     r.size = size;
     r.parentKey = parentKey;
     r.dataKey = dataKey;
-    // Beyond these no read can succeed anyway; the copier then reports the
-    // file as lost, as it would with the exact value.
-    r.recordSector = std::min(recordSector, kMaxRecordSector);
-    r.recordOffset = std::min(recordOffset, kMaxRecordOffset);
+    // Beyond the widest place kept no read can succeed anyway; the copier
+    // then reports the file as lost, as it would with the exact value.
+    FilePlaces().Set(ref, recordSector, recordOffset);
     r.checkFlag.store('n');
     const bool first = (head == nullptr);
     st.Link(ref, head);
@@ -479,6 +553,7 @@ void ClearCatalog() {
   Folders().list.Clear();
   std::unordered_map<uint64_t, uint32_t>().swap(Folders().byOwnKey);
   Files().Clear();
+  FilePlaces().Clear();
   g_AppState.folderList = nullptr;
   g_AppState.fileList = nullptr;
   g_AppState.folderCount = 0;
@@ -487,6 +562,17 @@ void ClearCatalog() {
   g_AppState.fileSkipCount = 0;
   Folders().list.skipThreshold = kSkipStride;
   Files().skipThreshold = kSkipStride;
+}
+
+uint64_t FileRecord::recordSector() const { return FilePlaces().Sector(Files().RefOf(*this)); }
+uint32_t FileRecord::recordOffset() const { return FilePlaces().Offset(Files().RefOf(*this)); }
+
+NtfsRecordPlace NtfsFileRecordPlace(const FileRecord& file) {
+  if (g_AppState.formattedMode || g_AppState.partitionMode) {
+    const uint32_t ref = Files().RefOf(file);
+    return {FilePlaces().Sector(ref), FilePlaces().Offset(ref)};
+  }
+  return {MftRecordToSector(file.dataKey), 0};
 }
 
 std::u16string RecordName(const FolderRecord& record) {

@@ -59,16 +59,18 @@ inline const void* NameAt(uint32_t ref) {
   return g_nameBlocks[ref >> kNameOffsetBits] + size_t{ref & ((1u << kNameOffsetBits) - 1)} * 2;
 }
 
-// Records: blocks of 2^15 records each; reference 0 is no record, n is the
-// record at position n - 1.
-constexpr unsigned kRecordIndexBits = 15;
+// Records: 2 MiB blocks of as many records as fit; reference 0 is no
+// record, n is the record at position n - 1.
+constexpr size_t kRecordBlockBytes = size_t{2} << 20;
+constexpr size_t kRecordBlockSlots = size_t{1} << 17;  // enough blocks for 2^32 records of 32 bytes or more
 template <typename Record>
 struct RecordBlocks {
-  static inline Record* table[size_t{1} << (32 - kRecordIndexBits)] = {};
+  static constexpr uint32_t PerBlock() { return static_cast<uint32_t>(kRecordBlockBytes / sizeof(Record)); }
+  static inline Record* table[kRecordBlockSlots] = {};
   static Record* At(uint32_t ref) {
     if (ref == 0) return nullptr;
     --ref;
-    return table[ref >> kRecordIndexBits] + (ref & ((1u << kRecordIndexBits) - 1));
+    return table[ref / PerBlock()] + ref % PerBlock();
   }
 };
 }  // namespace catalog_detail
@@ -237,8 +239,6 @@ struct FileRecord {
 
  public:
   uint64_t size = 0;
-  uint64_t recordSector : 47 = 0;  // sector of the FILE record (deep scans); 0 in the quick scans
-  uint64_t recordOffset : 17 = 0;  // byte offset of the FILE record within that sector (sectors above 512 bytes)
   uint32_t modifiedTime[2] = {};
   uint32_t createdTime[2] = {};
   uint32_t accessedTime[2] = {};
@@ -251,6 +251,12 @@ struct FileRecord {
 
   bool HasName8() const { return !name8.empty(); }
   bool IsDeleted() const { return deletedFlag == 'y'; }
+  // Where a deep scan found the FILE record: its sector, and its byte offset
+  // within that sector (sectors above 512 bytes); both 0 in the quick scans.
+  // Only the deep scans have them, so they sit beside the records instead of
+  // in every one.
+  uint64_t recordSector() const;
+  uint32_t recordOffset() const;
 };
 
 // Adds one folder to g_AppState.folderList. A non-empty name8 is stored and
@@ -275,6 +281,15 @@ void ClearCatalog();
 // is kept and the wide name dropped, otherwise the wide name is kept.
 void SetRecordName(FolderRecord& record, std::string_view name8, std::u16string_view wideName);
 void SetRecordName(FileRecord& record, std::string_view name8, std::u16string_view wideName);
+
+// Where the NTFS copier reads a catalogued file's FILE record: the place a
+// deep scan noted (formatted and partition modes), else its MFT record found
+// through the $MFT runs.
+struct NtfsRecordPlace {
+  uint64_t sector = 0;
+  uint32_t offset = 0;  // bytes into that sector
+};
+NtfsRecordPlace NtfsFileRecordPlace(const FileRecord& file);
 
 // The name as shown and written: the 8-bit name read as CP1252, or the wide
 // name.

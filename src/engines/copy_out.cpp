@@ -14,7 +14,6 @@
 #include "engines/catalog.h"
 #include "engines/fat_directory.h"
 #include "engines/file_copiers.h"
-#include "engines/ntfs_runs.h"
 #include "engines/recovery_filter.h"
 #include "engines/selection_model.h"
 #include "platform/file.h"
@@ -359,12 +358,9 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
       CopyFatFile(fullPath, name, size, file.dataKey, 1, deleted, static_cast<uint16_t>(file.modifiedTime[1]),
                   static_cast<uint16_t>(file.modifiedTime[0]));
     } else {
-      const uint64_t sector = (g_AppState.formattedMode || g_AppState.partitionMode)
-                                  ? file.recordSector
-                                  : MftRecordToSector(file.dataKey);
-      const uint32_t within = (g_AppState.formattedMode || g_AppState.partitionMode) ? file.recordOffset : 0;
-      CopyNtfsFile(fullPath, name, file.size, sector, file.parentKey, file.dataKey, 1, deleted, file.modifiedTime[1],
-                   file.modifiedTime[0], within);
+      const NtfsRecordPlace place = NtfsFileRecordPlace(file);
+      CopyNtfsFile(fullPath, name, file.size, place.sector, file.parentKey, file.dataKey, 1, deleted,
+                   file.modifiedTime[1], file.modifiedTime[0], place.offset);
     }
     if (g_StopCopy.load()) {
       NoteCutFiles(notedBefore, copySize);

@@ -7,7 +7,8 @@
 namespace qm {
 
 void FoundFileQueue::Push(const FoundFileEntry& entry, std::u16string_view name) {
-  const size_t need = EntryBytes(name.size());
+  const size_t need = EntryBytes(name);
+  const bool inBytes = FitsInBytes(name);
   if (chunks_.size() == released_ || chunks_.back().size - chunks_.back().used < need) {
     const size_t size = (need + next_ - 1) / next_ * next_;
     next_ = std::min(next_ * 2, kChunkBytes);
@@ -20,9 +21,14 @@ void FoundFileQueue::Push(const FoundFileEntry& entry, std::u16string_view name)
   Chunk& c = chunks_.back();
   char* at = c.base + c.used;
   UnpoisonAnonymous(at, need);
-  const Header h{entry.bytes, entry.times, entry.parent, entry.own, static_cast<uint32_t>(name.size()), entry.deleted};
+  const Header h{entry.bytes, entry.times,   entry.parent,
+                 entry.own,   static_cast<uint32_t>(name.size()), entry.deleted, inBytes};
   std::memcpy(at, &h, sizeof h);
-  std::memcpy(at + sizeof h, name.data(), name.size() * sizeof(char16_t));
+  if (inBytes) {
+    for (size_t i = 0; i < name.size(); ++i) at[sizeof h + i] = static_cast<char>(name[i]);
+  } else {
+    std::memcpy(at + sizeof h, name.data(), name.size() * sizeof(char16_t));
+  }
   c.used += need;
   ++count_;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -37,9 +38,11 @@ class FoundFileQueue {
   FoundFileQueue& operator=(const FoundFileQueue&) = delete;
   ~FoundFileQueue() { Clear(); }
 
-  // Bytes one file with a name of that many UTF-16 units takes in a mapping.
-  static constexpr size_t EntryBytes(size_t nameUnits) {
-    return (sizeof(Header) + nameUnits * sizeof(char16_t) + kAlign - 1) / kAlign * kAlign;
+  // Bytes one file with that name takes in a mapping. A name whose units
+  // all fit in a byte (most names) is kept one byte a unit.
+  static constexpr size_t EntryBytes(std::u16string_view name) {
+    const size_t unitBytes = FitsInBytes(name) ? 1 : sizeof(char16_t);
+    return (sizeof(Header) + name.size() * unitBytes + kAlign - 1) / kAlign * kAlign;
   }
 
   // Throws std::bad_alloc when no mapping can be had.
@@ -62,8 +65,15 @@ class FoundFileQueue {
         Header h;
         std::memcpy(&h, c.base + at, sizeof h);
         const FoundFileEntry entry{h.bytes, h.times, h.parent, h.own, h.deleted};
-        fn(entry, std::u16string_view(reinterpret_cast<const char16_t*>(c.base + at + sizeof h), h.nameUnits));
-        at += EntryBytes(h.nameUnits);
+        const char* name = c.base + at + sizeof h;
+        if (h.inBytes) {
+          const auto* b = reinterpret_cast<const unsigned char*>(name);
+          wide_.assign(b, b + h.nameUnits);
+          fn(entry, std::u16string_view(wide_));
+        } else {
+          fn(entry, std::u16string_view(reinterpret_cast<const char16_t*>(name), h.nameUnits));
+        }
+        at += (sizeof h + h.nameUnits * (h.inBytes ? 1 : sizeof(char16_t)) + kAlign - 1) / kAlign * kAlign;
       }
       Release(i);
     }
@@ -82,7 +92,13 @@ class FoundFileQueue {
     uint32_t own;
     uint32_t nameUnits;
     char deleted;
+    bool inBytes;  // the name is kept one byte a unit
   };
+  static constexpr bool FitsInBytes(std::u16string_view name) {
+    for (char16_t c : name)
+      if (c >= 0x100) return false;
+    return true;
+  }
   static_assert(sizeof(Header) % kAlign == 0, "names start aligned for char16_t");
   struct Chunk {
     char* base = nullptr;
@@ -96,6 +112,7 @@ class FoundFileQueue {
   size_t released_ = 0;  // chunks_[0, released_) are given back
   size_t count_ = 0;
   size_t next_ = kFirstChunkBytes;
+  std::u16string wide_;  // a byte-a-unit name widened for the hand-over
 };
 
 }  // namespace qm

@@ -506,11 +506,11 @@ void WriteFile(LogOutput& out, const FileRecord& r) {
   out.u32(r.modifiedTime[1]);
   out.u64(r.size);
   out.u32(r.parentKey);
-  out.u32Of(r.recordSector);
+  out.u32Of(r.recordSector());
   out.u8(static_cast<uint8_t>(r.checkFlag.load()));
   // Spare byte: the record's place within its sector, in 512-byte steps
   // (records start on such a step; a 64 KiB sector holds 128).
-  out.u8(static_cast<uint8_t>(std::min<uint32_t>(r.recordOffset / 512, 255)));
+  out.u8(static_cast<uint8_t>(std::min<uint32_t>(r.recordOffset() / 512, 255)));
   out.u8(0);
   out.u8(0);
   out.u32(r.dataKey);

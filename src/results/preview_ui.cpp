@@ -29,7 +29,6 @@
 #include "engines/catalog.h"
 #include "engines/copy_out.h"
 #include "engines/file_copiers.h"
-#include "engines/ntfs_runs.h"
 #include "platform/file.h"
 #include "platform/job_control.h"
 #include "platform/text.h"
@@ -301,16 +300,14 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
   // What the copiers need of the record; the worker never touches the catalogue.
   struct Source {
     uint32_t dataKey = 0, parentKey = 0, modified[2] = {};
-    uint64_t recordSector = 0;
-    uint32_t recordOffset = 0;
+    NtfsRecordPlace place;
   } copy;
   if (record) {
     copy.dataKey = record->dataKey;
     copy.parentKey = record->parentKey;
     copy.modified[0] = record->modifiedTime[0];
     copy.modified[1] = record->modifiedTime[1];
-    copy.recordSector = record->recordSector;
-    copy.recordOffset = record->recordOffset;
+    if (g_AppState.scanFileSystem == u"NTFS") copy.place = NtfsFileRecordPlace(*record);
   }
   const bool extract = record && !path.empty() && (kind != PreviewKind::kNone || openMode == 1);
   const std::u16string fs = g_AppState.scanFileSystem;
@@ -330,12 +327,8 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
         CopyFatFile(path, name, static_cast<uint32_t>(fileSize), copy.dataKey, 0, 0,
                     static_cast<uint16_t>(copy.modified[1]), static_cast<uint16_t>(copy.modified[0]));
       } else if (fs == u"NTFS") {
-        const uint64_t sector = (g_AppState.formattedMode || g_AppState.partitionMode)
-                                    ? copy.recordSector
-                                    : MftRecordToSector(copy.dataKey);
-        const uint32_t within = (g_AppState.formattedMode || g_AppState.partitionMode) ? copy.recordOffset : 0;
-        CopyNtfsFile(path, name, fileSize, sector, copy.parentKey, copy.dataKey, 0, 0, copy.modified[1],
-                     copy.modified[0], within);
+        CopyNtfsFile(path, name, fileSize, copy.place.sector, copy.parentKey, copy.dataKey, 0, 0, copy.modified[1],
+                     copy.modified[0], copy.place.offset);
       }
       if (openMode == 1 && !sink.previewCancel.load()) OpenWithDefaultApp(path);
     }

@@ -13,7 +13,6 @@
 #include "app/page_base.h"
 #include "engines/catalog.h"
 #include "engines/file_copiers.h"
-#include "engines/ntfs_runs.h"
 #include "engines/selection_model.h"
 #include "platform/prompt.h"
 #include "results/data_copy_path_ui.h"
@@ -80,11 +79,9 @@ void SearchResultsHost::OpenFile(const FileRecord& file, const std::u16string& n
     CopyFatFile(path, name, static_cast<uint32_t>(size), file.dataKey, 0, 0,
                 static_cast<uint16_t>(file.modifiedTime[1]), static_cast<uint16_t>(file.modifiedTime[0]));
   } else if (fs == u"NTFS") {
-    const uint64_t sector = (g_AppState.formattedMode || g_AppState.partitionMode) ? file.recordSector
-                                                                                   : MftRecordToSector(file.dataKey);
-    const uint32_t within = (g_AppState.formattedMode || g_AppState.partitionMode) ? file.recordOffset : 0;
-    CopyNtfsFile(path, name, size, sector, file.parentKey, file.dataKey, 0, 0, file.modifiedTime[1],
-                 file.modifiedTime[0], within);
+    const NtfsRecordPlace place = NtfsFileRecordPlace(file);
+    CopyNtfsFile(path, name, size, place.sector, file.parentKey, file.dataKey, 0, 0, file.modifiedTime[1],
+                 file.modifiedTime[0], place.offset);
   } else {
     return;
   }

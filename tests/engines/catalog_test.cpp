@@ -174,7 +174,7 @@ TEST_F(CatalogTest, NamesAndFieldsAreStoredWhole) {
   const FileRecord& f = *g_AppState.fileList;
   EXPECT_EQ(f.wideName, u"f.txt");
   EXPECT_EQ(f.size, 0x123456789ULL);
-  EXPECT_EQ(f.recordSector, 1ULL << 33);
+  EXPECT_EQ(f.recordSector(), 1ULL << 33);
   EXPECT_EQ(f.kind, 'F');
   EXPECT_EQ(f.checkFlag.load(), 'n');
   EXPECT_EQ(f.modifiedTime[0], 1u);
@@ -360,8 +360,8 @@ TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
   EXPECT_EQ(g_AppState.folderList->name8.data(), rootName);
   EXPECT_EQ(g_AppState.folderList->name8, "ROOT");
   EXPECT_EQ(first->wideName, u"first.txt");
-  EXPECT_EQ(first->recordSector, (1ULL << 47) - 1);
-  EXPECT_EQ(first->recordOffset, 255u * 512);
+  EXPECT_EQ(first->recordSector(), (1ULL << 47) - 1);
+  EXPECT_EQ(first->recordOffset(), 255u * 512);
   EXPECT_EQ(first->accessedTime[1], 6u);
 
   uint32_t seen = 0, bad = 0;
@@ -372,7 +372,7 @@ TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
     const bool ok = i == kFiles / 2 ? (r.wideName == huge && r.name8.empty() && r.IsDeleted())
                                     : (r.name8 == nameOf(i) && r.wideName.empty() && !r.IsDeleted() &&
                                        r.name8.c_str()[r.name8.size()] == '\0');
-    if (!ok || r.size != i || r.dataKey != i || r.recordSector != i || r.parentKey != i % 1000) ++bad;
+    if (!ok || r.size != i || r.dataKey != i || r.recordSector() != i || r.parentKey != i % 1000) ++bad;
   }
   EXPECT_EQ(seen, kFiles);
   EXPECT_EQ(bad, 0u);

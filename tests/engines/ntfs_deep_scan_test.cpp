@@ -445,7 +445,7 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeGivesBackItsOldTree) {
     const std::map<std::string, const FileRecord*> found = CatalogPaths();
     ASSERT_TRUE(found.count("Pictures/holiday picture 01.bin"));
     std::vector<uint8_t> rec(4096);
-    ReadSectors(SelectedDevicePath(), found.at("Pictures/holiday picture 01.bin")->recordSector, 1, rec.data());
+    ReadSectors(SelectedDevicePath(), found.at("Pictures/holiday picture 01.bin")->recordSector(), 1, rec.data());
     EXPECT_EQ(std::string(rec.begin(), rec.begin() + 4), "FILE");
   }
 }
@@ -505,8 +505,8 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
       if (!found.count(m.path)) continue;
       const FileRecord& f = *found.at(m.path);
       const std::string out = dir.file("copy-" + std::to_string(copied++));
-      CopyNtfsFile(out, f.wideName.str(), f.size, f.recordSector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
-                   f.modifiedTime[0], f.recordOffset);
+      CopyNtfsFile(out, f.wideName.str(), f.size, f.recordSector(), f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+                   f.modifiedTime[0], f.recordOffset());
       EXPECT_EQ(test::Sha256OfFile(out), m.sha256) << m.path;
     }
     EXPECT_GT(copied, 5u);

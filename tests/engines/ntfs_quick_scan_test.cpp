@@ -548,7 +548,10 @@ TEST_F(CraftedMftTest, ManyFilesWithLongNamesKeepOrderNamesAndParents) {
     // a mapping is now short, now long.
     const size_t length = (i * 97) % 255 + 1;
     std::u16string name(length, u'a');
-    for (size_t c = 0; c < length; ++c) name[c] = static_cast<char16_t>(c % 3 == 2 ? 0x4E00 + (i + c) % 500 : u'a' + (i + c) % 26);
+    // Every fourth name fits in bytes (accents included), so names kept a
+    // byte a unit and names kept wide both end mappings.
+    const char16_t third = i % 4 == 0 ? char16_t(0xC0 + (i % 64)) : char16_t(0x4E00 + i % 500);
+    for (size_t c = 0; c < length; ++c) name[c] = c % 3 == 2 ? char16_t(third + c % 7) : char16_t(u'a' + (i + c) % 26);
     name[0] = static_cast<char16_t>(u'A' + i % 26);
     const uint32_t parent = i % 5 == 0 ? kNtfsRootKey : i % 11 == 0 ? kGone : kFirstFolder + i % kFolders;
     const bool deleted = i % 7 == 3;
@@ -559,7 +562,7 @@ TEST_F(CraftedMftTest, ManyFilesWithLongNamesKeepOrderNamesAndParents) {
     r.Resident(kAttrData, std::vector<uint8_t>(i % 40, 'x'));
     records[n] = r.Protected();
     want.push_back({name, parent == kGone ? kLostFolderKey : parent, i % 40, 2000 + i, deleted});
-    queued += FoundFileQueue::EntryBytes(length);
+    queued += FoundFileQueue::EntryBytes(name);
   }
   Build(records, kFirstFile + static_cast<uint32_t>(want.size()) + 2);
 

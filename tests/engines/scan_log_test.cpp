@@ -794,7 +794,7 @@ TEST_F(ScanLogTest, RecordReaderReadsTheGoldenLogFieldForField) {
   EXPECT_EQ(file->size, 8ull << 30);
   EXPECT_EQ(file->parentKey, 0x40u);
   EXPECT_EQ(file->dataKey, 0x41u);
-  EXPECT_EQ(file->recordSector, 0x900u);
+  EXPECT_EQ(file->recordSector(), 0x900u);
   EXPECT_EQ(file->modifiedTime[0], 0xe7u);
   EXPECT_EQ(file->createdTime[1], 0xc8u);
   EXPECT_EQ(file->accessedTime[1], 0xa8u);
@@ -915,7 +915,7 @@ TEST_F(ScanLogTest, RoundTripThroughAFileKeepsTheCatalogue) {
         << r.recordSector << ',' << r.fileSystemNumber << ',' << r.modifiedTime[0] << r.accessedTime[1] << ';';
     for (const FileRecord& r : AllFiles())
       s << r.name8 << Utf16ToUtf8(r.wideName.str()) << ',' << r.size << ',' << r.parentKey << ','
-        << r.dataKey << ',' << r.recordSector << '+' << r.recordOffset << ',' << r.accessedTime[1] << ';';
+        << r.dataKey << ',' << r.recordSector() << '+' << r.recordOffset() << ',' << r.accessedTime[1] << ';';
     return s.str();
   };
   const std::string before = snapshot();
