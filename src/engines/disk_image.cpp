@@ -71,12 +71,7 @@ std::string ImageBasePath() {
 }
 
 // The folder the image files are made in: the target the user chose.
-std::string ImageFolder() {
-  const std::string base = ImageBasePath();
-  const auto slash = base.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : base.substr(0, slash);
-}
+std::string ImageFolder() { return FolderOfPath(ImageBasePath()); }
 
 std::string SectorSizeFilePath() { return ImageFolder() + "/" + kSectorSizeFile; }
 

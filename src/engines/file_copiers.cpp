@@ -56,9 +56,7 @@ std::string WriterRoot(const std::string& path) {
     const std::string root = target.back() == '/' ? target : target + '/';
     if (path.rfind(root, 0) == 0) return root;
   }
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
+  return FolderOfPath(path);
 }
 
 class PlainTargetFile : public TargetFile {

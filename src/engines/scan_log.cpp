@@ -722,13 +722,6 @@ std::string TempPathFor(const std::string& path) {
                        static_cast<unsigned long long>(bits));
 }
 
-// The folder a log is saved in: the one the user chose it in.
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 // A link (or a second name of a file) where the log is to go: the save
 // fails rather than replace it, as every writer treats a link in its way.
 bool LinkInPlace(const std::string& path) {
@@ -830,7 +823,7 @@ bool WriteScanLog(const std::string& path, ScanLogOrigin origin) {
   bool created = false;
   {
     File file;
-    if (!LinkInPlace(path) && file.create(FolderOf(path), temp, Create::New)) {
+    if (!LinkInPlace(path) && file.create(FolderOfPath(path), temp, Create::New)) {
       created = true;
       LogOutput out(file);
       {

@@ -151,6 +151,12 @@ int OpenLevels(const std::string& root, const std::string& path, bool make, std:
 
 }  // namespace
 
+std::string FolderOfPath(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
 int CreateFoldersBelow(const std::string& root, const std::string& path) {
   const int fd = OpenLevels(root, path, true, nullptr);
   if (fd < 0) return errno;

@@ -24,6 +24,10 @@ namespace qm {
 // so and the create fails with EACCES.
 enum class Create { New, Replace };
 
+// The folder a path names its file in: "." without a '/', "/" for a file
+// at the top.
+std::string FolderOfPath(const std::string& path);
+
 // Makes the root (when missing) and every missing folder of path below it.
 // 0 when path is a folder at the end, else the errno.
 int CreateFoldersBelow(const std::string& root, const std::string& path);
