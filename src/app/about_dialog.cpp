@@ -69,15 +69,30 @@ QString AboutProductLine(const std::u16string& baseTitle, const std::u16string& 
   return title + QStringLiteral("\r\n") + QString::fromStdU16String(versionText);
 }
 
+std::string PathWithFolder(const std::string& path, const std::string& folder) {
+  // An empty entry is the current folder, and a ':' inside one would make it two.
+  if (path.empty() || path.size() >= kPathBufferChars || folder.empty() ||
+      folder.find(kPathSeparator) != std::string::npos)
+    return path;
+  std::string rebuilt;
+  for (size_t at = 0; at <= path.size();) {
+    size_t end = path.find(kPathSeparator, at);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view entry(path.data() + at, end - at);
+    if (entry == folder) return path;
+    if (!entry.empty()) rebuilt.append(rebuilt.empty() ? "" : ":").append(entry);
+    at = end + 1;
+  }
+  return rebuilt.empty() ? folder : rebuilt + kPathSeparator + folder;
+}
+
 void AppendInstallFolderToPath() {
   const std::string folder = Utf16ToUtf8(ReadInstallFolder());
   g_InstallFolder = Utf8ToUtf16(folder);
   const char* old = std::getenv("PATH");
-  if (!old || !*old) return;
-  const std::string current(old);
-  if (current.size() >= kPathBufferChars) return;
-  const std::string grown = current + kPathSeparator + folder + kPathSeparator;
-  ::setenv("PATH", grown.c_str(), 1);
+  if (!old) return;
+  const std::string grown = PathWithFolder(old, folder);
+  if (grown != old) ::setenv("PATH", grown.c_str(), 1);
 }
 
 void OpenHelpPage() {

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <string>
 
 #include "controls/hover_button.h"
 #include "controls/label.h"
@@ -32,9 +33,13 @@ DesktopUrlOpener SetDesktopUrlOpener(DesktopUrlOpener opener);
 // shows as a character), a line break, then the version text.
 QString AboutProductLine(const std::u16string& baseTitle, const std::u16string& versionText);
 
-// Appends ":" + install folder + ":" to PATH (the install folder read again
-// from the program's key). An empty or missing PATH, or one of 2048
-// characters or more, is left alone.
+// PATH with folder as its last entry: unchanged when folder is empty, holds
+// a ':', is on it already, or PATH is empty or 2048 characters or more.
+// Otherwise rebuilt without empty entries, which would stand for the current
+// folder.
+std::string PathWithFolder(const std::string& path, const std::string& folder);
+// Puts the install folder (read again from the program's key) on PATH
+// through PathWithFolder.
 void AppendInstallFolderToPath();
 // AppendInstallFolderToPath, then the product web page.
 void OpenHelpPage();

@@ -67,7 +67,9 @@ std::string ImageTargetFolder(const std::string& path) {
 }
 
 std::string ImageTargetPathFor(const std::string& typed) {
-  if (!typed.empty() && QFileInfo(QString::fromStdString(typed)).isDir()) return ImagePathForFolder(typed);
+  // A link is never taken for a folder: the image would land wherever it points.
+  const QFileInfo info(QString::fromStdString(typed));
+  if (!typed.empty() && info.isDir() && !info.isSymLink()) return ImagePathForFolder(typed);
   return typed;
 }
 

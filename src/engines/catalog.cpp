@@ -74,7 +74,10 @@ std::vector<uint32_t>& FreeNameSlots() {
 // so a name stays where it is while a record refers to it.
 class NameStore {
  public:
-  NameStore() = default;
+  // The slot list is made before the store it serves: statics come down in
+  // the reverse order of their making, so it then outlives every store that
+  // gives its slots back at exit.
+  NameStore() { FreeNameSlots(); }
   NameStore(const NameStore&) = delete;
   NameStore& operator=(const NameStore&) = delete;
   ~NameStore() { Clear(); }

@@ -283,27 +283,10 @@ void UpdateCopyProgress(std::u16string_view, std::u16string_view, uint64_t writt
 }
 
 bool CreateFolderPath(const std::string& path) {
+  // The target itself is made as the user named it; below it, through the
+  // creating path, which never goes through a link.
   const std::string root = TargetRoot();
-  const bool belowRoot = path.rfind(root, 0) == 0;
-  std::string sofar;
-  size_t at = 0;
-  while (at <= path.size()) {
-    size_t slash = path.find('/', at);
-    if (slash == std::string::npos) slash = path.size();
-    sofar = path.substr(0, slash);
-    if (!sofar.empty()) {
-      struct stat st {};
-      if (::lstat(sofar.c_str(), &st) != 0) {
-        ::mkdir(sofar.c_str(), 0755);
-      } else if (S_ISLNK(st.st_mode) && belowRoot && sofar.size() >= root.size()) {
-        // A link planted below the target is never gone through.
-        return false;
-      }
-    }
-    at = slash + 1;
-  }
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return CreateFoldersBelow(path.rfind(root, 0) == 0 ? root : path, path) == 0;
 }
 
 bool LinkBelowTarget(const std::string& path) {
@@ -478,7 +461,7 @@ std::string WriteIncompleteList(const std::string& text) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && !MakeUniqueName(&path, &shown)) return {};
   File file;
-  if (!file.open(path, File::Mode::CreateTruncate)) return {};
+  if (!file.create(TargetRoot(), path, Create::Replace)) return {};
   const bool written = file.writeAt(text.data(), text.size(), 0) == static_cast<int64_t>(text.size());
   if (!file.closeChecked() || !written) return {};
   return Utf16ToUtf8(shown);

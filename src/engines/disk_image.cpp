@@ -61,31 +61,36 @@ std::string TargetDiskPath() { return kDiskPathPrefix + std::to_string(g_ImageTa
 
 // The image path the pieces are named after: an existing folder stands for
 // "DiskImage.dmg" inside it, as a browsed folder does; anything else as given.
+// A link there is never taken for a folder: the image would land wherever
+// it points.
 std::string ImageBasePath() {
   const std::string& p = g_ImageTargetPath;
   struct stat st {};
-  if (p.empty() || ::stat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return p;
+  if (p.empty() || ::lstat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return p;
   return (p.back() == '/' ? p : p + '/') + kImageFileName;
 }
 
-std::string SectorSizeFilePath() {
-  const std::string base = ImageBasePath();
-  const auto slash = base.rfind('/');
-  return (slash == std::string::npos ? std::string() : base.substr(0, slash + 1)) + kSectorSizeFile;
-}
+// The folder the image files are made in: the target the user chose.
+std::string ImageFolder() { return FolderOfPath(ImageBasePath()); }
 
-// Clears a read-only mark left on an earlier image's file, as the writer needs it.
-void MakeWritable(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::chmod(path.c_str(), st.st_mode | S_IWUSR);
-}
+std::string SectorSizeFilePath() { return ImageFolder() + "/" + kSectorSizeFile; }
 
+// Removes an earlier image's file of this name (a link there goes, never
+// what it points at); its mode is never touched.
 void RemoveIfPresent(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return;
-  MakeWritable(path);
-  ::unlink(path.c_str());
+  if (::lstat(path.c_str(), &st) == 0) ::unlink(path.c_str());
 }
+
+// A link where the image is to be: never written through, so the run fails.
+bool ImagePathIsLink() {
+  struct stat st {};
+  return !g_ImageTargetPath.empty() && ::lstat(g_ImageTargetPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Creates an image file in the image folder through the target's creating
+// path: a link in the file's place fails the run instead of being followed.
+bool CreateImageFile(File& f, const std::string& path) { return f.create(ImageFolder(), path, Create::Replace); }
 
 bool AllZero(const uint8_t* p, size_t n) { return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0); }
 
@@ -164,7 +169,7 @@ bool ClosePiece(File& piece, uint64_t bytes) {
 bool WriteSectorSizeFile(int64_t bps) {
   const std::string path = SectorSizeFilePath();
   File f;
-  if (!f.open(path, File::Mode::CreateTruncate)) return false;
+  if (!CreateImageFile(f, path)) return false;
   uint8_t le[4];
   PutLe32(le, static_cast<uint32_t>(bps));
   const bool ok = f.writeAt(le, sizeof le, 0) == static_cast<int64_t>(sizeof le) && f.sync();
@@ -221,6 +226,10 @@ void DiskImageThread() {
       return closePage();
     }
   } else {
+    if (ImagePathIsLink()) {
+      finish(kAbortedText);
+      return closePage();
+    }
     RemoveIfPresent(SectorSizeFilePath());
     if (bps > 512 && !WriteSectorSizeFile(bps)) {
       finish(kAbortedText);
@@ -266,8 +275,7 @@ void DiskImageThread() {
         pieceSectors = 0;
       }
       const std::string path = ImagePiecePath(pieceNumber);
-      MakeWritable(path);
-      if (!piece.open(path, File::Mode::CreateTruncate)) {
+      if (!CreateImageFile(piece, path)) {
         aborted = true;
         break;
       }

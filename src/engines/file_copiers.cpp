@@ -48,11 +48,22 @@ constexpr uint64_t kTicksPerSecond = 10000000ull;
 std::mutex g_FactoryMutex;
 TargetFileFactory g_Factory;
 
+// The folder below which path is created: the copy-out's target when the
+// path lies in it, else the path's own folder (the preview's private one).
+std::string WriterRoot(const std::string& path) {
+  const std::string& target = g_RecoveryTargetFolder;
+  if (!target.empty()) {
+    const std::string root = target.back() == '/' ? target : target + '/';
+    if (path.rfind(root, 0) == 0) return root;
+  }
+  return FolderOfPath(path);
+}
+
 class PlainTargetFile : public TargetFile {
  public:
   PlainTargetFile() = default;
   explicit PlainTargetFile(File made) : file_(std::move(made)) {}
-  bool Create(const std::string& path) override { return file_.open(path, File::Mode::CreateTruncate); }
+  bool Create(const std::string& path) override { return file_.create(WriterRoot(path), path, Create::Replace); }
   size_t Write(const void* data, size_t bytes) override {
     const int64_t got = file_.writeAt(data, bytes, offset_);
     if (got <= 0) return 0;
@@ -260,7 +271,7 @@ bool NameIsFree(const std::string& path, MadeFile* made) {
     plain = !g_Factory;
   }
   if (plain && made && !LinkBelowTarget(path)) {
-    if (made->file.open(path, File::Mode::CreateNew)) {
+    if (made->file.create(WriterRoot(path), path, Create::New)) {
       made->path = path;
       return true;
     }
@@ -305,14 +316,10 @@ bool Prologue(std::string* fullPath, std::u16string* name, uint64_t size, int no
           return false;
         }
         break;
-      default: {
-        // lstat: a link in the file's place is left alone (its create then
-        // fails), never followed to change what it points at.
-        struct stat st {};
-        if (::lstat(fullPath->c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
-          ::chmod(fullPath->c_str(), st.st_mode | S_IWUSR);
+      default:
+        // Overwritten in place, its mode as it was: a file the user cannot
+        // write, or a link or second name there, fails at its create.
         break;
-      }
     }
   }
   ++g_FilesCopied;

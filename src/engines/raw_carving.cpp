@@ -1,6 +1,5 @@
 #include "engines/raw_carving.h"
 
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -182,10 +181,11 @@ class HeaderFilter {
   std::vector<Mask> masks_;
 };
 
-// The copy-error dialog for a carved file; Abort stops the run.
-int CarveWriteFailed(const std::string& path) {
+// The copy-error dialog for a carved file, with the system's reason when
+// known; Abort stops the run.
+int CarveWriteFailed(const std::string& path, int cause = 0) {
   if (g_CarveSkipAllErrors.load()) return kCarveFailed;
-  const int choice = CurrentPrompt().CopyErrorChoice(Utf8ToUtf16(path));
+  const int choice = CurrentPrompt().CopyErrorChoiceFor(Utf8ToUtf16(path), cause);
   if (choice == 1) g_CarveSkipAllErrors.store(true);
   return choice == 2 ? kCarveStopRun : kCarveFailed;
 }
@@ -347,20 +347,18 @@ int WriteCarvedFile(uint64_t first, uint64_t end, std::u16string_view name, int3
   }
 
   const std::string type = Utf16ToUtf8(name);
-  std::string folder = g_RecoveryTargetFolder;
-  if (folder.back() != '/') folder += '/';
-  folder += type;
-  std::error_code ec;
-  std::filesystem::create_directory(folder, ec);  // a failure shows when the file is created
+  const std::string& root = g_RecoveryTargetFolder;
+  const std::string folder = (root.back() == '/' ? root : root + '/') + type;
   const std::string path = folder + "/" + std::to_string(number) + "." + type;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode | S_IWUSR);
   const std::u16string path16 = Utf8ToUtf16(path);
   page.SetControlText(kScanNameValue, path16);
   if (shownName) *shownName = path16;
 
+  // Through the target's creating path: a link planted below the target is
+  // a failed write, and an earlier file's mode is left as it is.
+  if (const int cause = CreateFoldersBelow(root, folder)) return CarveWriteFailed(path, cause);
   File out;
-  if (!out.open(path, File::Mode::CreateTruncate)) return CarveWriteFailed(path);
+  if (!out.create(root, path, Create::Replace)) return CarveWriteFailed(path, out.lastError());
   std::vector<uint8_t> run;
   try {
     run.resize(static_cast<size_t>(kCopyRunSectors * bps));
@@ -379,8 +377,9 @@ int WriteCarvedFile(uint64_t first, uint64_t end, std::u16string_view name, int3
     std::fill_n(run.begin(), bytes, 0);
     ReadSectors(SelectedDevicePath(), s, static_cast<uint32_t>(n), run.data());
     if (out.writeAt(run.data(), bytes, (s - first) * bps) != static_cast<int64_t>(bytes)) {
+      const int cause = out.lastError();
       out.close();
-      return CarveWriteFailed(path);
+      return CarveWriteFailed(path, cause);
     }
     result = kCarveWritten;
     page.bytesRecovered += bytes;
@@ -388,7 +387,7 @@ int WriteCarvedFile(uint64_t first, uint64_t end, std::u16string_view name, int3
     s += n;
   }
   // Data still in the system's buffers can fail at the close.
-  if (!out.closeChecked()) return CarveWriteFailed(path);
+  if (!out.closeChecked()) return CarveWriteFailed(path, out.lastError());
   return result;
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engines/catalog.h"
@@ -721,6 +722,14 @@ std::string TempPathFor(const std::string& path) {
                        static_cast<unsigned long long>(bits));
 }
 
+// A link (or a second name of a file) where the log is to go: the save
+// fails rather than replace it, as every writer treats a link in its way.
+bool LinkInPlace(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  return S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink != 1);
+}
+
 }  // namespace
 
 // --- Public ---------------------------------------------------------------
@@ -814,7 +823,7 @@ bool WriteScanLog(const std::string& path, ScanLogOrigin origin) {
   bool created = false;
   {
     File file;
-    if (file.open(temp, File::Mode::CreateNew)) {
+    if (!LinkInPlace(path) && file.create(FolderOfPath(path), temp, Create::New)) {
       created = true;
       LogOutput out(file);
       {

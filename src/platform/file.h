@@ -8,12 +8,39 @@
 
 namespace qm {
 
+// --- Creating below a target folder ---
+// Every writer (copy-out, carving, imaging, scan log, preview) makes its
+// folders and files through CreateFoldersBelow and File::create. The target
+// folder (root) is taken as the user named it; below it each level is opened
+// one component at a time without following links, so a link planted
+// anywhere below the root is never gone through. A link in the way, a "." or
+// ".." level, or anything that is not a folder where a folder is needed
+// fails with ELOOP (ENOTDIR for a plain file standing for a folder). A path
+// that does not start with root fails with EXDEV.
+//
+// How a file is created: New only where nothing exists (temporary names);
+// Replace also takes over an existing regular file of this name with one
+// link, emptied, and never changes its mode: one the user cannot write stays
+// so and the create fails with EACCES.
+enum class Create { New, Replace };
+
+// The folder a path names its file in: "." without a '/', "/" for a file
+// at the top.
+std::string FolderOfPath(const std::string& path);
+
+// Makes the root (when missing) and every missing folder of path below it.
+// 0 when path is a folder at the end, else the errno.
+int CreateFoldersBelow(const std::string& root, const std::string& path);
+
 class File {
  public:
   // The create modes never follow a link in the file's place (the open fails
   // with ELOOP): the program runs with rights a planted link could borrow.
   // CreateNew also fails when anything exists there (for temporary names).
-  enum class Mode { Read, ReadWrite, CreateTruncate, DeviceWriteExclusive, CreateNew };
+  // ReadFile reads a regular file only: it never waits on a FIFO (a plain
+  // read open would block until a writer comes) and fails with EINVAL on
+  // anything else.
+  enum class Mode { Read, ReadWrite, CreateTruncate, DeviceWriteExclusive, CreateNew, ReadFile };
 
   File() = default;
   ~File();
@@ -24,6 +51,9 @@ class File {
 
   // Opens path; false (and errno kept in lastError()) when it cannot.
   bool open(const std::string& path, Mode mode);
+  // Creates path (below root, whose folders must exist) for reading and
+  // writing; false with lastError() set when it cannot (see Create above).
+  bool create(const std::string& root, const std::string& path, Create how);
   void close();
   // Closes and reports whether the system accepted it: delayed write errors
   // of a written file show up here. False when nothing was open.

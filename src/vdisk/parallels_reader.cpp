@@ -76,7 +76,7 @@ int ParallelsReader::Open(std::u16string& info, const std::string& path) {
 
 int ParallelsReader::OpenLocked(const std::string& path, bool mayResolvePlaceholder) {
   CloseLocked();
-  if (!file_.open(path, File::Mode::Read)) return kVdCannotOpen;
+  if (!file_.open(path, File::Mode::ReadFile)) return kVdCannotOpen;
   int64_t size = file_.size();
   if (size == 0) {
     // An empty placeholder names its folder's data file; the data file is

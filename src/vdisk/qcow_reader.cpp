@@ -76,7 +76,7 @@ void QcowReader::Close() {
 int QcowReader::Open(std::u16string& info, const std::string& path) {
   std::lock_guard lock(mutex_);
   CloseLocked();
-  if (!file_.open(path, File::Mode::Read)) return kVdCannotOpen;
+  if (!file_.open(path, File::Mode::ReadFile)) return kVdCannotOpen;
   int64_t size = file_.size();
   fileSize_ = size > 0 ? static_cast<uint64_t>(size) : 0;
   uint8_t raw[kHeaderBytes] = {};

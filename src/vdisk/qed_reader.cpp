@@ -52,7 +52,7 @@ void QedReader::Close() {
 int QedReader::Open(std::u16string& info, const std::string& path) {
   std::lock_guard lock(mutex_);
   CloseLocked();
-  if (!file_.open(path, File::Mode::Read)) return kVdCannotOpen;
+  if (!file_.open(path, File::Mode::ReadFile)) return kVdCannotOpen;
   int64_t size = file_.size();
   uint8_t raw[kHeaderBytes] = {};
   if (file_.readAt(raw, sizeof raw, 0) != static_cast<int64_t>(sizeof raw)) return kVdNotThisFormat;

@@ -76,7 +76,7 @@ VdiHeader VdiReader::header() {
 int VdiReader::Open(std::u16string& info, const std::string& path) {
   std::lock_guard lock(mutex_);
   CloseLocked();
-  if (!file_.open(path, File::Mode::Read)) return kVdCannotOpen;
+  if (!file_.open(path, File::Mode::ReadFile)) return kVdCannotOpen;
   int64_t size = file_.size();
   uint8_t raw[kReadBytes] = {};
   int64_t got = file_.readAt(raw, sizeof raw, 0);

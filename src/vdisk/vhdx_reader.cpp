@@ -196,7 +196,7 @@ void VhdxReader::Close() {
 int VhdxReader::Open(std::u16string& info, const std::string& path) {
   std::lock_guard lock(mutex_);
   CloseLocked();
-  if (!file_.open(path, File::Mode::Read)) return kVdCannotOpen;
+  if (!file_.open(path, File::Mode::ReadFile)) return kVdCannotOpen;
   int64_t ssize = file_.size();
   uint64_t size = ssize > 0 ? static_cast<uint64_t>(ssize) : 0;
   char id[10] = {};

@@ -49,7 +49,7 @@ std::string FolderOf(const std::string& path) {
 
 std::string ReadVboxDiskLocation(const std::string& settingsPath) {
   File f;
-  if (!f.open(settingsPath, File::Mode::Read)) return {};
+  if (!f.open(settingsPath, File::Mode::ReadFile)) return {};
   int64_t size = f.size();
   if (size <= 0) return {};
   std::string text(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), kMaxSettingsBytes)), '\0');

@@ -211,7 +211,7 @@ bool VmdkReader::UseExtent(size_t i) {
   // have been replaced since.
   std::error_code ec;
   if (std::filesystem::status(x.path, ec).type() != std::filesystem::file_type::regular || ec) return false;
-  if (!current_.file.open(x.path, File::Mode::Read)) return false;
+  if (!current_.file.open(x.path, File::Mode::ReadFile)) return false;
   struct stat st {};
   if (::fstat(current_.file.fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
     current_.file.close();
@@ -289,7 +289,7 @@ int VmdkReader::Open(std::u16string& info, const std::string& path) {
   createType_.clear();
   extents_.clear();
   File& f = current_.file;
-  if (!f.open(path, File::Mode::Read)) {
+  if (!f.open(path, File::Mode::ReadFile)) {
     info = u"Used";
     return kVdCannotOpen;
   }

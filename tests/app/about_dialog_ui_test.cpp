@@ -64,15 +64,50 @@ TEST_F(AboutTest, AboutBoxShowsTheLinks) {
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
 }
 
-TEST_F(AboutTest, HelpAppendsTheInstallFolderEachTime) {
+// An empty PATH entry is the current folder: Help never makes one, and puts
+// the install folder on PATH once however often it runs.
+TEST_F(AboutTest, HelpPutsTheInstallFolderOnThePathOnce) {
   SetInstallFolder(u"/opt/quillmoren");
   ::setenv("PATH", "/usr/bin", 1);
   for (int i = 0; i < 3; ++i) OpenHelpPage();
-  EXPECT_STREQ(std::getenv("PATH"),
-               "/usr/bin:/opt/quillmoren::/opt/quillmoren::/opt/quillmoren:");
+  EXPECT_STREQ(std::getenv("PATH"), "/usr/bin:/opt/quillmoren");
   ASSERT_EQ(opened.size(), 3u);
   EXPECT_EQ(opened[0], QUrl("https://quillmoren.example/"));
   EXPECT_EQ(g_InstallFolder, u"/opt/quillmoren");
+  // No install folder recorded: PATH stays as it was, without a new entry.
+  SetInstallFolder(u"");
+  ::setenv("PATH", "/usr/bin", 1);
+  OpenHelpPage();
+  EXPECT_STREQ(std::getenv("PATH"), "/usr/bin");
+}
+
+TEST(PathWithFolder, AppendsOnlyANewNonEmptyEntryAndNeverAnEmptyOne) {
+  struct Case {
+    std::string path, folder, want;
+  } cases[] = {
+      {"/usr/bin", "/opt/q", "/usr/bin:/opt/q"},
+      {"/usr/bin:/bin", "/opt/q", "/usr/bin:/bin:/opt/q"},
+      {"/usr/bin:/opt/q:/bin", "/opt/q", "/usr/bin:/opt/q:/bin"},  // already on it
+      {"/opt/q", "/opt/q", "/opt/q"},
+      {"/usr/bin", "", "/usr/bin"},                               // no folder
+      {"/usr/bin", "/opt/a:b", "/usr/bin"},                       // would be two entries
+      {"/usr/bin:", "/opt/q", "/usr/bin:/opt/q"},                 // empty entries dropped
+      {":/usr/bin::/bin:", "/opt/q", "/usr/bin:/bin:/opt/q"},
+      {":", "/opt/q", "/opt/q"},
+      {"", "/opt/q", ""},                                         // empty PATH left alone
+      {std::string(2048, 'a'), "/opt/q", std::string(2048, 'a')},  // too long: left alone
+      {std::string(2047, 'a'), "/opt/q", std::string(2047, 'a') + ":/opt/q"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.substr(0, 40) + " + " + c.folder);
+    const std::string got = PathWithFolder(c.path, c.folder);
+    EXPECT_EQ(got, c.want);
+    EXPECT_EQ(got.find("::"), std::string::npos);
+    if (got != c.path) {
+      EXPECT_NE(got.front(), ':');
+      EXPECT_NE(got.back(), ':');
+    }
+  }
 }
 
 TEST_F(AboutTest, PathLeftAloneWhenEmptyOrTooLong) {
@@ -89,7 +124,7 @@ TEST_F(AboutTest, PathLeftAloneWhenEmptyOrTooLong) {
   }
   ::setenv("PATH", std::string(2047, 'a').c_str(), 1);
   AppendInstallFolderToPath();
-  EXPECT_EQ(std::string(std::getenv("PATH")), std::string(2047, 'a') + ":/opt/q:");
+  EXPECT_EQ(std::string(std::getenv("PATH")), std::string(2047, 'a') + ":/opt/q");
 }
 
 TEST_F(AboutTest, ProductPageOpensTheWebPageOnly) {
@@ -111,11 +146,12 @@ namespace {
 
 TEST_F(AboutTest, ToolbarHooksReachHelpAndTheProductPage) {
   InstallSetupPageRunners();
+  SetInstallFolder(u"/opt/q");
   ::setenv("PATH", "/usr/bin", 1);
   RunPageHook(PageHook::kProductPage);
   EXPECT_STREQ(std::getenv("PATH"), "/usr/bin");
   RunPageHook(PageHook::kHelpPage);
-  EXPECT_EQ(std::string(std::getenv("PATH")).rfind("/usr/bin:", 0), 0u);
+  EXPECT_STREQ(std::getenv("PATH"), "/usr/bin:/opt/q");
   ASSERT_EQ(opened.size(), 2u);
   for (const QUrl& u : opened) EXPECT_EQ(u, QUrl("https://quillmoren.example/"));
   SetPageRunner(PageHook::kHelpPage, {});

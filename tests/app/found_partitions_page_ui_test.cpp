@@ -15,6 +15,7 @@
 #include "diskio/sector_io.h"
 #include "engines/deep_lists.h"
 #include "platform/device_map.h"
+#include "platform/registry.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -101,6 +102,27 @@ TEST_F(FoundPartitionsPageTest, ListsTheFoundFileSystems) {
   page.OnNext();
   EXPECT_EQ(scanRuns, 1);
   EXPECT_EQ(g_CurrentPage, 5);
+}
+
+// Building the page's tree puts the install folder on PATH once, never with
+// an empty entry (the current folder) around it.
+TEST_F(FoundPartitionsPageTest, TreeBuildPutsTheInstallFolderOnThePathOnce) {
+  Registry& registry = Registry::Instance();
+  HKEY key = 0;
+  ASSERT_EQ(registry.CreateKey(HKEY_CLASSES_ROOT, kAppRegistryKey, &key), ERROR_SUCCESS);
+  std::u16string savedFolder;
+  registry.QueryValue(key, kInstallFolderValue, &savedFolder);
+  registry.SetValue(key, kInstallFolderValue, u"/opt/quillmoren");
+  const char* saved = std::getenv("PATH");
+  const std::string savedPath = saved ? saved : "";
+  ::setenv("PATH", "/usr/bin", 1);
+  AddFs(u"FAT32", 63, 63 + 4096, 63 + 100, 70);
+  for (int i = 0; i < 2; ++i) ExhaustiveDisplayPartitionInformation page;
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", savedPath.c_str(), 1);
+  registry.SetValue(key, kInstallFolderValue, savedFolder);
+  registry.CloseKey(key);
+  EXPECT_EQ(path, "/usr/bin:/opt/quillmoren");
 }
 
 TEST_F(FoundPartitionsPageTest, NtfsSizes) {

@@ -831,6 +831,40 @@ TEST_F(CopyOutTest, ALinkInTheTargetIsACopyErrorNeverFollowed) {
   EXPECT_EQ(test::FileBytes(out + "/Pictures/holiday picture 01.bin").size(), 150000u);
 }
 
+// A file outside the target that a planted name leads to (a link, or a
+// second name of the same file) keeps its bytes and its read-only mode, even
+// when the user answers "overwrite all".
+TEST_F(CopyOutTest, AFileOutsideTheTargetKeepsItsBytesAndModeWhateverIsPlanted) {
+  QM_REQUIRE_FIXTURE(*fat_);
+  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  for (bool hardLink : {false, true}) {
+    SCOPED_TRACE(hardLink ? "second name" : "link");
+    test::FreshState();
+    SelectionModel model;
+    LoadFat("fat16", model);
+    const std::string out = dir_.file("out"), victim = dir_.file("victim");
+    test::Run("rm -rf " + test::ShellQuote(out) + " " + test::ShellQuote(victim) + " && mkdir -p " +
+              test::ShellQuote(out));
+    std::ofstream(victim) << "precious";
+    ASSERT_EQ(::chmod(victim.c_str(), 0444), 0);
+    const std::string planted = out + "/README.TXT";
+    ASSERT_EQ(hardLink ? ::link(victim.c_str(), planted.c_str()) : ::symlink(victim.c_str(), planted.c_str()), 0);
+    prompt_.messages.clear();
+    prompt_.errorCauses.clear();
+    prompt_.replaceAnswers = {2};
+    prompt_.errorAnswer = 1;
+    Copy(model, nullptr, false);
+    EXPECT_EQ(test::FileBytes(victim), "precious");
+    struct stat st {};
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    ASSERT_EQ(prompt_.errorCauses.size(), 1u);
+    EXPECT_EQ(prompt_.errorCauses[0], ELOOP);
+    EXPECT_EQ(LastMessage().rfind(kSavingNotCompleted, 0), 0u);
+    EXPECT_TRUE(LinesOf(out + "/incomplete-files.txt").count("README.TXT"));
+  }
+}
+
 TEST_F(CopyOutTest, HostileNamesStayInsideTheTarget) {
   QM_REQUIRE_FIXTURE(*fat_);
   if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";

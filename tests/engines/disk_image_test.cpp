@@ -1,5 +1,7 @@
 #include "engines/disk_image.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <gtest/gtest.h>
@@ -279,20 +281,40 @@ TEST_F(DiskImageTest, FailedWritesAskTheCopyErrorDialog) {
       // Skipped chunks are holes in the image: never a success.
       {{0, 0, 1}, 3, u"Disk Image creation not completed: 2000 sectors could not be written."},
   };
+  // A file-size limit of 0 makes every write fail, as a full disk would (a
+  // device such as /dev/full in the piece's place would not do: the writers
+  // never write into anything but a regular file). The limit is lifted when
+  // the last chunk has been tried, so that the piece can be given its length.
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  class LiftLimitAtTheEnd : public test::RecordingHost {
+   public:
+    explicit LiftLimitAtTheEnd(const struct rlimit& l) : limit(l) {}
+    void SetProgressPos(int id, int pos) override {
+      test::RecordingHost::SetProgressPos(id, pos);
+      if (pos == 100) ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    struct rlimit limit;
+  };
   for (const Case& c : cases) {
     prompt.messages.clear();
     prompt.copyErrors = 0;
     prompt.copyAnswers = c.answers;
     fs::remove(piece(0));
-    // A device like /dev/full in the piece's place: every write fails. (A
-    // link to /dev/full would no longer do: the writers never follow one.)
-    if (::mknod(piece(0).c_str(), S_IFCHR | 0644, makedev(1, 7)) != 0)
-      GTEST_SKIP() << "cannot make a full device here";
+    LiftLimitAtTheEnd full(old);
+    g_AppState.scanPage = &full;
+    struct rlimit none = old;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
     DiskImageThread();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    g_AppState.scanPage = &host;
     EXPECT_EQ(prompt.copyErrors, c.asked);
     EXPECT_EQ(messages(), std::vector<std::u16string>{c.message});
-    EXPECT_EQ(host.closePage.load(), 1);
+    EXPECT_EQ(full.closePage.load(), 1);
   }
+  ::signal(SIGXFSZ, oldHandler);
 }
 
 // The pieces land inside a folder named as the target, like a browsed one,
@@ -448,6 +470,52 @@ TEST_F(DiskImageTest, RealPieceSizeWithSparseSource) {
   EXPECT_TRUE(SameBytes(src, 0, piece(0), 0, 1 << 16));
   EXPECT_TRUE(SameBytes(src, kImagePieceBytes - (1 << 16), piece(0), kImagePieceBytes - (1 << 16), 1 << 16));
   EXPECT_TRUE(SameBytes(src, kImagePieceBytes, piece(1), 0, 3 * 4096));
+}
+
+// Links planted where the image files go: a piece (the first, or a later one
+// of a split image) pointing at a read-only file outside, and the proposed
+// "DiskImage.dmg" pointing at a folder outside. Nothing outside changes,
+// neither bytes nor mode, and the run ends as aborted.
+TEST_F(DiskImageTest, ALinkWhereTheImageGoesFailsTheRunAndChangesNothingOutside) {
+  const std::string src = dir.file("src.img");
+  Spill(src, Noise(1200 * 512, 5));
+  Present(src);
+  Select(0, 1200);
+  struct Case {
+    const char* name;
+    std::string link;  // below the target folder
+    bool toFolder;     // else to the read-only file
+    bool split;
+  };
+  const Case cases[] = {
+      {"first piece", "DiskImage0.dmg", false, false},
+      {"second piece of a split image", "DiskImage1.dmg", false, true},
+      {"the image path names a folder outside", "DiskImage.dmg", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(out());
+    fs::remove_all(dir.file("outside"));
+    fs::create_directories(out());
+    fs::create_directories(dir.file("outside"));
+    const std::string victim = dir.file("outside/victim");
+    Spill(victim, "precious");
+    ASSERT_EQ(::chmod(victim.c_str(), 0444), 0);
+    ASSERT_EQ(::symlink((c.toFolder ? dir.file("outside") : victim).c_str(), (out() + "/" + c.link).c_str()), 0);
+    prompt.messages.clear();
+    g_ImageTargetPath = out() + "/DiskImage.dmg";
+    g_ImageSplit = c.split ? 1 : 0;
+    g_ImagePieceBytes = 500 * 512;
+    DiskImageThread();
+    EXPECT_EQ(messages(), std::vector<std::u16string>{u"Disk Image creation aborted."});
+    EXPECT_EQ(Slurp(victim), "precious");
+    struct stat st {};
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    std::vector<std::string> outside;
+    for (const auto& e : fs::directory_iterator(dir.file("outside"))) outside.push_back(e.path().filename());
+    EXPECT_EQ(outside, std::vector<std::string>{"victim"});
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "engines/raw_carving.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -653,6 +655,48 @@ TEST_F(RawCarvingTest, UnwritableTargetGoesToTheCopyErrorDialog) {
   RawRecoveryThread();
   EXPECT_EQ(prompt.copyErrors, 1);
   EXPECT_FALSE(fs::exists("/SWF/0.SWF"));
+}
+
+// Links planted in the target: the type's folder pointing elsewhere, and a
+// carved file's name pointing at a read-only file outside. Nothing outside
+// changes, neither bytes nor mode, and the run does not end as a success.
+TEST_F(RawCarvingTest, ALinkInTheTargetIsAFailedWriteNeverFollowed) {
+  std::string image(64 * 512, '\0');
+  image.replace(4 * 512, 8, "FWS\x06" + Le32(700));
+  Spill(dir.file("img"), image);
+  Present(dir.file("img"), 0, 64);
+  enum class Plant { LinkedFolder, LinkedFile };
+  for (Plant plant : {Plant::LinkedFolder, Plant::LinkedFile}) {
+    SCOPED_TRACE(plant == Plant::LinkedFolder ? "target/SWF -> outside" : "target/SWF/0.SWF -> outside file");
+    fs::remove_all(dir.file("found"));
+    fs::remove_all(dir.file("outside"));
+    fs::create_directories(dir.file("found"));
+    fs::create_directories(dir.file("outside"));
+    const std::string victim = dir.file("outside/0.SWF");
+    Spill(victim, "precious");
+    ASSERT_EQ(::chmod(victim.c_str(), 0444), 0);
+    if (plant == Plant::LinkedFolder) {
+      ASSERT_EQ(::symlink(dir.file("outside").c_str(), dir.file("found/SWF").c_str()), 0);
+    } else {
+      fs::create_directories(dir.file("found/SWF"));
+      ASSERT_EQ(::symlink(victim.c_str(), dir.file("found/SWF/0.SWF").c_str()), 0);
+    }
+    prompt.messages.clear();
+    prompt.copyErrors = 0;
+    prompt.copyAnswer = 0;  // Skip: the run goes on
+    Tick({u"SWF"});
+    RawRecoveryThread();
+    EXPECT_EQ(prompt.copyErrors, 1);
+    EXPECT_EQ(messages(),
+              std::vector<std::u16string>{u"Raw Data Recovery not completed: 1 files could not be written."});
+    EXPECT_EQ(Slurp(victim), "precious");
+    struct stat st {};
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    std::vector<std::string> outside;
+    for (const auto& e : fs::directory_iterator(dir.file("outside"))) outside.push_back(e.path().filename());
+    EXPECT_EQ(outside, std::vector<std::string>{"0.SWF"});
+  }
 }
 
 }  // namespace

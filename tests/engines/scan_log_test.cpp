@@ -371,6 +371,29 @@ TEST_F(ScanLogTest, ExistingLogIsReplaced) {
   EXPECT_EQ(ReadAll(dir.file("Scan.qmlg")), GoldenLog());
 }
 
+// A link where the log is to go (to a read-only file outside, or a second
+// name of it): the save fails, the link stays, and nothing outside changes.
+TEST_F(ScanLogTest, ALinkWhereTheLogGoesFailsTheSaveAndChangesNothingOutside) {
+  MakeGoldenScan();
+  for (bool hardLink : {false, true}) {
+    SCOPED_TRACE(hardLink ? "second name" : "link");
+    prompt.messages.clear();
+    const std::string victim = dir.file("victim"), log = dir.file("Scan.qmlg");
+    fs::remove(log);
+    fs::remove(victim);
+    WriteAll(victim, {1, 2, 3});
+    fs::permissions(victim, fs::perms::owner_read);
+    if (hardLink) fs::create_hard_link(victim, log);
+    else fs::create_symlink(victim, log);
+    EXPECT_FALSE(WriteScanLog(log, ScanLogOrigin::ResultsPage));
+    EXPECT_EQ(prompt.messages, std::vector<std::u16string>{std::u16string(kScanLogCreateErrorText)});
+    EXPECT_EQ(ReadAll(victim), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read);
+    EXPECT_EQ(fs::is_symlink(log), !hardLink);
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"Scan.qmlg", "victim"}));
+  }
+}
+
 TEST_F(ScanLogTest, FailedWriteLeavesNothingUnderTheName) {
   MakeGoldenScan();
   for (int i = 0; i < 5000; ++i) InsertFileRecord("FILE.BIN", u"", 'n', 1, 0x40, i, 0, {});

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/stat.h>
 
 #include "state/app_state.h"
 #include "image_maker.h"
@@ -124,6 +125,22 @@ TEST(VboxLocation, FoundAnywhereInTheFile) {
     EXPECT_EQ(ReadVboxDiskLocation(dir.file("m.vbox")), k.want) << k.text.substr(0, 40);
   }
   EXPECT_EQ(ReadVboxDiskLocation(dir.file("missing.vbox")), "");
+}
+
+// A ".vbox" that is a FIFO, or whose disk location names one, is refused
+// at once as a file that cannot be opened; the chooser never waits.
+TEST(VboxLocation, AFifoIsRefusedWithoutWaiting) {
+  TempDir dir;
+  const std::string fifo = dir.file("disk.vdi"), settings = dir.file("vm.vbox"), piped = dir.file("piped.vbox");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(piped.c_str(), 0600), 0);
+  std::ofstream(settings) << "<HardDisk location=\"disk.vdi\"/>";
+  for (const std::string& picked : {settings, piped}) {
+    SCOPED_TRACE(picked);
+    const int probe = WithinTenSeconds<int>([&] { return ChooseVirtualPath(picked); }, {fifo, piped});
+    EXPECT_EQ(probe, kVdCannotOpen);
+    EXPECT_EQ(CheckVirtualPathChoice(probe), u"This virtual file is being shared by some other Application. Please close.");
+  }
 }
 
 TEST(UuidText, RoundTripAndForm) {

@@ -126,6 +126,26 @@ TEST_F(VhdChain, ChildParentGrandparentReadAsOneDisk) {
   }
 }
 
+// A parent or grandparent that is a FIFO is refused at once as a file that
+// cannot be opened; the chooser never waits for a writer.
+TEST_F(VhdChain, AFifoInTheChainIsRefusedWithoutWaiting) {
+  for (const std::string* fifo : {&p, &g}) {
+    SCOPED_TRACE(*fifo);
+    const std::string kept = *fifo + ".kept";
+    std::filesystem::rename(*fifo, kept);
+    ASSERT_EQ(::mkfifo(fifo->c_str(), 0600), 0);
+    EXPECT_EQ(ChooseVirtualPath(c), kVdOpened);
+    const std::u16string message =
+        WithinTenSeconds<std::u16string>([] { return CheckVirtualPathChoice(kVdOpened); }, {*fifo});
+    EXPECT_EQ(message, u"Parent virtual file is being shared by some other Application. Please close.");
+    g_VhdReader.Close();
+    g_VhdParentReader.Close();
+    g_VhdGrandparentReader.Close();
+    std::filesystem::remove(*fifo);
+    std::filesystem::rename(kept, *fifo);
+  }
+}
+
 TEST_F(VhdChain, MissingGrandparentOpensWithParentOnlyAndItsSectorsFail) {
   std::filesystem::remove(g);
   EXPECT_EQ(ChooseVirtualPath(c), kVdOpened);

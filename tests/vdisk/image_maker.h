@@ -6,7 +6,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <future>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -122,6 +125,24 @@ inline void ExpectSameAsOracle(char kind, const std::vector<uint8_t>& oracle, ui
   EXPECT_EQ(ReadVirtualSectors(kind, sectors - 1, 2, buf.data()), 0);
   EXPECT_EQ(std::memcmp(buf.data(), oracle.data() + (sectors - 1) * 512, 512), 0);
   EXPECT_EQ(buf[512], 0);
+}
+
+// Runs call on a thread of its own and returns its result. A call still
+// blocked after ten seconds (on opening one of the FIFOs) fails the test; a
+// writer opened on each FIFO then sets it free, so the test ends instead of
+// hanging.
+template <typename Result>
+Result WithinTenSeconds(const std::function<Result()>& call, const std::vector<std::string>& fifos) {
+  std::future<Result> running = std::async(std::launch::async, call);
+  if (running.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "blocked on a FIFO";
+    while (running.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+      for (const std::string& f : fifos) {
+        const int fd = ::open(f.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) ::close(fd);
+      }
+  }
+  return running.get();
 }
 
 }  // namespace qm::test
