@@ -31,6 +31,14 @@ constexpr size_t kSignatureStep = 512;
 constexpr size_t kRecordFlagsField = 0x16;
 constexpr size_t kRecordAllocatedField = 0x1C;
 constexpr size_t kRecordHeaderBytes = 0x1E;
+constexpr uint8_t kRecordInUseFlag = 0x01;
+// A file reference: record number in the low 48 bits, sequence number above.
+constexpr int kSequenceShift = 48;
+// Attribute fields the joining of extension records reads.
+constexpr size_t kAttrLowestVcnField = 0x10;
+constexpr size_t kAttrRealSizeField = 0x30;
+// Namespaces in the order the record names are taken.
+constexpr int kNameOrder[] = {kNamespacePosix, kNamespaceWin32, kNamespaceWin32AndDos, kNamespaceDos};
 // Keys at or above this are the catalogue's own ("Lost" is 0x0FFFFFFF).
 constexpr uint64_t kStatedNumberLimit = 0x0FFFFFFF;
 constexpr uint8_t kFolderInUse = 3;
@@ -297,6 +305,40 @@ bool RecordIdentity(std::span<const uint8_t> record, uint64_t* key) {
   return true;
 }
 
+// The file reference of a base record of NTFS 3.1 as its extension records
+// name it: own number, sequence number in the top 16 bits.
+bool OwnReference(std::span<const uint8_t> record, uint64_t* reference) {
+  ByteReader r(record);
+  if (r.u16(kRecordUsaOffsetField) < kUsaOffsetWithOwnNumber) return false;
+  const uint64_t own = r.u32(kRecordOwnNumberField);
+  const uint64_t sequence = r.u16(kRecordSequenceField);
+  if (r.fail()) return false;
+  *reference = sequence << kSequenceShift | own;
+  return true;
+}
+
+bool HasAttributeList(std::span<const uint8_t> record) {
+  return WalkAttributes(record, record.size(),
+                        [](const NtfsAttribute& a) { return a.type() == kAttrAttributeList; });
+}
+
+// The size of a file as the first extent of its unnamed $DATA states it
+// (only that extent carries the size); false when the record holds none.
+bool FirstExtentSize(std::span<const uint8_t> record, uint64_t* size) {
+  return WalkAttributes(record, record.size(), [&](const NtfsAttribute& a) {
+    if (a.type() != kAttrData || a.named()) return false;
+    if (!a.nonResident()) {
+      *size = a.bytes.u32(kAttrValueLengthField);
+      return !a.bytes.fail();
+    }
+    if (a.bytes.u64(kAttrLowestVcnField) != 0) return false;
+    const int64_t real = a.bytes.i64(kAttrRealSizeField);
+    if (a.bytes.fail() || real < 0) return false;
+    *size = static_cast<uint64_t>(real);
+    return true;
+  });
+}
+
 }  // namespace
 
 const NtfsBootRecord* NtfsSectorExaminer::VolumeOf(uint64_t sector) const {
@@ -318,8 +360,12 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   ApplyFixups(record_, &intact);
   // An extension record holds more attributes of another record (names of
   // hard links, runs of a fragmented file) and no data of its own: listed,
-  // it would be saved as an empty file beside the whole one.
-  if (ByteReader(record_).u64(kRecordBaseReferenceField) & kReferenceMask) return true;
+  // it would be saved as an empty file beside the whole one. What it holds
+  // is kept for its base record.
+  if (ByteReader(record_).u64(kRecordBaseReferenceField) & kReferenceMask) {
+    TakeExtensionRecord(sector, byteOffset);
+    return true;
+  }
 
   std::u16string name;
   uint32_t parent = 0;
@@ -345,6 +391,13 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   }
   if (earlier && earlier->intact && !intact) return true;
   const uint8_t flags = record_[kRecordFlagsField];
+  // A base record with an attribute list may have given its name or its
+  // data to extension records: it waits for them.
+  Unjoined wait;
+  const bool listed = HasAttributeList(record_) && OwnReference(record_, &wait.reference);
+  wait.needsName = name.empty() && parent == 0;
+  wait.inUse = (flags & kRecordInUseFlag) != 0;
+  wait.volume = VolumeOf(sector);
   if (flags == kFolderInUse || flags == kFolderDeleted) {
     // The index root's owner, else the number the record states.
     const uint32_t rootOwner = GetIndexRootOwner(record_);
@@ -364,14 +417,17 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
       f.times = SlotTimes(times);
       f.indexLcn = lcn32;
       *earlier = SeenRecord{&f, nullptr, sector, times.created, true};
+      wait.folder = &f;
     } else {
       AppendNtfsFolder(name, deleted, parent, own, sector, SlotTimes(times), lcn32, 0);
       folderPositions_.push_back(byteOffset);
       if (first) first->folder = g_AppState.ntfsFolderTail;
+      wait.folder = g_AppState.ntfsFolderTail;
     }
   } else {
     int64_t size = 0;
-    if (!GetDataAttributeSize(record_, &size, RecordBound::kHeader)) size = 0;
+    wait.needsSize = !GetDataAttributeSize(record_, &size, RecordBound::kHeader);
+    if (wait.needsSize) size = 0;
     if (size < 0) return false;
     // System files keep their fixed numbers; any other record the number it
     // states, so that numbering by position is left to records without one.
@@ -390,14 +446,84 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
       f.recordOffset = within;
       f.times = SlotTimes(times);
       *earlier = SeenRecord{nullptr, &f, sector, times.created, true};
+      wait.file = &f;
     } else {
       AppendNtfsFile(name, deleted, static_cast<uint64_t>(size), parent, own, sector, SlotTimes(times), within);
       filePositions_.push_back(byteOffset);
       if (first) first->file = g_AppState.ntfsFileTail;
+      wait.file = g_AppState.ntfsFileTail;
     }
   }
+  if (listed && (wait.needsName || wait.needsSize)) unjoined_.push_back(wait);
   lastName_ = std::move(name);
   return true;
+}
+
+void NtfsSectorExaminer::TakeExtensionRecord(uint64_t sector, uint64_t byteOffset) {
+  ByteReader r(record_);
+  const uint64_t base = r.u64(kRecordBaseReferenceField);
+  // Its own number places it for the copier, which follows the base
+  // record's attribute list to it.
+  if (r.u16(kRecordUsaOffsetField) >= kUsaOffsetWithOwnNumber) {
+    const uint32_t own = r.u32(kRecordOwnNumberField);
+    if (!r.fail() && own < kStatedNumberLimit)
+      AppendNtfsExtension(own, sector, static_cast<uint32_t>(byteOffset % bps_));
+  }
+  ExtensionFinding found;
+  found.baseReference = base;
+  for (int rank = 0; rank < kNoName; ++rank) {
+    NtfsTimes unused;
+    if (GetFileNameInNamespace(record_, kNameOrder[rank], &found.name, &found.parent, &unused,
+                               RecordBound::kHeader)) {
+      found.rank = rank;
+      break;
+    }
+  }
+  if (found.rank == kNoName) found.name.clear();
+  found.hasSize = FirstExtentSize(record_, &found.size);
+  if (found.rank == kNoName && !found.hasSize) return;
+  found.volume = VolumeOf(sector);
+  extensions_.push_back(std::move(found));
+}
+
+void NtfsSectorExaminer::JoinExtensionRecords() {
+  if (unjoined_.empty() || extensions_.empty()) return;
+  std::unordered_map<uint64_t, std::vector<const ExtensionFinding*>> byBase;
+  for (const ExtensionFinding& e : extensions_) byBase[e.baseReference].push_back(&e);
+  for (const Unjoined& u : unjoined_) {
+    const ExtensionFinding* name = nullptr;
+    const ExtensionFinding* size = nullptr;
+    auto look = [&](uint64_t reference) {
+      auto it = byBase.find(reference);
+      if (it == byBase.end()) return;
+      for (const ExtensionFinding* e : it->second) {
+        if (e->volume != u.volume) continue;
+        if (e->rank < (name ? name->rank : kNoName)) name = e;
+        if (e->hasSize && !size) size = e;
+      }
+    };
+    look(u.reference);
+    // Freeing a record moves its sequence number on; its extension records
+    // still name the number it had in use.
+    if (!name && !size && !u.inUse) {
+      uint64_t sequence = u.reference >> kSequenceShift;
+      sequence = sequence == 1 ? 0xFFFF : sequence - 1;
+      look(sequence << kSequenceShift | (u.reference & kReferenceMask));
+    }
+    if (u.needsName && name) {
+      if (u.folder) {
+        u.folder->name = name->name;
+        u.folder->parentKey = name->parent;
+      }
+      if (u.file) {
+        u.file->name = name->name;
+        u.file->parentKey = name->parent;
+      }
+    }
+    if (u.needsSize && size && u.file) u.file->size = size->size;
+  }
+  unjoined_.clear();
+  extensions_.clear();
 }
 
 bool NtfsSectorExaminer::TakeIndexBlock(std::span<const uint8_t> bytes, size_t offset, uint64_t byteOffset,
@@ -470,6 +596,7 @@ class NtfsDeepScan {
 
     NtfsSectorExaminer examiner(bps_, [this](uint64_t at, size_t n) { return ReadBytes(at, n); });
     if (!ScanSectors(examiner)) return 0;
+    examiner.JoinExtensionRecords();
     page_.job.stop.store(0);
     NumberFolders(examiner);
     NumberByPosition(examiner);
