@@ -1,8 +1,13 @@
 #include "engines/ntfs_deep_scan.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
@@ -32,6 +37,9 @@ constexpr size_t kRecordFlagsField = 0x16;
 constexpr size_t kRecordAllocatedField = 0x1C;
 constexpr size_t kRecordHeaderBytes = 0x1E;
 constexpr uint8_t kRecordInUseFlag = 0x01;
+// The $MFT, whose size sizes the tables, and the most records it sizes them for.
+constexpr std::u16string_view kMftFileName = u"$MFT";
+constexpr uint64_t kMaxSizedRecords = 1u << 20;
 // A file reference: record number in the low 48 bits, sequence number above.
 constexpr int kSequenceShift = 48;
 // Attribute fields the joining of extension records reads.
@@ -433,6 +441,7 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
     // states, so that numbering by position is left to records without one.
     uint32_t own = SystemFileNumber(name);
     if (own == 0) own = StatedRecordNumber(record_);
+    if (!sized_ && size > 0 && name == kMftFileName) SizeTables(static_cast<uint64_t>(size) / allocated);
     const char deleted = flags == kFileDeleted ? 'y' : 'n';
     const uint32_t within = static_cast<uint32_t>(byteOffset % bps_);
     if (earlier && earlier->file && !earlier->intact && intact) {
@@ -457,6 +466,15 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   if (listed && (wait.needsName || wait.needsSize)) unjoined_.push_back(wait);
   lastName_ = std::move(name);
   return true;
+}
+
+void NtfsSectorExaminer::SizeTables(uint64_t records) {
+  // The $MFT's own size gives the number of records to expect; a damaged
+  // one cannot make the tables larger than growing them would.
+  sized_ = true;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(records, kMaxSizedRecords));
+  seen_.reserve(n);
+  filePositions_.reserve(n);
 }
 
 void NtfsSectorExaminer::TakeExtensionRecord(uint64_t sector, uint64_t byteOffset) {
@@ -575,6 +593,110 @@ void NtfsSectorExaminer::Examine(std::span<const uint8_t> bytes, uint64_t firstS
 
 namespace {
 
+// Requests of the sector pass gathered into one hand-over between the
+// reading thread and the examination: few enough hand-overs that waking the
+// other thread costs nothing against the bytes moved.
+constexpr size_t kRequestsPerSlot = 4;
+
+// Reads the range ahead of the examination: a thread of its own fills one of
+// two slots, request by request through ReadSectors, while the scan examines
+// the other, so that reading and examining overlap. Every read, this
+// thread's and the scan's own (a record that runs past a slot), takes
+// readLock, so that the source is never read from two threads at once. The
+// reader is never more than one slot ahead: a paused scan stops it there, a
+// stopped one ends it.
+class ReadAhead {
+ public:
+  struct Slot {
+    std::vector<uint8_t> bytes;
+    uint64_t first = 0;    // sector of bytes[0]
+    uint64_t sectors = 0;  // sectors read into it
+    bool full = false;
+  };
+
+  // Throws std::bad_alloc when the slots cannot be had.
+  ReadAhead(const char* device, uint32_t bps, uint64_t first, uint64_t end, uint64_t requestSectors,
+            std::mutex& readLock)
+      : device_(device), bps_(bps), first_(first), end_(end), request_(requestSectors), readLock_(readLock) {
+    for (Slot& s : slots_) s.bytes.resize(static_cast<size_t>(request_ * kRequestsPerSlot * bps_));
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ReadAhead() { Stop(); }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The next slot in the order of the range; null at its end.
+  Slot* Next() {
+    Slot& slot = slots_[taken_];
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return slot.full || finished_; });
+    return slot.full ? &slot : nullptr;
+  }
+  // Hands the slot from Next back for the next read.
+  void Done(Slot* slot) {
+    {
+      std::lock_guard lock(mutex_);
+      slot->full = false;
+      taken_ ^= 1;
+    }
+    free_.notify_all();
+  }
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    free_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Run() {
+    const uint64_t slotSectors = request_ * kRequestsPerSlot;
+    int k = 0;
+    for (uint64_t s = first_; s < end_; s += slotSectors, k ^= 1) {
+      Slot& slot = slots_[k];
+      {
+        std::unique_lock lock(mutex_);
+        free_.wait(lock, [&] { return !slot.full || stop_; });
+        if (stop_) break;
+      }
+      const uint64_t n = std::min(slotSectors, end_ - s);
+      for (uint64_t done = 0; done < n; done += request_) {
+        const uint64_t count = std::min(request_, n - done);
+        // A failed read leaves zeros, which match no signature.
+        std::lock_guard read(readLock_);
+        ReadSectors(device_, s + done, static_cast<uint32_t>(count), slot.bytes.data() + done * bps_);
+      }
+      {
+        std::lock_guard lock(mutex_);
+        slot.first = s;
+        slot.sectors = n;
+        slot.full = true;
+      }
+      ready_.notify_all();
+    }
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    ready_.notify_all();
+  }
+
+  const char* device_;
+  uint64_t bps_;
+  uint64_t first_, end_, request_;
+  std::mutex& readLock_;
+  Slot slots_[2];
+  std::mutex mutex_;
+  std::condition_variable ready_;  // a slot was filled, or the reading ended
+  std::condition_variable free_;   // a slot was handed back, or stop
+  int taken_ = 0;
+  bool stop_ = false;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
 class NtfsDeepScan {
  public:
   NtfsDeepScan() : page_(CurrentScanPage()), device_(SelectedDevicePath()), bps_(SourceSectorBytes()) {}
@@ -626,6 +748,7 @@ class NtfsDeepScan {
     const size_t within = static_cast<size_t>(byteOffset % bps_);
     const size_t count = (within + length + bps_ - 1) / bps_;
     std::vector<uint8_t> sectors(count * bps_, 0);
+    std::lock_guard read(readLock_);
     ReadSectors(device_, sector, static_cast<uint32_t>(count), sectors.data());
     std::memcpy(out.data(), sectors.data() + within, length);
     return out;
@@ -636,8 +759,30 @@ class NtfsDeepScan {
     const uint64_t first = g_RangeFirstSector;
     const uint64_t end = g_RangeEndSector;
     if (bps_ == 0 || end <= first) return true;
+    const uint64_t requestSectors = std::max<uint64_t>(1, kChunkBytes / bps_);
+    ScanProgress progress(page_);
+    std::optional<ReadAhead> ahead;
+    try {
+      ahead.emplace(device_, bps_, first, end, requestSectors, readLock_);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
+    }
+    if (ahead) {
+      while (ReadAhead::Slot* slot = ahead->Next()) {
+        examiner.Examine(std::span<const uint8_t>(slot->bytes.data(), static_cast<size_t>(slot->sectors * bps_)),
+                         slot->first);
+        const uint64_t next = slot->first + slot->sectors;
+        ahead->Done(slot);
+        progress.Report(next, end);
+        if (page_.job.checkpoint()) break;
+      }
+      ahead.reset();
+      return true;
+    }
+
+    // Without memory or a thread for reading ahead: one request at a time.
     std::vector<uint8_t> chunk;
-    uint64_t chunkSectors = std::max<uint64_t>(1, kChunkBytes / bps_);
+    uint64_t chunkSectors = requestSectors;
     try {
       chunk.resize(chunkSectors * bps_);
     } catch (const std::bad_alloc&) {
@@ -648,7 +793,6 @@ class NtfsDeepScan {
         return false;
       }
     }
-    ScanProgress progress(page_);
     for (uint64_t s = first; s < end;) {
       const uint64_t n = std::min(chunkSectors, end - s);
       const size_t bytes = static_cast<size_t>(n * bps_);
@@ -745,6 +889,8 @@ class NtfsDeepScan {
   ScanHost& page_;
   const char* device_;
   uint32_t bps_;
+  // Held by every read of the sector pass (see ReadAhead).
+  std::mutex readLock_;
 };
 
 }  // namespace

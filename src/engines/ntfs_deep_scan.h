@@ -205,6 +205,10 @@ class NtfsSectorExaminer {
     const NtfsBootRecord* volume = nullptr;
   };
   void TakeExtensionRecord(uint64_t sector, uint64_t byteOffset);
+  // Sizes the tables of the records found for the $MFT's count of records
+  // (once, from the first $MFT record met; at most a million).
+  void SizeTables(uint64_t records);
+  bool sized_ = false;
   std::vector<ExtensionFinding> extensions_;
   std::vector<Unjoined> unjoined_;
 

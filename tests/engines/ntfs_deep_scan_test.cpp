@@ -17,6 +17,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "state/app_state.h"
@@ -775,6 +776,48 @@ TEST_F(NtfsDeepScanTest, SectorScanReadsInRequestsOf520SectorsOf512Bytes) {
     if (rest) want.push_back(rest);
     requests.resize(std::min(requests.size(), want.size()));
     EXPECT_EQ(requests, want) << bps;
+  }
+}
+
+// The sector pass reads ahead on a thread of its own, but no further than
+// the slot after the one being examined: a paused scan stops reading there
+// and a stop ends the reading too; resumed, it reads every byte once.
+TEST_F(NtfsDeepScanTest, ReadingAheadHaltsWithAPauseAndEndsWithAStop) {
+  const std::string image = dir_.file("blank.img");
+  const size_t bytes = 64u << 20;
+  const size_t slot = 4 * 520 * 512;  // four requests per hand-over
+  std::ofstream(image, std::ios::binary) << std::string(bytes, '\0');
+  for (bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stopped" : "resumed");
+    Reset();
+    host_.job.stop.store(0);
+    g_AppState.scanPage = &host_;
+    std::atomic<size_t> read{0};
+    SetDeviceReadHook([&](File& file, void* buffer, size_t n, uint64_t offset) {
+      read += n;
+      return file.readAt(buffer, n, offset);
+    });
+    Select(image, 512);
+    g_AppState.partitionMode = 1;
+    host_.job.pause();
+    std::thread worker([] { NtfsDeepScanThread(); });
+    for (int i = 0; i < 2000 && !host_.job.parked(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(host_.job.parked());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const size_t whilePaused = read.load();
+    EXPECT_LE(whilePaused, 3 * slot);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(read.load(), whilePaused) << "read on while paused";
+    if (stop) host_.job.requestStop();
+    host_.job.resume();
+    worker.join();
+    SetDeviceReadHook({});
+    if (stop)
+      EXPECT_LE(read.load(), 3 * slot);
+    else
+      EXPECT_EQ(read.load(), bytes);
+    EXPECT_EQ(host_.backToPartitionList.load(), 1);
+    host_.backToPartitionList.store(0);
   }
 }
 
