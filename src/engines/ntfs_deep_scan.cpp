@@ -470,7 +470,7 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
 
 void NtfsSectorExaminer::SizeTables(uint64_t records) {
   // The $MFT's own size gives the number of records to expect; a damaged
-  // one cannot make the tables larger than growing them would.
+  // one sizes them for a million records at most.
   sized_ = true;
   const size_t n = static_cast<size_t>(std::min<uint64_t>(records, kMaxSizedRecords));
   seen_.reserve(n);

@@ -11,7 +11,10 @@
 //
 // Runs on the scan job's thread over g_AppState and the selection globals,
 // reports through g_AppState.scanPage and obeys its stop request in every
-// long loop (each step after a stop still runs on what was found).
+// long loop (each step after a stop still runs on what was found). The
+// sector pass reads on a second thread, one slot ahead of the examination.
+// A file whose name or size lies in its extension records takes them from
+// there.
 //
 // The pieces of the scan are exposed for tests and fuzzing.
 #include <cstddef>
