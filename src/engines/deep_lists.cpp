@@ -44,6 +44,10 @@ RecordChain<NtfsFileRecord>& FileStore() {
   static RecordChain<NtfsFileRecord> s;
   return s;
 }
+std::vector<NtfsExtensionRecord>& ExtensionStore() {
+  static std::vector<NtfsExtensionRecord> s;
+  return s;
+}
 RecordChain<FileSystemRecord>& FileSystemStore() {
   static RecordChain<FileSystemRecord> s;
   return s;
@@ -123,6 +127,16 @@ void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, u
     OutOfMemory();
   }
 }
+
+void AppendNtfsExtension(uint32_t number, uint64_t sector, uint32_t offset) {
+  try {
+    ExtensionStore().push_back({number, sector, offset});
+  } catch (const std::bad_alloc&) {
+    OutOfMemory();
+  }
+}
+
+const std::vector<NtfsExtensionRecord>& NtfsExtensions() { return ExtensionStore(); }
 
 void AppendNtfsBoot(NtfsBootList& list, uint64_t bootSector, uint32_t sectorsPerCluster,
                     uint32_t sectorsPerIndexBlock, uint32_t sectorsPerMftRecord, uint64_t totalSectors,
@@ -218,6 +232,8 @@ NtfsFolderRecord* NtfsFolderAt(int64_t i) {
 void ClearNtfsLists() {
   FolderStore().clear();
   FileStore().clear();
+  ExtensionStore().clear();
+  ExtensionStore().shrink_to_fit();
   g_AppState.ntfsFolderList = g_AppState.ntfsFolderTail = nullptr;
   g_AppState.ntfsFileList = g_AppState.ntfsFileTail = nullptr;
   g_AppState.ntfsFolderCount = 0;

@@ -51,6 +51,15 @@ struct NtfsFileRecord {
   NtfsFileRecord* next = nullptr;
 };
 
+// An extension record (more attributes of a file whose base record ran out
+// of room) where the scan found it: the copier finds the file's later data
+// runs there when no $MFT maps the record.
+struct NtfsExtensionRecord {
+  uint32_t number = 0;  // the record's own MFT number, as its header states it
+  uint64_t sector = 0;  // where it was found
+  uint32_t offset = 0;  // byte offset of the record within that sector
+};
+
 struct NtfsBootRecord {
   uint64_t bootSector = 0;
   uint32_t sectorsPerCluster = 0;
@@ -152,6 +161,9 @@ void AppendNtfsFolderNoCount(std::u16string_view name, char deletedFlag, uint32_
 // Appends to g_AppState.ntfsFileList, stamps g_AppState.fileCount, counts the record.
 void AppendNtfsFile(std::u16string_view name, char deletedFlag, uint64_t size, uint32_t parentKey, uint32_t ownKey,
                     uint64_t recordSector, const RecordTimes& times, uint32_t recordOffset = 0);
+// Extension records found, in the order found; emptied with ClearNtfsLists.
+void AppendNtfsExtension(uint32_t number, uint64_t sector, uint32_t offset);
+const std::vector<NtfsExtensionRecord>& NtfsExtensions();
 // Boot sectors: each adds 1 to g_AppState.bootSectorCount.
 void AppendNtfsBoot(NtfsBootList& list, uint64_t bootSector, uint32_t sectorsPerCluster,
                     uint32_t sectorsPerIndexBlock, uint32_t sectorsPerMftRecord, uint64_t totalSectors,
@@ -176,7 +188,8 @@ RecordRange<FileSystemRecord> FileSystems();
 // The NTFS folder at position i (0-based) of the folder list, or null past its end.
 NtfsFolderRecord* NtfsFolderAt(int64_t i);
 // Empty the lists and zero their heads, tails and counts
-// (bootSectorCount and indexBlockCount go with ClearNtfsLists).
+// (bootSectorCount, indexBlockCount and the extension records go with
+// ClearNtfsLists).
 void ClearNtfsLists();
 void ClearFileSystemList();
 

@@ -9,6 +9,7 @@
 #include "engines/catalog.h"
 #include "engines/deep_lists.h"
 #include "engines/fat_directory.h"
+#include "engines/ntfs_runs.h"
 #include "engines/scan_progress.h"
 #include "platform/scan_host.h"
 #include "platform/text.h"
@@ -24,75 +25,88 @@ constexpr int kCaptionPointSize = 9;
 
 uint64_t NonNegative(int32_t v) { return v > 0 ? static_cast<uint64_t>(v) : 0; }
 
-// Which folders of one file system end up under "Lost". Works on the folders
-// as the catalogue will hold them: those it holds already, then the dumped
-// ones with the catalogue's duplicate rule (one folder per own key; a live
-// one replaces a deleted one).
-class LostFolderPlan {
- public:
-  LostFolderPlan(int16_t fileSystem, uint32_t rootKey) : fs_(fileSystem), root_(rootKey) {}
-
-  void AddListed(uint32_t ownKey, uint32_t parentKey, bool deleted) { Add(ownKey, parentKey, deleted); }
-  void AddDumped(const NtfsFolderRecord& f) {
-    if (static_cast<int16_t>(f.fileSystemNumber) == fs_) Add(f.ownKey, f.parentKey, f.deletedFlag == 'y');
-  }
-
-  // Whether f goes under "Lost" (its own file system and parent only).
-  bool IsLost(const NtfsFolderRecord& f) {
-    if (static_cast<int16_t>(f.fileSystemNumber) != fs_ || f.parentKey == root_) return false;
-    // Folders without a number of their own cannot be told apart: each
-    // stands for itself.
-    if (f.ownKey == 0) return nodes_.find(f.parentKey) == nodes_.end();
-    auto it = nodes_.find(f.ownKey);
-    if (it == nodes_.end()) return false;
-    Resolve(f.ownKey);
-    return it->second.lost;
-  }
-
- private:
-  struct Node {
-    uint32_t parent = 0;
-    bool deleted = false;
-    uint8_t state = 0;  // 0 not yet followed, 1 on the chain being followed, 2 settled
-    bool lost = false;
-  };
-
-  void Add(uint32_t ownKey, uint32_t parentKey, bool deleted) {
-    auto [it, fresh] = nodes_.try_emplace(ownKey, Node{parentKey, deleted});
-    if (!fresh && ownKey != 0 && it->second.deleted && !deleted) {
-      it->second.parent = parentKey;
-      it->second.deleted = false;
+// The $MFT run table the copier finds extension records through, made from
+// where the scan found the extension records of file system `key` (the
+// volume's own $MFT may be gone or new): each record at the place of its
+// number, sparse stretches between. A record that does not begin at a
+// sector's start cannot be placed and is left out, and so is a second copy
+// of a number.
+void MapFoundExtensionRecords(int32_t key) {
+  ClearMftRuns();
+  const int32_t spr = g_AppState.scanGeometry.sectorsPerMftRecord;
+  if (spr <= 0) return;
+  uint64_t first = g_RangeFirstSector, end = g_RangeEndSector;
+  int32_t n = 0;
+  for (const FileSystemRecord& r : FileSystems())
+    if (++n == key) {
+      first = r.firstSector;
+      end = r.endSector;
     }
-  }
-
-  // Follows the parents from key until the root, a settled folder, a missing
-  // parent or a circle; the folder whose parent is missing, or that closes
-  // the circle, is lost.
-  void Resolve(uint32_t key) {
-    chain_.clear();
-    for (uint32_t k = key;;) {
-      Node& n = nodes_.at(k);
-      if (n.state != 0) break;
-      n.state = 1;
-      chain_.push_back(k);
-      if (n.parent == root_) break;
-      auto p = nodes_.find(n.parent);
-      if (p == nodes_.end() || p->second.state == 1) {
-        n.lost = true;
-        break;
-      }
-      k = n.parent;
+  std::vector<NtfsExtensionRecord> found;
+  for (const NtfsExtensionRecord& e : NtfsExtensions())
+    if (e.offset == 0 && e.sector >= first && e.sector < end) found.push_back(e);
+  std::stable_sort(found.begin(), found.end(),
+                   [](const NtfsExtensionRecord& a, const NtfsExtensionRecord& b) { return a.number < b.number; });
+  const uint64_t perRecord = static_cast<uint64_t>(spr);
+  uint64_t next = 0;  // first sector of the table's address space not yet mapped
+  for (const NtfsExtensionRecord& e : found) {
+    const uint64_t at = uint64_t{e.number} * perRecord;
+    if (at < next) continue;
+    if (at > next) {
+      g_MftRunSectors.push_back(kSparseRunStart);
+      g_MftRunLengths.push_back(static_cast<int64_t>(at - next));
     }
-    for (uint32_t k : chain_) nodes_.at(k).state = 2;
+    const size_t last = g_MftRunSectors.size();
+    if (at == next && last > 0 && g_MftRunSectors[last - 1] != kSparseRunStart &&
+        static_cast<uint64_t>(g_MftRunSectors[last - 1] + g_MftRunLengths[last - 1]) == e.sector) {
+      g_MftRunLengths[last - 1] += spr;
+    } else {
+      g_MftRunSectors.push_back(static_cast<int64_t>(e.sector));
+      g_MftRunLengths.push_back(spr);
+    }
+    next = at + perRecord;
   }
-
-  int16_t fs_;
-  uint32_t root_;
-  std::unordered_map<uint32_t, Node> nodes_;
-  std::vector<uint32_t> chain_;
-};
+  g_MftRunCount = static_cast<int32_t>(g_MftRunSectors.size());
+}
 
 }  // namespace
+
+void LostFolderPlan::Add(uint32_t ownKey, uint32_t parentKey, bool deleted) {
+  auto [it, fresh] = nodes_.try_emplace(ownKey, Node{parentKey, deleted});
+  if (!fresh && ownKey != 0 && it->second.deleted && !deleted) {
+    it->second.parent = parentKey;
+    it->second.deleted = false;
+  }
+}
+
+bool LostFolderPlan::IsLost(uint32_t ownKey, uint32_t parentKey) {
+  if (parentKey == root_) return false;
+  // Folders without a number of their own cannot be told apart: each
+  // stands for itself.
+  if (ownKey == 0) return nodes_.find(parentKey) == nodes_.end();
+  auto it = nodes_.find(ownKey);
+  if (it == nodes_.end()) return false;
+  Resolve(ownKey);
+  return it->second.lost;
+}
+
+void LostFolderPlan::Resolve(uint32_t key) {
+  chain_.clear();
+  for (uint32_t k = key;;) {
+    Node& n = nodes_.at(k);
+    if (n.state != 0) break;
+    n.state = 1;
+    chain_.push_back(k);
+    if (n.parent == root_) break;
+    auto p = nodes_.find(n.parent);
+    if (p == nodes_.end() || p->second.state == 1) {
+      n.lost = true;
+      break;
+    }
+    k = n.parent;
+  }
+  for (uint32_t k : chain_) nodes_.at(k).state = 2;
+}
 
 void DumpSelectedFileSystem(int32_t key) {
   ScanHost& page = CurrentScanPage();
@@ -140,6 +154,7 @@ void DumpSelectedFileSystem(int32_t key) {
 
   page.job.stop.store(0);
   if (!fat) {
+    MapFoundExtensionRecords(key);
     InsertFileRecord({}, kLostName16, 'n', 0, kNtfsRootKey, 0, 0, RecordTimes{});
     for (NtfsFileRecord& f : NtfsFiles()) {
       // A file without a parent cannot be placed in the tree.
@@ -163,17 +178,18 @@ void DumpSelectedFileSystem(int32_t key) {
   // keep their parents.
   page.job.stop.store(0);
   page.SetControlText(kScanStatusLine, kDumpLostText);
-  LostFolderPlan plan(fs, rootKey);
+  LostFolderPlan plan(rootKey);
   for (const FolderRecord& r : AllFolders())
-    if (r.fileSystemNumber == fs) plan.AddListed(r.ownKey, r.parentKey, r.IsDeleted());
-  for (const NtfsFolderRecord* f : folders) plan.AddDumped(*f);
+    if (r.fileSystemNumber == fs) plan.Add(r.ownKey, r.parentKey, r.IsDeleted());
+  for (const NtfsFolderRecord* f : folders)
+    if (static_cast<int16_t>(f->fileSystemNumber) == fs) plan.Add(f->ownKey, f->parentKey, f->deletedFlag == 'y');
   std::vector<char> lost(folders.size(), 0);
   ScanProgress assigning(page, fat ? nullptr : "Assigning Lost Folders : %lld/%lld");
   uint64_t examined = 0;
   for (size_t i = 0; i < folders.size(); ++i) {
     const NtfsFolderRecord& f = *folders[i];
     if (static_cast<int16_t>(f.fileSystemNumber) != fs || f.parentKey == rootKey) continue;
-    lost[i] = plan.IsLost(f) ? 1 : 0;
+    lost[i] = plan.IsLost(f.ownKey, f.parentKey) ? 1 : 0;
     assigning.Report(++examined, projectedFolders);
     if (page.job.checkpoint()) break;
   }

@@ -5,11 +5,11 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
+#include "engines/deep_scan_dump.h"
 #include "engines/fat_directory.h"
 #include "engines/fat_directory_walk.h"
 #include "engines/scan_progress.h"
@@ -113,16 +113,18 @@ class FatLostFolderScan {
     return found;
   }
 
-  // --- Step 2: a folder whose parent was not found lies under "Lost" ---
+  // --- Step 2: a folder whose parent was not found lies under "Lost", and
+  // so does one whose ".." leads round in a circle (to itself, or two
+  // folders naming each other), which the tree could never reach ---
   void FindLostFolders(std::vector<FoundFolder>& found) {
     page_.SetControlText(kScanStatusLine, kLostFolderStep2Text);
-    std::unordered_set<uint32_t> ownKeys;
-    for (const FolderRecord& f : AllFolders()) ownKeys.insert(f.ownKey);
-    for (const FoundFolder& f : found) ownKeys.insert(f.cluster);
+    LostFolderPlan plan(kFatRootKey);
+    for (const FolderRecord& f : AllFolders()) plan.Add(f.ownKey, f.parentKey, f.IsDeleted());
+    for (const FoundFolder& f : found) plan.Add(f.cluster, f.parent, false);
     const uint64_t total = uint64_t(std::max(g_AppState.folderCount, 0)) + found.size();
     for (size_t i = 0; i < found.size(); ++i) {
       if (found[i].parent == kFatRootKey) continue;
-      if (!ownKeys.count(found[i].parent)) found[i].parent = kLostFolderKey;
+      if (plan.IsLost(found[i].cluster, found[i].parent)) found[i].parent = kLostFolderKey;
       progress_.Report(uint64_t(g_AppState.folderCount) + i + 1, total);
       if (page_.job.checkpoint()) break;
     }

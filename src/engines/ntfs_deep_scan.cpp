@@ -1,8 +1,13 @@
 #include "engines/ntfs_deep_scan.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "state/app_state.h"
 #include "diskio/sector_io.h"
@@ -31,6 +36,17 @@ constexpr size_t kSignatureStep = 512;
 constexpr size_t kRecordFlagsField = 0x16;
 constexpr size_t kRecordAllocatedField = 0x1C;
 constexpr size_t kRecordHeaderBytes = 0x1E;
+constexpr uint8_t kRecordInUseFlag = 0x01;
+// The $MFT, whose size sizes the tables, and the most records it sizes them for.
+constexpr std::u16string_view kMftFileName = u"$MFT";
+constexpr uint64_t kMaxSizedRecords = 1u << 20;
+// A file reference: record number in the low 48 bits, sequence number above.
+constexpr int kSequenceShift = 48;
+// Attribute fields the joining of extension records reads.
+constexpr size_t kAttrLowestVcnField = 0x10;
+constexpr size_t kAttrRealSizeField = 0x30;
+// Namespaces in the order the record names are taken.
+constexpr int kNameOrder[] = {kNamespacePosix, kNamespaceWin32, kNamespaceWin32AndDos, kNamespaceDos};
 // Keys at or above this are the catalogue's own ("Lost" is 0x0FFFFFFF).
 constexpr uint64_t kStatedNumberLimit = 0x0FFFFFFF;
 constexpr uint8_t kFolderInUse = 3;
@@ -297,6 +313,40 @@ bool RecordIdentity(std::span<const uint8_t> record, uint64_t* key) {
   return true;
 }
 
+// The file reference of a base record of NTFS 3.1 as its extension records
+// name it: own number, sequence number in the top 16 bits.
+bool OwnReference(std::span<const uint8_t> record, uint64_t* reference) {
+  ByteReader r(record);
+  if (r.u16(kRecordUsaOffsetField) < kUsaOffsetWithOwnNumber) return false;
+  const uint64_t own = r.u32(kRecordOwnNumberField);
+  const uint64_t sequence = r.u16(kRecordSequenceField);
+  if (r.fail()) return false;
+  *reference = sequence << kSequenceShift | own;
+  return true;
+}
+
+bool HasAttributeList(std::span<const uint8_t> record) {
+  return WalkAttributes(record, record.size(),
+                        [](const NtfsAttribute& a) { return a.type() == kAttrAttributeList; });
+}
+
+// The size of a file as the first extent of its unnamed $DATA states it
+// (only that extent carries the size); false when the record holds none.
+bool FirstExtentSize(std::span<const uint8_t> record, uint64_t* size) {
+  return WalkAttributes(record, record.size(), [&](const NtfsAttribute& a) {
+    if (a.type() != kAttrData || a.named()) return false;
+    if (!a.nonResident()) {
+      *size = a.bytes.u32(kAttrValueLengthField);
+      return !a.bytes.fail();
+    }
+    if (a.bytes.u64(kAttrLowestVcnField) != 0) return false;
+    const int64_t real = a.bytes.i64(kAttrRealSizeField);
+    if (a.bytes.fail() || real < 0) return false;
+    *size = static_cast<uint64_t>(real);
+    return true;
+  });
+}
+
 }  // namespace
 
 const NtfsBootRecord* NtfsSectorExaminer::VolumeOf(uint64_t sector) const {
@@ -318,8 +368,12 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   ApplyFixups(record_, &intact);
   // An extension record holds more attributes of another record (names of
   // hard links, runs of a fragmented file) and no data of its own: listed,
-  // it would be saved as an empty file beside the whole one.
-  if (ByteReader(record_).u64(kRecordBaseReferenceField) & kReferenceMask) return true;
+  // it would be saved as an empty file beside the whole one. What it holds
+  // is kept for its base record.
+  if (ByteReader(record_).u64(kRecordBaseReferenceField) & kReferenceMask) {
+    TakeExtensionRecord(sector, byteOffset);
+    return true;
+  }
 
   std::u16string name;
   uint32_t parent = 0;
@@ -345,6 +399,13 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
   }
   if (earlier && earlier->intact && !intact) return true;
   const uint8_t flags = record_[kRecordFlagsField];
+  // A base record with an attribute list may have given its name or its
+  // data to extension records: it waits for them.
+  Unjoined wait;
+  const bool listed = HasAttributeList(record_) && OwnReference(record_, &wait.reference);
+  wait.needsName = name.empty() && parent == 0;
+  wait.inUse = (flags & kRecordInUseFlag) != 0;
+  wait.volume = VolumeOf(sector);
   if (flags == kFolderInUse || flags == kFolderDeleted) {
     // The index root's owner, else the number the record states.
     const uint32_t rootOwner = GetIndexRootOwner(record_);
@@ -364,19 +425,23 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
       f.times = SlotTimes(times);
       f.indexLcn = lcn32;
       *earlier = SeenRecord{&f, nullptr, sector, times.created, true};
+      wait.folder = &f;
     } else {
       AppendNtfsFolder(name, deleted, parent, own, sector, SlotTimes(times), lcn32, 0);
       folderPositions_.push_back(byteOffset);
       if (first) first->folder = g_AppState.ntfsFolderTail;
+      wait.folder = g_AppState.ntfsFolderTail;
     }
   } else {
     int64_t size = 0;
-    if (!GetDataAttributeSize(record_, &size, RecordBound::kHeader)) size = 0;
+    wait.needsSize = !GetDataAttributeSize(record_, &size, RecordBound::kHeader);
+    if (wait.needsSize) size = 0;
     if (size < 0) return false;
     // System files keep their fixed numbers; any other record the number it
     // states, so that numbering by position is left to records without one.
     uint32_t own = SystemFileNumber(name);
     if (own == 0) own = StatedRecordNumber(record_);
+    if (!sized_ && size > 0 && name == kMftFileName) SizeTables(static_cast<uint64_t>(size) / allocated);
     const char deleted = flags == kFileDeleted ? 'y' : 'n';
     const uint32_t within = static_cast<uint32_t>(byteOffset % bps_);
     if (earlier && earlier->file && !earlier->intact && intact) {
@@ -390,14 +455,93 @@ bool NtfsSectorExaminer::TakeMftRecord(std::span<const uint8_t> bytes, size_t of
       f.recordOffset = within;
       f.times = SlotTimes(times);
       *earlier = SeenRecord{nullptr, &f, sector, times.created, true};
+      wait.file = &f;
     } else {
       AppendNtfsFile(name, deleted, static_cast<uint64_t>(size), parent, own, sector, SlotTimes(times), within);
       filePositions_.push_back(byteOffset);
       if (first) first->file = g_AppState.ntfsFileTail;
+      wait.file = g_AppState.ntfsFileTail;
     }
   }
+  if (listed && (wait.needsName || wait.needsSize)) unjoined_.push_back(wait);
   lastName_ = std::move(name);
   return true;
+}
+
+void NtfsSectorExaminer::SizeTables(uint64_t records) {
+  // The $MFT's own size gives the number of records to expect; a damaged
+  // one sizes them for a million records at most.
+  sized_ = true;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(records, kMaxSizedRecords));
+  seen_.reserve(n);
+  filePositions_.reserve(n);
+}
+
+void NtfsSectorExaminer::TakeExtensionRecord(uint64_t sector, uint64_t byteOffset) {
+  ByteReader r(record_);
+  const uint64_t base = r.u64(kRecordBaseReferenceField);
+  // Its own number places it for the copier, which follows the base
+  // record's attribute list to it.
+  if (r.u16(kRecordUsaOffsetField) >= kUsaOffsetWithOwnNumber) {
+    const uint32_t own = r.u32(kRecordOwnNumberField);
+    if (!r.fail() && own < kStatedNumberLimit)
+      AppendNtfsExtension(own, sector, static_cast<uint32_t>(byteOffset % bps_));
+  }
+  ExtensionFinding found;
+  found.baseReference = base;
+  for (int rank = 0; rank < kNoName; ++rank) {
+    NtfsTimes unused;
+    if (GetFileNameInNamespace(record_, kNameOrder[rank], &found.name, &found.parent, &unused,
+                               RecordBound::kHeader)) {
+      found.rank = rank;
+      break;
+    }
+  }
+  if (found.rank == kNoName) found.name.clear();
+  found.hasSize = FirstExtentSize(record_, &found.size);
+  if (found.rank == kNoName && !found.hasSize) return;
+  found.volume = VolumeOf(sector);
+  extensions_.push_back(std::move(found));
+}
+
+void NtfsSectorExaminer::JoinExtensionRecords() {
+  if (unjoined_.empty() || extensions_.empty()) return;
+  std::unordered_map<uint64_t, std::vector<const ExtensionFinding*>> byBase;
+  for (const ExtensionFinding& e : extensions_) byBase[e.baseReference].push_back(&e);
+  for (const Unjoined& u : unjoined_) {
+    const ExtensionFinding* name = nullptr;
+    const ExtensionFinding* size = nullptr;
+    auto look = [&](uint64_t reference) {
+      auto it = byBase.find(reference);
+      if (it == byBase.end()) return;
+      for (const ExtensionFinding* e : it->second) {
+        if (e->volume != u.volume) continue;
+        if (e->rank < (name ? name->rank : kNoName)) name = e;
+        if (e->hasSize && !size) size = e;
+      }
+    };
+    look(u.reference);
+    // Freeing a record moves its sequence number on; its extension records
+    // still name the number it had in use.
+    if (!name && !size && !u.inUse) {
+      uint64_t sequence = u.reference >> kSequenceShift;
+      sequence = sequence == 1 ? 0xFFFF : sequence - 1;
+      look(sequence << kSequenceShift | (u.reference & kReferenceMask));
+    }
+    if (u.needsName && name) {
+      if (u.folder) {
+        u.folder->name = name->name;
+        u.folder->parentKey = name->parent;
+      }
+      if (u.file) {
+        u.file->name = name->name;
+        u.file->parentKey = name->parent;
+      }
+    }
+    if (u.needsSize && size && u.file) u.file->size = size->size;
+  }
+  unjoined_.clear();
+  extensions_.clear();
 }
 
 bool NtfsSectorExaminer::TakeIndexBlock(std::span<const uint8_t> bytes, size_t offset, uint64_t byteOffset,
@@ -449,6 +593,110 @@ void NtfsSectorExaminer::Examine(std::span<const uint8_t> bytes, uint64_t firstS
 
 namespace {
 
+// Requests of the sector pass gathered into one hand-over between the
+// reading thread and the examination: few enough hand-overs that waking the
+// other thread costs nothing against the bytes moved.
+constexpr size_t kRequestsPerSlot = 4;
+
+// Reads the range ahead of the examination: a thread of its own fills one of
+// two slots, request by request through ReadSectors, while the scan examines
+// the other, so that reading and examining overlap. Every read, this
+// thread's and the scan's own (a record that runs past a slot), takes
+// readLock, so that the source is never read from two threads at once. The
+// reader is never more than one slot ahead: a paused scan stops it there, a
+// stopped one ends it.
+class ReadAhead {
+ public:
+  struct Slot {
+    std::vector<uint8_t> bytes;
+    uint64_t first = 0;    // sector of bytes[0]
+    uint64_t sectors = 0;  // sectors read into it
+    bool full = false;
+  };
+
+  // Throws std::bad_alloc when the slots cannot be had.
+  ReadAhead(const char* device, uint32_t bps, uint64_t first, uint64_t end, uint64_t requestSectors,
+            std::mutex& readLock)
+      : device_(device), bps_(bps), first_(first), end_(end), request_(requestSectors), readLock_(readLock) {
+    for (Slot& s : slots_) s.bytes.resize(static_cast<size_t>(request_ * kRequestsPerSlot * bps_));
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ReadAhead() { Stop(); }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The next slot in the order of the range; null at its end.
+  Slot* Next() {
+    Slot& slot = slots_[taken_];
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return slot.full || finished_; });
+    return slot.full ? &slot : nullptr;
+  }
+  // Hands the slot from Next back for the next read.
+  void Done(Slot* slot) {
+    {
+      std::lock_guard lock(mutex_);
+      slot->full = false;
+      taken_ ^= 1;
+    }
+    free_.notify_all();
+  }
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    free_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Run() {
+    const uint64_t slotSectors = request_ * kRequestsPerSlot;
+    int k = 0;
+    for (uint64_t s = first_; s < end_; s += slotSectors, k ^= 1) {
+      Slot& slot = slots_[k];
+      {
+        std::unique_lock lock(mutex_);
+        free_.wait(lock, [&] { return !slot.full || stop_; });
+        if (stop_) break;
+      }
+      const uint64_t n = std::min(slotSectors, end_ - s);
+      for (uint64_t done = 0; done < n; done += request_) {
+        const uint64_t count = std::min(request_, n - done);
+        // A failed read leaves zeros, which match no signature.
+        std::lock_guard read(readLock_);
+        ReadSectors(device_, s + done, static_cast<uint32_t>(count), slot.bytes.data() + done * bps_);
+      }
+      {
+        std::lock_guard lock(mutex_);
+        slot.first = s;
+        slot.sectors = n;
+        slot.full = true;
+      }
+      ready_.notify_all();
+    }
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    ready_.notify_all();
+  }
+
+  const char* device_;
+  uint64_t bps_;
+  uint64_t first_, end_, request_;
+  std::mutex& readLock_;
+  Slot slots_[2];
+  std::mutex mutex_;
+  std::condition_variable ready_;  // a slot was filled, or the reading ended
+  std::condition_variable free_;   // a slot was handed back, or stop
+  int taken_ = 0;
+  bool stop_ = false;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
 class NtfsDeepScan {
  public:
   NtfsDeepScan() : page_(CurrentScanPage()), device_(SelectedDevicePath()), bps_(SourceSectorBytes()) {}
@@ -470,6 +718,7 @@ class NtfsDeepScan {
 
     NtfsSectorExaminer examiner(bps_, [this](uint64_t at, size_t n) { return ReadBytes(at, n); });
     if (!ScanSectors(examiner)) return 0;
+    examiner.JoinExtensionRecords();
     page_.job.stop.store(0);
     NumberFolders(examiner);
     NumberByPosition(examiner);
@@ -499,6 +748,7 @@ class NtfsDeepScan {
     const size_t within = static_cast<size_t>(byteOffset % bps_);
     const size_t count = (within + length + bps_ - 1) / bps_;
     std::vector<uint8_t> sectors(count * bps_, 0);
+    std::lock_guard read(readLock_);
     ReadSectors(device_, sector, static_cast<uint32_t>(count), sectors.data());
     std::memcpy(out.data(), sectors.data() + within, length);
     return out;
@@ -509,8 +759,30 @@ class NtfsDeepScan {
     const uint64_t first = g_RangeFirstSector;
     const uint64_t end = g_RangeEndSector;
     if (bps_ == 0 || end <= first) return true;
+    const uint64_t requestSectors = std::max<uint64_t>(1, kChunkBytes / bps_);
+    ScanProgress progress(page_);
+    std::optional<ReadAhead> ahead;
+    try {
+      ahead.emplace(device_, bps_, first, end, requestSectors, readLock_);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
+    }
+    if (ahead) {
+      while (ReadAhead::Slot* slot = ahead->Next()) {
+        examiner.Examine(std::span<const uint8_t>(slot->bytes.data(), static_cast<size_t>(slot->sectors * bps_)),
+                         slot->first);
+        const uint64_t next = slot->first + slot->sectors;
+        ahead->Done(slot);
+        progress.Report(next, end);
+        if (page_.job.checkpoint()) break;
+      }
+      ahead.reset();
+      return true;
+    }
+
+    // Without memory or a thread for reading ahead: one request at a time.
     std::vector<uint8_t> chunk;
-    uint64_t chunkSectors = std::max<uint64_t>(1, kChunkBytes / bps_);
+    uint64_t chunkSectors = requestSectors;
     try {
       chunk.resize(chunkSectors * bps_);
     } catch (const std::bad_alloc&) {
@@ -521,7 +793,6 @@ class NtfsDeepScan {
         return false;
       }
     }
-    ScanProgress progress(page_);
     for (uint64_t s = first; s < end;) {
       const uint64_t n = std::min(chunkSectors, end - s);
       const size_t bytes = static_cast<size_t>(n * bps_);
@@ -618,6 +889,8 @@ class NtfsDeepScan {
   ScanHost& page_;
   const char* device_;
   uint32_t bps_;
+  // Held by every read of the sector pass (see ReadAhead).
+  std::mutex readLock_;
 };
 
 }  // namespace

@@ -11,7 +11,10 @@
 //
 // Runs on the scan job's thread over g_AppState and the selection globals,
 // reports through g_AppState.scanPage and obeys its stop request in every
-// long loop (each step after a stop still runs on what was found).
+// long loop (each step after a stop still runs on what was found). The
+// sector pass reads on a second thread, one slot ahead of the examination.
+// A file whose name or size lies in its extension records takes them from
+// there.
 //
 // The pieces of the scan are exposed for tests and fuzzing.
 #include <cstddef>
@@ -137,6 +140,14 @@ class NtfsSectorExaminer {
   // the scan page's statistics.
   void Examine(std::span<const uint8_t> bytes, uint64_t firstSector);
 
+  // After the last Examine: a file or folder whose base record holds no
+  // name (or, for a file, no data size) because they moved to its extension
+  // records (a file with an attribute list) takes them from the extension
+  // records of the same volume that name it as their base, by number and
+  // sequence number (a deleted base record's sequence number is one ahead).
+  // Of several names the namespace order of the record names decides.
+  void JoinExtensionRecords();
+
   IndexBlockList& indexBlocks() { return indexBlocks_; }
   NtfsBootList& bootSectors() { return bootSectors_; }
   // Where each folder and file was found (byte offset on the source), in
@@ -172,6 +183,37 @@ class NtfsSectorExaminer {
     bool intact = false;
   };
   std::unordered_map<uint64_t, SeenRecord> seen_;
+
+  // What an extension record holds for its base: a name (rank: position of
+  // its namespace in the order of the record names; kNoName without one)
+  // and the size of the file's first data extent.
+  static constexpr int kNoName = 4;
+  struct ExtensionFinding {
+    uint64_t baseReference = 0;  // number and sequence number of the base
+    const NtfsBootRecord* volume = nullptr;
+    std::u16string name;
+    uint32_t parent = 0;
+    int rank = kNoName;
+    bool hasSize = false;
+    uint64_t size = 0;
+  };
+  // A listed record that waits for what its extension records hold.
+  struct Unjoined {
+    NtfsFolderRecord* folder = nullptr;
+    NtfsFileRecord* file = nullptr;
+    uint64_t reference = 0;  // own number and sequence number
+    bool inUse = false;
+    bool needsName = false;
+    bool needsSize = false;
+    const NtfsBootRecord* volume = nullptr;
+  };
+  void TakeExtensionRecord(uint64_t sector, uint64_t byteOffset);
+  // Sizes the tables of the records found for the $MFT's count of records
+  // (once, from the first $MFT record met; at most a million).
+  void SizeTables(uint64_t records);
+  bool sized_ = false;
+  std::vector<ExtensionFinding> extensions_;
+  std::vector<Unjoined> unjoined_;
 
   uint32_t bps_;
   size_t step_;

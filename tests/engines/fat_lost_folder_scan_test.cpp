@@ -16,6 +16,7 @@
 #include "diskio/sector_io.h"
 #include "engines/catalog.h"
 #include "engines/fat_directory.h"
+#include "engines/file_copiers.h"
 #include "engines/partition_geometry.h"
 #include "engines/quick_scan_util.h"
 #include "platform/byte_reader.h"
@@ -31,6 +32,7 @@ namespace {
 using test::Host;
 using test::Listed;
 using test::Listing;
+using test::NameOf;
 using test::ShellQuote;
 
 constexpr uint32_t kSector = 512;
@@ -455,6 +457,103 @@ TEST_F(FatLostFolderTest, NonAsciiShortNameWithALongNameIsNamedAfterFormat) {
     if (slash != std::string::npos && l.path.rfind("Lost/", 0) != 0) got.insert("*" + l.path.substr(slash));
   }
   EXPECT_EQ(got, want);
+}
+
+// Folders whose ".." was rewritten by a fault: one names itself, two name
+// each other. The quick scan reaches them from the root; the formatted scan
+// must not lose them in a circle the tree never reaches: the folder that
+// closes the circle goes under "Lost", and every file below comes back with
+// its bytes.
+TEST_F(FatLostFolderTest, FoldersWhoseParentsRunInACircleGoUnderLost) {
+  ASSERT_TRUE(test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) << "mkfs.fat and mtools are needed";
+  const std::string img = dir_.file("circle.img");
+  const std::string q = ShellQuote(img);
+  const std::map<std::string, std::string> contents = {
+      {"SELFISH/KEPT.TXT", std::string(3000, 'k')},
+      {"SELFISH/INNER/DEEP.TXT", std::string(700, 'd')},
+      {"PING/PINGFILE.TXT", std::string(5000, 'p')},
+      {"PONG/PONGFILE.TXT", std::string(100, 'q')},
+  };
+  std::string make = "truncate -s 16M " + q + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F 16 -s 4 " + q +
+                     " >/dev/null && mmd -i " + q + " ::/SELFISH ::/SELFISH/INNER ::/PING ::/PONG";
+  int n = 0;
+  for (const auto& [path, bytes] : contents) {
+    const std::string file = dir_.file("in" + std::to_string(n++));
+    std::ofstream(file, std::ios::binary) << bytes;
+    make += " && mcopy -i " + q + " " + ShellQuote(file) + " ::/" + path;
+  }
+  ASSERT_EQ(test::Run(make), 0);
+
+  Present(img);
+  g_SelectedFileSystem = u"FAT16";
+  g_RangeFirstSector = 0;
+  g_RangeEndSector = SizeOf(img) / kSector;
+  ASSERT_EQ(ReadPartitionGeometry(), 1);
+  const PartitionGeometry g = g_PartitionGeometry;
+  // The folders' clusters from the root directory, then their ".." entries
+  // rewritten in place.
+  std::vector<uint8_t> bytes(SizeOf(img));
+  {
+    std::ifstream in(img, std::ios::binary);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+  std::map<std::string, uint32_t> cluster;
+  for (size_t off = size_t(g.rootLocation) * kSector; off < size_t(g.rootLocation + g.rootDirSectors) * kSector;
+       off += 32) {
+    const std::string name(reinterpret_cast<const char*>(&bytes[off]), 8);
+    if (bytes[off + 11] == 0x10) cluster[name.substr(0, name.find(' '))] = ByteReader(&bytes[off], 32).u16(26);
+  }
+  ASSERT_TRUE(cluster.count("SELFISH") && cluster.count("PING") && cluster.count("PONG"));
+  auto dotDot = [&](uint32_t folder) {
+    return &bytes[(size_t(g.clusterZeroSector) + size_t(folder) * uint32_t(g.sectorsPerCluster)) * kSector + 32];
+  };
+  ASSERT_EQ(dotDot(cluster["SELFISH"])[0], '.');
+  PutLe16(dotDot(cluster["SELFISH"]) + 26, uint16_t(cluster["SELFISH"]));
+  PutLe16(dotDot(cluster["PING"]) + 26, uint16_t(cluster["PONG"]));
+  PutLe16(dotDot(cluster["PONG"]) + 26, uint16_t(cluster["PING"]));
+  WriteFile(img, bytes);
+
+  g_AppState.scanGeometry = g;
+  g_AppState.scanFileSystem = u"FAT16";
+  ASSERT_EQ(FatLostFolderThread(), 0);
+  ASSERT_EQ(host_.openResults.load(), 1);
+
+  // Every folder reaches the root through its parents.
+  std::map<uint32_t, const FolderRecord*> folders;
+  for (const FolderRecord& f : AllFolders()) folders[f.ownKey] = &f;
+  auto reachesRoot = [&](uint32_t parent) {
+    for (size_t steps = 0; steps <= folders.size(); ++steps) {
+      if (parent == kFatRootKey) return true;
+      auto it = folders.find(parent);
+      if (it == folders.end()) return false;
+      parent = it->second->parentKey;
+    }
+    return false;
+  };
+  for (const FolderRecord& f : AllFolders())
+    EXPECT_TRUE(reachesRoot(f.parentKey)) << NameOf(f.name8, f.wideName.str()) << " hangs in a circle";
+  ASSERT_TRUE(folders.count(cluster["SELFISH"]));
+  EXPECT_EQ(folders[cluster["SELFISH"]]->parentKey, kLostFolderKey);
+  const uint32_t pingParent = folders[cluster["PING"]]->parentKey, pongParent = folders[cluster["PONG"]]->parentKey;
+  EXPECT_TRUE((pingParent == kLostFolderKey && pongParent == cluster["PING"]) ||
+              (pongParent == kLostFolderKey && pingParent == cluster["PONG"]))
+      << pingParent << " " << pongParent;
+
+  // Each file is listed under its folder, reachable, and copies out whole.
+  std::map<std::string, const FileRecord*> files;
+  for (const FileRecord& f : AllFiles()) files[NameOf(f.name8, f.wideName.str())] = &f;
+  for (const auto& [path, want] : contents) {
+    SCOPED_TRACE(path);
+    const std::string name = path.substr(path.rfind('/') + 1);
+    ASSERT_TRUE(files.count(name));
+    const FileRecord& f = *files[name];
+    EXPECT_TRUE(reachesRoot(f.parentKey));
+    const std::string out = dir_.file("out-" + name);
+    CopyFatFile(out, f.wideName.str().empty() ? Utf8ToUtf16(std::string(f.name8)) : f.wideName.str(),
+                uint32_t(f.size), f.dataKey, 0, 0, 0, 0);
+    std::ifstream in(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), want);
+  }
 }
 
 // Random sectors overwritten all over a volume: the scan ends normally.

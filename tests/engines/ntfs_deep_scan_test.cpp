@@ -17,6 +17,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "state/app_state.h"
@@ -29,6 +30,8 @@
 #include "engines/file_copiers.h"
 #include "engines/ntfs_record_builder.h"
 #include "engines/ntfs_records.h"
+#include "engines/ntfs_runs.h"
+#include "engines/partition_geometry.h"
 #include "engines/ntfs_volume_util.h"
 #include "platform/byte_reader.h"
 #include "platform/device_map.h"
@@ -82,6 +85,11 @@ class NtfsDeepScanTest : public ::testing::Test {
 };
 
 std::string Utf8(std::u16string_view s) { return Utf16ToUtf8(s); }
+
+std::string WholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 bool SortedFolders() {
   uint32_t last = 0;
@@ -513,6 +521,87 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
   }
 }
 
+// Files with so many runs that ntfs-3g gave them an attribute list and moved
+// their $FILE_NAME into an extension record (and later runs into others):
+// the formatted scan, also after a quick format, and the pick of a found
+// file system list them under their names and folders and copy them out as
+// icat reads them, with no $MFT run table to find the extension records by.
+TEST_F(NtfsDeepScanTest, NamesAndRunsInExtensionRecordsGiveTheWholeFile) {
+  ASSERT_TRUE(test::HaveTools({"icat", "mkntfs", "dd"})) << "icat, mkntfs and dd are needed";
+  struct Case {
+    const char* what;
+    bool reformat;
+    uint64_t start;  // sector of the volume on the disk
+    bool partition;
+  };
+  const std::vector<std::pair<std::string, std::string>> files = {{"sparse/holey.bin", "67"},
+                                                                  {"spread/fragments.bin", "71"}};
+  for (const Case c : {Case{"formatted scan of the intact volume", false, 0, false},
+                       Case{"formatted scan after a quick format", true, 0, false},
+                       Case{"pick of a found file system", false, 2048, true}}) {
+    SCOPED_TRACE(c.what);
+    Reset();
+    ClearMftRuns();
+    g_AppState.scanPage = &host_;
+    test::TempDir dir;
+    auto set = test::UnpackNtfs(dir, "ntfs-extension");
+    QM_REQUIRE_FIXTURE(set);
+    const std::string volume = set.path("ntfs-extension.img");
+    std::map<std::string, std::string> icat;
+    for (const auto& [path, inode] : files) icat[path] = test::Capture("icat " + test::ShellQuote(volume) + " " + inode);
+    ASSERT_EQ(icat["sparse/holey.bin"].size(), 3276800u);
+    ASSERT_EQ(icat["spread/fragments.bin"].size(), 1228800u);
+    if (c.reformat) ASSERT_EQ(FormattedFixture(set, "ntfs-extension"), volume);
+    std::string disk = volume;
+    if (c.start != 0) {
+      disk = dir.file("disk.img");
+      ASSERT_EQ(test::Run("dd if=" + test::ShellQuote(volume) + " of=" + test::ShellQuote(disk) + " bs=512 seek=" +
+                          std::to_string(c.start) + " status=none && truncate -s +1M " + test::ShellQuote(disk)),
+                0);
+    }
+    Select(disk, 512);
+    if (c.partition) {
+      g_AppState.formattedMode = 0;
+      g_AppState.partitionMode = 1;
+      ASSERT_EQ(NtfsDeepScanThread(), 0);
+      ASSERT_EQ(g_AppState.fileSystemCount, 1);
+      // The found-partitions page's pick, then the scan page's copy of it.
+      const FileSystemRecord& fs = *g_AppState.fileSystemList;
+      EXPECT_EQ(fs.firstSector, c.start);
+      g_PartitionGeometry.sectorsPerCluster = static_cast<int32_t>(fs.sectorsPerCluster);
+      g_PartitionGeometry.clusterZeroSector = static_cast<int32_t>(fs.firstSector);
+      g_PartitionGeometry.sectorsPerMftRecord = static_cast<int32_t>(fs.sectorsPerMftRecord);
+      g_PartitionGeometry.sectorsPerIndexBlock = static_cast<int32_t>(fs.sectorsPerIndexBlock);
+      g_AppState.scanGeometry = g_PartitionGeometry;
+      g_AppState.partitionPass = 1;
+      g_SelectedVolumeText = u"File System 1 - NTFS";
+      ASSERT_EQ(PartitionChoiceThread(), 0);
+    } else {
+      ASSERT_EQ(ReadPartitionGeometry(), 1);
+      g_AppState.scanGeometry = g_PartitionGeometry;
+      ASSERT_EQ(NtfsDeepScanThread(), 0);
+    }
+    EXPECT_EQ(host_.openResults.load(), 1);
+
+    const std::map<std::string, const FileRecord*> found = CatalogPaths();
+    int n = 0;
+    for (const auto& [path, inode] : files) {
+      SCOPED_TRACE(path);
+      ASSERT_TRUE(found.count(path)) << "not listed under its name and folder";
+      const FileRecord& f = *found.at(path);
+      EXPECT_FALSE(f.IsDeleted());
+      EXPECT_EQ(f.dataKey, std::stoul(inode));
+      EXPECT_EQ(f.size, icat[path].size());
+      const std::string out = dir.file("copy-" + std::to_string(n++));
+      CopyNtfsFile(out, f.wideName.str(), f.size, f.recordSector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+                   f.modifiedTime[0], f.recordOffset);
+      EXPECT_TRUE(WholeFile(out) == icat[path]) << "the copy differs from icat's bytes";
+    }
+    EXPECT_TRUE(found.count("plain.txt"));
+    ClearMftRuns();
+  }
+}
+
 TEST_F(NtfsDeepScanTest, ReportsItsStepsAndEndsWithTheResults) {
   auto set = test::UnpackNtfs(dir_, "ntfs");
   QM_REQUIRE_FIXTURE(set);
@@ -687,6 +776,48 @@ TEST_F(NtfsDeepScanTest, SectorScanReadsInRequestsOf520SectorsOf512Bytes) {
     if (rest) want.push_back(rest);
     requests.resize(std::min(requests.size(), want.size()));
     EXPECT_EQ(requests, want) << bps;
+  }
+}
+
+// The sector pass reads ahead on a thread of its own, but no further than
+// the slot after the one being examined: a paused scan stops reading there
+// and a stop ends the reading too; resumed, it reads every byte once.
+TEST_F(NtfsDeepScanTest, ReadingAheadHaltsWithAPauseAndEndsWithAStop) {
+  const std::string image = dir_.file("blank.img");
+  const size_t bytes = 64u << 20;
+  const size_t slot = 4 * 520 * 512;  // four requests per hand-over
+  std::ofstream(image, std::ios::binary) << std::string(bytes, '\0');
+  for (bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stopped" : "resumed");
+    Reset();
+    host_.job.stop.store(0);
+    g_AppState.scanPage = &host_;
+    std::atomic<size_t> read{0};
+    SetDeviceReadHook([&](File& file, void* buffer, size_t n, uint64_t offset) {
+      read += n;
+      return file.readAt(buffer, n, offset);
+    });
+    Select(image, 512);
+    g_AppState.partitionMode = 1;
+    host_.job.pause();
+    std::thread worker([] { NtfsDeepScanThread(); });
+    for (int i = 0; i < 2000 && !host_.job.parked(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(host_.job.parked());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const size_t whilePaused = read.load();
+    EXPECT_LE(whilePaused, 3 * slot);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(read.load(), whilePaused) << "read on while paused";
+    if (stop) host_.job.requestStop();
+    host_.job.resume();
+    worker.join();
+    SetDeviceReadHook({});
+    if (stop)
+      EXPECT_LE(read.load(), 3 * slot);
+    else
+      EXPECT_EQ(read.load(), bytes);
+    EXPECT_EQ(host_.backToPartitionList.load(), 1);
+    host_.backToPartitionList.store(0);
   }
 }
 
