@@ -593,8 +593,8 @@ TEST_F(NtfsDeepScanTest, NamesAndRunsInExtensionRecordsGiveTheWholeFile) {
       EXPECT_EQ(f.dataKey, std::stoul(inode));
       EXPECT_EQ(f.size, icat[path].size());
       const std::string out = dir.file("copy-" + std::to_string(n++));
-      CopyNtfsFile(out, f.wideName.str(), f.size, f.recordSector, f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
-                   f.modifiedTime[0], f.recordOffset);
+      CopyNtfsFile(out, f.wideName.str(), f.size, f.recordSector(), f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+                   f.modifiedTime[0], f.recordOffset());
       EXPECT_TRUE(WholeFile(out) == icat[path]) << "the copy differs from icat's bytes";
     }
     EXPECT_TRUE(found.count("plain.txt"));
