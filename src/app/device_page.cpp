@@ -185,6 +185,8 @@ namespace {
 // The pie left and the legend right, as on the device page; a chart too
 // narrow for that (the other pages' charts on a small screen) gets the pie
 // in its upper half and the legend below it.
+constexpr int kRangeGroupWidth = 330;
+
 // The pie keeps at least this height below the caption; the legend's text
 // is never smaller than this, however low its area.
 constexpr int kChartCaptionHeight = 35;
@@ -320,8 +322,9 @@ void DeletedFilesRecovery::LayoutInfoPanel() {
   // Five rows 25 apart below the chart, ending above the bottom row's heading.
   const int rowsTop = std::max(chartBottom_ + 5, std::min(chartBottom_ + 90, heading_->y() - 5 * 25 - 5));
   if (g_AppState.wholeDiskMode == 1) {
-    const int gx = rowsLeft + 380, gy = rowsTop - 10;
-    rangeGroup_->setGeometry(gx, gy, 330, 120);
+    // Right of the rows, and on a narrow page no further than the panel's edge.
+    const int gx = std::min(rowsLeft + 380, width() - 30 - kRangeGroupWidth), gy = rowsTop - 10;
+    rangeGroup_->setGeometry(gx, gy, kRangeGroupWidth, 120);
     rangeCheck_->setGeometry(gx + 10, gy + 8, 150, 22);
     QWidget* fields[] = {firstEdit_, endEdit_, combo_};
     for (int i = 0; i < 3; ++i) {

@@ -492,6 +492,22 @@ TEST_F(LayoutAtScreen, DISABLED_DevicePageWithADisk) {
   EXPECT_GT(image.findChild<CPieChartWnd*>()->SliceCount(), 0);
 }
 
+TEST_F(LayoutAtScreen, DISABLED_DevicePageForAWholeDisk) {
+  test::TempDir dir;
+  auto disks = test::MakeDisks(dir, {"mbr"});
+  ASSERT_TRUE(disks.ok()) << disks.skipReason;
+  test::PresentImages present({disks.path("mbr.img")});
+  // Create Disk Image: the range fields beside the disk's rows.
+  g_AppState.recoveryMode = 5;
+  g_AppState.wholeDiskMode = 1;
+  g_AppState.diskImageMode = 1;
+  DeletedFilesRecovery page;
+  page.FillTreeOnce();
+  CFolderTreeCtrl* tree = page.Tree();
+  tree->OnLButtonDown(tree->TopItem()->child(0), CFolderTreeCtrl::kOnLabel);
+  Check(page, "device_page_whole_disk");
+}
+
 TEST_F(LayoutAtScreen, DISABLED_ScanPageForEachKindOfJob) {
   const ScanJob jobs[] = {ScanJob::kRawRecovery, ScanJob::kDiskImage, ScanJob::kNtfsQuickScan, ScanJob::kNtfsDeepScan,
                           ScanJob::kPartitionChoice, ScanJob::kFatPartitionSearch, ScanJob::kFatLostFolderScan,
