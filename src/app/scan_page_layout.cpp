@@ -41,9 +41,11 @@ constexpr int kCaptionPoints = 9;
 constexpr int kRowPitch = 40;
 constexpr int kMinRowPitch = 24;
 constexpr int kRowHalfPitches[] = {3, 5, 7, 9, 11};
-// Half pitches from the base down to the bottom of the details button's row
-// top: the last row (9) and five more to the details row.
-constexpr int kDetailsHalfPitches = 18;
+// Half pitches from the base to the details button's top: nine to the file
+// row, five more to the progress bar and four to the button.
+constexpr int kFileRowHalfPitches = 9;
+constexpr int kBarHalfPitches = 5;
+constexpr int kDetailsHalfPitches = 4;
 constexpr int kDetailsHeight = 40;
 constexpr int kNameHeight = 40;  // the last name wraps to two lines
 constexpr int kNameToBar = 4;
@@ -108,15 +110,21 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
   const int base = toolbarHeight + frameY;
   // The row pitch: 40 pixels, less on a page too low for the rows, the bar
   // and the details button above the frame's bottom.
+  // The bar sits below the file row and, on a short pitch, lower still to
+  // clear a two-line name.
+  auto barOffset = [](int p) {
+    const int afterFiles = (kFileRowHalfPitches + kBarHalfPitches) * p / 2;
+    const int afterName = kRowHalfPitches[4] * p / 2 + kNameHeight + kNameToBar;
+    return std::max(afterFiles, afterName);
+  };
   int pitch = kRowPitch;
   if (!large) {
-    // Less a few pixels that keep the progress bar clear of a two-line name.
-    const int room = frameY + frameH - kFrameBottomGap - base - kDetailsHeight - kNameToBar * 2;
-    pitch = std::clamp(room * 2 / kDetailsHalfPitches, kMinRowPitch, kRowPitch);
+    const int room = frameY + frameH - kFrameBottomGap - base;
+    while (pitch > kMinRowPitch && barOffset(pitch) + kDetailsHalfPitches * pitch / 2 + kDetailsHeight > room) --pitch;
   }
   auto at = [pitch](int halves) { return halves * pitch / 2; };
-  const int kRowOffsets[] = {at(kRowHalfPitches[0]), at(kRowHalfPitches[1]), at(kRowHalfPitches[2]),
-                             at(kRowHalfPitches[3]), at(kRowHalfPitches[4])};
+  const int rowOffsets[] = {at(kRowHalfPitches[0]), at(kRowHalfPitches[1]), at(kRowHalfPitches[2]),
+                            at(kRowHalfPitches[3]), at(kRowHalfPitches[4])};
   const int statusX = frameX + frameW / 8 + 10;
   // The large screen's wider status line still ends inside the frame.
   const int statusW = large ? std::min(frameW * 5 / 4, frameX + frameW - 10 - statusX) : frameW * 3 / 4;
@@ -124,8 +132,8 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
   const int captionX = frameX + toolbarHeight / 2;
   const int valueX = captionX + (large ? kLargeValueColumn : kValueColumn);
   const int rowHeight = large ? 32 : 20;
-  const int rowY[] = {base + kRowOffsets[0], base + kRowOffsets[1], base + kRowOffsets[2],
-                      in.diskImage ? -1 : base + kRowOffsets[3], base + kRowOffsets[in.diskImage ? 3 : 4]};
+  const int rowY[] = {base + rowOffsets[0], base + rowOffsets[1], base + rowOffsets[2],
+                      in.diskImage ? -1 : base + rowOffsets[3], base + rowOffsets[in.diskImage ? 3 : 4]};
   const int captions[] = {kScanElapsedCaption, kScanFirstCaption, kScanSecondCaption, kScanThirdCaption,
                           kScanNameCaption};
   const int values[] = {kScanElapsedValue, kScanFirstValue, kScanSecondValue, kScanThirdValue, kScanNameValue};
@@ -141,7 +149,7 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
     rightX = std::max(rightX, std::min(valueX + in.secondRowWidth + 10, frameX + frameW - 10 - buttonsWidth));
   }
   const int jobHeight = large ? 32 : 26;
-  const int pauseY = base + (large ? kRowOffsets[3] : kRowOffsets[2]);
+  const int pauseY = base + (large ? rowOffsets[3] : rowOffsets[2]);
   // On a narrow page Stop goes beside Pause, leaving the rows below free for the figures.
   const QPoint stopAt = sideBySide ? QPoint(rightX + kPauseSize.width() + kSideBySideGap, pauseY)
                                    : QPoint(rightX, pauseY + kStopBelowPause);
@@ -153,7 +161,7 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
     // A figure beside the buttons ends before them.
     const int height = i == 4 ? kNameHeight : rowHeight;
     int width = i == 1 ? std::max(valueWidths[i], in.secondRowWidth) : valueWidths[i];
-    if (rowY[i] < stopBottom && rowY[i] + height > base + kRowOffsets[0]) width = std::min(width, rightX - 10 - valueX);
+    if (rowY[i] < stopBottom && rowY[i] + height > base + rowOffsets[0]) width = std::min(width, rightX - 10 - valueX);
     r[values[i]] = QRect(valueX, rowY[i], std::max(0, width), height);
   }
 
@@ -161,28 +169,28 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
   // a low page, where they are only as high as that line.
   const int jobStep = std::max(pitch / 2, kMinJobStep);
   const int jobH = pitch >= kRowPitch ? jobHeight : jobStep;
-  r[kScanModeLabel] = QRect(rightX, base + kRowOffsets[0], large ? 450 : 300, large ? jobHeight : jobH);
-  r[kScanDeviceLabel] = QRect(rightX, large ? base + kRowOffsets[1] : base + kRowOffsets[0] + jobStep,
+  r[kScanModeLabel] = QRect(rightX, base + rowOffsets[0], large ? 450 : 300, large ? jobHeight : jobH);
+  r[kScanDeviceLabel] = QRect(rightX, large ? base + rowOffsets[1] : base + rowOffsets[0] + jobStep,
                               large ? 450 : 150, large ? jobHeight : jobH);
-  r[kScanCapacityLabel] = QRect(rightX, large ? base + kRowOffsets[2] : base + kRowOffsets[0] + 2 * jobStep,
+  r[kScanCapacityLabel] = QRect(rightX, large ? base + rowOffsets[2] : base + rowOffsets[0] + 2 * jobStep,
                                 large ? 450 : 150, large ? jobHeight : jobH);
   const int pauseX = rightX;
   r[kScanPauseButton] = QRect(QPoint(pauseX, pauseY), kPauseSize);
   r[kScanStopButton] = QRect(stopAt, kPauseSize);
 
   // Below the rows: sector line, progress bar, bar, hint and the details button.
-  const int F = in.diskImage ? base + kRowOffsets[2] : base + kRowOffsets[3];
+  const int F = in.diskImage ? base + rowOffsets[2] : base + rowOffsets[3];
   r[kScanSectorLine] =
       QRect(frameX + frameW / 8 + 50, F + (large ? 140 : at(4)), large ? 2 * frameW : frameW / 2, large ? 32 : 14);
-  const int nameY = base + kRowOffsets[in.diskImage ? 3 : 4];
-  const int P = large ? F + 240 : std::max(F + at(5), nameY + kNameHeight + kNameToBar);
+  const int nameY = base + rowOffsets[in.diskImage ? 3 : 4];
+  const int P = large ? F + 240 : std::max(F + at(kBarHalfPitches), nameY + kNameHeight + kNameToBar);
   r[kScanProgressBar] = QRect(frameX + frameW / 8, P, frameW * 3 / 4, large ? 25 : 18);
   r[kScanBottomBar] = QRect(frameX, P + (large ? 200 : at(2)), frameW, large ? 30 : 15);
   const int hintInset = CR > kNarrowClient || large ? 90 : 50;
   const int hintX = frameX - hintInset;
   r[kScanHintLabel] =
       QRect(hintX, P + (large ? 283 : at(4) + 3), std::max(0, std::min(frameW - 200, pauseX - 10 - hintX)), 40);
-  r[kScanDetailsButton] = QRect(pauseX, P + (large ? 280 : at(4)), kDetailsWidth, kDetailsHeight);
+  r[kScanDetailsButton] = QRect(pauseX, P + (large ? 280 : at(kDetailsHalfPitches)), kDetailsWidth, kDetailsHeight);
   return r;
 }
 
