@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QKeyEvent>
 #include <QPaintEvent>
+#include <QStyle>
 
 #include <sys/statvfs.h>
 
@@ -27,6 +28,7 @@
 #include "diskio/partition_table.h"
 #include "diskio/sector_io.h"
 #include "engines/partition_geometry.h"
+#include "engines/volume_space.h"
 #include "platform/device_map.h"
 #include "platform/prompt.h"
 #include "platform/text.h"
@@ -183,16 +185,43 @@ namespace {
 // The pie left and the legend right, as on the device page; a chart too
 // narrow for that (the other pages' charts on a small screen) gets the pie
 // in its upper half and the legend below it.
+constexpr int kRangeGroupWidth = 330;
+
+// The pie keeps at least this height below the caption; the legend's text
+// is never smaller than this, however low its area.
+constexpr int kChartCaptionHeight = 35;
+constexpr int kMinPieHeight = 100;
+constexpr int kMinLegendPoints = 7;
+constexpr int kLegendPointsDivisor = 25;  // the chart's points per legend height
+// Rows a line of that text apart: the chart's row pitch is 7/60 of the height.
+constexpr int kMinLegendHeight = 110;
+
 void PlaceChartAreas(CPieChartWnd& chart, const QRect& pie, const QRect& legend) {
   const QRect c = chart.rect();
+  QRect legendArea = legend;
   if (pie.width() >= c.width() / 3) {
     chart.SetPieRect(pie);
-    chart.SetLegendRect(legend);
-    return;
+  } else {
+    // The pie above, the legend below it with the rest of the height.
+    const int pieBottom = std::max(c.top() + c.height() / 2, c.top() + kChartCaptionHeight + kMinPieHeight);
+    chart.SetPieRect(QRect(QPoint(20, c.top() + kChartCaptionHeight), QPoint(c.right() - 20, pieBottom)));
+    legendArea = QRect(QPoint(20, pieBottom + 10), QPoint(c.right() - 10, c.bottom() - 10));
   }
-  const int middle = c.top() + c.height() / 2;
-  chart.SetPieRect(QRect(QPoint(20, c.top() + 35), QPoint(c.right() - 20, middle)));
-  chart.SetLegendRect(QRect(QPoint(20, middle + 10), QPoint(c.right() - 10, c.bottom() - 10)));
+  // Rows below the chart's edge would be drawn where nobody sees them; a
+  // low chart starts the legend higher, just below the caption.
+  legendArea.setBottom(std::min(legendArea.bottom(), c.bottom() - 10));
+  if (legendArea.height() < kMinLegendHeight)
+    legendArea.setTop(std::max(c.top() + kChartCaptionHeight, legendArea.bottom() - kMinLegendHeight));
+  chart.SetLegendRect(legendArea);
+  chart.SetLegendFontSize(legendArea.height() / kLegendPointsDivisor < kMinLegendPoints ? kMinLegendPoints : -1);
+}
+
+// The space legend starts 150 below the chart's top, higher on a chart too
+// low for its two rows there.
+int SpaceLegendTop(const QRect& c, double vFactor) {
+  constexpr int kRoomForTwoRows = 120;
+  const int top = static_cast<int>((c.top() + 150) * vFactor);
+  return c.bottom() - 10 - top >= kRoomForTwoRows ? top : c.top() + 60;
 }
 
 }  // namespace
@@ -237,7 +266,7 @@ void FillSpaceChart(CPieChartWnd& chart, double capacity, double used, double fr
   PlaceChartAreas(chart,
                   QRect(QPoint(20, c.top() - 10),
                         QPoint(static_cast<int>((c.right() - chartOffset - 280) * vFactor), c.bottom() + 10)),
-                  QRect(QPoint(c.right() - chartOffset - 200, static_cast<int>((c.top() + 150) * vFactor)),
+                  QRect(QPoint(c.right() - chartOffset - 200, SpaceLegendTop(c, vFactor)),
                         QPoint(static_cast<int>((c.right() - 30) * vFactor),
                                static_cast<int>((c.top() + 450) * vFactor))));
   chart.update();
@@ -252,14 +281,22 @@ void DeletedFilesRecovery::LayoutDevicePage() {
 
   const int W = width(), H = height();
   const int B = H / 35, C = W / 10;
-  back_->setGeometry(QRect(QPoint(W - 2 * C - 30, H - 2 * B), back_->SizeOr(QSize(C, B))));
-  next_->setGeometry(back_->x() + C + 10, H - 2 * B, back_->width(), back_->height());
-  heading_->setGeometry(10, H - 2 * B, std::max(0, back_->x() - 20), 2 * B);
+  // The bottom row two row heights above the bottom edge, or higher where
+  // the buttons' skin is taller than that room.
+  const QSize buttonSize = back_->SizeOr(QSize(C, B));
+  const int rowY = std::min(H - 2 * B, H - buttonSize.height() - B / 2);
+  back_->setGeometry(QRect(QPoint(W - 2 * C - 30, rowY), buttonSize));
+  next_->setGeometry(back_->x() + C + 10, rowY, back_->width(), back_->height());
+  heading_->setGeometry(10, rowY, std::max(0, back_->x() - 20), 2 * B);
 
   const CHoverButton* save = ToolbarButton(kToolSaveLog);
   const int x0 = save->x();
   const int top = ToolbarBottom() + 10;
-  const int treeWidth = W / 4;
+  // A quarter of the page, more (up to a third) when the labels need it:
+  // "Partition - 1 ( FAT16 )" must not lose its file system to an ellipsis.
+  const int labelsWidth = tree_->LabelsWidth() + 2 * tree_->frameWidth() +
+                          tree_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+  const int treeWidth = std::clamp(labelsWidth, W / 4, std::max(W / 4, W / 3));
   tree_->setGeometry(x0 + 15, top, treeWidth, std::max(50, H - 3 * B - top));
   panelLeft_ = tree_->geometry().right() + 11;
   panelTop_ = top + 40;
@@ -282,10 +319,12 @@ void DeletedFilesRecovery::LayoutInfoPanel() {
                         std::max(10, chartBottom_ - chartTop));
   }
   const int rowsLeft = panelLeft_ + 20;
-  const int rowsTop = chartBottom_ + 90;
+  // Five rows 25 apart below the chart, ending above the bottom row's heading.
+  const int rowsTop = std::max(chartBottom_ + 5, std::min(chartBottom_ + 90, heading_->y() - 5 * 25 - 5));
   if (g_AppState.wholeDiskMode == 1) {
-    const int gx = rowsLeft + 380, gy = rowsTop - 10;
-    rangeGroup_->setGeometry(gx, gy, 330, 120);
+    // Right of the rows, and on a narrow page no further than the panel's edge.
+    const int gx = std::min(rowsLeft + 380, width() - 30 - kRangeGroupWidth), gy = rowsTop - 10;
+    rangeGroup_->setGeometry(gx, gy, kRangeGroupWidth, 120);
     rangeCheck_->setGeometry(gx + 10, gy + 8, 150, 22);
     QWidget* fields[] = {firstEdit_, endEdit_, combo_};
     for (int i = 0; i < 3; ++i) {
@@ -395,13 +434,23 @@ void DeletedFilesRecovery::ShowVolumeInformation(const std::u16string& itemText)
   const VolumeBootInfo info = ReadVolumeBootInfo(hostPath);
   if (!info.readable || info.fileSystem.empty()) return;
   double capacity = 0, used = 0, freeBytes = 0;
+  bool mounted = false;
   for (const VolumeInfo& v : DeviceMap::Instance().Volumes()) {
     struct statvfs st {};
     if (v.letter == letter && !v.mountPoint.empty() && statvfs(v.mountPoint.c_str(), &st) == 0) {
       capacity = static_cast<double>(st.f_blocks) * st.f_frsize;
       freeBytes = static_cast<double>(st.f_bavail) * st.f_frsize;
       used = capacity - freeBytes;
+      mounted = true;
     }
+  }
+  // A volume no file system here has mounted (an image file) tells its
+  // size and free clusters itself.
+  if (!mounted) {
+    const VolumeSpace space = ReadVolumeSpace(hostPath);
+    capacity = static_cast<double>(space.capacity);
+    freeBytes = static_cast<double>(space.freeBytes);
+    used = static_cast<double>(space.used());
   }
   const DiskInfo probe = DeviceMap::Probe(hostPath);
   if (probe.sectorSize > 0) g_BytesPerSector = static_cast<int32_t>(probe.sectorSize);
@@ -557,6 +606,9 @@ void DeletedFilesRecovery::FillTreeOnce() {
   tree_->FillDeviceTree();
   tree_->setFocus();
   tree_->setCurrentItem(tree_->RootItem());
+  // The tree takes the width its labels need now that it has them.
+  LayoutDevicePage();
+  LayoutInfoPanel();
 }
 
 std::u16string ImageFileTimeText(const char16_t* caption, const QDateTime& utc) {

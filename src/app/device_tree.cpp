@@ -1,6 +1,7 @@
 #include "app/device_tree.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
@@ -221,6 +222,10 @@ VolumeBootInfo ReadVolumeBootInfo(const std::string& path) {
 CFolderTreeCtrl::CFolderTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
   setHeaderHidden(true);
   setColumnCount(1);
+  // Labels are shown whole ("Partition - 1 ( FAT16 )"): the column is as
+  // wide as the widest one and scrolls, never cut short with an ellipsis.
+  header()->setStretchLastSection(false);
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   setIconSize(QSize(16, 16));
   setExpandsOnDoubleClick(false);
 }

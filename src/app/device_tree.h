@@ -143,6 +143,9 @@ class CFolderTreeCtrl : public QTreeWidget {
   int CountCheckedItems() const;
   void CheckStateChanged() {}
 
+  // Width the widest shown label needs, with its indentation and icon.
+  int LabelsWidth() const { return sizeHintForColumn(0); }
+
   // Items by id (the ids the partition tables keep); 0 for none.
   uint32_t ItemId(QTreeWidgetItem* item) const;
   QTreeWidgetItem* ItemById(uint32_t id) const;

@@ -25,6 +25,8 @@ constexpr int kStoreDisks = 26;
 constexpr char16_t kDiskPrefix[] = u"Disk";
 constexpr size_t kDiskPrefixChars = 4;
 constexpr char16_t kDiskType[] = u"Disk";
+// The group box of the job's fields, left of the chart.
+constexpr int kGroupWidth = 560;
 
 // A size value of the geometry store; a missing or malformed one counts as 0.
 uint64_t StoredSize(std::u16string_view name) {
@@ -106,14 +108,8 @@ void CreateDiskImage::OnInitDialog() {
   const QString images = QString::fromStdString(g_AppState.imagesFolder);
   group_.lower();
 
-  const bool large = Geometry().large;
-  // On a narrow page the chart starts just right of the group box, not under it.
-  const QRect chartRect =
-      large ? QRect(QPoint(1300, static_cast<int>(73 * VFactor()) + 200), QPoint(width() - 40, 540))
-            : QRect(QPoint(std::min(720, ToolbarButton(kToolSaveLog)->x() + 15 + 560 + 15),
-                           static_cast<int>(73 * VFactor()) + 50),
-                    QPoint(width() - 40, 360));
-  SetUpDriveChart(chart_, this, chartRect);
+  LayOut();
+  SetUpDriveChart(chart_, this, ChartRect());
 
   typeHint_.setText(
       QStringLiteral("Select Disk Image Type : Selected device to disk or Selected device to Image."));
@@ -165,21 +161,33 @@ void CreateDiskImage::OnInitDialog() {
   LayOut();
 }
 
+QRect CreateDiskImage::ChartRect() const {
+  if (Geometry().large) return QRect(QPoint(1300, static_cast<int>(73 * VFactor()) + 200), QPoint(width() - 40, 540));
+  // Right of the group box and never narrower than the chart's panel; down
+  // to just above the bottom row, the hints ending left of it.
+  const int left = std::min({720, ToolbarButton(kToolSaveLog)->x() + 15 + kGroupWidth + 15,
+                             width() - 40 - CPieChartWnd::kPanelMinWidth});
+  return QRect(QPoint(left, static_cast<int>(73 * VFactor()) + 50), QPoint(width() - 40, back_.y() - 10));
+}
+
 void CreateDiskImage::LayOut() {
   const PageGeometry& g = Geometry();
   const int row = PlaceBackAndNext(g, &back_, &next_);
   const CHoverButton* save = ToolbarButton(kToolSaveLog);
   const int x0 = save->x();
   stepPicture_.setGeometry(x0 + 15, row - 20, 20, 20);
+  const QRect chart = ChartRect();
   const int hintLeft = stepPicture_.geometry().right() + 10;
-  const int hintWidth = std::max(0, back_.x() - hintLeft - 20);
+  const int hintRight = g.large ? back_.x() - 20 : std::min(back_.x(), chart.left()) - 10;
+  const int hintWidth = std::max(0, hintRight - hintLeft);
   typeHint_.setGeometry(hintLeft, row - 64, hintWidth, 30);
   multifileHint_.setGeometry(hintLeft, row - 30, hintWidth, 30);
 
   // The job's fields, top to bottom, in the group box left of the chart.
   const int top = ToolbarBottom() + 30;
   const int left = x0 + 15;
-  group_.setGeometry(left, top, 560, 300);
+  const int groupWidth = g.large ? kGroupWidth : std::min(kGroupWidth, chart.left() - 15 - left);
+  group_.setGeometry(left, top, groupWidth, std::min(300, row - 74 - top));
   const int cx = left + 20;   // captions
   const int fx = left + 170;  // fields
   const int rowH = 24;
@@ -188,7 +196,7 @@ void CreateDiskImage::LayOut() {
   imageType_.setGeometry(fx, y, 200, rowH);
   y += 40;
   line_.setFrameShape(QFrame::HLine);
-  line_.setGeometry(cx, y, 520, 2);
+  line_.setGeometry(cx, y, groupWidth - 40, 2);
   y += 20;
   targetCaption_.setGeometry(cx, y, 140, rowH);
   targetList_.setGeometry(fx, y, 200, rowH);

@@ -77,6 +77,8 @@ class CreateDiskImage : public WizardPage {
  private:
   void OnInitDialog();
   void LayOut();
+  // Where the drive chart goes.
+  QRect ChartRect() const;
   void RunImagingJob();
 
   CPieChartWnd chart_;

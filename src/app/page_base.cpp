@@ -85,6 +85,10 @@ PageGeometry ComputePageGeometry(const QRect& desktop, double logicalDpiX, doubl
   if (g.large) size = kLargePageSize;
   else if (right > kNarrowDesktopWidth) size = kDefaultPageSize;
   else size = QSize(right - kDesktopMargin, bottom - kDesktopMargin);
+  // Whatever the case, the page fits the desktop it opens on: a desktop
+  // wide enough for the usual page but lower (or narrower) than it, such as
+  // 1280 x 600, gives the same margins as a narrow one.
+  size = size.boundedTo(QSize(desktop.width() - kDesktopMargin, desktop.height() - kDesktopMargin));
   // A tiny desktop must not give a page below its minimum.
   size = size.expandedTo(kPageMinimumSize);
   g.window = QRect(at, size);

@@ -23,6 +23,8 @@ constexpr char kHintNarrow[] =
     "Select the extensions for Raw Data Recovery. Choose this option when all above modes are not able to recover "
     "data files. This mode deeply searches for headers && footers && simultaneously recover data.";
 
+constexpr int kListWidth = 400;
+
 // A static shows "&&" as "&"; tabs only break the line.
 QString StaticText(const char* raw) {
   QString s = QString::fromLatin1(raw);
@@ -95,21 +97,30 @@ void ExtensionWiseRecovery::LayoutExtensionPage() {
   const int x0 = save->x();
   const int y0 = save->y();
 
-  // On a narrow page the chart starts just right of the list, not under it.
+  // On a narrow page the chart starts just right of the list, not under it,
+  // never narrower than its panel, and reaches down to just above the hint.
+  const int chartLeft = std::min({720, x0 + 185 + kListWidth + 20, width() - 40 - CPieChartWnd::kPanelMinWidth});
   const QRect chartRect =
       g.large ? QRect(QPoint(950, static_cast<int>(73 * VFactor()) + 200), QPoint(width() - 40, 540))
-              : QRect(QPoint(std::min(720, x0 + 185 + 400 + 20), static_cast<int>(73 * VFactor()) + 20),
-                      QPoint(width() - 40, 340));
+              : QRect(QPoint(chartLeft, static_cast<int>(73 * VFactor()) + 20),
+                      QPoint(width() - 40, std::max(340, hint_.y() - 10)));
   SetUpDriveChart(chart_, this, chartRect);
 
   const int listTop = static_cast<int>((save->width() + 10) * VFactor()) + y0;
-  if (g.large) list_.setGeometry(x0 + 185, listTop - 40, 540, 910);
-  else list_.setGeometry(x0 + 185, std::max(listTop, ToolbarBottom() + 10), 400, 410);
+  if (g.large) list_.setGeometry(x0 + 185, std::max(listTop - 40, ToolbarBottom() + 10), 540, 910);
+  else
+    list_.setGeometry(x0 + 185, std::max(listTop, ToolbarBottom() + 10),
+                      std::min(kListWidth, chartLeft - 20 - (x0 + 185)), 410);
   stepPicture_.setGeometry(x0 + 15, row - 20, 20, 20);
 
   hint_.setText(!g.large && width() > 1000 ? StaticText(kHintWide) : StaticText(kHintNarrow));
-  // Every line of the hint shows: it grows downwards when the font wraps it more.
-  hint_.resize(hint_.width(), std::max(hint_.height(), hint_.heightForWidth(hint_.width())));
+  // Every line of the hint shows: it grows downwards when the font wraps it
+  // more, and otherwise ends above the page's bottom edge.
+  const int textHeight = hint_.heightForWidth(hint_.width());
+  hint_.resize(hint_.width(), std::max(textHeight, std::min(hint_.height(), height() - 10 - hint_.y())));
+  // The list ends above the hint on a low page.
+  const int listBottom = hint_.y() - 10;
+  if (list_.geometry().bottom() >= listBottom) list_.resize(list_.width(), std::max(50, listBottom - list_.y()));
   placeholder_.setGeometry(width() - width() / 7 - 200, y0 - 4, 10, 10);
 
   const QString images = QString::fromStdString(g_AppState.imagesFolder);

@@ -108,6 +108,8 @@ struct ScanLayoutInput {
   bool large = false;     // the largest desktop case
   double vFactor = 1;     // 96 / logical DPI
   bool diskImage = false;
+  int secondRowWidth = 0;  // what the widest figure of the second row needs
+  int buttonWidth = 0;     // Pause and Stop as their skin draws them
 };
 std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in);
 

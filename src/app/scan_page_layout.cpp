@@ -1,9 +1,12 @@
 // The look of the scan page: its controls, their places, fonts, skins and
 // the texts that describe the job.
+#include <QApplication>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
 
@@ -32,8 +35,23 @@ constexpr int kBoldTextPixels = 12;  // heading text and status line
 constexpr int kJobLabelPoints = 8;
 constexpr int kCaptionPoints = 9;
 
-// Rows of the statistics below the base line.
-constexpr int kRowOffsets[] = {60, 100, 140, 180, 220};
+// Rows of the statistics below the base line, in row pitches of 40
+// pixels (halves: 60 is one and a half); a page too low for them shortens
+// the pitch.
+constexpr int kRowPitch = 40;
+constexpr int kMinRowPitch = 24;
+constexpr int kRowHalfPitches[] = {3, 5, 7, 9, 11};
+// Half pitches from the base to the details button's top: nine to the file
+// row, five more to the progress bar and four to the button.
+constexpr int kFileRowHalfPitches = 9;
+constexpr int kBarHalfPitches = 5;
+constexpr int kDetailsHalfPitches = 4;
+constexpr int kDetailsHeight = 40;
+constexpr int kNameHeight = 40;  // the last name wraps to two lines
+constexpr int kNameToBar = 4;
+constexpr int kMinJobStep = 16;
+// The frame starts at least this far below the toolbar's lower rule.
+constexpr int kFrameBelowRule = 6;
 constexpr int kValueColumn = 160;
 constexpr int kLargeValueColumn = 300;
 constexpr int kRightColumnInset = 143;
@@ -78,8 +96,9 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
   r[kScanToolbarRule2] = QRect(0, save.y() + static_cast<int>((toolbarHeight + 14) * in.vFactor), CR, 2);
   r[kScanPlaceholder] = QRect(CR - CR / 7 - 200, save.y() - 4, 10, 10);
 
-  // The frame, kept clear of the rules above the bottom row.
-  const int frameX = CR / 7, frameY = CB / 7;
+  // The frame, kept clear of the rules above the bottom row and below the toolbar's.
+  const int frameX = CR / 7;
+  const int frameY = std::max(CB / 7, r[kScanToolbarRule2].bottom() + 1 + kFrameBelowRule);
   const int frameW = CR - 2 * (CR / 7);
   int frameH = CB - 2 * (CB / 7) + 20;
   frameH = std::max(0, std::min(frameH, bottomY - 20 - kFrameBottomGap - frameY));
@@ -89,24 +108,49 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
 
   // Statistics rows.
   const int base = toolbarHeight + frameY;
-  r[kScanStatusLine] = QRect(frameX + frameW / 8 + 10, large ? base : base + 20,
-                             large ? frameW * 5 / 4 : frameW * 3 / 4, large ? 50 : 40);
+  // The row pitch: 40 pixels, less on a page too low for the rows, the bar
+  // and the details button above the frame's bottom.
+  // The bar sits below the file row and, on a short pitch, lower still to
+  // clear a two-line name.
+  auto barOffset = [](int p) {
+    const int afterFiles = (kFileRowHalfPitches + kBarHalfPitches) * p / 2;
+    const int afterName = kRowHalfPitches[4] * p / 2 + kNameHeight + kNameToBar;
+    return std::max(afterFiles, afterName);
+  };
+  int pitch = kRowPitch;
+  if (!large) {
+    const int room = frameY + frameH - kFrameBottomGap - base;
+    while (pitch > kMinRowPitch && barOffset(pitch) + kDetailsHalfPitches * pitch / 2 + kDetailsHeight > room) --pitch;
+  }
+  auto at = [pitch](int halves) { return halves * pitch / 2; };
+  const int rowOffsets[] = {at(kRowHalfPitches[0]), at(kRowHalfPitches[1]), at(kRowHalfPitches[2]),
+                            at(kRowHalfPitches[3]), at(kRowHalfPitches[4])};
+  const int statusX = frameX + frameW / 8 + 10;
+  // The large screen's wider status line still ends inside the frame.
+  const int statusW = large ? std::min(frameW * 5 / 4, frameX + frameW - 10 - statusX) : frameW * 3 / 4;
+  r[kScanStatusLine] = QRect(statusX, large ? base : base + at(1), statusW, large ? 50 : 40);
   const int captionX = frameX + toolbarHeight / 2;
   const int valueX = captionX + (large ? kLargeValueColumn : kValueColumn);
   const int rowHeight = large ? 32 : 20;
-  const int rowY[] = {base + kRowOffsets[0], base + kRowOffsets[1], base + kRowOffsets[2],
-                      in.diskImage ? -1 : base + kRowOffsets[3], base + kRowOffsets[in.diskImage ? 3 : 4]};
+  const int rowY[] = {base + rowOffsets[0], base + rowOffsets[1], base + rowOffsets[2],
+                      in.diskImage ? -1 : base + rowOffsets[3], base + rowOffsets[in.diskImage ? 3 : 4]};
   const int captions[] = {kScanElapsedCaption, kScanFirstCaption, kScanSecondCaption, kScanThirdCaption,
                           kScanNameCaption};
   const int values[] = {kScanElapsedValue, kScanFirstValue, kScanSecondValue, kScanThirdValue, kScanNameValue};
   const int valueWidths[] = {120, large ? 290 : 174, 145, 145, 448};
   // Right-hand column: the job texts, then Pause and Stop below them, clear
   // of the figures, which grow to the right with large numbers.
-  const int rightX = frameX + frameW - toolbarHeight / 2 - CR / 7 - kRightColumnInset;
-  const int jobHeight = large ? 32 : 26;
-  const int pauseY = base + (large ? kRowOffsets[3] : kRowOffsets[2]);
-  // On a narrow page Stop goes beside Pause, leaving the rows below free for the figures.
+  int rightX = frameX + frameW - toolbarHeight / 2 - CR / 7 - kRightColumnInset;
+  // On a narrow page the column moves right as far as the widest figure of
+  // the second row needs, Pause and Stop still inside the frame.
   const bool sideBySide = CR <= kNarrowClient && !large;
+  if (sideBySide && in.secondRowWidth > 0) {
+    const int buttonsWidth = kPauseSize.width() + kSideBySideGap + std::max(kPauseSize.width(), in.buttonWidth);
+    rightX = std::max(rightX, std::min(valueX + in.secondRowWidth + 10, frameX + frameW - 10 - buttonsWidth));
+  }
+  const int jobHeight = large ? 32 : 26;
+  const int pauseY = base + (large ? rowOffsets[3] : rowOffsets[2]);
+  // On a narrow page Stop goes beside Pause, leaving the rows below free for the figures.
   const QPoint stopAt = sideBySide ? QPoint(rightX + kPauseSize.width() + kSideBySideGap, pauseY)
                                    : QPoint(rightX, pauseY + kStopBelowPause);
   const int stopBottom = stopAt.y() + kPauseSize.height() + kSkinRoom;
@@ -115,30 +159,38 @@ std::map<int, QRect> ComputeScanLayout(const ScanLayoutInput& in) {
     const int captionWidth = i == 1 && large ? 260 : 220;
     r[captions[i]] = QRect(captionX, rowY[i], captionWidth, rowHeight);
     // A figure beside the buttons ends before them.
-    const int height = i == 4 ? 40 : rowHeight;
-    int width = valueWidths[i];
-    if (rowY[i] < stopBottom && rowY[i] + height > base + kRowOffsets[0]) width = std::min(width, rightX - 10 - valueX);
+    const int height = i == 4 ? kNameHeight : rowHeight;
+    int width = i == 1 ? std::max(valueWidths[i], in.secondRowWidth) : valueWidths[i];
+    if (rowY[i] < stopBottom && rowY[i] + height > base + rowOffsets[0]) width = std::min(width, rightX - 10 - valueX);
     r[values[i]] = QRect(valueX, rowY[i], std::max(0, width), height);
   }
 
-  r[kScanModeLabel] = QRect(rightX, base + kRowOffsets[0], large ? 450 : 300, jobHeight);
-  r[kScanDeviceLabel] = QRect(rightX, large ? base + kRowOffsets[1] : base + 80, large ? 450 : 150, jobHeight);
-  r[kScanCapacityLabel] = QRect(rightX, large ? base + kRowOffsets[2] : base + 100, large ? 450 : 150, jobHeight);
+  // The job texts half a row apart, at least a line of their text apart on
+  // a low page, where they are only as high as that line.
+  const int jobStep = std::max(pitch / 2, kMinJobStep);
+  const int jobH = pitch >= kRowPitch ? jobHeight : jobStep;
+  r[kScanModeLabel] = QRect(rightX, base + rowOffsets[0], large ? 450 : 300, large ? jobHeight : jobH);
+  r[kScanDeviceLabel] = QRect(rightX, large ? base + rowOffsets[1] : base + rowOffsets[0] + jobStep,
+                              large ? 450 : 150, large ? jobHeight : jobH);
+  r[kScanCapacityLabel] = QRect(rightX, large ? base + rowOffsets[2] : base + rowOffsets[0] + 2 * jobStep,
+                                large ? 450 : 150, large ? jobHeight : jobH);
   const int pauseX = rightX;
   r[kScanPauseButton] = QRect(QPoint(pauseX, pauseY), kPauseSize);
   r[kScanStopButton] = QRect(stopAt, kPauseSize);
 
   // Below the rows: sector line, progress bar, bar, hint and the details button.
-  const int F = in.diskImage ? base + kRowOffsets[2] : base + kRowOffsets[3];
+  const int F = in.diskImage ? base + rowOffsets[2] : base + rowOffsets[3];
   r[kScanSectorLine] =
-      QRect(frameX + frameW / 8 + 50, F + (large ? 140 : 80), large ? 2 * frameW : frameW / 2, large ? 32 : 14);
-  const int P = F + (large ? 240 : 100);
+      QRect(frameX + frameW / 8 + 50, F + (large ? 140 : at(4)), large ? 2 * frameW : frameW / 2, large ? 32 : 14);
+  const int nameY = base + rowOffsets[in.diskImage ? 3 : 4];
+  const int P = large ? F + 240 : std::max(F + at(kBarHalfPitches), nameY + kNameHeight + kNameToBar);
   r[kScanProgressBar] = QRect(frameX + frameW / 8, P, frameW * 3 / 4, large ? 25 : 18);
-  r[kScanBottomBar] = QRect(frameX, P + (large ? 200 : 40), frameW, large ? 30 : 15);
+  r[kScanBottomBar] = QRect(frameX, P + (large ? 200 : at(2)), frameW, large ? 30 : 15);
   const int hintInset = CR > kNarrowClient || large ? 90 : 50;
   const int hintX = frameX - hintInset;
-  r[kScanHintLabel] = QRect(hintX, P + (large ? 283 : 83), std::max(0, std::min(frameW - 200, pauseX - 10 - hintX)), 40);
-  r[kScanDetailsButton] = QRect(pauseX, P + (large ? 280 : 80), kDetailsWidth, 40);
+  r[kScanHintLabel] =
+      QRect(hintX, P + (large ? 283 : at(4) + 3), std::max(0, std::min(frameW - 200, pauseX - 10 - hintX)), 40);
+  r[kScanDetailsButton] = QRect(pauseX, P + (large ? 280 : at(kDetailsHalfPitches)), kDetailsWidth, kDetailsHeight);
   return r;
 }
 
@@ -248,6 +300,11 @@ void RecoveryAnalysis::SetUpScanPage() {
   pageFont.setWeight(QFont::Normal);
   pageFont.setStyleStrategy(QFont::PreferOutline);
   setFont(pageFont);
+  // The page font is the controls'; the menu bar keeps the one every page's
+  // menu bar has.
+  QFont menuFont = QApplication::font(MenuBar());
+  menuFont.setResolveMask(QFont::AllPropertiesResolved);
+  MenuBar()->setFont(menuFont);
 
   QFont bold(QStringLiteral("Arial"));
   bold.setPixelSize(kBoldTextPixels);
@@ -298,17 +355,14 @@ void RecoveryAnalysis::SetUpScanPage() {
   ToolbarButton(kToolBuy)->hide();
 
   const QString images = QString::fromStdString(g_AppState.imagesFolder);
-  const QPoint nextAt = nextButton->pos(), backAt = backButton->pos(), stopAt = stopButton->pos();
-  const QPoint pauseAt = pauseButton->pos();
   nextButton->LoadFourStateBitmap(images + QStringLiteral("/Next-btn.bmp"));
   backButton->LoadFourStateBitmap(images + QStringLiteral("/Back-btn.bmp"));
   stopButton->LoadFourStateBitmap(images + QStringLiteral("/Stop-btn.bmp"));
   // Pause wears the same skin as Stop beside it.
   pauseButton->LoadFourStateBitmap(images + QStringLiteral("/Pause-btn.bmp"));
-  nextButton->move(nextAt);
-  backButton->move(backAt);
-  stopButton->move(stopAt);
-  pauseButton->move(pauseAt);
+  // Again with the skins' sizes: the buttons keep their places, the column
+  // beside them makes room for them.
+  LayOut();
   nextButton->EnableButton(nextButton, 0);
 }
 
@@ -321,6 +375,10 @@ void RecoveryAnalysis::LayOut() {
   in.large = Geometry().large;
   in.vFactor = VFactor();
   in.diskImage = g_AppState.diskImageMode != 0;
+  // The sector figure "current/end" is at its widest with the end twice.
+  const QString end = QString::number(g_RangeEndSector);
+  in.secondRowWidth = QFontMetrics(firstValue->font()).horizontalAdvance(end + QLatin1Char('/') + end) + 8;
+  in.buttonWidth = pauseButton->width();
   const std::map<int, QRect> places = ComputeScanLayout(in);
   for (const auto& [id, widget] : layoutControls_) {
     auto it = places.find(id);

@@ -165,6 +165,10 @@ class CPieChartWnd : public QWidget {
   // Legend scroll-bar requests (the classic scroll codes).
   enum ScrollCode { kLineUp = 0, kLineDown = 1, kPageUp = 2, kPageDown = 3, kThumbPosition = 4, kThumbTrack = 5 };
 
+  // The panel is drawn at least this large: a chart placed smaller is cut.
+  static constexpr int kPanelMinWidth = 300;
+  static constexpr int kPanelMinHeight = 150;
+
   explicit CPieChartWnd(QWidget* parent = nullptr);
   ~CPieChartWnd() override;
 
@@ -248,6 +252,9 @@ class CPieChartWnd : public QWidget {
   std::vector<const PieChartSlice*> Slices() const;
   ChartRect PieArea() const;
   ChartRect LegendArea() const;
+  // The font the legend is drawn in: points from the legend's height, or
+  // the legend font size when one is set.
+  QFont LegendTextFont() const;
   const pie::LegendMetrics& Metrics() const { return metrics_; }
   int LegendContentHeight() const { return contentHeight_; }
   int LastFittingBottom() const { return lastFittingBottom_; }

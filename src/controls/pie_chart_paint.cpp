@@ -19,8 +19,8 @@ namespace {
 constexpr int kSelectionAlpha = 100;
 constexpr double kOutlineWidth3D = 0.8;
 constexpr int kPanelRadius = 30;
-constexpr int kPanelMinRight = 300;
-constexpr int kPanelMinBottom = 150;
+constexpr int kPanelMinRight = CPieChartWnd::kPanelMinWidth;
+constexpr int kPanelMinBottom = CPieChartWnd::kPanelMinHeight;
 
 QColor WithAlpha(QRgb argb, int alpha) {
   QColor c = QColor::fromRgb(qRed(argb), qGreen(argb), qBlue(argb));
@@ -124,13 +124,16 @@ void CPieChartWnd::DrawBackground(QPainter& p) {
              caption_);
 }
 
-void CPieChartWnd::DrawLegend(QPainter& p) {
-  const ChartRect area = LegendArea();
-  const int legendHeight = area.height();
-  double points = legendHeight / 25;
+QFont CPieChartWnd::LegendTextFont() const {
+  double points = LegendArea().height() / 25;
   if (points > 10) points = 11;
   if (legendFontSize_ > 0) points = legendFontSize_;
-  const QFont font = LegendFont(points);
+  return LegendFont(points);
+}
+
+void CPieChartWnd::DrawLegend(QPainter& p) {
+  const ChartRect area = LegendArea();
+  const QFont font = LegendTextFont();
   const QFontMetricsF fm(font, p.device());
   const int rowHeight = metrics_.rowHeight, gap = metrics_.gap, boxWidth = metrics_.boxWidth;
 

@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QProcess>
 #include <QRadioButton>
 #include <QScreen>
@@ -25,6 +26,7 @@
 #include <QToolTip>
 #include <QHelpEvent>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -66,15 +68,48 @@ namespace {
 const char* const kScreenEnv = "QM_LAYOUT_SCREEN";
 constexpr int kTitleBarHeight = 30;
 constexpr int kMinPieWidth = 100;
+constexpr int kMinLegendPixels = 9;  // 7 points at 96 dots per inch
 
 struct ScreenSize {
   int width, height;
 };
-const ScreenSize kScreens[] = {{1280, 900}, {1024, 768}};
+const ScreenSize kScreens[] = {{1280, 900}, {1024, 768}, {1024, 600}, {1366, 768}, {1920, 1080}, {3840, 2160}};
+const char kWalkSuite[] = "LayoutAtScreen";
+
+// How many tests of the per-screen walk this program holds: a run of the
+// walk passes only when every one of them ran and passed.
+int WalkTestCount() {
+  const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
+  for (int i = 0; i < unit.total_test_suite_count(); ++i) {
+    const ::testing::TestSuite& suite = *unit.GetTestSuite(i);
+    if (std::string(suite.name()) == kWalkSuite) return suite.total_test_count();
+  }
+  return 0;
+}
+
+// The number in the runner's closing "[  PASSED  ] N tests." line; -1 when
+// there is none.
+int PassedCount(const QByteArray& out) {
+  const QByteArray mark = "[  PASSED  ] ";
+  const qsizetype at = out.lastIndexOf(mark);
+  if (at < 0) return -1;
+  bool ok = false;
+  const int n = out.mid(at + mark.size()).split(' ').value(0).toInt(&ok);
+  return ok ? n : -1;
+}
+
+TEST(Layout, ARunOfNoTestIsNoPass) {
+  EXPECT_EQ(PassedCount("[==========] 0 tests ran.\n[  PASSED  ] 0 tests.\n"), 0);
+  EXPECT_EQ(PassedCount("[  PASSED  ] 6 tests.\n"), 6);
+  EXPECT_EQ(PassedCount("[  FAILED  ] 1 test\n"), -1);
+  EXPECT_GE(WalkTestCount(), 6);
+}
 
 // Runs this program again on an offscreen screen of each size, with only the
 // per-screen walk below enabled.
-TEST(Layout, EveryPageAndDialogFitsAtBothScreenSizes) {
+TEST(Layout, EveryPageAndDialogFitsAtEveryScreenSize) {
+  const int expected = WalkTestCount();
+  ASSERT_GT(expected, 0) << "no per-screen walk is compiled in";
   for (const ScreenSize& s : kScreens) {
     const QString tag = QStringLiteral("%1x%2").arg(s.width).arg(s.height);
     SCOPED_TRACE(tag.toStdString());
@@ -95,11 +130,12 @@ TEST(Layout, EveryPageAndDialogFitsAtBothScreenSizes) {
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(),
                 {"-platform", "offscreen:configfile=" + config, "--gtest_also_run_disabled_tests",
-                 "--gtest_filter=LayoutAtScreen.*"});
+                 QStringLiteral("--gtest_filter=%1.*").arg(QString::fromLatin1(kWalkSuite))});
     ASSERT_TRUE(child.waitForFinished(180000));
     const QByteArray out = child.readAll();
     EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
-    EXPECT_TRUE(out.contains("[  PASSED  ]")) << out.toStdString();
+    // Every walk ran and passed: a filter that matched nothing is no pass.
+    EXPECT_EQ(PassedCount(out), expected) << out.toStdString();
   }
 }
 
@@ -201,8 +237,35 @@ bool TipShowsWholeText(const QTreeWidget* list, QTreeWidgetItem* item, int colum
   return shown;
 }
 
+// Items below the top level of a tree (the device tree's partitions) show
+// their whole label in the visible width: neither cut with an ellipsis nor
+// pushed past the tree's right edge.
+void CheckTreeLabels(QTreeWidget* tree, const QString& where, std::vector<std::string>& faults) {
+  if (tree->topLevelItemCount() == 0 || tree->columnCount() != 1) return;
+  const QFontMetrics fm(tree->font());
+  for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+    QTreeWidgetItem* item = *it;
+    if (!item->parent() || item->isHidden()) continue;
+    bool shown = true;
+    for (QTreeWidgetItem* p = item->parent(); p; p = p->parent()) shown = shown && p->isExpanded();
+    if (!shown || item->text(0).isEmpty()) continue;
+    const QRect cell = tree->visualItemRect(item);
+    int need = QFontMetrics(item->font(0)).horizontalAdvance(item->text(0)) + 8;
+    if (!item->icon(0).isNull()) need += tree->iconSize().width() + 4;
+    if (cell.width() < need || cell.left() + need > tree->viewport()->width()) {
+      faults.push_back((where + QStringLiteral(": \"%1\" needs %2 px from x %3, shows %4")
+                                    .arg(item->text(0))
+                                    .arg(need)
+                                    .arg(cell.left())
+                                    .arg(std::min(cell.width(), tree->viewport()->width() - cell.left())))
+                           .toStdString());
+    }
+  }
+}
+
 void CheckListCells(QTreeWidget* list, const QString& where, std::vector<std::string>& faults) {
   if (!list->isVisible() || list->topLevelItemCount() == 0) return;
+  CheckTreeLabels(list, where, faults);
   auto* colored = qobject_cast<CColoredListCtrl*>(list);
   const QFontMetrics fm(list->font());
   for (int c = 0; c < list->columnCount(); ++c) {
@@ -279,6 +342,19 @@ void Walk(const QWidget* parent, const QString& where, std::vector<std::string>&
         faults.push_back((where + ": " + d + QStringLiteral(" legend at %1,%2").arg(legend.left).arg(legend.top)).toStdString());
       if (legend.left < pie.right && pie.right > 0 && legend.top < pie.bottom && legend.left > pie.left)
         faults.push_back((where + ": " + d + " legend over the pie").toStdString());
+      // The panel is drawn whole, and the legend can be read: text of 7
+      // points or more, rows at least a line apart, all inside the chart.
+      if (chart->width() < CPieChartWnd::kPanelMinWidth || chart->height() < CPieChartWnd::kPanelMinHeight)
+        faults.push_back((where + ": " + d + " cuts its panel").toStdString());
+      const QFontInfo legendFont(chart->LegendTextFont());
+      const int lineHeight = QFontMetrics(chart->LegendTextFont()).height();
+      const pie::LegendMetrics m = chart->Metrics();
+      if (legendFont.pixelSize() < kMinLegendPixels || m.rowHeight + m.gap < lineHeight)
+        faults.push_back((where + ": " + d + QStringLiteral(" legend text of %1 px in rows %2 px apart")
+                                                 .arg(legendFont.pixelSize()).arg(m.rowHeight + m.gap)).toStdString());
+      const int rowsBottom = legend.top + std::min(chart->LegendContentHeight(), chart->LastFittingBottom());
+      if (rowsBottom > chart->height())
+        faults.push_back((where + ": " + d + QStringLiteral(" legend rows end at %1").arg(rowsBottom)).toStdString());
     }
     if (!IsComposite(w)) Walk(w, where, faults);
   }
@@ -298,7 +374,7 @@ class LayoutAtScreen : public ::testing::Test {
  protected:
   void SetUp() override {
     tag_ = qEnvironmentVariable(kScreenEnv);
-    ASSERT_FALSE(tag_.isEmpty()) << "runs only from Layout.EveryPageAndDialogFitsAtBothScreenSizes";
+    ASSERT_FALSE(tag_.isEmpty()) << "runs only from Layout.EveryPageAndDialogFitsAtEveryScreenSize";
     ResetAppState();
     LoadStartupSettings();
     g_AppState.windowTitle = u"Quillmoren Data Recovery Wizard - Deleted Data Recovery";
@@ -318,6 +394,14 @@ class LayoutAtScreen : public ::testing::Test {
                                         << "x" << frame.height() << " leaves the screen";
     std::vector<std::string> faults;
     Walk(&window, QString::fromLatin1(name), faults);
+    // Every page's menu bar is drawn in the one font menu bars have.
+    for (const QMenuBar* bar : window.findChildren<QMenuBar*>()) {
+      const QFontInfo got(bar->font()), want(QApplication::font(bar));
+      if (got.pixelSize() != want.pixelSize() || got.family() != want.family())
+        faults.push_back(std::string(name) + ": menu bar in " + got.family().toStdString() + " " +
+                         std::to_string(got.pixelSize()) + " px, not " + want.family().toStdString() + " " +
+                         std::to_string(want.pixelSize()) + " px");
+    }
     for (const std::string& f : faults) ADD_FAILURE() << f;
     const QString path = QStringLiteral(QM_TEST_OUTPUT_DIR "/layout-%1-%2.png").arg(tag_, QString::fromLatin1(name));
     EXPECT_TRUE(window.grab().save(path)) << path.toStdString();
@@ -380,8 +464,10 @@ TEST_F(LayoutAtScreen, DISABLED_ModePageAndMessages) {
 TEST_F(LayoutAtScreen, DISABLED_DevicePageWithADisk) {
   test::TempDir dir;
   auto disks = test::MakeDisks(dir, {"mbr"});
-  QM_REQUIRE_FIXTURE(disks);
-  test::PresentImages present({disks.path("mbr.img")});
+  ASSERT_TRUE(disks.ok()) << disks.skipReason;
+  auto fat = test::MakeFatImages(dir, {"fat16"});
+  ASSERT_TRUE(fat.ok()) << fat.skipReason;
+  test::PresentImages present({disks.path("mbr.img")}, {fat.path("fat16.img")});
   g_AppState.recoveryMode = 1;
   DeletedFilesRecovery page;
   page.FillTreeOnce();
@@ -390,6 +476,36 @@ TEST_F(LayoutAtScreen, DISABLED_DevicePageWithADisk) {
   Check(page, "device_page_disk");
   tree->OnLButtonDown(tree->TopItem()->child(0)->child(0), CFolderTreeCtrl::kOnLabel);
   Check(page, "device_page_partition");
+  // A logical drive that is an image file: its size and free space come
+  // from its own boot sector and FAT, and the chart shows them.
+  tree->OnLButtonDown(tree->DrivesItem()->child(0), CFolderTreeCtrl::kOnLabel);
+  Check(page, "device_page_volume");
+  EXPECT_GT(g_VolumeCapacityBytes, 0);
+  EXPECT_GT(g_VolumeUsedBytes, 0);
+  EXPECT_GT(g_VolumeFreeBytes, 0);
+  EXPECT_EQ(page.Chart()->SliceCount(), 2);
+  EXPECT_TRUE(page.PanelRow(2)->text().startsWith("Capacity : ")) << page.PanelRow(2)->text().toStdString();
+  EXPECT_FALSE(page.PanelRow(2)->text().endsWith(" 0")) << page.PanelRow(2)->text().toStdString();
+  // The disk-image page shows the same drive's space.
+  CreateDiskImage image;
+  Check(image, "disk_image_page_volume");
+  EXPECT_GT(image.findChild<CPieChartWnd*>()->SliceCount(), 0);
+}
+
+TEST_F(LayoutAtScreen, DISABLED_DevicePageForAWholeDisk) {
+  test::TempDir dir;
+  auto disks = test::MakeDisks(dir, {"mbr"});
+  ASSERT_TRUE(disks.ok()) << disks.skipReason;
+  test::PresentImages present({disks.path("mbr.img")});
+  // Create Disk Image: the range fields beside the disk's rows.
+  g_AppState.recoveryMode = 5;
+  g_AppState.wholeDiskMode = 1;
+  g_AppState.diskImageMode = 1;
+  DeletedFilesRecovery page;
+  page.FillTreeOnce();
+  CFolderTreeCtrl* tree = page.Tree();
+  tree->OnLButtonDown(tree->TopItem()->child(0), CFolderTreeCtrl::kOnLabel);
+  Check(page, "device_page_whole_disk");
 }
 
 TEST_F(LayoutAtScreen, DISABLED_ScanPageForEachKindOfJob) {
@@ -423,10 +539,12 @@ TEST_F(LayoutAtScreen, DISABLED_ScanPageForEachKindOfJob) {
     // The widest figures a large disk gives.
     page.ShowStatistics(7814037167ull, 4294967295u, 4294967295u, u"C:\\SOME FOLDER\\A LONG FILE NAME.DOCX", 'a');
     QApplication::processEvents();
+    // The sector figures as a scan of the whole disk shows them at its end.
+    page.ShowStatistics(7814037167ull, 4294967295u, 4294967295u, u"C:\\SOME FOLDER\\A LONG FILE NAME.DOCX", 'e');
+    QApplication::processEvents();
     for (CTransparentStatic* v : {page.firstValue, page.secondValue, page.thirdValue}) {
       if (v->text().isEmpty()) v->setText(QStringLiteral("4294967295"));
     }
-    page.firstValue->setText(QStringLiteral("7814037167"));
     page.elapsedValue->setText(QStringLiteral("123 : 59 : 59"));
     page.sectorLine->setText(QStringLiteral("7814037167 / 7814037167"));
     Check(page, k.name);

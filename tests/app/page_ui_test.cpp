@@ -29,10 +29,15 @@ TEST(PageGeometry, SizeFactorsAndFontPoints) {
       {3840, 2160, 144, QRect(100, 50, 2360, 1500), 1.0, 9},
       {1920, 1080, 144, QRect(100, 50, 1080, 668), 96.0 / 144, 6},
       {1920, 1080, 96, QRect(100, 50, 1080, 668), 1.0, 9},
-      {1025, 768, 96, QRect(100, 50, 1080, 668), 1.0, 9},
+      // Just past the narrow rule: the usual page, cut to what the desktop leaves.
+      {1025, 768, 96, QRect(100, 50, 925, 668), 1.0, 9},
       {1024, 768, 96, QRect(100, 50, 924, 668), 1.0, 9},
       {800, 600, 96, QRect(100, 50, 700, 500), 1.0, 9},
       {300, 300, 96, QRect(100, 50, 280, 250), 1.0, 9},  // never below the minimum
+      // Wide enough for the usual page but too low or too narrow for it: the page still fits.
+      {1280, 600, 96, QRect(100, 50, 1080, 500), 1.0, 9},
+      {1100, 900, 96, QRect(100, 50, 1000, 668), 1.0, 9},
+      {1366, 768, 96, QRect(100, 50, 1080, 668), 1.0, 9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.desktopW << "x" << c.desktopH << " @" << c.dpi);
