@@ -13,6 +13,7 @@
 #include "copy_test_util.h"
 #include "engines/copy_out.h"
 #include "engines/file_copiers.h"
+#include "engines/ntfs_records.h"
 #include "engines/ntfs_runs.h"
 
 namespace qm {
@@ -157,6 +158,36 @@ TEST_F(NtfsDataCopyTest, ADamagedUnitMakesTheFileIncomplete) {
   const std::string preview = dir_.file("preview-mixed.bin");
   EXPECT_EQ(Copy("comp/mixed.bin", preview, 0).size(), want.size());
   EXPECT_TRUE(IncompleteCopiedFiles().empty());
+}
+
+// A compression unit of a size no writer makes (none, or 2^12 clusters) is
+// not buffered: the file is copied as its clusters hold it and named
+// incomplete.
+TEST_F(NtfsDataCopyTest, AnUnusableCompressionUnitIsCopiedAsStoredAndIncomplete) {
+  const uint32_t record = records_.at("comp/mixed.bin");
+  const uint64_t size = sizes_.at("comp/mixed.bin");
+  std::vector<uint8_t> rec = test::ReadRecord(v_, record);
+  ApplyFixups(rec);
+  size_t attr = 0;
+  ASSERT_EQ(FindDataAttribute(rec, &attr), kDataNonResident);
+  constexpr size_t kCompressionUnitField = 0x22;
+  ASSERT_LT(attr + kCompressionUnitField, 510u);  // clear of the fix-up bytes
+  RunTable runs;
+  LoadFileRuns(0, volume_.c_str(), MftRecordToSector(record), runs, v_.sectorsPerCluster);
+  const std::string stored = test::ReadThroughRuns(v_, runs, size);
+  for (const uint8_t shift : {uint8_t{0}, uint8_t{12}}) {
+    SCOPED_TRACE(static_cast<int>(shift));
+    ResetCopyTotals();
+    {
+      std::fstream img(volume_, std::ios::in | std::ios::out | std::ios::binary);
+      img.seekp(static_cast<std::streamoff>(MftRecordToSector(record) * v_.bytesPerSector + attr +
+                                            kCompressionUnitField));
+      img.write(reinterpret_cast<const char*>(&shift), 1);
+    }
+    const std::string out = dir_.file("unit" + std::to_string(shift) + ".bin");
+    EXPECT_TRUE(test::SameBytes(Copy("comp/mixed.bin", out, 1), stored));
+    EXPECT_EQ(IncompleteCopiedFiles(), std::vector<std::string>{out});
+  }
 }
 
 }  // namespace
