@@ -93,7 +93,6 @@ void CollectAttributeListRecords(uint64_t sector, const char* devicePath, std::v
 // Non-resident attribute flags: how the clusters hold the value.
 inline constexpr uint16_t kAttrFlagCompressed = 0x0001;
 inline constexpr uint16_t kAttrFlagEncrypted = 0x4000;
-inline constexpr uint16_t kAttrFlagSparse = 0x8000;
 
 // What the header of a file's unnamed non-resident $DATA (its extent at VCN
 // 0) says about the bytes its runs hold.
