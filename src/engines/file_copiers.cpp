@@ -19,6 +19,7 @@
 #include "diskio/sector_io.h"
 #include "engines/copy_out.h"
 #include "engines/fat_directory.h"
+#include "engines/lznt1.h"
 #include "engines/ntfs_records.h"
 #include "engines/ntfs_runs.h"
 #include "engines/recovery_filter.h"
@@ -232,6 +233,12 @@ class Output {
     }
   }
   uint64_t written() const { return written_; }
+  int normalCopy() const { return normal_ ? 1 : 0; }
+  // The file cannot come back as it was, whatever reaches it: named at the
+  // end of the copy-out.
+  void Incomplete() {
+    if (normal_) NoteIncompleteCopiedFile(path_);
+  }
 
  private:
   void Failed(int cause) {
@@ -623,20 +630,54 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
   out.Finish();
 }
 
-static void CopyRuns(std::u16string_view name, const std::string& fullPath, uint64_t size, int normalCopy,
-                     uint32_t fileTimeHigh, uint32_t fileTimeLow, MadeFile* made) {
-  Output out(fullPath, name, size, normalCopy, uint64_t{fileTimeHigh} << 32 | fileTimeLow, made);
-  if (!out.Create()) return;
+namespace {
+
+// How the clusters of a non-resident $DATA hold the file's bytes.
+struct DataLayout {
+  uint64_t initialized = UINT64_MAX;  // bytes from here on are zeros
+  uint32_t unitClusters = 0;          // compressed: clusters per unit; 0 plain
+  bool asStored = false;              // cannot be turned into the file's bytes here
+};
+
+// Compression units larger than this are not what any writer makes: the file
+// is copied as stored rather than buffered unit by unit.
+constexpr uint64_t kMaxCompressionUnitBytes = 2 * 1024 * 1024;
+constexpr uint8_t kMaxCompressionUnitShift = 8;
+
+DataLayout LayoutOf(const DataAttributeHeader& h, uint64_t clusterBytes) {
+  DataLayout l;
+  if (!h.found) return l;
+  if (h.initializedSize < h.dataSize) l.initialized = h.initializedSize;
+  // Encrypted data cannot be decrypted here: it is copied as it lies.
+  if (h.flags & kAttrFlagEncrypted) {
+    l.asStored = true;
+  } else if (h.flags & kAttrFlagCompressed) {
+    const uint8_t shift = h.compressionUnit;
+    if (shift == 0 || shift > kMaxCompressionUnitShift || clusterBytes == 0 ||
+        (uint64_t{1} << shift) * clusterBytes > kMaxCompressionUnitBytes)
+      l.asStored = true;
+    else
+      l.unitClusters = 1u << shift;
+  }
+  return l;
+}
+
+// Zeros the bytes of buf [0, n) that lie at or past the initialised size,
+// buf holding the file from fileAt on.
+void ZeroPastInitialized(uint8_t* buf, size_t n, uint64_t fileAt, uint64_t initialized) {
+  if (fileAt + n <= initialized) return;
+  const size_t keep = fileAt >= initialized ? 0 : static_cast<size_t>(initialized - fileAt);
+  std::fill(buf + keep, buf + n, 0);
+}
+
+// The plain copy: each extent's sectors in turn, sparse ones as zeros.
+void CopyPlainExtents(Output& out, const ExtentList& extents, uint64_t size, uint64_t initialized) {
   const uint32_t bps = SourceSectorBytes();
   const int64_t spc = g_AppState.scanGeometry.sectorsPerCluster;
-  if (bps == 0) {
-    out.Finish();
-    return;
-  }
   const size_t blockSectors = BlockSectors(bps);
   std::vector<uint8_t> buf = SectorBuffer(blockSectors, bps);
-  const uint64_t volumeEnd = VolumeEndSector(false, normalCopy);
-  for (const ExtentNode& extent : CurrentCopyJob(normalCopy).extents) {
+  const uint64_t volumeEnd = VolumeEndSector(false, out.normalCopy());
+  for (const ExtentNode& extent : extents) {
     int64_t sectors = extent.length;
     if (spc > 0) sectors -= sectors % spc;
     // A run reaching past the volume is not data: the file ends short at
@@ -655,17 +696,106 @@ static void CopyRuns(std::u16string_view name, const std::string& fullPath, uint
       const uint64_t n = std::min<uint64_t>(blockSectors, static_cast<uint64_t>(sectors - at));
       const size_t bytes = static_cast<size_t>(std::min<uint64_t>(n * bps, size - out.written()));
       std::fill(buf.begin(), buf.end(), 0);
-      if (!extent.sparse() && extent.start >= 0)
-        out.ReadSource(static_cast<uint64_t>(extent.start + at), static_cast<uint32_t>(DivideUp(bytes, bps)),
+      // Past the initialised size the clusters hold nothing of the file.
+      const uint64_t fileAt = out.written();
+      if (!extent.sparse() && extent.start >= 0 && fileAt < initialized) {
+        const uint64_t wanted = std::min<uint64_t>(bytes, initialized - fileAt);
+        out.ReadSource(static_cast<uint64_t>(extent.start + at), static_cast<uint32_t>(DivideUp(wanted, bps)),
                        buf.data());
-      if (!out.Put(buf.data(), bytes)) {
-        out.Finish();
-        return;
+        ZeroPastInitialized(buf.data(), bytes, fileAt, initialized);
       }
+      if (!out.Put(buf.data(), bytes)) return;
       out.Report();
       at += static_cast<int64_t>(n);
     }
-    if (out.written() >= size || pastEnd) break;
+    if (out.written() >= size || pastEnd) return;
+  }
+}
+
+// One stretch of a compression unit: sectors on the source, or sparse.
+struct UnitPiece {
+  bool sparse = true;
+  uint64_t start = 0;
+  uint64_t clusters = 0;
+};
+
+// The compressed copy, one compression unit at a time: a unit whose
+// clusters are all on disk is stored as it is, one with none reads as zeros,
+// and one with some is LZNT1 data in those, decompressed. A unit that does
+// not decompress makes the file incomplete.
+void CopyCompressedUnits(Output& out, const ExtentList& extents, uint64_t size, const DataLayout& layout) {
+  const uint32_t bps = SourceSectorBytes();
+  const uint64_t spc = static_cast<uint64_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster));
+  if (spc == 0) return;
+  const uint64_t clusterBytes = spc * bps;
+  std::vector<uint8_t> unit(static_cast<size_t>(layout.unitClusters * clusterBytes));
+  std::vector<uint8_t> packed(unit.size());
+  const uint64_t volumeEnd = VolumeEndSector(false, out.normalCopy());
+  size_t index = 0;     // extent being taken
+  uint64_t taken = 0;   // its clusters already taken
+  std::vector<UnitPiece> pieces;
+  while (out.written() < size) {
+    pieces.clear();
+    uint64_t covered = 0, stored = 0;
+    while (covered < layout.unitClusters && index < extents.size()) {
+      const ExtentNode& e = extents[index];
+      const uint64_t clusters = e.length > 0 ? static_cast<uint64_t>(e.length) / spc : 0;
+      if (taken >= clusters) {
+        ++index;
+        taken = 0;
+        continue;
+      }
+      const uint64_t take = std::min(layout.unitClusters - covered, clusters - taken);
+      const bool sparse = e.sparse() || e.start < 0;
+      pieces.push_back({sparse, sparse ? 0 : static_cast<uint64_t>(e.start) + taken * spc, take});
+      covered += take;
+      if (!sparse) stored += take;
+      taken += take;
+    }
+    // The runs end: the file ends short, named incomplete.
+    if (covered == 0) return;
+    // Clusters past the volume are not data: the file ends short before them.
+    for (const UnitPiece& p : pieces)
+      if (!p.sparse && (p.start >= volumeEnd || p.clusters * spc > volumeEnd - p.start)) return;
+    if (!out.Proceed()) return;
+    const uint64_t fileAt = out.written();
+    const size_t bytes = static_cast<size_t>(std::min<uint64_t>(covered * clusterBytes, size - fileAt));
+    std::fill(unit.begin(), unit.end(), 0);
+    if (stored > 0 && fileAt < layout.initialized) {
+      // Whole: the unit itself; in part: its compressed data.
+      uint8_t* into = stored == covered ? unit.data() : packed.data();
+      size_t at = 0;
+      for (const UnitPiece& p : pieces) {
+        if (p.sparse) continue;
+        out.ReadSource(p.start, static_cast<uint32_t>(p.clusters * spc), into + at);
+        at += static_cast<size_t>(p.clusters * clusterBytes);
+      }
+      if (stored != covered &&
+          !Lznt1Decompress(std::span<const uint8_t>(packed.data(), at),
+                           std::span<uint8_t>(unit.data(), static_cast<size_t>(covered * clusterBytes))))
+        out.Incomplete();
+      ZeroPastInitialized(unit.data(), bytes, fileAt, layout.initialized);
+    }
+    if (!out.Put(unit.data(), bytes)) return;
+    out.Report();
+  }
+}
+
+}  // namespace
+
+static void CopyRuns(std::u16string_view name, const std::string& fullPath, uint64_t size, int normalCopy,
+                     uint32_t fileTimeHigh, uint32_t fileTimeLow, MadeFile* made, const DataLayout& layout = {}) {
+  Output out(fullPath, name, size, normalCopy, uint64_t{fileTimeHigh} << 32 | fileTimeLow, made);
+  if (!out.Create()) return;
+  // What cannot be turned into the file's bytes is copied as it lies and
+  // never counted as recovered.
+  if (layout.asStored) out.Incomplete();
+  if (SourceSectorBytes() != 0) {
+    const ExtentList& extents = CurrentCopyJob(normalCopy).extents;
+    if (layout.unitClusters != 0 && !layout.asStored)
+      CopyCompressedUnits(out, extents, size, layout);
+    else
+      CopyPlainExtents(out, extents, size, layout.initialized);
   }
   out.Finish();
 }
@@ -733,13 +863,15 @@ void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint
   }
 
   RunTable runs;
-  LoadFileRuns(volumeStart, SelectedDevicePath(), recordSector, runs,
-               static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster)), recordOffset);
+  DataAttributeHeader header;
+  const uint32_t spc = static_cast<uint32_t>(std::max(0, g_AppState.scanGeometry.sectorsPerCluster));
+  LoadFileRuns(volumeStart, SelectedDevicePath(), recordSector, runs, spc, recordOffset, &header);
   ExtentList& extents = CurrentCopyJob(normalCopy).extents;
   extents.clear();
   for (size_t i = 0; i < runs.count(); ++i) AppendExtentNode(&extents, runs.starts[i], runs.lengths[i]);
   if (!extents.empty())
-    CopyRuns(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow, &made);
+    CopyRuns(name, fullPath, size, normalCopy, fileTimeHigh, fileTimeLow, &made,
+             LayoutOf(header, uint64_t{spc} * bps));
   else
     lost();
   extents.clear();

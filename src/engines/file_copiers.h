@@ -132,7 +132,9 @@ void CopyFatFile(std::string fullPath, std::u16string name, uint32_t size, uint3
 // --- NTFS ---
 // Writes one NTFS file from its MFT record at recordSector (recordOffset
 // bytes into it, where a sector holds several records): resident data
-// as it stands, non-resident data through its runs.
+// as it stands, non-resident data through its runs, zeros past its
+// initialised size, compressed data decompressed unit by unit. Encrypted
+// data, and a unit that does not decompress, make the file incomplete.
 void CopyNtfsFile(std::string fullPath, std::u16string name, uint64_t size, uint64_t recordSector,
                   uint32_t parentKey, uint32_t mftRecord, int normalCopy, int deleted, uint32_t fileTimeHigh,
                   uint32_t fileTimeLow, uint32_t recordOffset = 0);

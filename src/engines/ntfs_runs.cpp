@@ -21,9 +21,12 @@ int32_t g_MftRunCount = 0;
 namespace {
 
 // Non-resident attribute header.
+constexpr size_t kAttrFlagsField = 12;
 constexpr size_t kAttrLowestVcnField = 16;
 constexpr size_t kAttrRunsOffsetField = 32;
+constexpr size_t kAttrCompressionUnitField = 34;
 constexpr size_t kAttrRealSizeField = 48;
+constexpr size_t kAttrInitializedSizeField = 56;
 constexpr size_t kNonResidentHeader = 64;
 
 // $ATTRIBUTE_LIST entry.
@@ -88,6 +91,16 @@ size_t DecodeAttributeRuns(const ByteReader& attr, RunTable& runs, uint64_t volu
                         attr.size(), spc, maxRuns);
 }
 
+// The header fields of a non-resident attribute (the reader spans exactly it).
+void ReadDataHeader(const ByteReader& attr, DataAttributeHeader* header) {
+  if (!header || attr.size() < kNonResidentHeader) return;
+  header->found = true;
+  header->flags = attr.u16(kAttrFlagsField);
+  header->compressionUnit = attr.u8(kAttrCompressionUnitField);
+  header->dataSize = attr.u64(kAttrRealSizeField);
+  header->initializedSize = attr.u64(kAttrInitializedSizeField);
+}
+
 // Clusters a decoded extent covers (lengths are in sectors).
 uint64_t ExtentClusters(const RunTable& runs, size_t from, uint32_t spc) {
   uint64_t sectors = 0;
@@ -150,8 +163,10 @@ using RecordMapper = std::function<uint64_t(uint64_t)>;
 // extents in VCN order. mapper turns an MFT record number into its sector
 // (0 when unknown).
 size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
-                    uint32_t spc, const RecordMapper& mapper, uint32_t recordOffset = 0) {
+                    uint32_t spc, const RecordMapper& mapper, uint32_t recordOffset = 0,
+                    DataAttributeHeader* header = nullptr) {
   table.clear();
+  if (header) *header = DataAttributeHeader{};
   if (spc == 0) return 0;
   std::vector<uint8_t> base = ReadFileRecord(devicePath, recordSector, recordOffset);
   if (base.empty()) return 0;
@@ -165,7 +180,10 @@ size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recor
       resident = true;
       return true;
     }
-    if (a.u64(kAttrLowestVcnField) == 0) DecodeAttributeRuns(a, table, volumeStart, spc, kMaxFileRuns);
+    if (a.u64(kAttrLowestVcnField) == 0) {
+      DecodeAttributeRuns(a, table, volumeStart, spc, kMaxFileRuns);
+      ReadDataHeader(a, header);
+    }
     return true;
   });
   if (resident) {
@@ -218,6 +236,7 @@ size_t LoadDataRuns(uint64_t volumeStart, const char* devicePath, uint64_t recor
         return false;
       if (a.u64(kAttrLowestVcnField) != e.startVcn) return false;
       DecodeAttributeRuns(a, table, volumeStart, spc, kMaxFileRuns);
+      if (e.startVcn == 0) ReadDataHeader(a, header);
       return true;
     });
     if (!found || table.count() == before) break;
@@ -399,10 +418,10 @@ void CollectAttributeListRecords(uint64_t sector, const char* devicePath, std::v
 }
 
 size_t LoadFileRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
-                    uint32_t sectorsPerCluster, uint32_t recordOffset) {
+                    uint32_t sectorsPerCluster, uint32_t recordOffset, DataAttributeHeader* header) {
   return LoadDataRuns(
       volumeStart, devicePath, recordSector, table, sectorsPerCluster,
-      [](uint64_t number) { return MftRecordToSector(number); }, recordOffset);
+      [](uint64_t number) { return MftRecordToSector(number); }, recordOffset, header);
 }
 
 std::vector<uint8_t> ReadIntactMirrorRecord(uint64_t volumeStart, const char* devicePath, uint64_t number,

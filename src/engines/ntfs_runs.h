@@ -90,11 +90,26 @@ std::vector<AttributeListEntry> ReadAttributeList(std::span<const uint8_t> recor
 void CollectAttributeListRecords(uint64_t sector, const char* devicePath, std::vector<uint32_t>* records,
                                  uint64_t volumeStart, uint32_t type, uint32_t sectorsPerCluster);
 
+// Non-resident attribute flags: how the clusters hold the value.
+inline constexpr uint16_t kAttrFlagCompressed = 0x0001;
+inline constexpr uint16_t kAttrFlagEncrypted = 0x4000;
+
+// What the header of a file's unnamed non-resident $DATA (its extent at VCN
+// 0) says about the bytes its runs hold.
+struct DataAttributeHeader {
+  bool found = false;
+  uint16_t flags = 0;
+  uint8_t compressionUnit = 0;  // clusters per compression unit, as a power of 2
+  uint64_t dataSize = 0;
+  uint64_t initializedSize = 0;  // bytes past it read as zeros
+};
+
 // Fills table (cleared first) with the unnamed $DATA runs of the file whose
 // FILE record lies at recordSector (recordOffset bytes into it), following its attribute list; resident
-// data gives no runs. Returns the number of runs.
+// data gives no runs. header, when given, receives the attribute's header.
+// Returns the number of runs.
 size_t LoadFileRuns(uint64_t volumeStart, const char* devicePath, uint64_t recordSector, RunTable& table,
-                    uint32_t sectorsPerCluster, uint32_t recordOffset = 0);
+                    uint32_t sectorsPerCluster, uint32_t recordOffset = 0, DataAttributeHeader* header = nullptr);
 
 // Records 0 to 3 of the $MFT have a second copy in $MFTMirr.
 inline constexpr uint64_t kMirroredRecords = 4;
