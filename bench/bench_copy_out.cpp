@@ -14,6 +14,7 @@
 //   QM_BENCH_ONLY=icat,small,volume,deleted,tsk-small,tsk-large picks rows.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,10 +119,10 @@ qm::bench::Pair Turns(const std::function<void()>& ours, const std::string& ours
 using Listing = std::map<std::string, std::string>;
 
 std::string Fingerprint(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  const std::string bytes = s.str();
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::string bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
 }
 
