@@ -11,7 +11,8 @@
 //   five times in turns with the page cache written back before each run,
 //   and checks that both sides wrote the same files with the same bytes.
 //
-//   QM_BENCH_ONLY=icat,small,volume,deleted,tsk-small,tsk-large picks rows.
+//   QM_BENCH_ONLY=icat,small,volume,deleted,tsk-small,tsk-large picks rows;
+//   QM_BENCH_FS=FAT32 or NTFS the file system of the tsk rows.
 #include <unistd.h>
 
 #include <algorithm>
@@ -393,6 +394,7 @@ void TskWholeVolume(const qm::bench::Scratch& scratch, const std::string& label,
   const std::string ours = scratch.file("tsk-ours"), theirs = scratch.file("tsk-theirs");
   for (bool ntfs : {false, true}) {
     const char* name = ntfs ? "NTFS" : "FAT32";
+    if (const char* only = std::getenv("QM_BENCH_FS"); only && std::string(only) != name) continue;
     const std::string image = scratch.file("tsk.img");
     const bool made = ntfs ? NtfsMountable() && MakeNtfs(image, imageSize, tree, mount) : MakeFat(image, imageSize, tree);
     if (!made || !Select(image, ntfs ? u"NTFS" : u"FAT32")) {
@@ -470,7 +472,7 @@ int main() {
   if (Wanted("small")) SmallFiles(scratch);
   if (Wanted("volume") || Wanted("deleted")) VolumeRows(scratch);
   if (Wanted("tsk-small")) TskWholeVolume(scratch, "100k files of 1-4 KiB", 100, 1000, 1024, 4096, "1G");
-  if (Wanted("tsk-large")) TskWholeVolume(scratch, "4 files of 256 MiB", 1, 4, 256u << 20, 256u << 20, "1200M");
+  if (Wanted("tsk-large")) TskWholeVolume(scratch, "4 files of 256 MiB", 1, 4, 256u << 20, 256u << 20, "1536M");
   if (Wanted("icat")) IcatRows(scratch);
   return 0;
 }
