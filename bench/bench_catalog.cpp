@@ -86,7 +86,7 @@ int main() {
   const std::string keys = dir.file("keys.txt");
   Run("scan-like", true, keys, false);  // warms the heap and the page cache
   std::vector<double> ours[2], theirs[2];
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < qm::bench::kRounds; ++round) {
     for (int o = 0; o < 2; ++o) {
       const Timing t = Run(o == 0 ? "scan-like" : "random", o == 0, keys, round == 0);
       ours[o].push_back(t.total);
@@ -94,7 +94,7 @@ int main() {
     }
   }
   for (int o = 0; o < 2; ++o)
-    qm::bench::Row(std::string("insert 1M files, ") + (o == 0 ? "scan-like" : "random") + " order (median of 3)",
+    qm::bench::Row(std::string("insert 1M files, ") + (o == 0 ? "scan-like" : "random") + " order (median of 5)",
                    qm::bench::Median(ours[o]), "sort -s -n (same keys)", qm::bench::Median(theirs[o]));
   return 0;
 }

@@ -2,7 +2,7 @@
 // itself. Makes a sparse 4 GiB FAT32 image with a few hundred folders
 // (mkfs.fat + mtools), then times the formatted recovery's lost-folder scan
 // and the partition search over it against `cat image > /dev/null` of the
-// same file in the same run (warm cache; best of three runs each), and
+// same file in the same run (warm cache; medians of five runs each, in turns), and
 // prints MB/s and the ratios.
 #include <algorithm>
 #include <cstdio>
@@ -24,7 +24,7 @@ namespace {
 
 constexpr uint64_t kImageBytes = 4ull << 30;
 constexpr int kFolders = 300;
-constexpr int kRounds = 3;
+using qm::bench::kRounds;
 
 bool MakeImage(const std::string& img, const std::string& scratch) {
   const std::string env = "export PATH=\"$PATH:/usr/sbin:/sbin\" MTOOLS_SKIP_CHECK=1; ";
@@ -77,33 +77,32 @@ int main() {
   qm::bench::CommandSeconds(cat);  // warm the cache
   qm::ScanHost page;
 
-  // Best of three for each, cat run beside each scan so both meet the same cache.
-  double lost = 1e9, theirs = 1e9;
-  for (int round = 0; round < kRounds; ++round) {
-    theirs = std::min(theirs, qm::bench::CommandSeconds(cat));
-    qm::ClearCatalog();
-    Select(img);
-    qm::g_AppState.scanPage = &page;
-    qm::g_AppState.formattedMode = 1;
-    lost = std::min(lost, qm::bench::Seconds([] { qm::FatLostFolderThread(); }));
-  }
+  // Medians of five each, cat run in turns with each scan so both meet the same cache.
+  const auto [lost, theirs] = qm::bench::Alternating(
+      kRounds, [] { qm::FatLostFolderThread(); }, [&] { return qm::bench::CommandSeconds(cat); },
+      [&](qm::bench::Side side) {
+        if (side != qm::bench::Side::Ours) return;
+        qm::ClearCatalog();
+        Select(img);
+        qm::g_AppState.scanPage = &page;
+        qm::g_AppState.formattedMode = 1;
+      });
   std::printf("lost-folder scan: %d folders, %d files; %.0f MB/s, cat %.0f MB/s\n", qm::g_AppState.folderCount,
               qm::g_AppState.fileCount, MBps(lost), MBps(theirs));
   qm::bench::Row("FAT32 4 GiB lost-folder scan", lost, "cat image > /dev/null", theirs);
   qm::ClearCatalog();
 
-  double search = 1e9;
-  theirs = 1e9;
-  for (int round = 0; round < kRounds; ++round) {
-    theirs = std::min(theirs, qm::bench::CommandSeconds(cat));
-    Select(img);
-    qm::g_AppState.scanPage = &page;
-    qm::g_AppState.partitionMode = 1;
-    search = std::min(search, qm::bench::Seconds([] { qm::FatPartitionThread(); }));
-  }
+  const auto [search, catSearch] = qm::bench::Alternating(
+      kRounds, [] { qm::FatPartitionThread(); }, [&] { return qm::bench::CommandSeconds(cat); },
+      [&](qm::bench::Side side) {
+        if (side != qm::bench::Side::Ours) return;
+        Select(img);
+        qm::g_AppState.scanPage = &page;
+        qm::g_AppState.partitionMode = 1;
+      });
   std::printf("partition search: %d file systems, %d directories; %.0f MB/s, cat %.0f MB/s\n",
-              qm::g_AppState.fileSystemCount, qm::g_AppState.ntfsFolderCount, MBps(search), MBps(theirs));
-  qm::bench::Row("FAT32 4 GiB partition search", search, "cat image > /dev/null", theirs);
+              qm::g_AppState.fileSystemCount, qm::g_AppState.ntfsFolderCount, MBps(search), MBps(catSearch));
+  qm::bench::Row("FAT32 4 GiB partition search", search, "cat image > /dev/null", catSearch);
   qm::ClearNtfsLists();
   qm::ClearFileSystemList();
   qm::g_AppState.scanPage = nullptr;

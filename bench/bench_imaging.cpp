@@ -24,8 +24,7 @@
 
 namespace {
 
-// Each side runs this often, in turns; the rows show the medians.
-constexpr int kRounds = 5;
+using qm::bench::kRounds;
 
 // Output of a shell command, trailing newline cut; empty when it failed.
 std::string Capture(const std::string& command) {
@@ -122,7 +121,7 @@ int main() {
   const std::string dd = "dd if=" + src + " of=" + dir.file("dd.img") + " bs=1M conv=fsync status=none";
   const auto [ours, theirs] = qm::bench::Alternating(
       kRounds, [] { qm::DiskImageThread(); }, [&] { return qm::bench::CommandSeconds(dd); },
-      [&] {
+      [&](qm::bench::Side) {
         std::filesystem::remove(dir.file("dd.img"));
         std::filesystem::remove_all(dir.file("image"));
         std::filesystem::create_directories(dir.file("image"));

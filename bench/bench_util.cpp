@@ -32,17 +32,25 @@ double Median(std::vector<double> v) {
 }
 
 Pair Alternating(int rounds, const std::function<void()>& ours, const std::function<double()>& theirs,
-                 const std::function<void()>& between) {
+                 const std::function<void(Side)>& prepare) {
   std::vector<double> a, b;
   for (int round = 0; round < rounds; ++round) {
+    if (prepare) prepare(Side::Theirs);
     ::sync();
     b.push_back(theirs());
-    if (between) between();
+    if (prepare) prepare(Side::Ours);
     ::sync();
     a.push_back(Seconds(ours));
-    if (between) between();
   }
+  // A failed reference run fails the row rather than hiding in the median.
+  if (std::any_of(b.begin(), b.end(), [](double s) { return s < 0; })) return {Median(a), -1};
   return {Median(a), Median(b)};
+}
+
+void EmptyFolder(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+  std::filesystem::create_directories(path, ec);
 }
 
 namespace {

@@ -13,15 +13,22 @@ double Seconds(const std::function<void()>& fn);
 double CommandSeconds(const std::string& command);
 // The middle value (the upper middle of an even count); 0 when v is empty.
 double Median(std::vector<double> v);
+// Runs each side this many times in turns: fewer let one slow run decide a row.
+constexpr int kRounds = 5;
 // Seconds of ours and of theirs, median of rounds each, run in turns
-// theirs, ours, theirs, ... with the page cache written back before each
-// run, so that neither side pays for what the other left to write.
+// theirs, ours, theirs, ... Before each run, prepare (untimed) clears what
+// that side is about to write, then the page cache is written back, so that
+// neither side pays for what the other left to write. What the last run of
+// each side wrote stays for the caller to check.
 struct Pair {
   double ours = -1;
   double theirs = -1;
 };
+enum class Side { Ours, Theirs };
 Pair Alternating(int rounds, const std::function<void()>& ours, const std::function<double()>& theirs,
-                 const std::function<void()>& between = {});
+                 const std::function<void(Side)>& prepare = {});
+// Removes a folder with everything in it and makes it anew, empty.
+void EmptyFolder(const std::string& path);
 // Time and peak resident memory of work done in a child process.
 struct Measured {
   double seconds = -1;  // negative when the child failed

@@ -181,7 +181,11 @@ bool BuildExtensionGroups(std::span<const bool> ticked) {
           Add(footers, name, B({0x0D, 0x0A, 0x00, 0x00}), kAnyOffset, on);
           break;
         case kZip:
-          Add(headers, name, T("PK"), 0, on);
+          // The whole local-file-header signature: the two letters alone
+          // begin one random sector in 65,536, and such a false archive
+          // runs on to the next real archive's end and swallows every file
+          // between.
+          Add(headers, name, B({0x50, 0x4B, 0x03, 0x04}), 0, on);
           Add(footers, name, B({0x50, 0x4B, 0x05, 0x06}), kAnyOffset, on);
           break;
       }

@@ -910,7 +910,7 @@ TEST_F(ScanPageTest, ARealQuickScanEndsInTheResultsPage) {
 // A FAT12 logical partition (type 0x01) is selected under the name "FAT16";
 // the scan reads its FAT with 12-bit entries, as its cluster count says.
 TEST_F(ScanPageTest, AFat12LogicalPartitionIsScannedWithTwelveBitEntries) {
-  if (!test::HaveTools({"sfdisk", "mkfs.fat", "mmd", "mcopy", "fls"})) GTEST_SKIP() << "fixture tools missing";
+  QM_REQUIRE_TOOLS("sfdisk", "mkfs.fat", "mmd", "mcopy", "fls");
   test::TempDir dir;
   const std::string image = dir.file("disk.img"), file = dir.file("x.txt");
   std::ofstream(file, std::ios::binary) << "twelve";

@@ -316,7 +316,7 @@ TEST_F(WizardFlowTest, RecoverThenBackThenScanAnotherVolume) {
 // goes and the device page comes back.
 TEST_F(WizardFlowTest, BackDuringTheFirstStepOfAFormattedScan) {
   test::TempDir dir;
-  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd", "truncate"})) GTEST_SKIP() << "mkfs.fat or mtools missing";
+  QM_REQUIRE_TOOLS("mkfs.fat", "mcopy", "mmd", "truncate");
   // Large and mostly empty (sparse): the folder-signature search of step 1
   // reads every cluster, long enough to press Back during it. The files in
   // the root and a folder give the later steps entries to insert.

@@ -35,10 +35,12 @@ class TestPage : public WorkerPage {
   std::vector<uint64_t> statistics;
   std::vector<int> timerTicks;
   int startTickResets = 0;
+  int* completionsOutside = nullptr;  // a count that outlives the page
 
  protected:
   void OnCompletion() override {
     ++completions;
+    if (completionsOutside) ++*completionsOutside;
     completionOnGui = QThread::currentThread() == qApp->thread();
     openResultsSeen = openResults.load();
   }
@@ -95,15 +97,34 @@ TEST(WorkerPage, DisplayCallsAreQueuedInOrderAndNeverBlock) {
   EXPECT_EQ(page.timerTicks.size(), ticks);
 }
 
+// A page closed while the worker's calls still wait in the queue takes them
+// with it: none reaches a control that outlives the page, and no completion
+// runs. The same calls to a page left open do arrive.
 TEST(WorkerPage, QueuedCallsToAClosedPageAreDropped) {
-  auto page = std::make_unique<TestPage>();
-  std::thread([&] {
-    page->SetControlText(kScanStatusLine, u"late");
-    page->Complete(page->closePage);
-  }).join();
-  page.reset();
-  QApplication::processEvents();  // must not touch the deleted page
-  SUCCEED();
+  CLabel outsideText;
+  CGradientProgressCtrl outsideBar;
+  int completions = 0;
+  auto run = [&](bool closeFirst) {
+    auto page = std::make_unique<TestPage>();
+    page->completionsOutside = &completions;
+    page->RegisterControl(100, &outsideText);
+    page->RegisterControl(101, &outsideBar);
+    std::thread([&] {
+      page->SetControlText(100, u"late");
+      page->SetProgressPos(101, 37);
+      page->Complete(page->closePage);
+    }).join();
+    if (closeFirst) page.reset();
+    QApplication::processEvents();
+  };
+  run(true);
+  EXPECT_EQ(outsideText.text(), QString());
+  EXPECT_EQ(outsideBar.GetPos(), 0);
+  EXPECT_EQ(completions, 0);
+  run(false);
+  EXPECT_EQ(outsideText.text(), QStringLiteral("late"));
+  EXPECT_EQ(outsideBar.GetPos(), 37);
+  EXPECT_EQ(completions, 1);
 }
 
 }  // namespace

@@ -306,7 +306,7 @@ QRect RedBox(const QImage& shot) {
 }
 
 TEST(PictureCtrl, PlacesPicturesByTheirSize) {
-  if (!test::HaveTools({"convert"})) GTEST_SKIP() << "ImageMagick missing";
+  QM_REQUIRE_TOOLS("convert");
   test::TempDir dir;
   struct Case {
     const char* name;

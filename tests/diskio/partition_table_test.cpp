@@ -355,8 +355,7 @@ class ToolTables : public PartitionTables {
   void SetUp() override {
     PartitionTables::SetUp();
     test::AddSbinToPath();
-    if (!test::HaveTools({"sfdisk", "sgdisk", "mkfs.fat", "mkntfs", "mmls"}))
-      GTEST_SKIP() << "fixture tools missing";
+    QM_REQUIRE_TOOLS("sfdisk", "sgdisk", "mkfs.fat", "mkntfs", "mmls");
   }
   // Formats a partition of the image through a scratch file of its size.
   void Format(const std::string& image, const std::string& mkfs, uint64_t start, uint64_t sectors) {

@@ -189,11 +189,10 @@ TEST(CCeXDibTest, WritesTheExactFileLayout) {
   EXPECT_EQ(back.pixel(9, 2) & 0xFFFFFF, 0xFFFFFFu);
   EXPECT_EQ(back.pixel(5, 1) & 0xFFFFFF, 0u);
   EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), dib.ToImage());
-  if (test::HaveTools({"identify", "convert"})) {
-    EXPECT_EQ(test::Capture("identify -format '%w %h' " + path), "10 3");
-    EXPECT_EQ(test::Capture("convert " + path + "[1x1+0+0] -depth 8 txt:- | tail -1 | grep -o '#[0-9A-F]*'"),
-              "#FF0000\n");
-  }
+  QM_REQUIRE_TOOLS("identify", "convert");
+  EXPECT_EQ(test::Capture("identify -format '%w %h' " + path), "10 3");
+  EXPECT_EQ(test::Capture("convert " + path + "[1x1+0+0] -depth 8 txt:- | tail -1 | grep -o '#[0-9A-F]*'"),
+            "#FF0000\n");
 }
 
 TEST(CCeXDibTest, WritesEveryDepthReadably) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "dormant/draw_manager.h"
 
@@ -449,15 +450,19 @@ TEST(DrawManagerShadow, SoftShadowFadesAndOversizedBlurIsHarmless) {
   EXPECT_EQ(Rgb(one, 5, 5), 0u);
 }
 
-// A sheet of every fill effect and a soft shadow, for a person to look at.
+// A sheet of every fill effect, two shadowed pictures and two pen styles:
+// each shows as itself.
 TEST(DrawManagerSheet, GrabEveryEffect) {
   DM dm;
   dm.SeedRandom(3);
-  QImage sheet = Canvas(4 * 90 + 10, 4 * 60 + 10 + 70, qRgb(240, 240, 240));
+  const QRgb back = qRgb(240, 240, 240);
+  QImage sheet = Canvas(4 * 90 + 10, 4 * 60 + 10 + 70, back);
+  std::vector<QRect> cells;
   for (int e = 0; e <= DM::kFillMetal; ++e) {
     const QRect r(10 + (e % 4) * 90, 10 + (e / 4) * 60, 80, 50);
     dm.FillEffect(sheet, e, r, RGB(30, 60, 200), RGB(250, 250, 250), RGB(200, 40, 30), 8, 0);
     dm.DrawRectangle(sheet, r, RGB(255, 255, 255), RGB(0, 0, 0), DM::kPenSolid, 1);
+    cells.push_back(r);
   }
   const QImage pic = RedSquareOnMagenta(40, 4);
   dm.DrawBitmap(sheet, 20, 255, 40, 40, pic, true, RGB(255, 0, 255), DM::kEffectSoftShadow, true, 6,
@@ -469,6 +474,41 @@ TEST(DrawManagerSheet, GrabEveryEffect) {
   const QString out = QStringLiteral(QM_TEST_OUTPUT_DIR) + "/draw_manager_effects.png";
   QDir().mkpath(QStringLiteral(QM_TEST_OUTPUT_DIR));
   ASSERT_TRUE(sheet.save(out));
+
+  // Every effect fills its cell its own way, inside a frame white at the top
+  // left and black just past the bottom right (a frame as wide as its
+  // rectangle's right and bottom, one past the last pixel).
+  for (size_t e = 0; e < cells.size(); ++e) {
+    const QRect& r = cells[e];
+    EXPECT_EQ(Rgb(sheet, r.left(), r.center().y()), 0xFFFFFFu) << e;
+    EXPECT_EQ(Rgb(sheet, r.center().x(), r.top()), 0xFFFFFFu) << e;
+    EXPECT_EQ(Rgb(sheet, r.right() + 1, r.center().y()), 0u) << e;
+    EXPECT_EQ(Rgb(sheet, r.center().x(), r.bottom() + 1), 0u) << e;
+    const QImage inside = sheet.copy(r.adjusted(1, 1, -1, -1));
+    EXPECT_NE(inside, Canvas(inside.width(), inside.height(), back)) << e;
+    for (size_t other = 0; other < e; ++other)
+      EXPECT_NE(inside, sheet.copy(cells[other].adjusted(1, 1, -1, -1))) << e << " looks like " << other;
+  }
+  // The pictures: red inside, the magenta frame see-through, and a shadow
+  // below and to the right, darker than the sheet.
+  for (int y = 0; y < sheet.height(); ++y)
+    for (int x = 0; x < sheet.width(); ++x) ASSERT_NE(Rgb(sheet, x, y), 0xFF00FFu) << x << "," << y;
+  EXPECT_EQ(Rgb(sheet, 40, 275), 0xFF0000u);
+  EXPECT_EQ(Rgb(sheet, 21, 256), back & 0xFFFFFF);
+  EXPECT_LT(qGray(sheet.pixel(20 + 40 + 1, 255 + 30)), qGray(back));
+  EXPECT_EQ(Rgb(sheet, 110, 290), 0xFF0000u);
+  EXPECT_EQ(Rgb(sheet, 105, 257), back & 0xFFFFFF);
+  EXPECT_LT(qGray(sheet.pixel(139, 290)), qGray(back));  // the hard shadow, 4 pixels across and down
+  // The dash-dot line is broken, the double line two lines with a gap.
+  int black = 0;
+  for (int x = 180; x < 340; ++x) black += Rgb(sheet, x, 260) == 0u;
+  EXPECT_GT(black, 40);
+  EXPECT_LT(black, 150);
+  std::vector<int> navyRows;
+  for (int y = 268; y <= 282; ++y)
+    if (Rgb(sheet, 260, y) == 0x000080u) navyRows.push_back(y);
+  ASSERT_GE(navyRows.size(), 2u);
+  EXPECT_GT(navyRows.back() - navyRows.front(), static_cast<int>(navyRows.size()) - 1);
 }
 
 }  // namespace

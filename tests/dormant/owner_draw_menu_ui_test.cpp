@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/registry.h"
@@ -623,6 +624,17 @@ TEST(MenuPaint, ClassicAndFlatItems) {
   EXPECT_TRUE(sheet.save(OutputPath("owner_draw_menu_items.png"), "PNG"));
 }
 
+// The darkest grey level inside an area (255 when it is all white).
+int Darkest(const QImage& img, QRect area) {
+  int least = 255;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) least = std::min(least, qGray(img.pixel(x, y)));
+  return least;
+}
+
+// The menu's own picture shows each row as its kind: dark text with its
+// shortcut, the separator's line, the greyed text pale, and the tick of the
+// checked row only.
 TEST(MenuPaint, MenuWidgetGrab) {
   ImageGuard resources;
   BCMenu m;
@@ -635,6 +647,22 @@ TEST(MenuPaint, MenuWidgetGrab) {
   const QImage img = m.grab().toImage();
   ASSERT_FALSE(img.isNull());
   EXPECT_TRUE(img.save(OutputPath("owner_draw_menu.png"), "PNG"));
+  EXPECT_EQ(img.size(), m.size());
+  const auto acts = m.actions();
+  ASSERT_EQ(acts.size(), 5);
+  auto row = [&](int i) { return m.actionGeometry(acts[i]); };
+  auto left = [&](int i) { return QRect(row(i).left(), row(i).top(), m.iconX + 7, row(i).height()); };
+  auto rightHalf = [&](int i) { return QRect(row(i).center().x(), row(i).top(), row(i).width() / 2, row(i).height()); };
+  const int dark = 80, blank = qGray(img.pixel(row(0).left() + 1, row(0).top() + 1)) - 10;
+  for (int i : {0, 3, 4}) EXPECT_LT(Darkest(img, row(i)), dark) << i;
+  EXPECT_GT(Darkest(img, row(2)), dark + 40);  // greyed
+  EXPECT_LT(Darkest(img, row(2)), blank);      // but drawn
+  EXPECT_LT(Darkest(img, rightHalf(0)), dark);  // the shortcut
+  EXPECT_GT(Darkest(img, rightHalf(3)), blank);
+  EXPECT_TRUE(HasColour(img, row(1), SystemColour(SysColour::BtnShadow)));  // the separator
+  EXPECT_GT(Darkest(img, row(1)), dark);
+  EXPECT_LT(Darkest(img, left(3)), dark);  // the tick
+  for (int i : {0, 2, 4}) EXPECT_GT(Darkest(img, left(i)), blank) << i;
 }
 
 TEST(MenuPaint, RowsTakeTheMeasuredSize) {

@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "dormant/owner_drawn_button.h"
 #include "platform/resource_ids.h"
 
@@ -407,12 +409,13 @@ TEST(CButtonSTTest, SystemColourChangeRestoresTheDefaults) {
   EXPECT_EQ(c, RGB(10, 200, 30));
 }
 
-// A row of buttons in their states, for a person to look at.
+// A row of buttons in their states: the picture shows each state as such.
 TEST(CButtonSTTest, GrabStates) {
   QWidget host;
   host.resize(560, 60);
   host.setStyleSheet(QString());
-  QImage icon = Solid(16, 16, qRgb(30, 120, 220));
+  const QRgb blue = qRgb(30, 120, 220);
+  QImage icon = Solid(16, 16, blue);
   for (int i = 0; i < 16; ++i) icon.setPixel(i, i, qRgb(255, 255, 255));
   const char* captions[] = {"Flat", "Hovered", "Raised", "Disabled", "Checked"};
   CButtonST* buttons[5];
@@ -433,7 +436,38 @@ TEST(CButtonSTTest, GrabStates) {
   Hover(buttons[1], QPoint(50, 20));
   const QString out = QStringLiteral(QM_TEST_OUTPUT_DIR) + "/owner_drawn_button.png";
   QDir().mkpath(QStringLiteral(QM_TEST_OUTPUT_DIR));
-  ASSERT_TRUE(host.grab().save(out));
+  const QImage shot = host.grab().toImage();
+  ASSERT_TRUE(shot.save(out));
+  ASSERT_EQ(shot.size(), QSize(560, 60));
+  auto has = [&](int button, QRgb c) {
+    const QRect r = buttons[button]->geometry();
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x <= r.right(); ++x)
+        if ((shot.pixel(x, y) & 0xFFFFFF) == (c & 0xFFFFFF)) return true;
+    return false;
+  };
+  auto part = [&](int button) { return shot.copy(buttons[button]->geometry()); };
+  const QRgb hoverBack = qRgb(220, 230, 250);
+  // The icon greyed automatically: in colour only under the mouse and when
+  // checked.
+  for (int i : {1, 4}) EXPECT_TRUE(has(i, blue)) << captions[i];
+  for (int i : {0, 2, 3}) EXPECT_FALSE(has(i, blue)) << captions[i];
+  // Only the hovered and the checked button wear the pressed-in background.
+  for (int i : {1, 4}) EXPECT_TRUE(has(i, hoverBack)) << captions[i];
+  for (int i : {0, 2, 3}) EXPECT_FALSE(has(i, hoverBack)) << captions[i];
+  // The raised button's frame sets it apart from the flat one at its edge.
+  EXPECT_NE(part(2).copy(0, 0, 100, 2), part(0).copy(0, 0, 100, 2));
+  // The disabled button is drawn pale: nothing in it as dark as the flat
+  // button's caption.
+  auto darkest = [&](int button) {
+    const QImage p = part(button);
+    int least = 255;
+    for (int y = 0; y < p.height(); ++y)
+      for (int x = 0; x < p.width(); ++x) least = std::min(least, qGray(p.pixel(x, y)));
+    return least;
+  };
+  EXPECT_LT(darkest(0), 80);
+  EXPECT_GT(darkest(3), darkest(0) + 60);
 }
 
 }  // namespace

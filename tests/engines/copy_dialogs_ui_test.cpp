@@ -357,7 +357,7 @@ class SlowFile : public TargetFile {
 };
 
 TEST_F(ProgressDialogTest, RunsTheCopyAndClosesOrStopsOnEscape) {
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   test::TempDir dir;
   auto fat = test::MakeFatImages(dir, {"fat16"});
   QM_REQUIRE_FIXTURE(fat);

@@ -156,7 +156,7 @@ struct ZoneCase {
 
 TEST_F(CopyOutTest, EveryFatFileMatchesIcatWithPathNameAndLocalTime) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat", "icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat", "icat");
   const ZoneCase cases[] = {
       {"fat12", "UTC0", 0}, {"fat16", "JST-9", 9 * 3600}, {"fat32", "EST5EDT,M3.2.0,M11.1.0", -4 * 3600}};
   for (const ZoneCase& c : cases) {
@@ -193,7 +193,7 @@ TEST_F(CopyOutTest, EveryFatFileMatchesIcatWithPathNameAndLocalTime) {
 }
 
 TEST_F(CopyOutTest, EveryNtfsFileMatchesIcatIncludingSparseFragmentedAndResident) {
-  if (!test::HaveTools({"fls", "icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "icat");
   const ZoneCase cases[] = {{"ntfs", "UTC0", 0}, {"ntfs4k", "JST-9", 9 * 3600}};
   for (const ZoneCase& c : cases) {
     SCOPED_TRACE(c.image);
@@ -238,7 +238,7 @@ TEST_F(CopyOutTest, EveryNtfsFileMatchesIcatIncludingSparseFragmentedAndResident
 // The preview extracts while the copy-out runs: each job keeps its own
 // runs, flags and byte count.
 TEST_F(CopyOutTest, APreviewDuringTheCopyOutLeavesBothJobsBytesRight) {
-  if (!test::HaveTools({"fls", "icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "icat");
   test::TempDir dir;
   auto set = test::UnpackNtfs(dir, "ntfs");
   QM_REQUIRE_FIXTURE(set);
@@ -295,7 +295,7 @@ struct WalkCase {
 
 TEST_F(CopyOutTest, WalkFollowsTickStatesAndScope) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   const WalkCase cases[] = {
       {"all ticked", 0, 2, 2, true, true, true, true},
       // An unticked folder hides its whole subtree, even a ticked child.
@@ -338,7 +338,7 @@ TEST_F(CopyOutTest, WalkFollowsTickStatesAndScope) {
 
 TEST_F(CopyOutTest, AnUnknownFileSystemCopiesNothing) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   SelectionModel model;
   LoadFat("fat16", model);
   EvaluateSelectedTotals(model);
@@ -355,7 +355,7 @@ TEST_F(CopyOutTest, AnUnknownFileSystemCopiesNothing) {
 
 TEST_F(CopyOutTest, FilesUnderLostAreCopied) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   // Take README.TXT's cluster from a full catalogue, then catalogue it as an
   // orphan under "Lost".
   const uint32_t cluster = Fat16ReadmeCluster();
@@ -374,7 +374,7 @@ TEST_F(CopyOutTest, FilesUnderLostAreCopied) {
 
 TEST_F(CopyOutTest, AFolderWinsOverAFileOfTheSameName) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   const uint32_t cluster = Fat16ReadmeCluster();
   ASSERT_NE(cluster, 0u);
   ClearCatalog();
@@ -402,7 +402,7 @@ TEST_F(CopyOutTest, AFolderWinsOverAFileOfTheSameName) {
 // A damaged directory entry claims far more than the volume holds.
 TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat", "fsstat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat", "fsstat");
   const uint32_t cluster = Fat16ReadmeCluster();
   ASSERT_NE(cluster, 0u);
   // The volume's last sector as sleuthkit reads it.
@@ -436,7 +436,7 @@ TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
 // once per file, and the next job reads it afresh.
 TEST_F(CopyOutTest, TheVolumesEndIsReadOncePerCopyJob) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   SelectionModel model;
   LoadFat("fat16", model);
   int withData = 0;
@@ -467,7 +467,7 @@ struct CollisionCase {
 
 TEST_F(CopyOutTest, CollisionAnswersWithAndWithoutForAll) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   const CollisionCase cases[] = {
       {"yes each", {0, 0}, 2, "new", "new"},
       {"skip each", {1, 1}, 2, "old", "old"},
@@ -509,7 +509,7 @@ TEST_F(CopyOutTest, CollisionAnswersWithAndWithoutForAll) {
 
 TEST_F(CopyOutTest, RenameWithEveryNameTakenSkipsInsteadOfOverwriting) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   SelectionModel model;
   LoadFat("fat16", model);
   for (uint32_t id : model.Node(model.Root())->children) model.Node(id)->tickState = kTickUnticked;
@@ -571,7 +571,7 @@ struct FullTargetCase {
 
 TEST_F(CopyOutTest, AFullTargetIsReportedAndTheCopyEndsNotCompleted) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   const FullTargetCase cases[] = {
       {"skip each", 100000, false, 0, false, false},
       {"skip all", 100000, false, 1, true, false},
@@ -625,7 +625,7 @@ struct IncompleteCase {
 
 TEST_F(CopyOutTest, FilesLeftShortOrDamagedAreNamedInTheMessageAndTheTargetList) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat", "icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat", "icat");
   const IncompleteCase cases[] = {
       {"unreadable sectors", true, INT64_MAX},
       {"target fills up, each skipped", false, 100000},
@@ -732,7 +732,7 @@ TEST_F(CopyOutTest, AbortNamesEveryTickedFileNotWrittenWholeIncludingThoseNeverT
 
 TEST_F(CopyOutTest, AFileNamedLikeTheListIsNotWrittenOver) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   SelectionModel model;
   LoadFat("fat16", model);
   const std::string out = dir_.file("out");
@@ -756,7 +756,7 @@ struct CauseCase {
 
 TEST_F(CopyOutTest, TheCopyErrorSaysWhyTheTargetCouldNotBeWritten) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   const CauseCase cases[] = {
       {ENOSPC, nullptr},
       {EDQUOT, nullptr},
@@ -807,7 +807,7 @@ TEST_F(CopyOutTest, TheCopyErrorSaysWhyTheTargetCouldNotBeWritten) {
 // Links planted in the target: in a file's place, and in a folder's place.
 TEST_F(CopyOutTest, ALinkInTheTargetIsACopyErrorNeverFollowed) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   SelectionModel model;
   LoadFat("fat16", model);
   const std::string out = dir_.file("out"), elsewhere = dir_.file("elsewhere"), victim = dir_.file("victim");
@@ -867,7 +867,7 @@ TEST_F(CopyOutTest, AFileOutsideTheTargetKeepsItsBytesAndModeWhateverIsPlanted) 
 
 TEST_F(CopyOutTest, HostileNamesStayInsideTheTarget) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   const uint32_t cluster = Fat16ReadmeCluster();
   ASSERT_NE(cluster, 0u);
   ClearCatalog();
@@ -918,7 +918,7 @@ TEST_F(CopyOutTest, HostileNamesStayInsideTheTarget) {
 
 TEST_F(CopyOutTest, StopKeepsWhatWasWrittenAndPauseParks) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   SelectionModel model;
   LoadFat("fat16", model);
   EvaluateSelectedTotals(model);
@@ -1036,7 +1036,7 @@ TEST_F(CopyOutTest, AFileCutShortByStopKeepsTheTimeOfTheCopy) {
 
 TEST_F(CopyOutTest, SkipEndsTheCurrentFileWithWhatItHas) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   SelectionModel model;
   LoadFat("fat16", model);
   // The Skip button pressed while the picture's first block is written.

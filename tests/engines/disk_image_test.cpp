@@ -145,7 +145,7 @@ class DiskImageTest : public ::testing::Test {
 };
 
 TEST_F(DiskImageTest, UnsplitImageOfFatVolumeEqualsSourceAndListsTheSameFiles) {
-  if (!test::HaveTools({"mcopy", "fls", "cmp"})) GTEST_SKIP() << "fixture tools missing";
+  QM_REQUIRE_TOOLS("mcopy", "fls", "cmp");
   const std::string src = MakeFatImage(dir, 4100);  // 8200 sectors: the last chunk is short
   ASSERT_FALSE(src.empty());
   Present(src);

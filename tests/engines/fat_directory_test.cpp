@@ -475,7 +475,7 @@ void WalkDirectory(const FatGeometry& g, const ClusterList* chain, const std::st
 class FatImageTest : public FatTest, public testing::WithParamInterface<const char*> {};
 
 TEST_P(FatImageTest, NamesAndChainsMatchSleuthkit) {
-  if (!test::HaveTools({"istat", "fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("istat", "fls");
   test::TempDir dir;
   auto set = test::MakeFatImages(dir, {GetParam()});
   QM_REQUIRE_FIXTURE(set);

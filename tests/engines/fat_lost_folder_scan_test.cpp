@@ -377,7 +377,7 @@ std::map<std::string, bool> DeepFilesOf(const std::string& fls) {
 TEST_P(FatFormattedTest, FoldersAndFilesComeBackAfterFormat) {
   auto set = test::MakeFatImages(dir_, {GetParam().kind});
   QM_REQUIRE_FIXTURE(set);
-  if (!test::HaveTools({"fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls");
   const std::string fls = test::ReadText(set.path(std::string(GetParam().kind) + ".fls.txt"));
   FormatAgain(set);
 
@@ -423,7 +423,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FatFormattedTest,
 // A folder whose 8.3 name holds a character from 128 to 255 keeps its long
 // name after a format, as the quick scan would show it.
 TEST_F(FatLostFolderTest, NonAsciiShortNameWithALongNameIsNamedAfterFormat) {
-  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd", "fls"})) GTEST_SKIP() << "mtools/mkfs.fat/sleuthkit missing";
+  QM_REQUIRE_TOOLS("mkfs.fat", "mcopy", "mmd", "fls");
   const std::string img = dir_.file("accents.img"), file = dir_.file("f.txt");
   std::ofstream(file, std::ios::binary) << "notes";
   const std::string q = ShellQuote(img);

@@ -539,7 +539,7 @@ uint64_t ClusterZeroOf(const std::string& img, uint64_t boot) {
 TEST_F(FatPartitionTest, LostPartitionsOfAnMbrDisk) {
   auto set = test::MakeDisks(dir_, {"mbr"});
   QM_REQUIRE_FIXTURE(set);
-  if (!test::HaveTools({"fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls");
   const std::string img = set.path("mbr.img");
   std::vector<test::FixturePartition> fats;
   for (const test::FixturePartition& p : test::ReadPartitions(set.path("mbr.parts.txt")))

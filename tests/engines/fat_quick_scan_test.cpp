@@ -120,7 +120,7 @@ TEST_P(FatFixtureTest, CatalogueMatchesFlsEntryForEntry) {
   const KindCase& c = GetParam();
   auto set = test::MakeFatImages(dir_, {c.kind});
   QM_REQUIRE_FIXTURE(set);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   const std::string image = set.path(std::string(c.kind) + ".img");
   Present(image);
   LoadFatGeometry(image, c.fs);
@@ -189,7 +189,7 @@ class FatLowClusterTest : public FatQuickScanTest, public testing::WithParamInte
 
 TEST_P(FatLowClusterTest, FileInAFolderBelowItsParentIsFound) {
   const MkfsCase& c = GetParam();
-  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd", "mdel", "mdir"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  QM_REQUIRE_TOOLS("mkfs.fat", "mcopy", "mmd", "mdel", "mdir");
   const std::string img = dir_.file("low.img"), big = dir_.file("big.bin"), leaf = dir_.file("leaf.txt");
   std::ofstream(big, std::ios::binary) << std::string(64 * 1024, 'x');
   std::ofstream(leaf, std::ios::binary) << "leaf";
@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FatLowClusterTest,
 // --- Large clusters with small FATs: cluster 0 lies before the volume ---
 
 TEST_F(FatQuickScanTest, SubfolderContentsWithANegativeClusterZeroSector) {
-  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  QM_REQUIRE_TOOLS("mkfs.fat", "mcopy", "mmd");
   const std::string img = dir_.file("big_clusters.img"), file = dir_.file("inner.txt");
   std::ofstream(file, std::ios::binary) << "inner";
   const std::string q = ShellQuote(img);
@@ -249,7 +249,7 @@ TEST_F(FatQuickScanTest, SubfolderContentsWithANegativeClusterZeroSector) {
 // --- Long names whose entries reach back over two sector boundaries ---
 
 TEST_F(FatQuickScanTest, LongNamesSpanningThreeSectors) {
-  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  QM_REQUIRE_TOOLS("mkfs.fat", "mcopy", "mmd");
   const std::string img = dir_.file("long.img"), file = dir_.file("x.txt");
   std::ofstream(file, std::ios::binary) << "x";
   const std::string q = ShellQuote(img), x = ShellQuote(file);
@@ -282,7 +282,7 @@ TEST_F(FatQuickScanTest, LongNamesSpanningThreeSectors) {
 // --- A folder whose first cluster starts where the selected range ends ---
 
 TEST_F(FatQuickScanTest, FolderAtTheRangeEndIsListedButNotRead) {
-  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  QM_REQUIRE_TOOLS("mkfs.fat", "mcopy", "mmd");
   const std::string img = dir_.file("edge.img"), file = dir_.file("in.txt");
   std::ofstream(file, std::ios::binary) << "in";
   const std::string q = ShellQuote(img);
@@ -325,7 +325,7 @@ TEST_F(FatQuickScanTest, FolderAtTheRangeEndIsListedButNotRead) {
 // --- A folder of many clusters costs about one read per run of clusters ---
 
 TEST_F(FatQuickScanTest, FolderOfManyClustersIsReadOncePerRun) {
-  if (!test::HaveTools({"mkfs.fat", "mcopy"})) GTEST_SKIP() << "mtools/mkfs.fat missing";
+  QM_REQUIRE_TOOLS("mkfs.fat", "mcopy");
   // 300 one-byte files with long names in D, one sector per cluster: the
   // folder's 75 clusters lie between its files' clusters, and almost every
   // sector opens with long-name entries whose name may begin before it.
@@ -379,7 +379,7 @@ TEST_F(FatQuickScanTest, FolderOfManyClustersIsReadOncePerRun) {
 TEST_F(FatQuickScanTest, VolumePastSector2To31IsListedAsFlsListsIt) {
   auto set = test::MakeFatImages(dir_, {"fat16"});
   QM_REQUIRE_FIXTURE(set);
-  if (!test::HaveTools({"fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls");
   const uint64_t first = (1ULL << 31) + 2048;
   const std::string img = dir_.file("far.img");
   ASSERT_EQ(test::Run("dd if=" + ShellQuote(set.path("fat16.img")) + " of=" + ShellQuote(img) +
@@ -420,7 +420,7 @@ int RecordHandOver() {
 }
 
 TEST_F(FatQuickScanTest, EmptyVolumeHandsOverOnTheSameThread) {
-  if (!test::HaveTools({"mkfs.fat"})) GTEST_SKIP() << "mkfs.fat missing";
+  QM_REQUIRE_TOOLS("mkfs.fat");
   const std::string img = dir_.file("empty.img");
   ASSERT_EQ(test::Run("truncate -s 16M " + ShellQuote(img) + " && mkfs.fat -F 16 " + ShellQuote(img) + " >/dev/null"), 0);
   Present(img);
@@ -444,7 +444,7 @@ TEST_F(FatQuickScanTest, EmptyVolumeHandsOverOnTheSameThread) {
 }
 
 TEST_F(FatQuickScanTest, StopEndsTheWalkWithoutHandOver) {
-  if (!test::HaveTools({"mkfs.fat"})) GTEST_SKIP() << "mkfs.fat missing";
+  QM_REQUIRE_TOOLS("mkfs.fat");
   auto set = test::MakeFatImages(dir_, {"fat16"});
   QM_REQUIRE_FIXTURE(set);
   Present(set.path("fat16.img"));

@@ -271,7 +271,7 @@ class FatChainTest : public ::testing::Test {
 
 TEST_F(FatChainTest, FragmentedFileFollowsItsChain) {
   QM_REQUIRE_FIXTURE(fixture_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   for (const char* kind : {"fat16", "fat32"}) {
     SCOPED_TRACE(kind);
     const auto clusters = Open(kind, "frag/D.bin");
@@ -284,7 +284,7 @@ TEST_F(FatChainTest, FragmentedFileFollowsItsChain) {
 
 TEST_F(FatChainTest, EndMarksLoopsAndReservedBits) {
   QM_REQUIRE_FIXTURE(fixture_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   {
     // Any end mark from 0xFFF8 on ends a FAT16 chain.
     const auto a = Open("fat16", "frag/A.bin");
@@ -320,7 +320,7 @@ TEST_F(FatChainTest, EndMarksLoopsAndReservedBits) {
 // chain as bad; the chain is then one short and the second FAT's is copied.
 TEST_F(FatChainTest, EntryPastTheVolumesClustersEndsTheChain) {
   QM_REQUIRE_FIXTURE(fixture_);
-  if (!test::HaveTools({"fls", "istat", "icat", "fsstat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat", "icat", "fsstat");
   for (const char* kind : {"fat16", "fat32"}) {
     SCOPED_TRACE(kind);
     const auto a = Open(kind, "frag/A.bin");
@@ -349,7 +349,7 @@ TEST_F(FatChainTest, EntryPastTheVolumesClustersEndsTheChain) {
 }
 
 TEST(CopyNtfsFile, ResidentValuePastTheRecordWritesNoFile) {
-  if (!test::HaveTools({"fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls");
   test::FreshState();
   test::TempDir dir;
   auto set = test::UnpackNtfs(dir, "ntfs");
@@ -433,7 +433,7 @@ TEST(CopyNtfsFile, RecordFailingItsFixupCheckIsReportedIncomplete) {
 // sector) is copied through the whole copy there; only when both copies are
 // damaged is it reported as not read whole.
 TEST(CopyNtfsFile, DamagedFirstRecordIsCopiedThroughItsMirror) {
-  if (!test::HaveTools({"icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("icat");
   test::TempDir dir;
   auto set = test::UnpackNtfs(dir, "ntfs");
   QM_REQUIRE_FIXTURE(set);

@@ -427,7 +427,7 @@ void ExpectOldTreeBack(const std::string& flsListing) {
 }
 
 TEST_F(NtfsDeepScanTest, FormattedVolumeGivesBackItsOldTree) {
-  if (!test::HaveTools({"mkntfs"})) GTEST_SKIP() << "mkntfs is not installed";
+  QM_REQUIRE_TOOLS("mkntfs");
   for (const char* name : {"ntfs", "ntfs4k"}) {
     SCOPED_TRACE(name);
     Reset();
@@ -464,7 +464,7 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeGivesBackItsOldTree) {
 // back with its own bytes, also where 1 KiB records share 4096-byte sectors
 // (the 512-byte volume read as one of 4096-byte sectors).
 TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
-  if (!test::HaveTools({"mkntfs", "sha256sum"})) GTEST_SKIP() << "mkntfs or sha256sum is not installed";
+  QM_REQUIRE_TOOLS("mkntfs", "sha256sum");
   struct Case {
     const char* name;
     uint32_t readAs;  // bytes per sector the source is read with
@@ -852,7 +852,7 @@ TEST_F(NtfsDeepScanTest, LargeSectorsStillShowEveryRecord) {
 // from it is whole; where both fail, both stay listed, and so do two that
 // differ in their creation time (two files, not two copies of one).
 TEST_F(NtfsDeepScanTest, DamagedCopyOfARecordGivesWayToTheWholeOne) {
-  if (!test::HaveTools({"icat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("icat");
   struct Case {
     const char* what;
     std::vector<uint64_t> damaged;  // sectors of record 1's copies overwritten

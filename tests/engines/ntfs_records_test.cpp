@@ -435,7 +435,7 @@ class NtfsImageRecordsTest : public testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     ResetAppState();
-    if (!test::HaveTools({"istat", "fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+    QM_REQUIRE_TOOLS("istat", "fls");
   }
   void TearDown() override {
     ClearMftRuns();

@@ -166,7 +166,7 @@ class NtfsImageRunsTest : public testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     ResetAppState();
-    if (!test::HaveTools({"istat", "icat", "fls"})) GTEST_SKIP() << "sleuthkit is not installed";
+    QM_REQUIRE_TOOLS("istat", "icat", "fls");
   }
   void TearDown() override {
     ClearMftRuns();
@@ -307,7 +307,7 @@ class ExtentImageTest : public testing::Test {
     dir_ = nullptr;
   }
   void SetUp() override {
-    if (!skip_.empty()) GTEST_SKIP() << skip_;
+    if (!skip_.empty()) GTEST_FAIL() << skip_;
     ResetAppState();
   }
   void TearDown() override {

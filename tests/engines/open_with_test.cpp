@@ -68,7 +68,7 @@ class FakeOpener {
 class OpenWith : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "runs as root to see what a root program does";
+    if (::geteuid() != 0) GTEST_FAIL() << "run the tests as root to see what a root program does";
     ::chmod(files.path().c_str(), 0700);  // the program's private folder
     file = files.file("photo one.jpg");
     std::ofstream(file) << "JPEG bytes";

@@ -62,7 +62,7 @@ struct FsStat {
 class PartitionGeometryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::HaveTools({"mkfs.fat", "mkntfs", "fsstat"})) GTEST_SKIP() << "fixture tools missing";
+    QM_REQUIRE_TOOLS("mkfs.fat", "mkntfs", "fsstat");
     ResetAppState();
   }
   void TearDown() override {

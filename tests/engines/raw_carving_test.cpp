@@ -459,7 +459,7 @@ std::vector<Carvable> MakeCarvables(const test::TempDir& dir) {
 }
 
 TEST_F(RawCarvingTest, EveryTypeIsCarvedOutOfZerosAndOutOfNoise) {
-  if (!test::HaveTools({"convert", "zip"})) GTEST_SKIP() << "fixture tools missing";
+  QM_REQUIRE_TOOLS("convert", "zip");
   const std::vector<Carvable> files = MakeCarvables(dir);
   ASSERT_EQ(files.size(), 17u);
   for (const auto& f : files) {
@@ -516,7 +516,7 @@ TEST_F(RawCarvingTest, EveryTypeIsCarvedOutOfZerosAndOutOfNoise) {
 // goes back to the sector after its header: the PNG inside that window is
 // then found.
 TEST_F(RawCarvingTest, UnendedCandidateIsDroppedAndTheScanResumesAfterItsHeader) {
-  if (!test::HaveTools({"convert"})) GTEST_SKIP() << "ImageMagick missing";
+  QM_REQUIRE_TOOLS("convert");
   ASSERT_EQ(test::Run("convert -size 20x20 xc:green " + dir.file("g.png")), 0);
   const std::string png = Slurp(dir.file("g.png"));
   ASSERT_EQ(png.find("\xFF\xD9"), std::string::npos);
@@ -544,6 +544,28 @@ TEST_F(RawCarvingTest, FooterAcrossAChunkBoundaryIsFound) {
   RawRecoveryThread();
   EXPECT_EQ(CarvedFiles(), std::set<std::string>{"PDF/0.PDF"});
   EXPECT_EQ(Carved("PDF/0.PDF"), image.substr(500 * 512, 21 * 512));
+}
+
+// Random data that happens to begin a sector with the letters "PK" opens no
+// archive: such a false archive would run on to the real archive's end and
+// take the document between them with it.
+TEST_F(RawCarvingTest, LettersPkInNoiseOpenNoArchive) {
+  std::string image = Noise(60, 11);
+  image.replace(10 * 512, 2, "PK");
+  ASSERT_NE(image.substr(10 * 512, 4), "PK\x03\x04");
+  std::string pdf = "%PDF-1.4\n" + std::string(700, 'd') + "\n%%EOF\n";
+  pdf += std::string((512 - pdf.size() % 512) % 512, '\0');
+  image.replace(20 * 512, pdf.size(), pdf);
+  std::string zip = "PK\x03\x04"s + std::string(800, 'z') + "PK\x05\x06"s + std::string(18, '\0');
+  zip += std::string((512 - zip.size() % 512) % 512, '\0');
+  image.replace(40 * 512, zip.size(), zip);
+  Spill(dir.file("img"), image);
+  Present(dir.file("img"), 0, 60);
+  TickAll();
+  RawRecoveryThread();
+  EXPECT_EQ(CarvedFiles(), (std::set<std::string>{"PDF/0.PDF", "ZIP/0.ZIP"}));
+  EXPECT_TRUE(Carved("PDF/0.PDF") == image.substr(20 * 512, ThroughFooter(pdf, "%%EOF") * 512));
+  EXPECT_TRUE(Carved("ZIP/0.ZIP") == image.substr(40 * 512, ThroughFooter(zip, "PK\x05\x06") * 512));
 }
 
 // With only DOC ticked, a workbook is recognised, not written, and uses up a

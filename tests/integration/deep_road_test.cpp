@@ -24,9 +24,9 @@ class DeepRoadTest : public testing::Test {
     static test::TempDir state;
     ::setenv("QUILLMOREN_STATE_DIR", state.path().c_str(), 1);
     FreshProcessState();
-    if (!test::HaveTools({"mkfs.fat", "mkntfs", "sha256sum", "dd"})) GTEST_SKIP() << "mkfs.fat or mkntfs missing";
+    QM_REQUIRE_TOOLS("mkfs.fat", "mkntfs", "sha256sum", "dd");
     set_ = test::MakeDisks(dir_, {"mbr"});
-    if (!set_.ok()) GTEST_SKIP() << set_.skipReason;
+    if (!set_.ok()) GTEST_FAIL() << set_.skipReason;
     disk_ = set_.path("mbr.img");
     parts_ = test::ReadPartitions(set_.path("mbr.parts.txt"));
   }

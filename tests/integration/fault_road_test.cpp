@@ -67,7 +67,7 @@ class FaultRoadTest : public testing::Test {
 };
 
 TEST_F(FaultRoadTest, ScansAndCopyFinishAroundUnreadableSectorsWithSkipAll) {
-  if (!test::HaveTools({"fls", "icat", "istat", "sha256sum"})) GTEST_SKIP() << "sleuthkit missing";
+  QM_REQUIRE_TOOLS("fls", "icat", "istat", "sha256sum");
   auto set = test::MakeDisks(dir_, {"mbr"});
   QM_REQUIRE_FIXTURE(set);
   const std::string disk = set.path("mbr.img");

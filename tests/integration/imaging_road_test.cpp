@@ -43,7 +43,7 @@ class ImagingRoadTest : public testing::Test {
 };
 
 TEST_F(ImagingRoadTest, SplitImageOfTheWholeDiskReadsLikeTheDisk) {
-  if (!test::HaveTools({"fls", "icat", "sha256sum", "cmp"})) GTEST_SKIP() << "sleuthkit missing";
+  QM_REQUIRE_TOOLS("fls", "icat", "sha256sum", "cmp");
   auto set = test::MakeDisks(dir_, {"mbr"});
   QM_REQUIRE_FIXTURE(set);
   const std::string disk = set.path("mbr.img");

@@ -79,7 +79,7 @@ class RoadTest : public testing::TestWithParam<SourceCase> {
 
 TEST_P(RoadTest, EveryVolumeMatchesTheOracleAndTheSourceStaysUnchanged) {
   const SourceCase& c = GetParam();
-  if (!test::HaveTools({"fls", "icat", "mmls", "qemu-img", "sha256sum"})) GTEST_SKIP() << "sleuthkit or qemu-img missing";
+  QM_REQUIRE_TOOLS("fls", "icat", "mmls", "qemu-img", "sha256sum");
   auto set = test::MakeDisks(dir_, {c.disk});
   QM_REQUIRE_FIXTURE(set);
   const std::string raw = set.path(std::string(c.disk) + ".img");

@@ -107,7 +107,7 @@ TEST(Fixtures, ContentGeneratorMatchesTheScripts) {
 class FatFixture : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(FatFixture, ListsAsCommittedAndReadsBackTheOriginals) {
-  if (!HaveOracles()) GTEST_SKIP() << "sleuthkit is not installed";
+  if (!HaveOracles()) GTEST_FAIL() << "sleuthkit or sha256sum is not installed";
   const std::string kind = GetParam();
   TempDir dir;
   auto fat = MakeFatImages(dir, {GetParam()});
@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FatFixture, ::testing::Values("fat12", "fat16", 
 class NtfsFixture : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(NtfsFixture, CommittedImageMatchesItsListingsAndFiles) {
-  if (!HaveOracles()) GTEST_SKIP() << "sleuthkit is not installed";
+  if (!HaveOracles()) GTEST_FAIL() << "sleuthkit or sha256sum is not installed";
   const std::string name = GetParam();
   const int sectorSize = name == "ntfs4k" ? 4096 : 512;
   TempDir dir;
@@ -188,7 +188,7 @@ TEST_P(NtfsFixture, CommittedImageMatchesItsListingsAndFiles) {
 INSTANTIATE_TEST_SUITE_P(Images, NtfsFixture, ::testing::Values("ntfs", "ntfs4k"));
 
 TEST(Fixtures, DisksListAsCommittedAndPartitionsHoldTheirFiles) {
-  if (!HaveOracles()) GTEST_SKIP() << "sleuthkit is not installed";
+  if (!HaveOracles()) GTEST_FAIL() << "sleuthkit or sha256sum is not installed";
   TempDir dir;
   auto disks = MakeDisks(dir);
   QM_REQUIRE_FIXTURE(disks);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <set>
 #include <vector>
 
 #include "state/app_state.h"
@@ -299,12 +300,47 @@ TEST_F(SearchDialogTest, SizeAndDateBoxesHaveTheirCaptions) {
   for (QLabel* l : {date, between, size}) EXPECT_TRUE(l->isVisible()) << l->text().toStdString();
 }
 
+// Distinct colours inside a rectangle of a picture.
+size_t ColoursIn(const QImage& img, const QRect& r) {
+  std::set<QRgb> seen;
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x) seen.insert(img.pixel(x, y) & 0xFFFFFF);
+  return seen.size();
+}
+
+QImage Rgb32(const QImage& img) { return img.convertToFormat(QImage::Format_RGB32); }
+
+// The pictures of both layouts show what each must: the criteria alone with
+// the name box; after a search with the criteria unfolded again, the same
+// criteria above the list of matches, the deleted ones in red.
 TEST_F(SearchDialogTest, GrabBothLayouts) {
   AdvanceSearchFile dlg(host);
-  EXPECT_TRUE(dlg.grab().save(QStringLiteral(QM_TEST_OUTPUT_DIR "/search_dialog_criteria.png")));
+  const QImage criteria = Rgb32(dlg.grab().toImage());
+  EXPECT_TRUE(criteria.save(QStringLiteral(QM_TEST_OUTPUT_DIR "/search_dialog_criteria.png")));
+  EXPECT_EQ(criteria.size(), dlg.size());
+  const QRect nameBox = dlg.NameEdit().geometry();
+  ASSERT_TRUE(criteria.rect().contains(nameBox));
+  EXPECT_EQ(criteria.copy(nameBox), Rgb32(dlg.NameEdit().grab().toImage()));
+  EXPECT_FALSE(dlg.List().isVisible());
+
   Search(dlg, "*");
   dlg.OnToggleCriteria();
-  EXPECT_TRUE(dlg.grab().save(QStringLiteral(QM_TEST_OUTPUT_DIR "/search_dialog_results.png")));
+  const QImage results = Rgb32(dlg.grab().toImage());
+  EXPECT_TRUE(results.save(QStringLiteral(QM_TEST_OUTPUT_DIR "/search_dialog_results.png")));
+  EXPECT_EQ(results.size(), dlg.size());
+  EXPECT_EQ(results.width(), criteria.width());
+  EXPECT_GT(results.height(), criteria.height());
+  EXPECT_EQ(results.copy(nameBox), Rgb32(dlg.NameEdit().grab().toImage()));
+  EXPECT_NE(results.copy(nameBox), criteria.copy(nameBox));  // the pattern typed
+  const QRect list = dlg.List().geometry();
+  ASSERT_TRUE(results.rect().contains(list));
+  EXPECT_GT(list.top(), dlg.StartButton().geometry().bottom());
+  EXPECT_EQ(results.copy(list), Rgb32(dlg.List().grab().toImage()));
+  EXPECT_GT(ColoursIn(results, list), 2u);  // rows of text, not an empty box
+  int red = 0;
+  for (int y = list.top(); y <= list.bottom(); ++y)
+    for (int x = list.left(); x <= list.right(); ++x) red += (results.pixel(x, y) & 0xFFFFFF) == 0xFF0000u;
+  EXPECT_GT(red, 20);
 }
 
 }  // namespace

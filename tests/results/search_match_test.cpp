@@ -178,7 +178,7 @@ TEST_F(SearchPassTest, CriteriaTable) {
 // A volume made by mkfs.fat and mtools: files in the root, and a folder on
 // cluster 5 (the NTFS root's key). Every file fls lists is found.
 TEST(SearchFatVolume, EveryFileOfTheVolumeIsListed) {
-  if (!test::HaveTools({"mkfs.fat", "mcopy", "mmd", "fls", "istat"})) GTEST_SKIP() << "mtools/sleuthkit missing";
+  QM_REQUIRE_TOOLS("mkfs.fat", "mcopy", "mmd", "fls", "istat");
   test::TempDir dir;
   const std::string img = dir.file("search.img"), file = dir.file("x.txt");
   std::ofstream(file, std::ios::binary) << "x";

@@ -64,7 +64,7 @@ std::vector<Listed> OurListing(const CZipFile& zip) {
 class ZipListerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::HaveTools({"zip", "unzip"})) GTEST_SKIP() << "zip/unzip are not installed";
+    QM_REQUIRE_TOOLS("zip", "unzip");
   }
   // Runs a shell command inside the temp folder.
   void Sh(const std::string& cmd) { ASSERT_EQ(test::Run("cd " + Quote(dir_.path()) + " && " + cmd), 0) << cmd; }

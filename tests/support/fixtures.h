@@ -25,10 +25,11 @@ struct FixtureSet {
   std::string path(const std::string& name) const { return dir + "/" + name; }
 };
 
-// Skips the running test (with the reason) when the set could not be made.
+// Fails the running test (with the reason) when the set could not be made:
+// a missing maker tool is no reason for a test to pass.
 #define QM_REQUIRE_FIXTURE(set)                                   \
   do {                                                            \
-    if (!(set).ok()) GTEST_SKIP() << (set).skipReason;            \
+    if (!(set).ok()) GTEST_FAIL() << (set).skipReason;            \
   } while (0)
 
 // fatNN.img (+ .fls.txt, .fsstat.txt), fat-files/ and fat-files.txt in dir;

@@ -37,11 +37,15 @@ std::string Capture(const std::string& command) {
   return out;
 }
 
-bool HaveTools(std::initializer_list<const char*> tools) {
+std::string MissingTools(std::initializer_list<const char*> tools) {
+  std::string missing;
   for (const char* t : tools)
-    if (Run(std::string("command -v ") + t + " >/dev/null 2>&1") != 0) return false;
-  return true;
+    if (Run(std::string("command -v ") + t + " >/dev/null 2>&1") != 0)
+      missing += (missing.empty() ? "" : " ") + std::string(t);
+  return missing;
 }
+
+bool HaveTools(std::initializer_list<const char*> tools) { return MissingTools(tools).empty(); }
 
 std::string FixturePath(const std::string& name) { return std::string(QM_FIXTURES_DIR) + "/" + name; }
 

@@ -22,9 +22,20 @@ class TempDir {
 int Run(const std::string& command);
 // Runs a shell command and returns what it printed on standard output.
 std::string Capture(const std::string& command);
-// True when every named program is on PATH (tests skip without them).
+// True when every named program is on PATH.
 bool HaveTools(std::initializer_list<const char*> tools);
+// The named programs that are not on PATH, separated by spaces; empty when
+// every one is there.
+std::string MissingTools(std::initializer_list<const char*> tools);
 // Path of a file under tests/fixtures.
 std::string FixturePath(const std::string& name);
 
 }  // namespace qm::test
+
+// Fails the running test when a program it needs is not on PATH: without its
+// oracle or its fixture maker a test proves nothing, so it must not pass.
+#define QM_REQUIRE_TOOLS(...)                                                                 \
+  do {                                                                                        \
+    const std::string qm_missing_tools_ = ::qm::test::MissingTools({__VA_ARGS__});            \
+    if (!qm_missing_tools_.empty()) GTEST_FAIL() << "missing tools: " << qm_missing_tools_;   \
+  } while (0)

@@ -67,7 +67,7 @@ void PrintTo(const Choice& c, std::ostream* os) { *os << c.name; }
 class ChooserTest : public ::testing::TestWithParam<Choice> {};
 
 TEST_P(ChooserTest, ProbeOrderAndOkDecision) {
-  if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+  if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   const Choice& c = GetParam();
   TempDir dir;
   std::string base = MakeBaseDisk(dir);

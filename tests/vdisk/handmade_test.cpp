@@ -63,7 +63,7 @@ void PatchBitmap(const std::string& vhd, uint64_t block, const std::vector<uint8
 class VhdChain : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+    if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
     g = dir.file("g.vhd");
     p = dir.file("p.vhd");
     c = dir.file("c.vhd");
@@ -185,7 +185,7 @@ TEST_F(VhdChain, OpeningAnotherImageDropsTheOldChain) {
 }
 
 TEST(Vhd, DamagedEndFooterFallsBackToTheCopyAtTheStart) {
-  if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+  if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   TempDir dir;
   std::string vhd = dir.file("d.vhd");
   Sh("qemu-img create -f vpc " + Q(vhd) + " 8M && qemu-io -f vpc -c 'write -P 0x5a 1M 9k' " + Q(vhd));
@@ -200,7 +200,7 @@ TEST(Vhd, DamagedEndFooterFallsBackToTheCopyAtTheStart) {
 // --- VDI ---
 
 TEST(Vdi, LongHeaderAndZeroBlocks) {
-  if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+  if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   TempDir dir;
   std::string base = MakeBaseDisk(dir);
   std::string vdi = dir.file("d.vdi");
@@ -222,7 +222,7 @@ TEST(Vdi, LongHeaderAndZeroBlocks) {
 }
 
 TEST(Vdi, VersionsOutsideMajorOne) {
-  if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+  if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   TempDir dir;
   std::string vdi = dir.file("d.vdi");
   Sh("qemu-img create -f vdi " + Q(vdi) + " 4M");
@@ -243,7 +243,7 @@ TEST(Vdi, VersionsOutsideMajorOne) {
 class VmdkDescriptors : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+    if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
     base = MakeBaseDisk(dir);
     Sh("qemu-img convert -O vmdk -o subformat=monolithicFlat " + Q(base) + " " + Q(dir.file("f.vmdk")));
     raw = ReadFileBytes(Oracle(dir, dir.file("f.vmdk"), "vmdk"));
@@ -389,7 +389,7 @@ TEST_F(VmdkDescriptors, BareFilesAndTheirNames) {
 class ParallelsFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+    if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   }
   void TearDown() override { g_ParallelsReader.Close(); }
   // A Parallels image of raw with the signature this reader knows.

@@ -54,7 +54,7 @@ void Compare(char kind, int oracleFd, uint64_t offset, uint64_t length) {
 }
 
 TEST_P(LargeImageTest, DataRegionsAndSampledHolesMatchQemu) {
-  if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+  if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   const Large& v = GetParam();
   TempDir dir;
   std::string image = dir.file(v.file);

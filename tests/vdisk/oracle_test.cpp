@@ -73,7 +73,7 @@ void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
 class OracleTest : public ::testing::TestWithParam<Variant> {};
 
 TEST_P(OracleTest, EveryByteMatchesQemuRawConversion) {
-  if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+  if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   const Variant& v = GetParam();
   TempDir dir;
   std::string base = MakeBaseDisk(dir);
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, OracleTest, ::testing::ValuesIn(kVariants),
 // Compressed clusters are not decoded: they read as zeros and fail, while
 // every cluster stored plainly still reads as qemu reads it.
 TEST(QcowCompressed, CompressedClustersFailPlainOnesRead) {
-  if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+  if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   TempDir dir;
   std::string base = MakeBaseDisk(dir);
   std::string image = dir.file("c.qcow2");

@@ -253,7 +253,7 @@ TEST(VhdxLayoutCheck, BatSizeChunksAndOverlaps) {
 // A worker reading while the interface thread closes and reopens: reads
 // either succeed or give zeros, never touch freed tables.
 TEST(ReaderThreads, ReadRacesCloseAndOpen) {
-  if (!HaveImageTools()) GTEST_SKIP() << "fixture tools missing";
+  if (!HaveImageTools()) GTEST_FAIL() << "qemu-img, qemu-io, mkfs.fat, mkntfs, sfdisk or mcopy missing";
   TempDir dir;
   std::string image = dir.file("d.qcow2");
   Sh("qemu-img create -f qcow2 -o compat=0.10,cluster_size=512 " + Q(image) + " 4M && qemu-io -f qcow2 -c "

@@ -43,7 +43,7 @@ class VPathDialogTest : public ::testing::Test {
 };
 
 TEST_F(VPathDialogTest, BrowseThenOk) {
-  if (!test::HaveTools({"qemu-img"})) GTEST_SKIP() << "qemu-img missing";
+  QM_REQUIRE_TOOLS("qemu-img");
   const std::string raw = dir.file("base.raw");
   ASSERT_EQ(test::Run("truncate -s 1M " + raw), 0);
   struct Case {
