@@ -836,7 +836,7 @@ TEST_F(CopyOutTest, ALinkInTheTargetIsACopyErrorNeverFollowed) {
 // when the user answers "overwrite all".
 TEST_F(CopyOutTest, AFileOutsideTheTargetKeepsItsBytesAndModeWhateverIsPlanted) {
   QM_REQUIRE_FIXTURE(*fat_);
-  if (!test::HaveTools({"fls", "istat"})) GTEST_SKIP() << "sleuthkit is not installed";
+  QM_REQUIRE_TOOLS("fls", "istat");
   for (bool hardLink : {false, true}) {
     SCOPED_TRACE(hardLink ? "second name" : "link");
     test::FreshState();
