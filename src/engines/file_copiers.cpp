@@ -49,11 +49,13 @@ constexpr uint64_t kTicksPerSecond = 10000000ull;
 std::mutex g_FactoryMutex;
 TargetFileFactory g_Factory;
 
-// The folder below which path is created: the copy-out's target when the
-// path lies in it, else the path's own folder (the preview's private one).
-std::string WriterRoot(const std::string& path) {
+// The folder below which path is created: for the copy-out, its target when
+// the path lies in it; else the path's own folder (the preview's private
+// one). Only the copy-out reads the target folder: a preview runs beside it
+// on a thread of its own while the folder may be chosen anew.
+std::string WriterRoot(const std::string& path, bool copyOut) {
   const std::string& target = g_RecoveryTargetFolder;
-  if (!target.empty()) {
+  if (copyOut && !target.empty()) {
     const std::string root = target.back() == '/' ? target : target + '/';
     if (path.rfind(root, 0) == 0) return root;
   }
@@ -62,9 +64,11 @@ std::string WriterRoot(const std::string& path) {
 
 class PlainTargetFile : public TargetFile {
  public:
-  PlainTargetFile() = default;
-  explicit PlainTargetFile(File made) : file_(std::move(made)) {}
-  bool Create(const std::string& path) override { return file_.create(WriterRoot(path), path, Create::Replace); }
+  explicit PlainTargetFile(bool copyOut) : copyOut_(copyOut) {}
+  explicit PlainTargetFile(File made) : file_(std::move(made)), copyOut_(true) {}
+  bool Create(const std::string& path) override {
+    return file_.create(WriterRoot(path, copyOut_), path, Create::Replace);
+  }
   size_t Write(const void* data, size_t bytes) override {
     const int64_t got = file_.writeAt(data, bytes, offset_);
     if (got <= 0) return 0;
@@ -77,15 +81,16 @@ class PlainTargetFile : public TargetFile {
 
  private:
   File file_;
+  bool copyOut_;
   uint64_t offset_ = 0;
 };
 
-std::unique_ptr<TargetFile> NewTargetFile() {
+std::unique_ptr<TargetFile> NewTargetFile(bool copyOut) {
   std::lock_guard lock(g_FactoryMutex);
   if (g_Factory) {
     if (auto f = g_Factory()) return f;
   }
-  return std::make_unique<PlainTargetFile>();
+  return std::make_unique<PlainTargetFile>(copyOut);
 }
 
 bool PathExists(const std::string& path) {
@@ -176,7 +181,7 @@ class Output {
       Failed(ELOOP);
       return false;
     }
-    file_ = NewTargetFile();
+    file_ = NewTargetFile(normal_);
     if (file_->Create(path_)) return true;
     const int cause = file_->LastError();
     file_.reset();
@@ -278,7 +283,7 @@ bool NameIsFree(const std::string& path, MadeFile* made) {
     plain = !g_Factory;
   }
   if (plain && made && !LinkBelowTarget(path)) {
-    if (made->file.create(WriterRoot(path), path, Create::New)) {
+    if (made->file.create(WriterRoot(path, true), path, Create::New)) {
       made->path = path;
       return true;
     }
