@@ -390,6 +390,12 @@ RecordPlaces& FilePlaces() {
   static RecordPlaces s;
   return s;
 }
+// The running number of the first file of the list: AppState.fileCount when
+// the list was started.
+int32_t& FirstRunningNumber() {
+  static int32_t first = 0;
+  return first;
+}
 
 uint64_t OwnKeyIndex(uint32_t ownKey, int16_t fileSystemNumber) {
   return (static_cast<uint64_t>(ownKey) << 16) | static_cast<uint16_t>(fileSystemNumber);
@@ -517,6 +523,7 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
     if (head == nullptr) {
       st.Clear();
       FilePlaces().Clear();
+      FirstRunningNumber() = g_AppState.fileCount;
       g_AppState.fileSkipCount = 0;
       st.skipThreshold = kSkipStride;
     }
@@ -526,8 +533,7 @@ void InsertFileRecord(std::string_view name8, std::u16string_view wideName, char
     StoreName(st, r, name8, wideName);
     r.deletedFlag = deletedFlag;
     StoreTimes(r, times);
-    r.runningNumber = g_AppState.fileCount;
-    r.size = size;
+    r.SetSize(size);
     r.parentKey = parentKey;
     r.dataKey = dataKey;
     // Beyond the widest place kept no read can succeed anyway; the copier
@@ -557,6 +563,7 @@ void ClearCatalog() {
   std::unordered_map<uint64_t, uint32_t>().swap(Folders().byOwnKey);
   Files().Clear();
   FilePlaces().Clear();
+  FirstRunningNumber() = 0;
   g_AppState.folderList = nullptr;
   g_AppState.fileList = nullptr;
   g_AppState.folderCount = 0;
@@ -567,6 +574,9 @@ void ClearCatalog() {
   Files().skipThreshold = kSkipStride;
 }
 
+int32_t FileRecord::runningNumber() const {
+  return FirstRunningNumber() + static_cast<int32_t>(Files().RefOf(*this) - 1);
+}
 uint64_t FileRecord::recordSector() const { return FilePlaces().Sector(Files().RefOf(*this)); }
 uint32_t FileRecord::recordOffset() const { return FilePlaces().Offset(Files().RefOf(*this)); }
 

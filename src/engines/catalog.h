@@ -236,21 +236,35 @@ struct FileRecord {
   friend struct CatalogAccess;
   friend class RecordRange<FileRecord>;
   uint32_t next_ = 0;
+  // The size in 48 bits, so that it shares a word with the flags: no file
+  // of a volume the scans read comes near 256 TiB.
+  uint32_t sizeLow_ = 0;
+  uint16_t sizeHigh_ = 0;
 
  public:
-  uint64_t size = 0;
+  char deletedFlag = 'n';
+  std::atomic<char> checkFlag{'n'};
   uint32_t modifiedTime[2] = {};
   uint32_t createdTime[2] = {};
   uint32_t accessedTime[2] = {};
-  int32_t runningNumber = 0;  // AppState.fileCount at the insert: 0, 1, 2, ... in insertion order
-  uint32_t parentKey = 0;     // sort key of the list
-  uint32_t dataKey = 0;       // FAT: first cluster; NTFS: MFT record number
-  char deletedFlag = 'n';
-  std::atomic<char> checkFlag{'n'};
+  uint32_t parentKey = 0;  // sort key of the list
+  uint32_t dataKey = 0;    // FAT: first cluster; NTFS: MFT record number
   static constexpr char kind = 'F';
+  static constexpr uint64_t kMaxSize = (uint64_t{1} << 48) - 1;
 
+  uint64_t size() const { return uint64_t{sizeHigh_} << 32 | sizeLow_; }
+  // Keeps bytes, or kMaxSize for a larger (damaged) claim.
+  void SetSize(uint64_t bytes) {
+    if (bytes > kMaxSize) bytes = kMaxSize;
+    sizeLow_ = static_cast<uint32_t>(bytes);
+    sizeHigh_ = static_cast<uint16_t>(bytes >> 32);
+  }
   bool HasName8() const { return !name8.empty(); }
   bool IsDeleted() const { return deletedFlag == 'y'; }
+  // AppState.fileCount at the insert: 0, 1, 2, ... in insertion order.
+  // Records are stored in that order, so it follows from the record's place
+  // instead of taking room in every one.
+  int32_t runningNumber() const;
   // Where a deep scan found the FILE record: its sector, and its byte offset
   // within that sector (sectors above 512 bytes); both 0 in the quick scans.
   // Only the deep scans have them, so they sit beside the records instead of
@@ -258,6 +272,7 @@ struct FileRecord {
   uint64_t recordSector() const;
   uint32_t recordOffset() const;
 };
+static_assert(sizeof(FileRecord) == 48, "a million files must fit in little memory");
 
 // Adds one folder to g_AppState.folderList. A non-empty name8 is stored and
 // the wide name dropped; otherwise the wide name is stored. A folder whose own

@@ -326,7 +326,7 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
         (::lstat(fullPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
       // The folder wins. An empty file loses nothing; one with data is
       // written under a free name beside it.
-      if (file.size == 0) continue;
+      if (file.size() == 0) continue;
       if (!MakeUniqueName(&fullPath, &name)) {
         NoteIncompleteCopiedFile(fullPath);
         continue;
@@ -334,15 +334,15 @@ void CopyFolderFiles(SelectionModel& tree, const std::string& folderPath, uint32
     }
     const int deleted = file.IsDeleted() ? 1 : 0;
     const size_t notedBefore = IncompleteCount();
-    uint64_t copySize = file.size;
+    uint64_t copySize = file.size();
     if (fat) {
-      const auto size = static_cast<uint32_t>(std::min<uint64_t>(file.size, UINT32_MAX));
+      const auto size = static_cast<uint32_t>(std::min<uint64_t>(file.size(), UINT32_MAX));
       copySize = size;
       CopyFatFile(fullPath, name, size, file.dataKey, 1, deleted, static_cast<uint16_t>(file.modifiedTime[1]),
                   static_cast<uint16_t>(file.modifiedTime[0]));
     } else {
       const NtfsRecordPlace place = NtfsFileRecordPlace(file);
-      CopyNtfsFile(fullPath, name, file.size, place.sector, file.parentKey, file.dataKey, 1, deleted,
+      CopyNtfsFile(fullPath, name, file.size(), place.sector, file.parentKey, file.dataKey, 1, deleted,
                    file.modifiedTime[1], file.modifiedTime[0], place.offset);
     }
     if (g_StopCopy.load()) {
@@ -386,7 +386,7 @@ void EvaluateSelectedTotals(SelectionModel& tree) {
     for (const FileRecord& file : FilesWithParent(key)) {
       if (!FileSelectedForRecovery(file, RecordName(file), fs)) continue;
       ++count;
-      bytes += file.size;
+      bytes += file.size();
     }
   });
   tree.selectedFileCount = count;

@@ -502,10 +502,10 @@ void WriteFile(LogOutput& out, const FileRecord& r) {
   out.u32(r.accessedTime[1]);
   out.u32(r.createdTime[0]);
   out.u32(r.createdTime[1]);
-  out.u32(static_cast<uint32_t>(r.runningNumber));
+  out.u32(static_cast<uint32_t>(r.runningNumber()));
   out.u32(r.modifiedTime[0]);
   out.u32(r.modifiedTime[1]);
-  out.u64(r.size);
+  out.u64(r.size());
   out.u32(r.parentKey);
   out.u32Of(r.recordSector());
   out.u8(static_cast<uint8_t>(r.checkFlag.load()));

@@ -293,7 +293,7 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
 
   const FileRecord* record = nullptr;
   for (const FileRecord& f : AllFiles())
-    if (static_cast<uint32_t>(f.runningNumber) == id) {
+    if (static_cast<uint32_t>(f.runningNumber()) == id) {
       record = &f;
       break;
     }
@@ -312,7 +312,7 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
   const bool extract = record && !path.empty() && (kind != PreviewKind::kNone || openMode == 1);
   const std::u16string fs = g_AppState.scanFileSystem;
   // From the record: the size text may carry a mark.
-  const uint64_t fileSize = record ? record->size : 0;
+  const uint64_t fileSize = record ? record->size() : 0;
 
   Worker& worker = page.PreviewWorker();
   worker.join();

@@ -426,7 +426,7 @@ bool AdvanceSearchFile::WriteRowThrough(int row, bool ticked) {
   }
   const int32_t number = static_cast<int32_t>(item->text(kId).toInt());
   for (FileRecord& file : AllFiles()) {
-    if (file.runningNumber != number) continue;
+    if (file.runningNumber() != number) continue;
     const std::u16string& fs = g_SelectedFileSystem;
     uint32_t folderItem = 0;
     if ((IsFat(fs) && file.parentKey == kFatRootKey) || (fs == u"NTFS" && file.parentKey == kNtfsRootKey)) {
@@ -494,7 +494,7 @@ void AdvanceSearchFile::OpenFoundItem(int row) {
   const int32_t number = item->text(kId).toInt();
   const uint64_t size = item->text(kSize).toULongLong();
   for (const FileRecord& file : AllFiles()) {
-    if (file.runningNumber == number) {
+    if (file.runningNumber() == number) {
       host_.OpenFile(file, item->text(kName).toStdU16String(), size);
       return;
     }

@@ -171,7 +171,7 @@ void SearchFileRecords(const SearchCriteria& c, const SearchOutput& out, int* ma
     if (Stopped(job)) return;
     const std::u16string name = RecordName(file);
     if (!MatchSearchName(SearchUpperCase(name), c.pattern)) continue;
-    if (c.sizeHigh != 0 && (file.size < c.sizeLow || file.size > c.sizeHigh)) continue;
+    if (c.sizeHigh != 0 && (file.size() < c.sizeLow || file.size() > c.sizeHigh)) continue;
     if (!PassesDeleted(c, file.IsDeleted())) continue;
     if (!PassesDate(c, DateSlot(c.dateKind, file.createdTime, file.modifiedTime, file.accessedTime))) continue;
     // A file directly under the volume's root is listed with the root's
@@ -187,8 +187,8 @@ void SearchFileRecords(const SearchCriteria& c, const SearchOutput& out, int* ma
     row.file = &file;
     row.name = name;
     row.type = file.IsDeleted() ? u"Deleted File" : u"File";
-    row.size = FormatW("%lld", static_cast<long long>(file.size));
-    row.id = file.runningNumber;
+    row.size = FormatW("%lld", static_cast<long long>(file.size()));
+    row.id = file.runningNumber();
     Emit(out, row, matchCount);
   }
 }

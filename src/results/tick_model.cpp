@@ -133,10 +133,10 @@ ResultRow MakeFileRow(FileRecord& file, bool ntfs, bool beyondVolume) {
   row.name = RecordName(file);
   row.deleted = file.IsDeleted();
   row.type = row.deleted ? u"Deleted File" : u"File";
-  row.size = FormatW("%llu", static_cast<unsigned long long>(file.size));
+  row.size = FormatW("%llu", static_cast<unsigned long long>(file.size()));
   if (beyondVolume) row.size += kBeyondVolumeMark;
   FillTimes(row, file, ntfs);
-  row.id = FormatW("%d", file.runningNumber);
+  row.id = FormatW("%d", file.runningNumber());
   row.ticked = file.checkFlag.load() == 'y';
   return row;
 }
@@ -187,7 +187,7 @@ int CompareListRows(const ResultRow& x, const ResultRow& y, int column, bool des
       return Order(letter(a), letter(b));
     }
     case 2: {
-      auto size = [](const ResultRow& r) { return r.file ? static_cast<int64_t>(r.file->size) : int64_t{0}; };
+      auto size = [](const ResultRow& r) { return r.file ? static_cast<int64_t>(r.file->size()) : int64_t{0}; };
       return Order(size(a), size(b));
     }
     case 3:
@@ -201,7 +201,7 @@ int CompareListRows(const ResultRow& x, const ResultRow& y, int column, bool des
     }
     case 6: {
       auto id = [](const ResultRow& r) {
-        return r.folder ? r.folder->treeItem : static_cast<uint32_t>(r.file->runningNumber);
+        return r.folder ? r.folder->treeItem : static_cast<uint32_t>(r.file->runningNumber());
       };
       return Order(id(a), id(b));
     }
@@ -215,7 +215,7 @@ std::vector<ResultRow> CollectFolderRows(uint32_t key, std::u16string_view fileS
   const bool ntfs = fileSystem == u"NTFS";
   const bool fat = FatKindOf(fileSystem) != FatKind::kNone;
   auto beyond = [&](const FileRecord& f) {
-    return volume != nullptr && (fat || ntfs) && ClaimsBeyondVolume(f.size, fat ? f.dataKey : 0, fat, *volume);
+    return volume != nullptr && (fat || ntfs) && ClaimsBeyondVolume(f.size(), fat ? f.dataKey : 0, fat, *volume);
   };
   const int64_t total = static_cast<int64_t>(g_AppState.folderCount) + g_AppState.fileCount;
   int64_t visited = 0;

@@ -50,7 +50,7 @@ std::string FileOrder() {
   std::string s;
   for (const FileRecord& r : AllFiles()) {
     if (!s.empty()) s += ' ';
-    s += r.name8.str() + "#" + std::to_string(r.runningNumber);
+    s += r.name8.str() + "#" + std::to_string(r.runningNumber());
   }
   return s;
 }
@@ -173,13 +173,22 @@ TEST_F(CatalogTest, NamesAndFieldsAreStoredWhole) {
   InsertFileRecord("", u"f.txt", 'y', 0x123456789ULL, 5, 77, 1ULL << 33, {1, 2, 3, 4, 5, 6});
   const FileRecord& f = *g_AppState.fileList;
   EXPECT_EQ(f.wideName, u"f.txt");
-  EXPECT_EQ(f.size, 0x123456789ULL);
+  EXPECT_EQ(f.size(), 0x123456789ULL);
   EXPECT_EQ(f.recordSector(), 1ULL << 33);
   EXPECT_EQ(f.kind, 'F');
   EXPECT_EQ(f.checkFlag.load(), 'n');
   EXPECT_EQ(f.modifiedTime[0], 1u);
   EXPECT_EQ(f.createdTime[1], 4u);
   EXPECT_EQ(g_AppState.foundBytes, 0u);  // the engines add sizes, not the insert
+
+  // Sizes keep their 48 bits whole; a damaged record's larger claim stops
+  // at the widest size kept instead of wrapping to a small one.
+  InsertFileRecord("g", u"", 'n', (uint64_t{1} << 47) + 0xABCDEF12345ULL, 5, 78, 0, {});
+  InsertFileRecord("h", u"", 'n', (uint64_t{1} << 60) + 3, 5, 79, 0, {});
+  std::map<std::string, uint64_t> sizes;
+  for (const FileRecord& r : FilesWithParent(5)) sizes[r.name8.str()] = r.size();
+  EXPECT_EQ(sizes["g"], (uint64_t{1} << 47) + 0xABCDEF12345ULL);
+  EXPECT_EQ(sizes["h"], FileRecord::kMaxSize);
 }
 
 TEST_F(CatalogTest, ClearingStartsAFreshCatalogue) {
@@ -272,7 +281,7 @@ TEST_F(CatalogTest, RandomInsertsEqualAStableSort) {
   i = 0;
   for (const FileRecord& r : AllFiles()) {
     ASSERT_LT(i, files.size());
-    ASSERT_EQ(r.runningNumber, static_cast<int32_t>(files[i].id)) << "position " << i;
+    ASSERT_EQ(r.runningNumber(), static_cast<int32_t>(files[i].id)) << "position " << i;
     ++i;
   }
   EXPECT_EQ(i, files.size());
@@ -287,7 +296,7 @@ TEST_F(CatalogTest, RandomInsertsEqualAStableSort) {
   }
   for (const auto& [k, ids] : fileKids) {
     std::vector<uint32_t> got;
-    for (const FileRecord& r : FilesWithParent(k)) got.push_back(static_cast<uint32_t>(r.runningNumber));
+    for (const FileRecord& r : FilesWithParent(k)) got.push_back(static_cast<uint32_t>(r.runningNumber()));
     ASSERT_EQ(got, ids) << "file key " << k;
   }
   EXPECT_TRUE(FilesWithParent(5000).empty());
@@ -355,7 +364,7 @@ TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
     }
   }
   ASSERT_EQ(g_AppState.fileCount, static_cast<int32_t>(kFiles));
-  EXPECT_EQ(&*std::find_if(AllFiles().begin(), AllFiles().end(), [](const FileRecord& r) { return r.runningNumber == 0; }),
+  EXPECT_EQ(&*std::find_if(AllFiles().begin(), AllFiles().end(), [](const FileRecord& r) { return r.runningNumber() == 0; }),
             first);
   EXPECT_EQ(g_AppState.folderList->name8.data(), rootName);
   EXPECT_EQ(g_AppState.folderList->name8, "ROOT");
@@ -366,13 +375,13 @@ TEST_F(CatalogTest, RecordsAndNamesStayPutAcrossManyInserts) {
 
   uint32_t seen = 0, bad = 0;
   for (const FileRecord& r : AllFiles()) {
-    const uint32_t i = static_cast<uint32_t>(r.runningNumber);
+    const uint32_t i = static_cast<uint32_t>(r.runningNumber());
     ++seen;
     if (i == 0) continue;
     const bool ok = i == kFiles / 2 ? (r.wideName == huge && r.name8.empty() && r.IsDeleted())
                                     : (r.name8 == nameOf(i) && r.wideName.empty() && !r.IsDeleted() &&
                                        r.name8.c_str()[r.name8.size()] == '\0');
-    if (!ok || r.size != i || r.dataKey != i || r.recordSector() != i || r.parentKey != i % 1000) ++bad;
+    if (!ok || r.size() != i || r.dataKey != i || r.recordSector() != i || r.parentKey != i % 1000) ++bad;
   }
   EXPECT_EQ(seen, kFiles);
   EXPECT_EQ(bad, 0u);

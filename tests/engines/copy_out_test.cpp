@@ -266,7 +266,7 @@ TEST_F(CopyOutTest, APreviewDuringTheCopyOutLeavesBothJobsBytesRight) {
   std::thread preview([&] {
     const std::string path = dir.file("preview.bin");
     while (copying.load() || extracted.load() < 5) {
-      CopyNtfsFile(path, frag->wideName.str(), frag->size, MftRecordToSector(frag->dataKey), frag->parentKey,
+      CopyNtfsFile(path, frag->wideName.str(), frag->size(), MftRecordToSector(frag->dataKey), frag->parentKey,
                    frag->dataKey, 0, 0, frag->modifiedTime[1], frag->modifiedTime[0]);
       ++extracted;
       if (test::FileBytes(path) != want) ++wrong;
@@ -440,7 +440,7 @@ TEST_F(CopyOutTest, TheVolumesEndIsReadOncePerCopyJob) {
   SelectionModel model;
   LoadFat("fat16", model);
   int withData = 0;
-  for (const FileRecord& f : AllFiles()) withData += f.size > 0;
+  for (const FileRecord& f : AllFiles()) withData += f.size() > 0;
   ASSERT_GT(withData, 5);
   std::atomic<int> bootReads{0};
   SetDeviceReadHook([&](File& device, void* buffer, size_t bytes, uint64_t offset) -> int64_t {

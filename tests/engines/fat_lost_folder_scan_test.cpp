@@ -550,7 +550,7 @@ TEST_F(FatLostFolderTest, FoldersWhoseParentsRunInACircleGoUnderLost) {
     EXPECT_TRUE(reachesRoot(f.parentKey));
     const std::string out = dir_.file("out-" + name);
     CopyFatFile(out, f.wideName.str().empty() ? Utf8ToUtf16(std::string(f.name8)) : f.wideName.str(),
-                uint32_t(f.size), f.dataKey, 0, 0, 0, 0);
+                uint32_t(f.size()), f.dataKey, 0, 0, 0, 0);
     std::ifstream in(out, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), want);
   }

@@ -499,7 +499,7 @@ std::set<std::string> PickedListing() {
     if (key != kLostFolderKey) out.insert(test::Lower(pathOf(f->parentKey, test::NameOf(f->name8, f->wideName.str()))));
   for (const FileRecord& f : AllFiles())
     out.insert((f.IsDeleted() ? "*" : "") + test::Lower(pathOf(f.parentKey, test::NameOf(f.name8, f.wideName.str()))) +
-               " " + std::to_string(f.size));
+               " " + std::to_string(f.size()));
   return out;
 }
 

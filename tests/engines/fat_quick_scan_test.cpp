@@ -167,7 +167,7 @@ TEST_P(FatFixtureTest, CatalogueMatchesFlsEntryForEntry) {
   EXPECT_TRUE(expected.empty()) << "missing: " << (expected.empty() ? "" : expected.begin()->second.path);
   EXPECT_GE(compared, 20u);
   uint64_t bytes = 0;
-  for (const FileRecord& f : AllFiles()) bytes += f.size;
+  for (const FileRecord& f : AllFiles()) bytes += f.size();
   EXPECT_EQ(g_AppState.foundBytes, bytes);
 }
 

@@ -423,7 +423,7 @@ void ExpectOldTreeBack(const std::string& flsListing) {
   for (const std::string& f : before.folders) EXPECT_TRUE(folders.count(f)) << f;
   // Sizes as written.
   for (const test::ManifestEntry& m : test::ReadManifest(test::NtfsFixtureDir() + "/ntfs-files.txt"))
-    if (found.count(m.path)) EXPECT_EQ(found.at(m.path)->size, m.size) << m.path;
+    if (found.count(m.path)) EXPECT_EQ(found.at(m.path)->size(), m.size) << m.path;
 }
 
 TEST_F(NtfsDeepScanTest, FormattedVolumeGivesBackItsOldTree) {
@@ -513,7 +513,7 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
       if (!found.count(m.path)) continue;
       const FileRecord& f = *found.at(m.path);
       const std::string out = dir.file("copy-" + std::to_string(copied++));
-      CopyNtfsFile(out, f.wideName.str(), f.size, f.recordSector(), f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+      CopyNtfsFile(out, f.wideName.str(), f.size(), f.recordSector(), f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
                    f.modifiedTime[0], f.recordOffset());
       EXPECT_EQ(test::Sha256OfFile(out), m.sha256) << m.path;
     }
@@ -591,9 +591,9 @@ TEST_F(NtfsDeepScanTest, NamesAndRunsInExtensionRecordsGiveTheWholeFile) {
       const FileRecord& f = *found.at(path);
       EXPECT_FALSE(f.IsDeleted());
       EXPECT_EQ(f.dataKey, std::stoul(inode));
-      EXPECT_EQ(f.size, icat[path].size());
+      EXPECT_EQ(f.size(), icat[path].size());
       const std::string out = dir.file("copy-" + std::to_string(n++));
-      CopyNtfsFile(out, f.wideName.str(), f.size, f.recordSector(), f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
+      CopyNtfsFile(out, f.wideName.str(), f.size(), f.recordSector(), f.parentKey, f.dataKey, 0, 0, f.modifiedTime[1],
                    f.modifiedTime[0], f.recordOffset());
       EXPECT_TRUE(WholeFile(out) == icat[path]) << "the copy differs from icat's bytes";
     }

@@ -581,10 +581,10 @@ TEST_F(CraftedMftTest, ManyFilesWithLongNamesKeepOrderNamesAndParents) {
     SCOPED_TRACE("file " + std::to_string(i));
     ASSERT_NE(got[i], nullptr);
     const FileRecord& f = *got[i];
-    EXPECT_EQ(f.runningNumber, static_cast<int32_t>(i));
+    EXPECT_EQ(f.runningNumber(), static_cast<int32_t>(i));
     EXPECT_EQ(f.wideName.str(), want[i].name);
     EXPECT_EQ(f.parentKey, want[i].parent);
-    EXPECT_EQ(f.size, want[i].size);
+    EXPECT_EQ(f.size(), want[i].size);
     EXPECT_EQ(f.modifiedTime[0], want[i].modified);
     EXPECT_EQ(f.IsDeleted(), want[i].deleted);
   }

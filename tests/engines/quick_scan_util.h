@@ -58,7 +58,7 @@ inline std::vector<Listed> Listing(uint32_t rootKey) {
   for (const FileRecord& f : AllFiles()) {
     RecordTimes t = {f.modifiedTime[0], f.modifiedTime[1], f.createdTime[0],
                      f.createdTime[1],  f.accessedTime[0], f.accessedTime[1]};
-    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), f.IsDeleted(), false, f.HasName8(), f.size,
+    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), f.IsDeleted(), false, f.HasName8(), f.size(),
                    f.dataKey, t});
   }
   return out;

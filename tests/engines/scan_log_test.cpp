@@ -813,8 +813,8 @@ TEST_F(ScanLogTest, RecordReaderReadsTheGoldenLogFieldForField) {
   EXPECT_EQ(file->deletedFlag, 'n');
   EXPECT_EQ(file->kind, 'F');
   EXPECT_EQ(file->checkFlag.load(), 'n');
-  EXPECT_EQ(file->runningNumber, 0);
-  EXPECT_EQ(file->size, 8ull << 30);
+  EXPECT_EQ(file->runningNumber(), 0);
+  EXPECT_EQ(file->size(), 8ull << 30);
   EXPECT_EQ(file->parentKey, 0x40u);
   EXPECT_EQ(file->dataKey, 0x41u);
   EXPECT_EQ(file->recordSector(), 0x900u);
@@ -823,8 +823,8 @@ TEST_F(ScanLogTest, RecordReaderReadsTheGoldenLogFieldForField) {
   EXPECT_EQ(file->accessedTime[1], 0xa8u);
   ++file;
   EXPECT_EQ(file->name8, "README.TXT");
-  EXPECT_EQ(file->runningNumber, 1);
-  EXPECT_EQ(file->size, 10u);
+  EXPECT_EQ(file->runningNumber(), 1);
+  EXPECT_EQ(file->size(), 10u);
   EXPECT_EQ(file->dataKey, 7u);
   EXPECT_EQ(g_AppState.foundBytes, (8ull << 30) + 10);
   EXPECT_TRUE(prompt.messages.empty());
@@ -937,7 +937,7 @@ TEST_F(ScanLogTest, RoundTripThroughAFileKeepsTheCatalogue) {
       s << r.name8 << Utf16ToUtf8(r.wideName.str()) << r.deletedFlag << r.parentKey << ',' << r.ownKey << ','
         << r.recordSector << ',' << r.fileSystemNumber << ',' << r.modifiedTime[0] << r.accessedTime[1] << ';';
     for (const FileRecord& r : AllFiles())
-      s << r.name8 << Utf16ToUtf8(r.wideName.str()) << ',' << r.size << ',' << r.parentKey << ','
+      s << r.name8 << Utf16ToUtf8(r.wideName.str()) << ',' << r.size() << ',' << r.parentKey << ','
         << r.dataKey << ',' << r.recordSector() << '+' << r.recordOffset() << ',' << r.accessedTime[1] << ';';
     return s.str();
   };

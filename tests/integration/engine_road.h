@@ -579,7 +579,7 @@ inline std::vector<Entry> CatalogEntries(uint32_t rootKey) {
   for (const FolderRecord& f : AllFolders())
     out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), true, f.IsDeleted(), 0, f.ownKey});
   for (const FileRecord& f : AllFiles())
-    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), false, f.IsDeleted(), f.size, f.dataKey});
+    out.push_back({pathOf(f.parentKey, NameOf(f.name8, f.wideName.str())), false, f.IsDeleted(), f.size(), f.dataKey});
   std::sort(out.begin(), out.end());
   return out;
 }

@@ -203,9 +203,9 @@ TEST_F(ResultsPageTest, RenamesReachRecordsTreeAndList) {
   EXPECT_EQ(page.Selection().ItemPath(Folder("Papers").treeItem).back(), u"Papers");
   Row(page, "A.TXT")->setText(kColName, "");
   EXPECT_NE(Row(page, "A.TXT"), nullptr);
-  EXPECT_EQ(File("A.TXT").size, 1234u);
+  EXPECT_EQ(File("A.TXT").size(), 1234u);
   Row(page, "A.TXT")->setText(kColName, "Z.TXT");
-  EXPECT_EQ(File("Z.TXT").size, 1234u);
+  EXPECT_EQ(File("Z.TXT").size(), 1234u);
   EXPECT_EQ(File("Z.TXT").checkFlag.load(), 'n');  // a rename is no tick
 
   // A tree edit renames the folder's row, not a file row that shares its ID.
@@ -598,7 +598,7 @@ TEST_F(ResultsPageTest, ASizeBeyondTheVolumeIsMarkedInTheList) {
   ASSERT_EQ(FatQuickScanThread(), 1);
   g_AppState.scanPage = nullptr;
   for (FileRecord& f : AllFiles())
-    if (f.wideName == u"SHORT.TXT" || f.name8 == "SHORT.TXT") f.size = uint64_t{1} << 40;
+    if (f.wideName == u"SHORT.TXT" || f.name8 == "SHORT.TXT") f.SetSize(uint64_t{1} << 40);
 
   ViewDataInControls page;
   QTreeWidgetItem* root = page.Tree().RootItem();

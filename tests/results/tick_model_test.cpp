@@ -98,7 +98,7 @@ TEST_F(TickModelTest, SizesBeyondTheVolumeAreMarked) {
   g_BytesPerSector = 512;
   g_AppState.scanGeometry.sectorsPerCluster = 1;
   g_AppState.scanGeometry.clusterZeroSector = 98;  // cluster c at sector 98 + c
-  File("B.DOC").size = 4096 * 512 + 1;
+  File("B.DOC").SetSize(4096 * 512 + 1);
   File("C.DOC").dataKey = 4096 - 98;  // first cluster at the end sector
   const VolumeBounds volume{0, 4096};
   std::map<std::u16string, std::u16string> sizes;
