@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -96,17 +97,20 @@ class CopyOutTest : public ::testing::Test {
     test::FreshState();
   }
 
-  // FAT fixture of the kind as disk 0, its catalogue filled, every item ticked.
-  std::vector<CatalogItem> LoadFat(const std::string& kind, SelectionModel& model) {
-    image_ = fat_->path(kind + ".img");
+  // image (kept as image_) alone presented as disk 0.
+  void Present(const std::string& image) {
+    image_ = image;
     present_.reset();  // its destructor puts the old disk list back
     present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+  }
+
+  // FAT fixture of the kind as disk 0, its catalogue filled, every item ticked.
+  std::vector<CatalogItem> LoadFat(const std::string& kind, SelectionModel& model) {
+    Present(fat_->path(kind + ".img"));
     std::u16string fs = kind == "fat12" ? u"FAT12" : kind == "fat16" ? u"FAT16" : u"FAT32";
     EXPECT_TRUE(test::OpenFatImage(image_, fs));
     auto items = test::CatalogFat(image_);
-    test::TickAllFiles();
-    model.SetTick(model.Root(), kTickTicked);
-    model.BuildFromCatalog(kFatRootKey, kTickTicked);
+    test::TickEverything(model, kFatRootKey);
     return items;
   }
 
@@ -114,9 +118,7 @@ class CopyOutTest : public ::testing::Test {
   // Presents the FAT16 fixture, catalogues it whole and returns README.TXT's
   // first cluster; 0 when the volume does not open or has no such file.
   uint32_t Fat16ReadmeCluster() {
-    image_ = fat_->path("fat16.img");
-    present_.reset();
-    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+    Present(fat_->path("fat16.img"));
     if (!test::OpenFatImage(image_, u"FAT16")) return 0;
     test::CatalogFat(image_);
     for (const FileRecord& f : AllFiles())
@@ -137,6 +139,21 @@ class CopyOutTest : public ::testing::Test {
   }
 
   std::u16string LastMessage() { return prompt_.messages.empty() ? u"" : prompt_.messages.back(); }
+
+  // The files of items (those taken, when taken is given) whose copy below
+  // out is missing or differs from what icat gives (recovering a deleted one).
+  std::set<std::string> NotCopiedWhole(const std::string& out, const std::vector<CatalogItem>& items,
+                                       const std::function<bool(const CatalogItem&)>& taken = {}) {
+    std::set<std::string> wrong;
+    for (const CatalogItem& item : items) {
+      if (item.dir) continue;
+      if (taken && !taken(item)) continue;
+      const std::string path = out + "/" + item.path;
+      if (!test::Exists(path) || test::FileBytes(path) != test::IcatBytes(image_, item, item.deleted))
+        wrong.insert(item.path);
+    }
+    return wrong;
+  }
 
   static test::TempDir* fatDir_;
   static test::FixtureSet* fat_;
@@ -202,16 +219,12 @@ TEST_F(CopyOutTest, EveryNtfsFileMatchesIcatIncludingSparseFragmentedAndResident
     test::TempDir dir;
     auto set = test::UnpackNtfs(dir, c.image);
     QM_REQUIRE_FIXTURE(set);
-    image_ = set.path(std::string(c.image) + ".img");
-    present_.reset();  // its destructor puts the old disk list back
-    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+    Present(set.path(std::string(c.image) + ".img"));
     const test::NtfsVolume v = test::OpenNtfsImage(image_);
     ASSERT_TRUE(v.ok);
     const auto items = test::CatalogNtfs(v);
-    test::TickAllFiles();
     SelectionModel model;
-    model.SetTick(model.Root(), kTickTicked);
-    model.BuildFromCatalog(kNtfsRootKey, kTickTicked);
+    test::TickEverything(model, kNtfsRootKey);
     const std::string out = Copy(model);
     EXPECT_EQ(LastMessage(), kSavingCompleted);
 
@@ -242,16 +255,12 @@ TEST_F(CopyOutTest, APreviewDuringTheCopyOutLeavesBothJobsBytesRight) {
   test::TempDir dir;
   auto set = test::UnpackNtfs(dir, "ntfs");
   QM_REQUIRE_FIXTURE(set);
-  image_ = set.path("ntfs.img");
-  present_.reset();
-  present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{image_});
+  Present(set.path("ntfs.img"));
   const test::NtfsVolume v = test::OpenNtfsImage(image_);
   ASSERT_TRUE(v.ok);
   const auto items = test::CatalogNtfs(v);
-  test::TickAllFiles();
   SelectionModel model;
-  model.SetTick(model.Root(), kTickTicked);
-  model.BuildFromCatalog(kNtfsRootKey, kTickTicked);
+  test::TickEverything(model, kNtfsRootKey);
   const FileRecord* frag = nullptr;
   for (const FileRecord& f : AllFiles())
     if (f.wideName == u"interleaved one.bin") frag = &f;
@@ -363,10 +372,8 @@ TEST_F(CopyOutTest, FilesUnderLostAreCopied) {
   ClearCatalog();
   InsertFolderRecord("", u"Lost", 'n', kFatRootKey, kLostFolderKey, 0, {}, 0);
   InsertFileRecord("", u"orphan.txt", 'y', 300, kLostFolderKey, cluster, 0, {});
-  test::TickAllFiles();
   SelectionModel model;
-  model.SetTick(model.Root(), kTickTicked);
-  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  test::TickEverything(model, kFatRootKey);
   const std::string out = Copy(model);
   EXPECT_EQ(test::FileBytes(out + "/Lost/orphan.txt"), test::FixtureContent("readme", 300));
   EXPECT_EQ(LastMessage(), kSavingCompleted);
@@ -386,10 +393,8 @@ TEST_F(CopyOutTest, AFolderWinsOverAFileOfTheSameName) {
   InsertFolderRecord("", u"Docs", 'n', kFatRootKey, 200, 0, {}, 0);
   InsertFileRecord("", u"orphan.txt", 'y', 300, kLostFolderKey, cluster, 0, {});
   InsertFileRecord("", u"inner.txt", 'n', 300, 200, cluster, 0, {});
-  test::TickAllFiles();
   SelectionModel model;
-  model.SetTick(model.Root(), kTickTicked);
-  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  test::TickEverything(model, kFatRootKey);
   const std::string out = Copy(model);
   const std::string readme = test::FixtureContent("readme", 300);
   EXPECT_EQ(test::FileBytes(out + "/Lost/orphan.txt"), readme);
@@ -418,10 +423,8 @@ TEST_F(CopyOutTest, AFileEndsAtTheVolumesEndAndIsNamedIncomplete) {
   EXPECT_TRUE(ClaimsBeyondVolume(claimed, cluster, true, ReadVolumeBounds(true)));
   ClearCatalog();
   InsertFileRecord("", u"huge.bin", 'y', claimed, kFatRootKey, cluster, 0, {});
-  test::TickAllFiles();
   SelectionModel model;
-  model.SetTick(model.Root(), kTickTicked);
-  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  test::TickEverything(model, kFatRootKey);
   const std::string out = Copy(model);
   // Exactly the volume from the first cluster on, nothing invented past it.
   const std::string got = test::FileBytes(out + "/huge.bin");
@@ -655,13 +658,7 @@ TEST_F(CopyOutTest, FilesLeftShortOrDamagedAreNamedInTheMessageAndTheTargetList)
     SetDeviceReadHook({});
 
     // Every file that is not the source's bytes is listed, and no other.
-    std::set<std::string> wrong;
-    for (const CatalogItem& item : items) {
-      if (item.dir) continue;
-      const std::string path = out + "/" + item.path;
-      if (!test::Exists(path) || test::FileBytes(path) != test::IcatBytes(image_, item, item.deleted))
-        wrong.insert(item.path);
-    }
+    const std::set<std::string> wrong = NotCopiedWhole(out, items);
     ASSERT_FALSE(wrong.empty());
     EXPECT_EQ(LinesOf(out + "/incomplete-files.txt"), wrong);
     const std::u16string message = LastMessage();
@@ -706,14 +703,9 @@ TEST_F(CopyOutTest, AbortNamesEveryTickedFileNotWrittenWholeIncludingThoseNeverT
 
     // Every file the filter takes that is not on the target with the
     // source's bytes: the one that failed and every one never tried.
-    std::set<std::string> wrong;
-    for (const CatalogItem& item : items) {
-      if (item.dir) continue;
-      if (c.onlyExt && !PassesExtensionList(Utf8ToUtf16(test::Leaf(item.path)))) continue;
-      const std::string path = out + "/" + item.path;
-      if (!test::Exists(path) || test::FileBytes(path) != test::IcatBytes(image_, item, item.deleted))
-        wrong.insert(item.path);
-    }
+    const std::set<std::string> wrong = NotCopiedWhole(out, items, [&](const CatalogItem& item) {
+      return !c.onlyExt || PassesExtensionList(Utf8ToUtf16(test::Leaf(item.path)));
+    });
     // One question, so every other file here was never tried.
     ASSERT_GT(wrong.size(), 1u);
     EXPECT_EQ(LinesOf(out + "/incomplete-files.txt"), wrong);
@@ -882,10 +874,8 @@ TEST_F(CopyOutTest, HostileNamesStayInsideTheTarget) {
     for (const std::u16string& n : names) InsertFileRecord("", n, 'n', 300, key, cluster, 0, {});
     ++key;
   }
-  test::TickAllFiles();
   SelectionModel model;
-  model.SetTick(model.Root(), kTickTicked);
-  model.BuildFromCatalog(kFatRootKey, kTickTicked);
+  test::TickEverything(model, kFatRootKey);
   const std::string base = dir_.file("base");
   const std::string target = base + "/target";
   ASSERT_EQ(test::Run("mkdir -p " + test::ShellQuote(target)), 0);
@@ -1020,13 +1010,7 @@ TEST_F(CopyOutTest, AFileCutShortByStopKeepsTheTimeOfTheCopy) {
     }
     // The list names every file not on the target whole: the cut one and
     // those never tried.
-    std::set<std::string> wrong;
-    for (const CatalogItem& item : items) {
-      if (item.dir) continue;
-      const std::string path = out + "/" + item.path;
-      if (!test::Exists(path) || test::FileBytes(path) != test::IcatBytes(image_, item, item.deleted))
-        wrong.insert(item.path);
-    }
+    const std::set<std::string> wrong = NotCopiedWhole(out, items);
     EXPECT_GT(wrong.size(), 1u);
     EXPECT_EQ(wrong.count(c.stopIn), c.cut ? 1u : 0u);
     EXPECT_EQ(LinesOf(out + "/incomplete-files.txt"), wrong);

@@ -73,13 +73,8 @@ TEST(CopyProgressStop, StopAtTheVeryEndHasOneOutcomeAndOneMessage) {
   SetPrompt(&prompt);
   prompt.answers = {IDOK};
   test::PresentImages present({fat.path("fat16.img")});
-  ASSERT_TRUE(test::OpenFatImage(fat.path("fat16.img"), u"FAT16"));
-  test::CatalogFat(fat.path("fat16.img"));
-  test::TickAllFiles();
   SelectionModel model;
-  model.SetTick(model.Root(), kTickTicked);
-  model.BuildFromCatalog(kFatRootKey, kTickTicked);
-  EvaluateSelectedTotals(model);
+  ASSERT_TRUE(test::SelectWholeFat(fat.path("fat16.img"), u"FAT16", model));
   ASSERT_GT(model.selectedFileCount.load(), 0);
   ResetCopyTotals();
   g_RecoveryTargetFolder = dir.file("out");

@@ -188,6 +188,26 @@ inline void TickAllFiles() {
   for (FileRecord& f : AllFiles()) f.checkFlag = 'y';
 }
 
+// Every catalogue file ticked and model built from the catalogue below
+// rootKey with everything ticked, as the results page's tick on the root
+// leaves it.
+inline void TickEverything(SelectionModel& model, uint32_t rootKey) {
+  TickAllFiles();
+  model.SetTick(model.Root(), kTickTicked);
+  model.BuildFromCatalog(rootKey, kTickTicked);
+}
+
+// The FAT image (already presented as disk 0) opened and catalogued, all of
+// it ticked into model and the totals evaluated: the results page ready for
+// Recover. False when the image's boot sector cannot be read.
+inline bool SelectWholeFat(const std::string& image, const std::u16string& fsName, SelectionModel& model) {
+  if (!OpenFatImage(image, fsName)) return false;
+  CatalogFat(image);
+  TickEverything(model, kFatRootKey);
+  EvaluateSelectedTotals(model);
+  return true;
+}
+
 // What icat prints for an item (-r: recover a deleted FAT file).
 inline std::string IcatBytes(const std::string& image, const CatalogItem& item, bool recover) {
   return Capture(std::string("icat ") + (recover ? "-r " : "") + ShellQuote(image) + " " + item.inode);

@@ -297,9 +297,7 @@ TEST_F(FatChainTest, EndMarksLoopsAndReservedBits) {
     // and the copier then takes the second FAT's chain.
     SelectionModel model;
     test::CatalogFat(image_);
-    test::TickAllFiles();
-    model.SetTick(model.Root(), kTickTicked);
-    model.BuildFromCatalog(kFatRootKey, kTickTicked);
+    test::TickEverything(model, kFatRootKey);
     EvaluateSelectedTotals(model);
     test::StartCopyOut(dir_.file("out16"));
     CopyThread(nullptr, model);

@@ -63,6 +63,12 @@ class NtfsDeepScanTest : public ::testing::Test {
     ClearCatalog();
     ResetAppState();
   }
+  // Reset, with the recording host put back as the scan page (the state's
+  // reset takes it away).
+  void ResetWithHost() {
+    Reset();
+    g_AppState.scanPage = &host_;
+  }
 
   // Presents image as disk 0 and selects all of it as an NTFS range.
   void Select(const std::string& image, uint32_t bytesPerSector) {
@@ -430,8 +436,7 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeGivesBackItsOldTree) {
   QM_REQUIRE_TOOLS("mkntfs");
   for (const char* name : {"ntfs", "ntfs4k"}) {
     SCOPED_TRACE(name);
-    Reset();
-    g_AppState.scanPage = &host_;
+    ResetWithHost();
     test::TempDir dir;
     auto set = test::UnpackNtfs(dir, name);
     QM_REQUIRE_FIXTURE(set);
@@ -471,8 +476,7 @@ TEST_F(NtfsDeepScanTest, FormattedVolumeKeepsRecordNumbersAndBytes) {
   };
   for (const Case c : {Case{"ntfs", 512}, Case{"ntfs4k", 4096}, Case{"ntfs", 4096}}) {
     SCOPED_TRACE(std::string(c.name) + " read with " + std::to_string(c.readAs));
-    Reset();
-    g_AppState.scanPage = &host_;
+    ResetWithHost();
     test::TempDir dir;
     auto set = test::UnpackNtfs(dir, c.name);
     QM_REQUIRE_FIXTURE(set);
@@ -540,9 +544,8 @@ TEST_F(NtfsDeepScanTest, NamesAndRunsInExtensionRecordsGiveTheWholeFile) {
                        Case{"formatted scan after a quick format", true, 0, false},
                        Case{"pick of a found file system", false, 2048, true}}) {
     SCOPED_TRACE(c.what);
-    Reset();
+    ResetWithHost();
     ClearMftRuns();
-    g_AppState.scanPage = &host_;
     test::TempDir dir;
     auto set = test::UnpackNtfs(dir, "ntfs-extension");
     QM_REQUIRE_FIXTURE(set);
@@ -756,8 +759,7 @@ TEST_F(NtfsDeepScanTest, ExtensionRecordsAreNotListedAsFiles) {
 // bytes: the same bytes), the last request shortened to the range's end.
 TEST_F(NtfsDeepScanTest, SectorScanReadsInRequestsOf520SectorsOf512Bytes) {
   for (uint32_t bps : {512u, 4096u}) {
-    Reset();
-    g_AppState.scanPage = &host_;
+    ResetWithHost();
     const std::string image = dir_.file("blank" + std::to_string(bps) + ".img");
     const size_t bytes = 1'000'000 / bps * bps;
     std::ofstream(image, std::ios::binary) << std::string(bytes, '\0');
@@ -789,9 +791,8 @@ TEST_F(NtfsDeepScanTest, ReadingAheadHaltsWithAPauseAndEndsWithAStop) {
   std::ofstream(image, std::ios::binary) << std::string(bytes, '\0');
   for (bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "stopped" : "resumed");
-    Reset();
+    ResetWithHost();
     host_.job.stop.store(0);
-    g_AppState.scanPage = &host_;
     std::atomic<size_t> read{0};
     SetDeviceReadHook([&](File& file, void* buffer, size_t n, uint64_t offset) {
       read += n;
@@ -833,8 +834,7 @@ TEST_F(NtfsDeepScanTest, LargeSectorsStillShowEveryRecord) {
   std::multiset<std::u16string> names;
   for (const NtfsFileRecord& f : NtfsFiles()) names.insert(f.name);
 
-  Reset();
-  g_AppState.scanPage = &host_;
+  ResetWithHost();
   Select(set.path("ntfs.img"), 4096);
   g_AppState.partitionMode = 1;
   NtfsDeepScanThread();
@@ -870,8 +870,7 @@ TEST_F(NtfsDeepScanTest, DamagedCopyOfARecordGivesWayToTheWholeOne) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Reset();
-    g_AppState.scanPage = &host_;
+    ResetWithHost();
     test::TempDir dir;
     auto set = test::UnpackNtfs(dir, "ntfs4k");
     QM_REQUIRE_FIXTURE(set);

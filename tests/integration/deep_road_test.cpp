@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "integration/road_fixture.h"
 #include "integration/road_walk.h"
 
 namespace qm {
@@ -16,29 +17,15 @@ namespace {
 using namespace test::road;
 namespace fs = std::filesystem;
 
-class DeepRoadTest : public testing::Test {
+class DeepRoadTest : public RoadFixture<> {
  protected:
   void SetUp() override {
-    const char* path = std::getenv("PATH");
-    ::setenv("PATH", (std::string(path ? path : "") + ":/usr/sbin:/sbin").c_str(), 1);
-    static test::TempDir state;
-    ::setenv("QUILLMOREN_STATE_DIR", state.path().c_str(), 1);
-    FreshProcessState();
+    RoadFixture::SetUp();
     QM_REQUIRE_TOOLS("mkfs.fat", "mkntfs", "sha256sum", "dd");
     set_ = test::MakeDisks(dir_, {"mbr"});
     if (!set_.ok()) GTEST_FAIL() << set_.skipReason;
     disk_ = set_.path("mbr.img");
     parts_ = test::ReadPartitions(set_.path("mbr.parts.txt"));
-  }
-  void TearDown() override {
-    present_.reset();
-    FreshProcessState();
-  }
-
-  std::vector<TreeDisk> Present() {
-    present_.reset();
-    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{disk_});
-    return FillDeviceTree();
   }
 
   const test::FixturePartition* Part(const std::string& label) const {
@@ -142,13 +129,9 @@ class DeepRoadTest : public testing::Test {
     return path.substr(at);
   }
 
-  test::TempDir dir_;
   test::FixtureSet set_;
   std::string disk_;
   std::vector<test::FixturePartition> parts_;
-  RoadPrompt prompt_;
-  test::PromptScope scope_{&prompt_};
-  std::unique_ptr<test::PresentImages> present_;
   CopyOutcome last_;
 };
 
@@ -167,7 +150,7 @@ TEST_F(DeepRoadTest, FormattedVolumesGiveBackWhatTheirDataAreaStillHolds) {
     Reformat(*p);
   }
   const auto before = Checksums({disk_});
-  const std::vector<TreeDisk> tree = Present();
+  const std::vector<TreeDisk> tree = Present(disk_);
   ASSERT_EQ(tree.size(), 1u);
 
   for (const Case c : {Case{"MBRFAT32", 1}, Case{"MBRFAT16", 5}, Case{"FIXNTFS", 2}}) {
@@ -223,7 +206,7 @@ TEST_F(DeepRoadTest, FormattedVolumesGiveBackWhatTheirDataAreaStillHolds) {
 TEST_F(DeepRoadTest, ZeroedPartitionTableIsFoundAgainByTheSearch) {
   ASSERT_EQ(test::Run("dd if=/dev/zero of=" + disk_ + " bs=512 count=1 conv=notrunc status=none"), 0);
   const auto before = Checksums({disk_});
-  const std::vector<TreeDisk> tree = Present();
+  const std::vector<TreeDisk> tree = Present(disk_);
   ASSERT_EQ(tree.size(), 1u);
   EXPECT_TRUE(tree[0].partitions.empty());
 

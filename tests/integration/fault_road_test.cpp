@@ -9,6 +9,7 @@
 #include <atomic>
 #include <set>
 
+#include "integration/road_fixture.h"
 #include "integration/road_walk.h"
 #include "engines/copy_out.h"
 #include "platform/file.h"
@@ -23,27 +24,17 @@ struct BadSpan {
   uint64_t first, count;  // absolute disk sectors
 };
 
-class FaultRoadTest : public testing::Test {
+class FaultRoadTest : public RoadFixture<> {
  protected:
-  void SetUp() override {
-    const char* path = std::getenv("PATH");
-    ::setenv("PATH", (std::string(path ? path : "") + ":/usr/sbin:/sbin").c_str(), 1);
-    static test::TempDir state;
-    ::setenv("QUILLMOREN_STATE_DIR", state.path().c_str(), 1);
-    FreshProcessState();
-  }
   void TearDown() override {
     SetDeviceReadHook({});
-    present_.reset();
-    FreshProcessState();
+    RoadFixture::TearDown();
   }
 
   DiskRoad Walk(const std::string& disk, const std::string& work) {
     FreshProcessState();
     fs::create_directories(work);
-    present_.reset();
-    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{disk});
-    return WalkVolumes(FillDeviceTree(), work, prompt_);
+    return WalkVolumes(Present(disk), work, prompt_);
   }
 
   // The first sectors istat lists for an inode of the volume at start.
@@ -59,11 +50,6 @@ class FaultRoadTest : public testing::Test {
       if (e.path == path) return e.inode;
     return {};
   }
-
-  test::TempDir dir_;
-  RoadPrompt prompt_;
-  test::PromptScope scope_{&prompt_};
-  std::unique_ptr<test::PresentImages> present_;
 };
 
 TEST_F(FaultRoadTest, ScansAndCopyFinishAroundUnreadableSectorsWithSkipAll) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "engines/disk_image.h"
+#include "integration/road_fixture.h"
 #include "integration/road_walk.h"
 
 namespace qm {
@@ -15,31 +16,13 @@ namespace {
 using namespace test::road;
 namespace fs = std::filesystem;
 
-class ImagingRoadTest : public testing::Test {
+class ImagingRoadTest : public RoadFixture<> {
  protected:
-  void SetUp() override {
-    const char* path = std::getenv("PATH");
-    ::setenv("PATH", (std::string(path ? path : "") + ":/usr/sbin:/sbin").c_str(), 1);
-    static test::TempDir state;
-    ::setenv("QUILLMOREN_STATE_DIR", state.path().c_str(), 1);
-    FreshProcessState();
-  }
   void TearDown() override {
-    present_.reset();
     g_ImageToDisk = 0;
     g_ImageTargetPath.clear();
-    FreshProcessState();
+    RoadFixture::TearDown();
   }
-  std::vector<TreeDisk> Present(const std::string& disk) {
-    present_.reset();
-    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{disk});
-    return FillDeviceTree();
-  }
-
-  test::TempDir dir_;
-  RoadPrompt prompt_;
-  test::PromptScope scope_{&prompt_};
-  std::unique_ptr<test::PresentImages> present_;
 };
 
 TEST_F(ImagingRoadTest, SplitImageOfTheWholeDiskReadsLikeTheDisk) {

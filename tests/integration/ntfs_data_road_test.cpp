@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "integration/road_fixture.h"
 #include "integration/road_walk.h"
 
 namespace qm {
@@ -19,30 +20,16 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kPartitionStart = 2048;
 
-class NtfsDataRoadTest : public testing::Test {
+class NtfsDataRoadTest : public RoadFixture<> {
  protected:
   void SetUp() override {
-    const char* path = std::getenv("PATH");
-    ::setenv("PATH", (std::string(path ? path : "") + ":/usr/sbin:/sbin").c_str(), 1);
-    static test::TempDir state;
-    ::setenv("QUILLMOREN_STATE_DIR", state.path().c_str(), 1);
-    FreshProcessState();
+    RoadFixture::SetUp();
     ASSERT_TRUE(test::HaveTools({"icat", "fls", "gzip", "sha256sum"})) << "sleuthkit and gzip are needed";
     auto set = test::UnpackNtfs(dir_, "ntfsdata");
     ASSERT_TRUE(set.ok()) << set.skipReason;
     disk_ = set.path("ntfsdata.img");
     for (const test::FlsEntry& e : test::ParseFls(test::ReadText(test::NtfsFixtureDir() + "/ntfsdata.fls.txt")))
       if (!e.deleted) records_[e.path] = InodeNumber(e.inode);
-  }
-  void TearDown() override {
-    present_.reset();
-    FreshProcessState();
-  }
-
-  std::vector<TreeDisk> Present() {
-    present_.reset();
-    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{disk_});
-    return FillDeviceTree();
   }
 
   // Copies the catalogue out and checks every file against icat and the
@@ -73,17 +60,13 @@ class NtfsDataRoadTest : public testing::Test {
     EXPECT_EQ(test::ReadText(target + "/" + kIncompleteListName), "plain/crypt.bin\n");
   }
 
-  test::TempDir dir_;
   std::string disk_;
   std::map<std::string, uint32_t> records_;
-  RoadPrompt prompt_;
-  test::PromptScope scope_{&prompt_};
-  std::unique_ptr<test::PresentImages> present_;
 };
 
 TEST_F(NtfsDataRoadTest, EveryModeCopiesTheDataAsIcatGivesIt) {
   const auto before = Checksums({disk_});
-  const std::vector<TreeDisk> tree = Present();
+  const std::vector<TreeDisk> tree = Present(disk_);
   ASSERT_EQ(tree.size(), 1u);
   ASSERT_EQ(tree[0].partitions.size(), 1u);
   const TreePartition& part = tree[0].partitions[0];

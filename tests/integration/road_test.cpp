@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "integration/road_fixture.h"
 #include "integration/road_walk.h"
 
 namespace qm {
@@ -37,20 +38,11 @@ uint64_t BootSectorTotal(const std::string& disk, uint64_t start) {
   return le(19, 2) ? le(19, 2) : le(32, 4);
 }
 
-class RoadTest : public testing::TestWithParam<SourceCase> {
+class RoadTest : public RoadFixture<testing::TestWithParam<SourceCase>> {
  protected:
-  void SetUp() override {
-    const char* path = std::getenv("PATH");
-    ::setenv("PATH", (std::string(path ? path : "") + ":/usr/sbin:/sbin").c_str(), 1);
-    // The geometry store of this process alone: tests run side by side.
-    static test::TempDir state;
-    ::setenv("QUILLMOREN_STATE_DIR", state.path().c_str(), 1);
-    FreshProcessState();
-  }
   void TearDown() override {
     SetDeviceReadHook({});
-    present_.reset();
-    FreshProcessState();
+    RoadFixture::TearDown();
   }
 
   // The road over one source file presented as disk 0; virtual formats are
@@ -58,8 +50,6 @@ class RoadTest : public testing::TestWithParam<SourceCase> {
   DiskRoad Walk(const std::string& source, const std::string& format, const std::string& work) {
     FreshProcessState();
     fs::create_directories(work);
-    present_.reset();
-    present_ = std::make_unique<test::PresentImages>(std::vector<std::string>{source});
     std::function<void()> registerVirtual;
     if (format != "raw") {
       const std::u16string refusal = ChooseVirtualDisk(source);
@@ -68,13 +58,8 @@ class RoadTest : public testing::TestWithParam<SourceCase> {
                                                       " | sed -n 's/.*\"virtual-size\": *\\([0-9]*\\).*/\\1/p'"));
       registerVirtual = [size] { RegisterVirtualDisk(0, size); };
     }
-    return WalkVolumes(FillDeviceTree(registerVirtual), work, prompt_);
+    return WalkVolumes(Present(source, registerVirtual), work, prompt_);
   }
-
-  test::TempDir dir_;
-  RoadPrompt prompt_;
-  test::PromptScope scope_{&prompt_};
-  std::unique_ptr<test::PresentImages> present_;
 };
 
 TEST_P(RoadTest, EveryVolumeMatchesTheOracleAndTheSourceStaysUnchanged) {

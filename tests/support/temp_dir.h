@@ -30,6 +30,14 @@ std::string MissingTools(std::initializer_list<const char*> tools);
 // Path of a file under tests/fixtures.
 std::string FixturePath(const std::string& name);
 
+// A read-only file of known bytes alone in a fresh folder (path's parent),
+// for the tests that plant links from a target toward it. False when it
+// could not be made.
+bool PlantOutsideFile(const std::string& path);
+// What became of the file PlantOutsideFile made and of its folder: empty
+// when its bytes, its mode and the folder's one entry are as planted.
+std::string OutsideFileChanges(const std::string& path);
+
 }  // namespace qm::test
 
 // Fails the running test when a program it needs is not on PATH: without its
