@@ -58,7 +58,7 @@ void CopyOneFile() {
   if (files.empty()) return;
   const qm::FileRecord& f = *files.begin();
   const std::string out = Scratch() + "/copy";
-  const uint64_t size = std::min<uint64_t>(f.size, 1 << 16);
+  const uint64_t size = std::min<uint64_t>(f.size(), 1 << 16);
   qm::ResetCopyFlags();
   if (qm::IsFatName(qm::g_AppState.scanFileSystem)) {
     qm::CopyFatFile(out, u"copy", static_cast<uint32_t>(size), f.dataKey, 0, 0,

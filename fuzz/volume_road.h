@@ -51,9 +51,9 @@ inline void CopyEverything(const std::string& target) {
   uint64_t total = 0;
   int count = 0;
   for (FileRecord& f : AllFiles()) {
-    const bool take = f.size <= kCopyFileLimit && total + f.size <= kCopyTotalLimit && count < kCopyFileCount;
+    const bool take = f.size() <= kCopyFileLimit && total + f.size() <= kCopyTotalLimit && count < kCopyFileCount;
     f.checkFlag = take ? 'y' : 'n';
-    if (take) total += f.size, ++count;
+    if (take) total += f.size(), ++count;
   }
   std::error_code ec;
   std::filesystem::remove_all(target, ec);
