@@ -41,11 +41,14 @@ struct OpenDevice {
 };
 
 // The cached device of the reader: opened by the first read of a path and
-// kept until a read names another path (or the path now stands for another
-// disk). A failed open is cached too (device null), so a path that cannot be
-// opened fails at once until another one is read.
+// kept until a read names another path, the path now stands for another
+// disk, or the disks were listed again (an image file replaced at the same
+// path is then read anew, not through the old file's handle). A failed open
+// is cached too (device null), so a path that cannot be opened fails at once
+// until another one is read.
 std::mutex g_DeviceMutex;
 bool g_DeviceCached = false;
+uint64_t g_DeviceGeneration = 0;
 std::string g_DeviceHandleName;
 std::string g_DeviceHostPath;
 std::shared_ptr<OpenDevice> g_DeviceHandle;
@@ -54,9 +57,13 @@ DeviceReadHook g_ReadHook;
 
 std::shared_ptr<OpenDevice> CachedDevice(const char* devicePath) {
   const std::string host = DeviceMap::Instance().Resolve(devicePath);
+  const uint64_t generation = DeviceMap::Instance().Generation();
   std::lock_guard lock(g_DeviceMutex);
-  if (g_DeviceCached && g_DeviceHandleName == devicePath && g_DeviceHostPath == host) return g_DeviceHandle;
+  if (g_DeviceCached && g_DeviceHandleName == devicePath && g_DeviceHostPath == host &&
+      g_DeviceGeneration == generation)
+    return g_DeviceHandle;
   g_DeviceCached = true;
+  g_DeviceGeneration = generation;
   g_DeviceHandleName = devicePath;
   g_DeviceHostPath = host;
   g_DeviceHandle.reset();

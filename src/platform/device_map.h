@@ -45,6 +45,9 @@ class DeviceMap {
   // or "\\.\X:" (case of the prefix ignored). "" when nothing stands there.
   // Any other text is returned as it is (a plain file path).
   std::string Resolve(std::string_view devicePath);
+  // Counts the times the lists were read, so that what was opened through
+  // an earlier reading (a file since replaced at the same path) is not kept.
+  uint64_t Generation() const { return generation_.load(std::memory_order_acquire); }
 
   // Probes one path: size and sector size of a block device or a file.
   static DiskInfo Probe(const std::string& path);

@@ -223,6 +223,23 @@ TEST_F(SectorIo, PathsInTurnReopenAndAFailedOpenStaysCached) {
   EXPECT_EQ(ReadSectors("\\\\.\\PhysicalDrive7", 0, 4, buf.data()), 0);  // nothing stands there
 }
 
+TEST_F(SectorIo, AnImageReplacedAtItsPathIsReadAnewOnceTheDisksAreListedAgain) {
+  test::TempDir dir;
+  const std::string a = dir.file("a.img");
+  WritePattern(a, 0, 20, kBps, 1);
+  DisksScope disks(a);
+  std::vector<uint8_t> buf(4 * kBps, 0xCC);
+  ASSERT_EQ(ReadSectors(kDrive0, 0, 4, buf.data()), 1);
+  ASSERT_EQ(buf, PatternSectors(0, 4, kBps, 1));
+
+  // Another image now stands at the same path, as when one is made again.
+  ASSERT_EQ(std::remove(a.c_str()), 0);
+  WritePattern(a, 0, 20, kBps, 2);
+  DeviceMap::Instance().Refresh();
+  EXPECT_EQ(ReadSectors(kDrive0, 0, 4, buf.data()), 1);
+  EXPECT_EQ(buf, PatternSectors(0, 4, kBps, 2)) << "read through the removed file's handle";
+}
+
 TEST_F(SectorIo, ThreadsSwitchingPathsEachGetTheirOwnDisk) {
   test::TempDir dir;
   const std::string a = dir.file("a.img"), b = dir.file("b.img");
