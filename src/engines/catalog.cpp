@@ -198,6 +198,9 @@ class RecordStore {
   uint32_t blocks_ = 0;
   uint32_t count_ = 0;
   std::vector<Base> bases_;
+
+ public:
+  uint32_t Count() const { return count_; }
 };
 
 // Where the deep scans found each file's FILE record (sector and offset in
@@ -265,6 +268,7 @@ class SortedList {
  public:
   std::pair<Record*, uint32_t> NewRecord() { return records_.New(); }
   uint32_t RefOf(const Record& r) const { return records_.RefOf(r); }
+  uint32_t Count() const { return records_.Count(); }
 
   // Copies a name into the name store, with its terminating NUL, each unit
   // as a CharT.
@@ -579,6 +583,13 @@ int32_t FileRecord::runningNumber() const {
 }
 uint64_t FileRecord::recordSector() const { return FilePlaces().Sector(Files().RefOf(*this)); }
 uint32_t FileRecord::recordOffset() const { return FilePlaces().Offset(Files().RefOf(*this)); }
+
+FileRecord* FileByRunningNumber(int32_t number) {
+  if (g_AppState.fileList == nullptr) return nullptr;
+  const int64_t ref = int64_t{number} - FirstRunningNumber() + 1;
+  if (ref < 1 || ref > Files().Count()) return nullptr;
+  return At<FileRecord>(static_cast<uint32_t>(ref));
+}
 
 NtfsRecordPlace NtfsFileRecordPlace(const FileRecord& file) {
   if (g_AppState.formattedMode || g_AppState.partitionMode) {

@@ -306,6 +306,10 @@ struct NtfsRecordPlace {
 };
 NtfsRecordPlace NtfsFileRecordPlace(const FileRecord& file);
 
+// The file with this running number, or null when none has it. Running
+// numbers follow the record store's order, so this finds it at once.
+FileRecord* FileByRunningNumber(int32_t number);
+
 // The name as shown and written: the 8-bit name read as CP1252, or the wide
 // name.
 std::u16string RecordName(const FolderRecord& record);

@@ -291,12 +291,7 @@ bool StartPreviewThread(ViewDataInControls& page, int openMode) {
   const std::string folder = PreviewTempFolder();
   const std::string path = folder.empty() ? std::string() : folder + SafePathComponent(name);
 
-  const FileRecord* record = nullptr;
-  for (const FileRecord& f : AllFiles())
-    if (static_cast<uint32_t>(f.runningNumber()) == id) {
-      record = &f;
-      break;
-    }
+  const FileRecord* record = id <= INT32_MAX ? FileByRunningNumber(static_cast<int32_t>(id)) : nullptr;
   // What the copiers need of the record; the worker never touches the catalogue.
   struct Source {
     uint32_t dataKey = 0, parentKey = 0, modified[2] = {};

@@ -424,26 +424,23 @@ bool AdvanceSearchFile::WriteRowThrough(int row, bool ticked) {
     }
     return true;
   }
-  const int32_t number = static_cast<int32_t>(item->text(kId).toInt());
-  for (FileRecord& file : AllFiles()) {
-    if (file.runningNumber() != number) continue;
-    const std::u16string& fs = g_SelectedFileSystem;
-    uint32_t folderItem = 0;
-    if ((IsFat(fs) && file.parentKey == kFatRootKey) || (fs == u"NTFS" && file.parentKey == kNtfsRootKey)) {
-      folderItem = host_.Tree().Root();
-    } else {
-      for (const FolderRecord& f : AllFolders()) {
-        if (f.ownKey == file.parentKey) {
-          folderItem = f.treeItem;
-          break;
-        }
+  FileRecord* file = FileByRunningNumber(item->text(kId).toInt());
+  if (!file) return true;
+  const std::u16string& fs = g_SelectedFileSystem;
+  uint32_t folderItem = 0;
+  if ((IsFat(fs) && file->parentKey == kFatRootKey) || (fs == u"NTFS" && file->parentKey == kNtfsRootKey)) {
+    folderItem = host_.Tree().Root();
+  } else {
+    for (const FolderRecord& f : AllFolders()) {
+      if (f.ownKey == file->parentKey) {
+        folderItem = f.treeItem;
+        break;
       }
     }
-    if (folderItem == 0) return false;
-    file.checkFlag = ticked ? 'y' : 'n';
-    host_.FileRowTicked(folderItem, ticked);
-    return true;
   }
+  if (folderItem == 0) return false;
+  file->checkFlag = ticked ? 'y' : 'n';
+  host_.FileRowTicked(folderItem, ticked);
   return true;
 }
 
@@ -491,14 +488,9 @@ void AdvanceSearchFile::OpenFoundItem(int row) {
     return;
   }
   if (type.right(4).compare(QLatin1String("FILE"), Qt::CaseInsensitive) != 0) return;
-  const int32_t number = item->text(kId).toInt();
   const uint64_t size = item->text(kSize).toULongLong();
-  for (const FileRecord& file : AllFiles()) {
-    if (file.runningNumber() == number) {
-      host_.OpenFile(file, item->text(kName).toStdU16String(), size);
-      return;
-    }
-  }
+  if (const FileRecord* file = FileByRunningNumber(item->text(kId).toInt()))
+    host_.OpenFile(*file, item->text(kName).toStdU16String(), size);
 }
 
 int RunSearchDialog(SearchResultsHost& host, QWidget* parent) {
